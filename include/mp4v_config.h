@@ -1,0 +1,257 @@
+/*
+ * mp4v_config.h - host interface of the MPEG-4 part 2 video encoder
+ * configuration module ("demo_config_mp4v.dll").
+ *
+ * A host loads the library, looks up its one export, MP4VConfigGetAPIExt,
+ * and asks it for the functions below by identifier. Every function uses the
+ * cdecl calling convention. Nothing the module returns has to be freed by the
+ * host, and no C++ type or exception crosses this interface.
+ *
+ * This header compiles as C (C99 or later) and as C++.
+ */
+#ifndef MP4V_CONFIG_H_
+#define MP4V_CONFIG_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define MP4V_CDECL __cdecl
+#elif defined(__i386__)
+#define MP4V_CDECL __attribute__((cdecl))
+#else
+#define MP4V_CDECL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Function identifiers accepted by MP4VConfigGetAPIExt -------------- */
+
+/* The module information query (MP4VConfigGetInfoFn). */
+#define MP4V_FUNC_GET_INFO 0x0001u
+/* The load request (MP4VConfigLoadFn). */
+#define MP4V_FUNC_LOAD 0x2001u
+/* The save request (MP4VConfigSaveFn). */
+#define MP4V_FUNC_SAVE 0x2002u
+/* Performs a settings-pages request during the call and returns the address
+ * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. Every
+ * call frees the library loaded by the previous one: use only the latest
+ * address. Make these calls from one thread at a time. */
+#define MP4V_FUNC_SETTINGS_PAGES 0x2008u
+
+/* ---- Information items of the module information query ----------------- */
+
+/* Module name text, 67 bytes, no terminating zero. */
+#define MP4V_INFO_MODULE_NAME 1u
+/* 32-bit little-endian integer 0, 4 bytes. */
+#define MP4V_INFO_VALUE_0 2u
+/* 32-bit little-endian integer 2, 4 bytes. */
+#define MP4V_INFO_VALUE_2 3u
+/* Version text "9.6.8.3641", 10 bytes, no terminating zero. */
+#define MP4V_INFO_VERSION 4u
+/* Platform text "QZPLATFORM_IA32", 15 bytes, no terminating zero. */
+#define MP4V_INFO_PLATFORM 5u
+/* A buffer of this many bytes takes any item. */
+#define MP4V_INFO_MAX_BYTES 67u
+
+/* ---- Status results ------------------------------------------------------ */
+
+#define MP4V_STATUS_OK 0
+#define MP4V_STATUS_FAILED 1
+
+/* ---- Settings record ------------------------------------------------------
+ * The encoder's parameter record. The module reads (save) or writes (load)
+ * only the 56 named fields, in place; the reserved bytes belong to the
+ * encoder and are never touched, nor is any byte past offset 731. A host
+ * whose record is longer passes its own record: only these offsets count.
+ * frame_rate lies at offset 332, which is 4- but not 8-aligned on every
+ * platform, hence the packing. */
+#pragma pack(push, 4)
+typedef struct MP4VSettings {
+  int32_t profile_id;                 /*   0 */
+  int32_t level_id;                   /*   4 */
+  int32_t width;                      /*   8 */
+  int32_t height;                     /*  12 */
+  int32_t video_type;                 /*  16 */
+  int32_t deinterlacing_enable;       /*  20 */
+  int32_t field_order;                /*  24 */
+  int32_t alternative_scan;           /*  28 */
+  int32_t quant_type;                 /*  32 */
+  int32_t quant_i;                    /*  36 */
+  int32_t quality;                    /*  40 */
+  int32_t max_quantizer;              /*  44 */
+  int32_t min_quantizer;              /*  48 */
+  int32_t adapt_quant;                /*  52 */
+  int32_t quant_p;                    /*  56 */
+  int32_t quant_b;                    /*  60 */
+  uint8_t reserved_64[60];            /*  64 to 123 */
+  int32_t interlace_mode;             /* 124 */
+  int32_t video_pulldown_flag;        /* 128 */
+  uint8_t reserved_132[48];           /* 132 to 179 */
+  int32_t no_limit_bitrate_by_level;  /* 180 */
+  int32_t target_bitrate;             /* 184 */
+  int32_t rc_mode;                    /* 188 */
+  int32_t bvop_auto;                  /* 192 */
+  int32_t bvop_count;                 /* 196 */
+  int32_t scene_change;               /* 200 */
+  int32_t max_key_interval;           /* 204 */
+  int32_t max_bitrate;                /* 208 */
+  int32_t vbv_buffer;                 /* 212 */
+  int32_t write_vbv_params;           /* 216 */
+  uint8_t reserved_220[112];          /* 220 to 331 */
+  double frame_rate;                  /* 332, snapped after every load */
+  int32_t out_fps;                    /* 340 */
+  uint8_t reserved_344[8];            /* 344 to 351 */
+  int32_t h263_mode;                  /* 352 */
+  int32_t data_partitioned;           /* 356 */
+  int32_t resync_marker;              /* 360 */
+  int32_t slice_count;                /* 364 */
+  int32_t closed_gov;                 /* 368 */
+  int32_t vol_every_i_vop;            /* 372 */
+  int32_t user_data_low_delay;        /* 376 */
+  int32_t pixel_aspect_ratio;         /* 380 */
+  int32_t pixel_ar_width;             /* 384 */
+  int32_t pixel_ar_height;            /* 388 */
+  uint8_t reserved_392[4];            /* 392 to 395 */
+  int32_t gov_every_i_vop;            /* 396 */
+  int32_t h263_unrestricted_mv;       /* 400 */
+  int32_t h263_advanced_intra_coding; /* 404 */
+  int32_t h263_deblocking_filter;     /* 408 */
+  int32_t h263_slice_structured;      /* 412 */
+  int32_t h263_modified_quantization; /* 416 */
+  uint8_t reserved_420[88];           /* 420 to 507 */
+  int32_t me_4mv;                     /* 508 */
+  int32_t me_subpel;                  /* 512 */
+  int32_t me_f_code;                  /* 516 */
+  int32_t rounding_control;           /* 520 */
+  int32_t me_fast;                    /* 524 */
+  int32_t me_extended_predictors;     /* 528 */
+  uint8_t reserved_532[112];          /* 532 to 643 */
+  int32_t ac_prediction;              /* 644 */
+  uint8_t reserved_648[64];           /* 648 to 711 */
+  int32_t send_b_vop_mode;            /* 712 */
+  uint8_t reserved_716[8];            /* 716 to 723 */
+  int32_t calc_quality;               /* 724 */
+  int32_t num_threads;                /* 728 */
+} MP4VSettings;                       /* 732 bytes */
+#pragma pack(pop)
+
+/* ---- The function table ------------------------------------------------ */
+
+/* Writes information item `item` (1 to 5) to the start of `buffer`, exactly
+ * the bytes listed above and nothing after them. The caller provides room
+ * (MP4V_INFO_MAX_BYTES covers every item). Returns MP4V_STATUS_OK, or
+ * MP4V_STATUS_FAILED without writing anything when `buffer` is null or
+ * `item` is not 1 to 5. */
+typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
+
+/* Load request: fills the fields of `settings` from the keys of the section
+ * "MP4V Settings" of the file `file_name`, leaving fields whose keys the file
+ * lacks as they were, then snaps a frame rate of about 23.976, 29.97 or
+ * 59.94 to 24/1.001, 30/1.001 or 60/1.001. `file_name` is an 8-bit path
+ * ending in ".cfg" or ".ini" (lower case). Returns MP4V_STATUS_FAILED, with
+ * nothing touched, when `settings` or `file_name` is null or the name does
+ * not end in one of those extensions; otherwise MP4V_STATUS_OK, also for a
+ * missing or empty file. The file is never written. */
+typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
+                                              const char *file_name);
+
+/* Save request: writes the 56 fields into the file `file_name`, changing
+ * values in place and adding missing keys at the end of the section, and
+ * keeps every other section, entry and comment of the file. The file is
+ * replaced in one step: it is either fully updated or left exactly as it
+ * was. Returns MP4V_STATUS_OK when the file was written; MP4V_STATUS_FAILED
+ * when the arguments are refused (as for the load request) or the file could
+ * not be written (missing directory, read-only or unreadable file, full
+ * disk). `settings` is only read. */
+typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
+                                              const char *file_name);
+
+/* The library's one export. Returns the function for `function_id` (one of
+ * the MP4V_FUNC_* values, cast to the matching type above), or null for any
+ * other identifier. Identifiers 1, 0x2001 and 0x2002 give the same address on
+ * every call and have no side effect. */
+typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
+
+/* The exported name, for GetProcAddress / dlsym. */
+#define MP4V_CONFIG_GET_API_EXT_NAME "MP4VConfigGetAPIExt"
+
+#ifdef MP4V_CONFIG_DECLARE_EXPORT
+/* Declared only for code linked against the library itself. */
+void *MP4V_CDECL MP4VConfigGetAPIExt(uint32_t function_id);
+#endif
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* ---- Layout checks ----------------------------------------------------- */
+#ifdef __cplusplus
+#define MP4V_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#define MP4V_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+#define MP4V_CHECK_OFFSET(field, off) \
+  MP4V_STATIC_ASSERT(offsetof(MP4VSettings, field) == (off), #field " offset")
+MP4V_CHECK_OFFSET(profile_id, 0);
+MP4V_CHECK_OFFSET(level_id, 4);
+MP4V_CHECK_OFFSET(width, 8);
+MP4V_CHECK_OFFSET(height, 12);
+MP4V_CHECK_OFFSET(video_type, 16);
+MP4V_CHECK_OFFSET(deinterlacing_enable, 20);
+MP4V_CHECK_OFFSET(field_order, 24);
+MP4V_CHECK_OFFSET(alternative_scan, 28);
+MP4V_CHECK_OFFSET(quant_type, 32);
+MP4V_CHECK_OFFSET(quant_i, 36);
+MP4V_CHECK_OFFSET(quality, 40);
+MP4V_CHECK_OFFSET(max_quantizer, 44);
+MP4V_CHECK_OFFSET(min_quantizer, 48);
+MP4V_CHECK_OFFSET(adapt_quant, 52);
+MP4V_CHECK_OFFSET(quant_p, 56);
+MP4V_CHECK_OFFSET(quant_b, 60);
+MP4V_CHECK_OFFSET(interlace_mode, 124);
+MP4V_CHECK_OFFSET(video_pulldown_flag, 128);
+MP4V_CHECK_OFFSET(no_limit_bitrate_by_level, 180);
+MP4V_CHECK_OFFSET(target_bitrate, 184);
+MP4V_CHECK_OFFSET(rc_mode, 188);
+MP4V_CHECK_OFFSET(bvop_auto, 192);
+MP4V_CHECK_OFFSET(bvop_count, 196);
+MP4V_CHECK_OFFSET(scene_change, 200);
+MP4V_CHECK_OFFSET(max_key_interval, 204);
+MP4V_CHECK_OFFSET(max_bitrate, 208);
+MP4V_CHECK_OFFSET(vbv_buffer, 212);
+MP4V_CHECK_OFFSET(write_vbv_params, 216);
+MP4V_CHECK_OFFSET(frame_rate, 332);
+MP4V_CHECK_OFFSET(out_fps, 340);
+MP4V_CHECK_OFFSET(h263_mode, 352);
+MP4V_CHECK_OFFSET(data_partitioned, 356);
+MP4V_CHECK_OFFSET(resync_marker, 360);
+MP4V_CHECK_OFFSET(slice_count, 364);
+MP4V_CHECK_OFFSET(closed_gov, 368);
+MP4V_CHECK_OFFSET(vol_every_i_vop, 372);
+MP4V_CHECK_OFFSET(user_data_low_delay, 376);
+MP4V_CHECK_OFFSET(pixel_aspect_ratio, 380);
+MP4V_CHECK_OFFSET(pixel_ar_width, 384);
+MP4V_CHECK_OFFSET(pixel_ar_height, 388);
+MP4V_CHECK_OFFSET(gov_every_i_vop, 396);
+MP4V_CHECK_OFFSET(h263_unrestricted_mv, 400);
+MP4V_CHECK_OFFSET(h263_advanced_intra_coding, 404);
+MP4V_CHECK_OFFSET(h263_deblocking_filter, 408);
+MP4V_CHECK_OFFSET(h263_slice_structured, 412);
+MP4V_CHECK_OFFSET(h263_modified_quantization, 416);
+MP4V_CHECK_OFFSET(me_4mv, 508);
+MP4V_CHECK_OFFSET(me_subpel, 512);
+MP4V_CHECK_OFFSET(me_f_code, 516);
+MP4V_CHECK_OFFSET(rounding_control, 520);
+MP4V_CHECK_OFFSET(me_fast, 524);
+MP4V_CHECK_OFFSET(me_extended_predictors, 528);
+MP4V_CHECK_OFFSET(ac_prediction, 644);
+MP4V_CHECK_OFFSET(send_b_vop_mode, 712);
+MP4V_CHECK_OFFSET(calc_quality, 724);
+MP4V_CHECK_OFFSET(num_threads, 728);
+MP4V_STATIC_ASSERT(sizeof(MP4VSettings) == 732, "record size");
+#undef MP4V_CHECK_OFFSET
+
+#endif /* MP4V_CONFIG_H_ */

@@ -1,0 +1,71 @@
+#include "api/requests.h"
+
+#include <cstring>
+
+#include "config/bind_key.h"
+#include "config/config_file.h"
+#include "config/document.h"
+#include "settings/key_table.h"
+
+bool MP4VConfigCheckFileName(const void* settings, const char* file_name) {
+  if (settings == nullptr || file_name == nullptr) return false;
+  const char* dot = std::strrchr(file_name, '.');
+  if (dot == nullptr) return false;
+  return std::strcmp(dot, ".cfg") == 0 || std::strcmp(dot, ".ini") == 0;
+}
+
+bool MP4VConfigTransfer(const char* mode, const char* file_name,
+                        void* settings) {
+  const bool save = std::strcmp(mode, "save") == 0;
+  ConfigReadStatus status;
+  ConfigNode* document = ConfigReadFileEx(file_name, &status);
+  if (save && (status == ConfigReadStatus::kUnreadable ||
+               status == ConfigReadStatus::kOutOfMemory)) {
+    // Writing now would replace a file whose contents were never read.
+    ConfigFreeDocument(document);
+    return false;
+  }
+  if (document == nullptr) return !save;
+  if (!save && document->next == nullptr) {
+    // One node cannot hold both a section header and an entry.
+    ConfigFreeDocument(document);
+    return true;
+  }
+  bool complete = true;
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    int32_t result =
+        ConfigBindKey(document, mode, kMP4VSettingsSection, row.key,
+                      row.type_name, static_cast<char*>(settings) + row.offset,
+                      nullptr);
+    // On load a missing key is no failure; on save a binding fails only
+    // when memory ran out, and then no partial file is written.
+    if (save && result != 0) complete = false;
+  }
+  if (!save) {
+    ConfigFreeDocument(document);
+    return true;
+  }
+  if (!complete) {
+    ConfigFreeDocument(document);
+    return false;
+  }
+  return ConfigWriteFile(document, file_name, 1);
+}
+
+extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
+                                            const char* file_name) {
+  if (!MP4VConfigCheckFileName(settings, file_name)) return MP4V_STATUS_FAILED;
+  MP4VConfigTransfer("load", file_name, settings);
+  MP4VSnapFrameRate(settings);
+  return MP4V_STATUS_OK;
+}
+
+extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
+                                            const char* file_name) {
+  if (!MP4VConfigCheckFileName(settings, file_name)) return MP4V_STATUS_FAILED;
+  // A save only reads the record; the binding interface takes one pointer
+  // type for both directions.
+  const bool written = MP4VConfigTransfer(
+      "save", file_name, const_cast<MP4VSettings*>(settings));
+  return written ? MP4V_STATUS_OK : MP4V_STATUS_FAILED;
+}

@@ -1,0 +1,32 @@
+// The load and save requests handed out for MP4V_FUNC_LOAD and
+// MP4V_FUNC_SAVE, and the settings transfer between a settings record and a
+// configuration file.
+#ifndef MP4V_API_REQUESTS_H_
+#define MP4V_API_REQUESTS_H_
+
+#include <cstdint>
+
+#include "mp4v_config.h"
+
+// Accepts a non-null record and a non-null name whose rest from its last '.'
+// is exactly ".cfg" or ".ini" (case counts: ".CFG", ".cfg2" and ".cfg " are
+// refused).
+bool MP4VConfigCheckFileName(const void* settings, const char* file_name);
+
+// Runs the transfer in the direction of `mode` ("load" or "save") between
+// the record at `settings` and the file `file_name`, without the name check.
+// Load: reads the file and binds every key of the table into the record
+// (nothing when the file gives a single node: missing, unreadable, empty, or
+// one line). Save: reads the file, sets every key, and replaces the file in
+// one step. Returns true when a save wrote the file; false when it did not
+// (the file is then exactly as before). A load always returns true.
+bool MP4VConfigTransfer(const char* mode, const char* file_name,
+                        void* settings);
+
+// The requests themselves; see MP4VConfigLoadFn and MP4VConfigSaveFn.
+extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
+                                            const char* file_name);
+extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
+                                            const char* file_name);
+
+#endif  // MP4V_API_REQUESTS_H_

@@ -1,0 +1,102 @@
+// Reading a configuration file into a document and writing one back.
+//
+// A line ends at a line feed or a carriage return (so "\r\n" leaves an empty
+// line, which is dropped) and holds at most 511 characters: the rest of a
+// longer line is read as the following line. Each kept line is a section
+// header, an entry or a free line:
+//   "[name] ..."        section header: "[" and at least one character that
+//                       is not "]"; the name runs to the first "]" or the end
+//                       (a missing "]" is accepted); the comment is the text
+//                       after the first "#" that follows the "]".
+//   "key = value #c"    entry: any other line whose first character is not
+//                       "#" or "="; the key is the first word before the
+//                       first "#" or "="; the value runs from after the "="
+//                       to the first "#", without surrounding blanks (tabs
+//                       stay); the comment is the text after the "#", when
+//                       the value is not empty and something follows it.
+//   "#..." or "=..."    free line, kept by its whole text.
+// A UTF-8 byte-order mark at the very start of the file is not part of the
+// first line. Parts of a line are kept whole, never cut.
+#ifndef MP4V_CONFIG_CONFIG_FILE_H_
+#define MP4V_CONFIG_CONFIG_FILE_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "config/document.h"
+
+// The text of the one free line that stands for a missing or empty file.
+constexpr char kConfigPlaceholderLine[] = "# config file";
+// Longest line the reader takes whole (its line end included).
+constexpr size_t kConfigLineMax = 511;
+
+// Reads one line of `stream` into `buffer`: characters up to and including
+// the first line feed or carriage return, at most `capacity` - 1 of them,
+// then a terminating NUL. Returns `buffer`, or null when the stream was at
+// its end before any character was stored. A capacity of 1 or less stores
+// only the terminator (when there is room) and returns `buffer`.
+char* ConfigReadLine(char* buffer, int capacity, std::FILE* stream);
+
+// How a line matches the three line patterns, as views into the line.
+enum class ConfigLineKind { kSection, kEntry, kFreeLine, kEmpty };
+struct ConfigLineMatch {
+  ConfigLineKind kind = ConfigLineKind::kEmpty;
+  // Number of parts matched (section: 1-2, entry: 1-3, free line: 1).
+  int parts = 0;
+  // Section: name, remainder from the "]". Entry: key text, value text,
+  // comment. Free line: its text. Each is [data, data + size).
+  struct Part {
+    const char* data = nullptr;
+    size_t size = 0;
+  } part[3];
+};
+// Matches `line` (read up to its first NUL) against the section, entry and
+// free-line patterns in that order.
+void ConfigMatchLine(const char* line, ConfigLineMatch* match);
+
+// Builds the node for one line (null for an empty line). Sets
+// `*out_of_memory` when the node could not be allocated.
+ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory);
+
+// Builds the document of the lines in `data` (a leading byte-order mark
+// skipped). Returns null when no line was kept, or when memory ran out
+// (`*out_of_memory` then set and nothing leaked).
+ConfigNode* ConfigParseText(const char* data, size_t size,
+                            bool* out_of_memory);
+
+// Writes `document` as text into `out` (replacing its contents), one line per
+// node, each ending with "\n"; an empty line goes before every section
+// header. Entries are "%-31s = %s" when `aligned`, else "%s=%s", followed by
+// " #comment" when they have one. A line that would grow past what the reader
+// takes whole is written with less padding, so that reading it back gives
+// the same node. Returns false only when memory ran out.
+bool ConfigSerialize(const ConfigNode* document, bool aligned,
+                     std::string* out);
+
+// How ConfigReadFileEx found the file.
+enum class ConfigReadStatus {
+  kRead,         // the file was read (the document may be the placeholder)
+  kMissing,      // no such file: the placeholder document
+  kUnreadable,   // it exists but could not be opened or read: the placeholder
+  kOutOfMemory,  // no document (null)
+};
+
+// Returns the document of the file at `path`, or the one-node placeholder
+// document "# config file" when the file is missing, unreadable, empty, or
+// holds only empty lines; null only when memory ran out. Sets `*status` when
+// given. The caller owns the document.
+ConfigNode* ConfigReadFileEx(const char* path, ConfigReadStatus* status);
+// The same, without the status.
+ConfigNode* ConfigReadFile(const char* path);
+
+// Writes `document` to `path` in the aligned (`aligned` nonzero) or compact
+// layout, with the platform's text line end, and releases the document in
+// every case. The file is replaced in one step through a temporary file in
+// the same directory: it is either fully updated or left exactly as it was.
+// A byte-order mark that began the old file is written back. Returns true
+// when the file was written; false when it was not (missing directory,
+// read-only or non-regular target, a failed write, full disk, out of memory).
+bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned);
+
+#endif  // MP4V_CONFIG_CONFIG_FILE_H_

@@ -1,0 +1,78 @@
+// The configuration document: the lines of one configuration file kept in
+// memory as a singly linked list of fixed-size nodes, in file order.
+//
+// Section names and keys compare without regard to the case of the ASCII
+// letters A-Z (no other byte is folded, nothing is trimmed, no locale takes
+// part). Neither is unique: a document may repeat sections and keys.
+#ifndef MP4V_CONFIG_DOCUMENT_H_
+#define MP4V_CONFIG_DOCUMENT_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// Node kinds.
+constexpr int32_t kConfigFreeLine = -1;  // any other kept line, by its text
+constexpr int32_t kConfigSection = 0;    // "[name]" header
+constexpr int32_t kConfigEntry = 1;      // key = value # comment
+
+// Capacity of every text field of a node, terminator included.
+constexpr size_t kConfigTextCapacity = 512;
+// Longest text a field holds.
+constexpr size_t kConfigTextMax = kConfigTextCapacity - 1;
+
+struct ConfigNode {
+  int32_t kind;
+  char name[kConfigTextCapacity];     // section name, key, or free-line text
+  char value[kConfigTextCapacity];    // entry value; otherwise empty
+  char comment[kConfigTextCapacity];  // text after "#", without it; or empty
+  ConfigNode* next;                   // following node, or null
+};
+
+// Constructors. Each returns a new zero-filled node from the heap with the
+// texts copied in (a text longer than kConfigTextMax keeps its first
+// kConfigTextMax bytes; no caller passes one), or null when memory runs out.
+// The node is not linked: the caller sets the `next` of the node before it.
+// A null or empty `comment` leaves the comment empty.
+ConfigNode* ConfigNewFreeLine(const char* text);
+ConfigNode* ConfigNewSection(const char* name, const char* comment);
+ConfigNode* ConfigNewEntry(const char* key, const char* value,
+                           const char* comment);
+
+// Releases `first` and every node after it. Null does nothing.
+void ConfigFreeDocument(ConfigNode* first);
+
+// True when `a` and `b` have the same length and equal bytes after folding
+// A-Z to a-z.
+bool ConfigNamesEqual(const char* a, const char* b);
+
+// Returns the value of the first node, in document order, whose name equals
+// `key` inside the body of any section named `section` (free lines take part
+// by their whole text and give their empty value). Nodes before the first
+// section header are never found. Null when nothing matches or an argument is
+// null. The view stays valid until the document is released or the node's
+// value is set again.
+const char* ConfigLookup(const ConfigNode* first, const char* section,
+                         const char* key);
+// The same, giving the node itself.
+ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
+                             const char* key);
+
+// Makes `value` the value of `key` in the first section named `section`:
+// the first node of that section's body whose name equals `key` takes the
+// value in place (its name and comment stay); otherwise a new entry (the key
+// as given, no comment) becomes the last node of that body, before the next
+// section header; when no such section exists, a new header and the entry
+// are appended to the document. Later sections of the same name and entries
+// before the first header are never touched.
+//
+// Returns the new entry node when one was linked, null otherwise. When
+// `first` is null (the empty document) the new document is returned instead:
+// its section header, followed by the entry. Does nothing and returns null
+// when `section`, `key` or `value` is null, or when `value` is longer than
+// kConfigTextMax (an over-long text is never stored cut). When a node cannot
+// be allocated nothing changes and `*out_of_memory` (if given) is set.
+ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
+                           const char* key, const char* value,
+                           bool* out_of_memory = nullptr);
+
+#endif  // MP4V_CONFIG_DOCUMENT_H_

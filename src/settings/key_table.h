@@ -1,0 +1,38 @@
+// The key table that binds the fields of the settings record to the keys of
+// the section "MP4V Settings", and the frame-rate snapping that follows
+// every load.
+#ifndef MP4V_SETTINGS_KEY_TABLE_H_
+#define MP4V_SETTINGS_KEY_TABLE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// The one section every key of the table belongs to.
+constexpr char kMP4VSettingsSection[] = "MP4V Settings";
+
+struct MP4VSettingsKey {
+  const char* key;        // configuration key, also the record field's name
+  const char* type_name;  // "int" or "dbl"
+  uint32_t offset;        // byte offset of the field in the record
+};
+
+constexpr size_t kMP4VSettingsKeyCount = 56;
+
+// The 56 rows in binding order: the order in which keys a file lacks are
+// added to it on save.
+extern const MP4VSettingsKey MP4VSettingsKeyTable[kMP4VSettingsKeyCount];
+
+// The snapped frame rates: 24, 30 and 60 divided by 1.001 in double
+// precision.
+constexpr uint64_t kFrameRate23976Bits = 0x4037F9DCB5112287ull;
+constexpr uint64_t kFrameRate2997Bits = 0x403DF853E2556B29ull;
+constexpr uint64_t kFrameRate5994Bits = 0x404DF853E2556B29ull;
+
+// Replaces the record's frame_rate by 24/1.001 when 100 times it (rounded to
+// a double, then truncated toward zero) is 2397 or 2398, by 30/1.001 when it
+// is 2997, and by 60/1.001 when it is 5994; any other rate, infinity or NaN
+// is left alone. Touches no other byte of the record; applying it twice
+// gives the same bits as once.
+void MP4VSnapFrameRate(void* settings);
+
+#endif  // MP4V_SETTINGS_KEY_TABLE_H_

@@ -1,0 +1,338 @@
+#include "api/requests.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/module.h"
+#include "settings/key_table.h"
+#include "support/test_util.h"
+
+namespace {
+
+using testutil::ReadBytes;
+using testutil::ScratchDir;
+using testutil::WithLineEnds;
+using testutil::WriteBytes;
+
+// The requests as a host reaches them: through the table.
+int32_t Load(MP4VSettings* s, const std::string& name) {
+  auto fn = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
+  return fn(s, name.c_str());
+}
+int32_t Save(const MP4VSettings* s, const std::string& name) {
+  auto fn = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
+  return fn(s, name.c_str());
+}
+
+uint64_t Bits(double d) {
+  uint64_t b;
+  std::memcpy(&b, &d, sizeof b);
+  return b;
+}
+
+bool IsFieldByte(size_t offset) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    size_t width = std::strcmp(row.type_name, "dbl") == 0 ? 8 : 4;
+    if (offset >= row.offset && offset < row.offset + width) return true;
+  }
+  return false;
+}
+
+MP4VSettings ExampleRecord() {
+  MP4VSettings s;
+  std::memset(&s, 0, sizeof s);
+  s.width = 720;
+  s.height = 576;
+  s.frame_rate = 29.97;
+  return s;
+}
+
+// The file of the example record: the placeholder line, an empty line, the
+// header and 56 aligned entries.
+std::string ExampleFile(const char* rate_text) {
+  std::string text = "# config file\n\n[MP4V Settings]\n";
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    std::string key = row.key;
+    std::string value = key == "width"        ? "720"
+                        : key == "height"     ? "576"
+                        : key == "frame_rate" ? rate_text
+                                              : "0";
+    text += key + std::string(31 - key.size(), ' ') + " = " + value + "\n";
+  }
+  return text;
+}
+
+TEST(RequestsTest, WorkedExampleSaveLoadSave) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  MP4VSettings record = ExampleRecord();
+  const MP4VSettings before = record;
+  ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+  EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+
+  const std::string first = ReadBytes(path);
+  EXPECT_EQ(first, WithLineEnds(ExampleFile("29.9700000000")));
+  // Spot checks of the literal layout.
+  EXPECT_NE(first.find(WithLineEnds("\nprofile_id                      = 0\n")),
+            std::string::npos);
+  EXPECT_NE(first.find(WithLineEnds("\nframe_rate                      = 29.9700000000\n")),
+            std::string::npos);
+  size_t lines = 0;
+  for (char c : first) lines += c == '\n';
+  EXPECT_EQ(lines, 59u);
+
+  MP4VSettings loaded;
+  std::memset(&loaded, 0x77, sizeof loaded);
+  const MP4VSettings untouched = loaded;
+  ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+  EXPECT_EQ(loaded.width, 720);
+  EXPECT_EQ(loaded.height, 576);
+  EXPECT_EQ(loaded.profile_id, 0);
+  EXPECT_EQ(loaded.num_threads, 0);
+  EXPECT_EQ(Bits(loaded.frame_rate), kFrameRate2997Bits);
+  const auto* a = reinterpret_cast<const unsigned char*>(&loaded);
+  const auto* b = reinterpret_cast<const unsigned char*>(&untouched);
+  for (size_t i = 0; i < sizeof loaded; ++i) {
+    if (!IsFieldByte(i)) {
+      ASSERT_EQ(a[i], b[i]) << "byte " << i;
+    }
+  }
+
+  ASSERT_EQ(Save(&loaded, path), MP4V_STATUS_OK);
+  EXPECT_EQ(ReadBytes(path), WithLineEnds(ExampleFile("29.9700299700")));
+  // Loading never writes the file.
+  ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+  EXPECT_EQ(ReadBytes(path), WithLineEnds(ExampleFile("29.9700299700")));
+}
+
+TEST(RequestsTest, LoadChangesOnlyTheFieldsBytes) {
+  ScratchDir dir;
+  const std::string path = dir.File("full.ini");
+  MP4VSettings source = ExampleRecord();
+  ASSERT_EQ(Save(&source, path), MP4V_STATUS_OK);
+  unsigned char record[sizeof(MP4VSettings) + 64];
+  std::memset(record, 0xAA, sizeof record);
+  ASSERT_EQ(Load(reinterpret_cast<MP4VSettings*>(record), path), MP4V_STATUS_OK);
+  for (size_t i = 0; i < sizeof record; ++i) {
+    if (i < sizeof(MP4VSettings) && IsFieldByte(i)) continue;
+    ASSERT_EQ(record[i], 0xAA) << "byte " << i;
+  }
+  EXPECT_EQ(reinterpret_cast<MP4VSettings*>(record)->width, 720);
+}
+
+TEST(RequestsTest, IntegerFieldsSurviveSaveAndLoadBitForBit) {
+  ScratchDir dir;
+  const std::string path = dir.File("x.cfg");
+  std::mt19937 rng(99);
+  const int32_t extremes[] = {INT32_MIN, INT32_MAX, -1, 0, 1, INT32_MIN + 1};
+  for (int round = 0; round < 8; ++round) {
+    MP4VSettings out;
+    std::memset(&out, 0, sizeof out);
+    size_t k = 0;
+    for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+      if (std::strcmp(row.type_name, "int") != 0) continue;
+      int32_t v = round < 2 ? extremes[(k + round) % 6]
+                            : static_cast<int32_t>(rng());
+      std::memcpy(reinterpret_cast<char*>(&out) + row.offset, &v, 4);
+      ++k;
+    }
+    ASSERT_EQ(Save(&out, path), MP4V_STATUS_OK);
+    MP4VSettings in;
+    std::memset(&in, 0x3C, sizeof in);
+    ASSERT_EQ(Load(&in, path), MP4V_STATUS_OK);
+    for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+      if (std::strcmp(row.type_name, "int") != 0) continue;
+      ASSERT_EQ(std::memcmp(reinterpret_cast<char*>(&in) + row.offset,
+                            reinterpret_cast<char*>(&out) + row.offset, 4),
+                0)
+          << row.key;
+    }
+  }
+}
+
+TEST(RequestsTest, SnappedRatesRoundTripThroughTheText) {
+  ScratchDir dir;
+  const std::string path = dir.File("r.cfg");
+  for (uint64_t bits : {kFrameRate23976Bits, kFrameRate2997Bits, kFrameRate5994Bits}) {
+    MP4VSettings s{};
+    std::memcpy(&s.frame_rate, &bits, 8);
+    ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+    MP4VSettings back{};
+    ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(Bits(back.frame_rate), bits);
+  }
+}
+
+struct NameCase {
+  const char* name;
+  bool accepted;
+};
+
+class FileNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(FileNameTest, ChecksTheRestAfterTheLastDot) {
+  ScratchDir dir;
+  const std::string path = dir.File(GetParam().name);
+  MP4VSettings s = ExampleRecord();
+  EXPECT_EQ(MP4VConfigCheckFileName(&s, path.c_str()), GetParam().accepted);
+  if (!GetParam().accepted) {
+    EXPECT_EQ(Save(&s, path), MP4V_STATUS_FAILED);
+    MP4VSettings before = s;
+    EXPECT_EQ(Load(&s, path), MP4V_STATUS_FAILED);
+    EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0);  // not even snapped
+    EXPECT_TRUE(testutil::ListDir(dir.path()).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FileNameTest,
+    testing::Values(NameCase{"enc.cfg", true}, NameCase{"enc.ini", true},
+                    NameCase{"x.y.ini", true}, NameCase{".cfg", true},
+                    NameCase{"enc.CFG", false}, NameCase{"enc.Ini", false},
+                    NameCase{"enc.cfg.bak", false}, NameCase{"enc.cfgx", false},
+                    NameCase{"enc.", false}, NameCase{"enc", false},
+                    NameCase{"enc.cfg ", false}));
+
+TEST(FileNameTest, DirectoriesWithDotsAndNullArguments) {
+  MP4VSettings s{};
+  EXPECT_TRUE(MP4VConfigCheckFileName(&s, "a.d/b.e/enc.cfg"));
+  EXPECT_FALSE(MP4VConfigCheckFileName(&s, "a.cfg/enc"));
+  EXPECT_FALSE(MP4VConfigCheckFileName(nullptr, "enc.cfg"));
+  EXPECT_FALSE(MP4VConfigCheckFileName(&s, nullptr));
+  EXPECT_EQ(Load(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
+  EXPECT_EQ(Save(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
+  auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
+  EXPECT_EQ(load(&s, nullptr), MP4V_STATUS_FAILED);
+}
+
+TEST(RequestsTest, LoadOfMissingOrHeaderOnlyFileBindsNothingButSnaps) {
+  ScratchDir dir;
+  WriteBytes(dir.File("header.cfg"), "[MP4V Settings]\n");
+  WriteBytes(dir.File("one.cfg"), "[MP4V Settings]\nwidth=640\n");
+  for (const char* name : {"missing.cfg", "header.cfg"}) {
+    MP4VSettings s;
+    std::memset(&s, 0x42, sizeof s);
+    s.frame_rate = 29.97;
+    MP4VSettings before = s;
+    EXPECT_EQ(Load(&s, dir.File(name)), MP4V_STATUS_OK);
+    EXPECT_EQ(Bits(s.frame_rate), kFrameRate2997Bits);
+    s.frame_rate = before.frame_rate;
+    EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0) << name;
+  }
+  EXPECT_FALSE(testutil::Exists(dir.File("missing.cfg")));
+  MP4VSettings s;
+  std::memset(&s, 0x42, sizeof s);
+  s.frame_rate = 59.94;
+  MP4VSettings before = s;
+  EXPECT_EQ(Load(&s, dir.File("one.cfg")), MP4V_STATUS_OK);
+  EXPECT_EQ(s.width, 640);
+  EXPECT_EQ(Bits(s.frame_rate), kFrameRate5994Bits);
+  s.width = before.width;
+  s.frame_rate = before.frame_rate;
+  EXPECT_EQ(std::memcmp(&s, &before, sizeof s), 0);
+}
+
+TEST(RequestsTest, OtherCapitalsAndOtherContentAreKept) {
+  ScratchDir dir;
+  const std::string path = dir.File("mixed.cfg");
+  WriteBytes(path,
+             "# preamble\n[Other]\nwidth = 1 # not ours\n"
+             "[mp4v settings] # ours\nWIDTH = 320 # px\nheight=240\n"
+             "# tail of section\n[Third]\nx=y\n[MP4V Settings]\nquality=9\n");
+  MP4VSettings s;
+  std::memset(&s, 0, sizeof s);
+  ASSERT_EQ(Load(&s, path), MP4V_STATUS_OK);
+  EXPECT_EQ(s.width, 320);
+  EXPECT_EQ(s.height, 240);
+  EXPECT_EQ(s.quality, 9);  // found in the second section of the name
+  s.width = 1280;
+  s.quality = 3;
+  ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+  const std::string saved = ReadBytes(path);
+  std::string expected =
+      "# preamble\n\n[Other]\nwidth                           = 1 # not ours\n"
+      "\n[mp4v settings] # ours\nWIDTH                           = 1280 # px\n"
+      "height                          = 240\n# tail of section\n";
+  // Keys the section lacked follow its last line, in table order.
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    std::string key = row.key;
+    if (key == "width" || key == "height") continue;
+    std::string value = key == "frame_rate" ? "0.0000000000"
+                        : key == "quality"  ? "3"
+                                            : "0";
+    expected += key + std::string(31 - key.size(), ' ') + " = " + value + "\n";
+  }
+  expected +=
+      "\n[Third]\nx                               = y\n"
+      "\n[MP4V Settings]\nquality                         = 9\n";
+  EXPECT_EQ(saved, WithLineEnds(expected));
+  // Saving the same record again gives the same file.
+  ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+  EXPECT_EQ(ReadBytes(path), saved);
+}
+
+TEST(RequestsTest, FailedSavesAreReportedAndChangeNothing) {
+  ScratchDir dir;
+  MP4VSettings s = ExampleRecord();
+  // A directory that does not exist gets nothing.
+  EXPECT_EQ(Save(&s, dir.File("missing") + "/enc.cfg"), MP4V_STATUS_FAILED);
+  EXPECT_TRUE(testutil::ListDir(dir.path()).empty());
+  // A read-only file is not replaced.
+  const std::string ro = dir.File("ro.cfg");
+  WriteBytes(ro, "[MP4V Settings]\nwidth=1\n");
+  testutil::SetReadOnly(ro, true);
+  EXPECT_EQ(Save(&s, ro), MP4V_STATUS_FAILED);
+  testutil::SetReadOnly(ro, false);
+  EXPECT_EQ(ReadBytes(ro), "[MP4V Settings]\nwidth=1\n");
+  // A directory with the name of a settings file is neither read nor
+  // replaced.
+  testutil::ScratchDir sub;
+  const std::string as_dir = sub.File("d.cfg");
+  std::string mkdir_target = as_dir;
+  ASSERT_TRUE(std::filesystem::create_directory(mkdir_target));
+  EXPECT_EQ(Save(&s, as_dir), MP4V_STATUS_FAILED);
+  EXPECT_TRUE(std::filesystem::is_directory(as_dir));
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+
+// Requests on different records and files from several threads give what
+// the same requests give one after another.
+TEST(RequestsTest, ConcurrentRequestsOnDifferentFilesAgreeWithSequentialOnes) {
+  ScratchDir dir;
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 25;
+  auto run = [&](int t, const std::string& prefix, MP4VSettings* last) {
+    const std::string path = dir.File(prefix + std::to_string(t) + ".cfg");
+    WriteBytes(path, "# thread " + std::to_string(t) + "\n[Other]\nk=v\n");
+    MP4VSettings s;
+    std::memset(&s, 0, sizeof s);
+    for (int r = 0; r < kRounds; ++r) {
+      s.width = t * 1000 + r;
+      s.frame_rate = 29.97 + t;
+      s.num_threads = -r;
+      if (Save(&s, path) != MP4V_STATUS_OK) return;
+      std::memset(&s, 0x11, sizeof s);
+      Load(&s, path);
+    }
+    *last = s;
+  };
+  std::vector<MP4VSettings> parallel(kThreads), sequential(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(run, t, "p", &parallel[t]);
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) run(t, "s", &sequential[t]);
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(std::memcmp(&parallel[t], &sequential[t], sizeof(MP4VSettings)), 0) << t;
+    EXPECT_EQ(parallel[t].width, t * 1000 + kRounds - 1);
+    EXPECT_EQ(ReadBytes(dir.File("p" + std::to_string(t) + ".cfg")),
+              ReadBytes(dir.File("s" + std::to_string(t) + ".cfg")));
+  }
+}
+
+}  // namespace

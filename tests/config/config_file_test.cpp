@@ -1,0 +1,360 @@
+#include "config/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "config/file_access.h"
+#include "support/doc_util.h"
+#include "support/test_util.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+using testutil::Describe;
+using testutil::Parse;
+
+namespace {
+
+std::string Serialize(const ConfigNode* doc, bool aligned) {
+  std::string out;
+  EXPECT_TRUE(ConfigSerialize(doc, aligned, &out));
+  return out;
+}
+
+struct ReadCase {
+  const char* name;
+  const char* text;
+  const char* nodes;
+};
+
+class ReadTest : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadTest, ClassifiesAndCleansLines) {
+  auto doc = Parse(GetParam().text);
+  EXPECT_EQ(Describe(doc.get()), GetParam().nodes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReadTest,
+    testing::Values(
+        ReadCase{"Header", "[MP4V Settings]\n", "[MP4V Settings]"},
+        ReadCase{"HeaderWithoutBracket", "[MP4V Settings\n", "[MP4V Settings]"},
+        ReadCase{"HeaderKeepsSpacesAndHash", "[ a#b ]\n", "[ a#b ]"},
+        ReadCase{"HeaderComment", "[S] # word\n", "[S]# word"},
+        ReadCase{"HeaderTextBeforeHashDropped", "[S]junk#c\n", "[S]#c"},
+        ReadCase{"HeaderHashWithNothingAfter", "[S] #\n", "[S]"},
+        ReadCase{"EmptyBracketsAreAnEntry", "[]\n", "[]="},
+        ReadCase{"LoneBracketIsAnEntry", "[\n", "[="},
+        ReadCase{"Entry", "width = 720\n", "width=720"},
+        ReadCase{"EntryComment", "width = 720 # px\n", "width=720# px"},
+        ReadCase{"KeyIsFirstWord", "  two words = 5\n", "two=5"},
+        ReadCase{"NoEquals", "bare word\n", "bare="},
+        ReadCase{"IndentedHeaderIsAnEntry", "  [S]\n", "[S]="},
+        ReadCase{"HashBeforeEquals", "key # c = 5\n", "key="},
+        ReadCase{"BlankThenHash", "   # c\n", "="},
+        ReadCase{"ValueKeepsEquals", "a=b=c\n", "a=b=c"},
+        ReadCase{"TabsStayInValue", "a=\t5\t \n", "a=\t5\t"},
+        ReadCase{"CommentRightAfterEquals", "a=#c\n", "a="},
+        ReadCase{"BlankBeforeComment", "a= #c\n", "a=#c"},
+        ReadCase{"EmptyValueComment", "a = # c\n", "a=# c"},
+        ReadCase{"HashWithoutComment", "a=1 #\n", "a=1"},
+        ReadCase{"FreeLines", "# c\n=x\n", "~# c|~=x"},
+        ReadCase{"EmptyLinesDropped", "\n\n[S]\n\n\na=1\n", "[S]|a=1"},
+        ReadCase{"CrLfSameAsLf", "[S]\r\na=1\r\n# x\r\n", "[S]|a=1|~# x"},
+        ReadCase{"CrAlone", "[S]\ra=1\r", "[S]|a=1"},
+        ReadCase{"LastLineWithoutEnd", "[S]\na=1", "[S]|a=1"},
+        ReadCase{"ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\na=1\n", "[S]|a=1"},
+        ReadCase{"OnlyALeadingMarkIsSkipped", "x\n\xEF\xBB\xBF[S]\n",
+                 "x=|\xEF\xBB\xBF[S]="}),
+    [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+
+TEST(ReadTest, NulByteEndsTheLineText) {
+  const std::string text("a=1\0junk\nb=2\n", 13);
+  auto doc = Parse(text);
+  EXPECT_EQ(Describe(doc.get()), "a=1|b=2");
+}
+
+TEST(ReadTest, LongLinesContinueAsTheNextLineAndPartsStayWhole) {
+  // 300-character parts are kept whole; a line of 600 characters is read as
+  // its first 511 and then the rest.
+  const std::string value(300, 'v');
+  const std::string long_free = "#" + std::string(599, 'f');
+  auto doc = Parse("[S]\nk=" + value + " #" + std::string(150, 'c') + "\n" +
+                   long_free + "\n");
+  ASSERT_NE(doc, nullptr);
+  const ConfigNode* entry = doc->next;
+  EXPECT_EQ(std::string(entry->value), value);
+  EXPECT_EQ(std::string(entry->comment), std::string(150, 'c'));
+  const ConfigNode* first_part = entry->next;
+  ASSERT_NE(first_part, nullptr);
+  EXPECT_EQ(std::string(first_part->name), long_free.substr(0, 511));
+  ASSERT_NE(first_part->next, nullptr);
+  EXPECT_EQ(std::string(first_part->next->name), long_free.substr(511));
+  EXPECT_EQ(first_part->next->kind, kConfigEntry);  // "fff..." is an entry
+}
+
+TEST(ReadLineTest, SplitsAt511AndKeepsTheLineEnd) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  const std::string line(600, 'x');
+  std::fputs((line + "\nz").c_str(), f);
+  std::rewind(f);
+  char buffer[512];
+  ASSERT_EQ(ConfigReadLine(buffer, sizeof buffer, f), buffer);
+  EXPECT_EQ(std::string(buffer), line.substr(0, 511));
+  ASSERT_EQ(ConfigReadLine(buffer, sizeof buffer, f), buffer);
+  EXPECT_EQ(std::string(buffer), std::string(89, 'x') + "\n");
+  ASSERT_EQ(ConfigReadLine(buffer, sizeof buffer, f), buffer);
+  EXPECT_STREQ(buffer, "z");
+  EXPECT_EQ(ConfigReadLine(buffer, sizeof buffer, f), nullptr);
+  char tiny[1] = {'q'};
+  EXPECT_EQ(ConfigReadLine(tiny, 1, f), tiny);
+  EXPECT_EQ(tiny[0], '\0');
+  std::fclose(f);
+}
+
+TEST(WriteTest, AlignedAndCompactLayouts) {
+  auto doc = Parse("# config file\n[MP4V Settings] # top\nprofile_id=0\n"
+                   "a_key_that_is_longer_than_31_chars=1 # c\nempty=\n");
+  EXPECT_EQ(Serialize(doc.get(), true),
+            "# config file\n"
+            "\n[MP4V Settings] # top\n"
+            "profile_id                      = 0\n"
+            "a_key_that_is_longer_than_31_chars = 1 # c\n"
+            "empty                           = \n");
+  EXPECT_EQ(Serialize(doc.get(), false),
+            "# config file\n\n[MP4V Settings] # top\nprofile_id=0\n"
+            "a_key_that_is_longer_than_31_chars=1 # c\nempty=\n");
+  EXPECT_EQ(Serialize(nullptr, true), "");
+}
+
+TEST(WriteTest, AFileBeginningWithAHeaderGetsALeadingEmptyLine) {
+  auto doc = Parse("[S]\nk=1\n");
+  EXPECT_EQ(Serialize(doc.get(), false), "\n[S]\nk=1\n");
+}
+
+// Reading, writing and reading again must give the same document, and a
+// second write the same bytes: a save never changes what a file means.
+void ExpectStable(const std::string& text) {
+  auto first = Parse(text);
+  const std::string once = Serialize(first.get(), true);
+  auto second = Parse(once);
+  EXPECT_EQ(Describe(second.get()), Describe(first.get())) << "text: " << text;
+  EXPECT_EQ(Serialize(second.get(), true), once);
+}
+
+TEST(WriteTest, RewritingKeepsEveryLineWhole) {
+  ExpectStable("[S]\nk=" + std::string(470, 'v') + "#" + std::string(35, 'c'));
+  ExpectStable("k=" + std::string(508, 'v') + "\n");
+  ExpectStable("[" + std::string(510, 'n') + "\n");
+  ExpectStable("[" + std::string(500, 'n') + "]#" + std::string(9, 'c') + "\n");
+  ExpectStable("k= #" + std::string(506, 'c') + "\n");
+  ExpectStable("[\n[]x\n");
+  ExpectStable("   \n\t\n =5\n");
+}
+
+std::string RandomLine(std::mt19937& rng) {
+  static const char kAlphabet[] = "[]#= \t\rab\n";
+  std::uniform_int_distribution<int> length(0, 40);
+  std::uniform_int_distribution<int> pick(0, sizeof kAlphabet - 2);
+  std::uniform_int_distribution<int> long_line(0, 20);
+  std::string line;
+  int n = long_line(rng) == 0 ? 300 + length(rng) * 10 : length(rng);
+  for (int i = 0; i < n; ++i) line.push_back(kAlphabet[pick(rng)]);
+  return line;
+}
+
+TEST(WriteTest, RandomFilesAreStable) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    for (int lines = 0; lines < 6; ++lines) text += RandomLine(rng) + "\n";
+    ExpectStable(text);
+  }
+}
+
+// The line patterns, evaluated by the C library's formatted input with
+// buffers large enough for any line.
+struct ScanResult {
+  int kind = -1;  // 0 section, 1 entry, 2 free line, -1 empty
+  int count = 0;
+  std::string part[3];
+};
+
+ScanResult ScanWithLibrary(const char* line) {
+  ScanResult r;
+  char a[1024] = "", b[1024] = "", c[1024] = "";
+  int n = std::sscanf(line, "[%[^]\n\r] %[^\n\r]", a, b);
+  if (n >= 1) {
+    r.kind = 0;
+    r.count = n;
+    r.part[0] = a;
+    if (n >= 2) r.part[1] = b;
+    return r;
+  }
+  a[0] = b[0] = c[0] = '\0';
+  n = std::sscanf(line, "%[^#=\n\r]=%[^#\n\r] #%[^\n\r]", a, b, c);
+  if (n >= 1) {
+    r.kind = 1;
+    r.count = n;
+    r.part[0] = a;
+    if (n >= 2) r.part[1] = b;
+    if (n >= 3) r.part[2] = c;
+    return r;
+  }
+  a[0] = '\0';
+  n = std::sscanf(line, "%[^\n\r]", a);
+  if (n >= 1) {
+    r.kind = 2;
+    r.count = 1;
+    r.part[0] = a;
+  }
+  return r;
+}
+
+TEST(MatchLineTest, AgreesWithFormattedInputOnGeneratedLines) {
+  std::mt19937 rng(1234);
+  int compared = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::string line = RandomLine(rng);
+    // A line as the reader delivers it ends at its first line end.
+    size_t end = line.find_first_of("\n\r");
+    if (end != std::string::npos) line.resize(end + 1);
+    if (line.size() > 511) line.resize(511);
+    const ScanResult expected = ScanWithLibrary(line.c_str());
+    ConfigLineMatch match;
+    ConfigMatchLine(line.c_str(), &match);
+    const int kind = match.kind == ConfigLineKind::kSection   ? 0
+                     : match.kind == ConfigLineKind::kEntry  ? 1
+                     : match.kind == ConfigLineKind::kFreeLine ? 2
+                                                               : -1;
+    ASSERT_EQ(kind, expected.kind) << "line: [" << line << "]";
+    ASSERT_EQ(match.parts, expected.count) << "line: [" << line << "]";
+    for (int p = 0; p < match.parts; ++p) {
+      ASSERT_EQ(std::string(match.part[p].data, match.part[p].size),
+                expected.part[p])
+          << "line: [" << line << "] part " << p;
+    }
+    ++compared;
+  }
+  EXPECT_EQ(compared, 200000);
+}
+
+// ---- Files ---------------------------------------------------------------
+
+TEST(ReadFileTest, MissingEmptyAndBlankFilesGiveThePlaceholder) {
+  testutil::ScratchDir dir;
+  testutil::WriteBytes(dir.File("empty.cfg"), "");
+  testutil::WriteBytes(dir.File("blank.cfg"), "\n\r\n\n");
+  for (const char* name : {"missing.cfg", "empty.cfg", "blank.cfg"}) {
+    ConfigReadStatus status;
+    testutil::Document doc(ConfigReadFileEx(dir.File(name).c_str(), &status));
+    EXPECT_EQ(Describe(doc.get()), "~# config file") << name;
+    EXPECT_EQ(status, std::string(name) == "missing.cfg"
+                          ? ConfigReadStatus::kMissing
+                          : ConfigReadStatus::kRead);
+  }
+  ConfigReadStatus status;
+  testutil::Document doc(ConfigReadFileEx(dir.path().c_str(), &status));
+  EXPECT_EQ(status, ConfigReadStatus::kUnreadable);  // a directory
+  EXPECT_EQ(Describe(doc.get()), "~# config file");
+}
+
+TEST(WriteFileTest, WritesThePlatformLineEndAndKeepsAByteOrderMark) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("a.cfg");
+  ConfigWriteFile(Parse("[S]\nk=1\n").release(), path.c_str(), 0);
+  EXPECT_EQ(testutil::ReadBytes(path), testutil::WithLineEnds("\n[S]\nk=1\n"));
+
+  testutil::WriteBytes(path, "\xEF\xBB\xBF[S]\r\nk=1\r\n");
+  testutil::Document doc(ConfigReadFile(path.c_str()));
+  ConfigSetEntry(doc.get(), "S", "k", "2");
+  EXPECT_TRUE(ConfigWriteFile(doc.release(), path.c_str(), 0));
+  EXPECT_EQ(testutil::ReadBytes(path),
+            "\xEF\xBB\xBF" + testutil::WithLineEnds("\n[S]\nk=2\n"));
+  // Exactly one file: no temporary file is left behind.
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+
+TEST(WriteFileTest, RefusedTargetsStayAsTheyWere) {
+  testutil::ScratchDir dir;
+  const std::string read_only = dir.File("ro.cfg");
+  testutil::WriteBytes(read_only, "old\n");
+  testutil::SetReadOnly(read_only, true);
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), read_only.c_str(), 1));
+  testutil::SetReadOnly(read_only, false);
+  EXPECT_EQ(testutil::ReadBytes(read_only), "old\n");
+
+  const std::string missing_dir = dir.File("nope") + "/x.cfg";
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), missing_dir.c_str(), 1));
+  EXPECT_FALSE(testutil::Exists(dir.File("nope")));
+
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), dir.path().c_str(), 1));
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+
+#ifndef _WIN32
+
+TEST(WriteFileTest, KeepsPermissionsAndSymbolicLinks) {
+  testutil::ScratchDir dir;
+  const std::string real = dir.File("real.cfg");
+  const std::string link = dir.File("link.cfg");
+  testutil::WriteBytes(real, "a=1\n");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(symlink("real.cfg", link.c_str()), 0);
+  EXPECT_TRUE(ConfigWriteFile(Parse("a=2\n").release(), link.c_str(), 0));
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(testutil::ReadBytes(real), "a=2\n");
+}
+
+// Runs one write in a child process whose file size limit is `limit` bytes,
+// so the write fails after that many bytes; returns the writer's result.
+bool WriteWithSizeLimit(const std::string& path, const std::string& text,
+                        rlim_t limit) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    bool ok = ConfigWriteFile(Parse(text).release(), path.c_str(), 1);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("t.cfg");
+  const std::string old_bytes = "[S]\nold=1\n# keep me\n";
+  const std::string new_text =
+      "# new\n[S]\nalpha=1\nbeta=22 # c\n[T]\ngamma=" + std::string(40, 'g');
+  auto doc = Parse(new_text);
+  const size_t full = Serialize(doc.get(), true).size();
+  for (size_t limit = 0; limit < full; ++limit) {
+    testutil::WriteBytes(path, old_bytes);
+    EXPECT_FALSE(WriteWithSizeLimit(path, new_text, limit)) << limit;
+    EXPECT_EQ(testutil::ReadBytes(path), old_bytes) << limit;
+    EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
+  }
+  EXPECT_TRUE(WriteWithSizeLimit(path, new_text, full));
+  EXPECT_EQ(testutil::ReadBytes(path), Serialize(doc.get(), true));
+}
+
+#endif
+
+}  // namespace

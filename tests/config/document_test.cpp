@@ -1,0 +1,151 @@
+#include "config/document.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/doc_util.h"
+
+using testutil::Describe;
+using testutil::Parse;
+
+namespace {
+
+TEST(ConfigNamesEqualTest, FoldsOnlyAsciiLetters) {
+  EXPECT_TRUE(ConfigNamesEqual("MP4V Settings", "mp4v settings"));
+  EXPECT_TRUE(ConfigNamesEqual("WIDTH", "width"));
+  EXPECT_FALSE(ConfigNamesEqual("width ", "width"));
+  EXPECT_FALSE(ConfigNamesEqual("widt", "width"));
+  EXPECT_FALSE(ConfigNamesEqual(" MP4V Settings ", "MP4V Settings"));
+  EXPECT_FALSE(ConfigNamesEqual("\xC4", "\xE4"));  // Latin-1 letters differ
+  EXPECT_FALSE(ConfigNamesEqual("[", "{"));        // 0x5B vs 0x7B
+  EXPECT_TRUE(ConfigNamesEqual("", ""));
+}
+
+struct LookupCase {
+  const char* file;
+  const char* key;
+  const char* expected;  // null: not found
+};
+
+class LookupTest : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(LookupTest, FindsTheFirstMatchInAnySectionOfTheName) {
+  const LookupCase& c = GetParam();
+  auto doc = Parse(c.file);
+  const char* value = ConfigLookup(doc.get(), "MP4V Settings", c.key);
+  if (c.expected == nullptr) {
+    EXPECT_EQ(value, nullptr);
+  } else {
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, c.expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LookupTest,
+    testing::Values(
+        LookupCase{"[mp4v settings]\nWIDTH=720\n", "width", "720"},
+        LookupCase{"[ MP4V Settings ]\nwidth=720\n", "width", nullptr},
+        LookupCase{"width=1\n[MP4V Settings]\nheight=2\n", "width", nullptr},
+        LookupCase{"[MP4V Settings]\na=1\n[Other]\nwidth=5\n[MP4V Settings]\n"
+                   "width=7\n",
+                   "width", "7"},
+        LookupCase{"[MP4V Settings]\nwidth=1\nwidth=2\n", "width", "1"},
+        // A free line matching the key by its whole text gives its value.
+        LookupCase{"[MP4V Settings]\n#width\n", "#width", ""},
+        LookupCase{"", "width", nullptr}));
+
+TEST(LookupTest, NullArgumentsFindNothing) {
+  auto doc = Parse("[MP4V Settings]\nwidth=1\n");
+  EXPECT_EQ(ConfigLookup(doc.get(), nullptr, "width"), nullptr);
+  EXPECT_EQ(ConfigLookup(doc.get(), "MP4V Settings", nullptr), nullptr);
+  EXPECT_EQ(ConfigLookup(nullptr, "MP4V Settings", "width"), nullptr);
+}
+
+struct SetCase {
+  const char* name;
+  const char* file;
+  const char* key;
+  const char* expected;
+};
+
+class SetEntryTest : public testing::TestWithParam<SetCase> {};
+
+TEST_P(SetEntryTest, PlacesTheEntry) {
+  const SetCase& c = GetParam();
+  auto doc = Parse(c.file);
+  ASSERT_NE(doc, nullptr);
+  ConfigSetEntry(doc.get(), "S", c.key, "v");
+  EXPECT_EQ(Describe(doc.get()), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placement, SetEntryTest,
+    testing::Values(
+        SetCase{"OverwritesInPlaceKeepingSpellingAndComment",
+                "[s]\nKEY = old # note\nz=1\n", "key", "[s]|KEY=v# note|z=1"},
+        SetCase{"BeforeNextSectionAfterTrailingFreeLines",
+                "[S]\na=1\n# tail\n[T]\nb=2\n", "k", "[S]|a=1|~# tail|k=v|[T]|b=2"},
+        SetCase{"EmptySectionFollowedByAnother", "[S]\n[T]\n", "k",
+                "[S]|k=v|[T]"},
+        SetCase{"LastSectionAppendsAtEnd", "[T]\n[S]\na=1\n", "k",
+                "[T]|[S]|a=1|k=v"},
+        SetCase{"HeaderIsLastNode", "# x\n[S]\n", "k", "~# x|[S]|k=v"},
+        SetCase{"MissingSectionIsAppended", "# x\n[T]\na=1\n", "k",
+                "~# x|[T]|a=1|[S]|k=v"},
+        SetCase{"EntryBeforeFirstHeaderIsNotUpdated", "k=old\n[S]\n", "k",
+                "k=old|[S]|k=v"},
+        SetCase{"OnlyTheFirstSectionOfTheNameChanges",
+                "[S]\na=1\n[T]\n[S]\nk=old\n", "k",
+                "[S]|a=1|k=v|[T]|[S]|k=old"},
+        SetCase{"FreeLineWithTheKeyTakesTheValue", "[S]\n#k\n", "#K",
+                "[S]|~#k=v"}),
+    [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
+
+TEST(SetEntryTest, SecondKeyOfANewSectionFollowsTheFirst) {
+  auto doc = Parse("# x\n");
+  ConfigSetEntry(doc.get(), "S", "a", "1");
+  ConfigSetEntry(doc.get(), "S", "b", "2");
+  EXPECT_EQ(Describe(doc.get()), "~# x|[S]|a=1|b=2");
+  // From now on the lookup finds the new entries.
+  EXPECT_STREQ(ConfigLookup(doc.get(), "s", "B"), "2");
+}
+
+TEST(SetEntryTest, EmptyDocumentGetsHeaderAndEntry) {
+  testutil::Document doc(ConfigSetEntry(nullptr, "S", "k", "v"));
+  EXPECT_EQ(Describe(doc.get()), "[S]|k=v");
+}
+
+TEST(SetEntryTest, AbsentArgumentsAndOverlongValuesChangeNothing) {
+  auto doc = Parse("[S]\nk=old\n");
+  EXPECT_EQ(ConfigSetEntry(doc.get(), nullptr, "k", "v"), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", nullptr, "v"), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", nullptr), nullptr);
+  std::string longest(kConfigTextMax, 'x');
+  std::string too_long(kConfigTextMax + 1, 'x');
+  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", too_long.c_str()), nullptr);
+  EXPECT_EQ(Describe(doc.get()), "[S]|k=old");
+  ConfigSetEntry(doc.get(), "S", "k", longest.c_str());
+  EXPECT_EQ(ConfigLookup(doc.get(), "S", "k"), longest);
+}
+
+TEST(ConstructorTest, CopiesTextsAndKeepsEmptyCommentsEmpty) {
+  testutil::Document entry(ConfigNewEntry("k", "v", ""));
+  EXPECT_EQ(entry->kind, kConfigEntry);
+  EXPECT_STREQ(entry->comment, "");
+  EXPECT_EQ(entry->next, nullptr);
+  testutil::Document header(ConfigNewSection("S", nullptr));
+  EXPECT_EQ(header->kind, kConfigSection);
+  EXPECT_STREQ(header->value, "");
+  testutil::Document line(ConfigNewFreeLine("# x"));
+  EXPECT_EQ(line->kind, kConfigFreeLine);
+  EXPECT_STREQ(line->name, "# x");
+  // Text past the field's capacity is cut at its last byte, never beyond.
+  std::string huge(3000, 'y');
+  testutil::Document big(ConfigNewFreeLine(huge.c_str()));
+  EXPECT_EQ(std::string(big->name), huge.substr(0, kConfigTextMax));
+  ConfigFreeDocument(nullptr);  // the empty document: nothing to release
+}
+
+}  // namespace

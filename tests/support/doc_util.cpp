@@ -1,0 +1,33 @@
+#include "support/doc_util.h"
+
+#include "config/config_file.h"
+
+namespace testutil {
+
+Document Parse(const std::string& text) {
+  bool out_of_memory = false;
+  return Document(ConfigParseText(text.data(), text.size(), &out_of_memory));
+}
+
+std::string Describe(const ConfigNode* first) {
+  std::string out;
+  for (const ConfigNode* node = first; node != nullptr; node = node->next) {
+    if (!out.empty()) out += "|";
+    switch (node->kind) {
+      case kConfigSection:
+        out += "[" + std::string(node->name) + "]";
+        break;
+      case kConfigEntry:
+        out += std::string(node->name) + "=" + node->value;
+        break;
+      default:
+        out += "~" + std::string(node->name);
+        if (node->value[0] != '\0') out += "=" + std::string(node->value);
+        break;
+    }
+    if (node->comment[0] != '\0') out += "#" + std::string(node->comment);
+  }
+  return out;
+}
+
+}  // namespace testutil

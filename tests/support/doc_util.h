@@ -1,0 +1,27 @@
+// Building and describing documents in tests.
+#ifndef MP4V_TESTS_SUPPORT_DOC_UTIL_H_
+#define MP4V_TESTS_SUPPORT_DOC_UTIL_H_
+
+#include <memory>
+#include <string>
+
+#include "config/document.h"
+
+namespace testutil {
+
+struct DocumentDeleter {
+  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
+};
+using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
+
+// The document of `text`, read as a file's bytes would be.
+Document Parse(const std::string& text);
+
+// One line per node: "[name]#comment" for a header, "key=value#comment" for
+// an entry, "~text" for a free line ("#comment" only when there is one),
+// joined by "|".
+std::string Describe(const ConfigNode* first);
+
+}  // namespace testutil
+
+#endif  // MP4V_TESTS_SUPPORT_DOC_UTIL_H_

@@ -1,0 +1,40 @@
+// Helpers shared by the tests: scratch directories and whole-file access.
+#ifndef MP4V_TESTS_SUPPORT_TEST_UTIL_H_
+#define MP4V_TESTS_SUPPORT_TEST_UTIL_H_
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh, empty directory removed (with its contents) when the object dies.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + separator + name.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Whole-file bytes; an empty optional-like flag through `exists`.
+std::string ReadBytes(const std::string& path, bool* exists = nullptr);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+// Names in `dir` (without "." and "..").
+std::vector<std::string> ListDir(const std::string& dir);
+// The platform's text line end: "\r\n" on Windows, "\n" elsewhere.
+const char* LineEnd();
+// Replaces every "\n" of `text` by LineEnd().
+std::string WithLineEnds(const std::string& text);
+// Marks `path` read-only (clears every write permission) or writable again.
+void SetReadOnly(const std::string& path, bool read_only);
+
+}  // namespace testutil
+
+#endif  // MP4V_TESTS_SUPPORT_TEST_UTIL_H_
