@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds both targets, runs
+# the native tests plain, under AddressSanitizer + UndefinedBehaviorSanitizer
+# and (the concurrency tests) under ThreadSanitizer, the Windows tests under
+# Wine, and each fuzz target for a short bounded time. Ends with one summary
+# line "N passed, M failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${JOBS:-2}
+fuzz_seconds=${FUZZ_SECONDS:-20}
+
+bash scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+source scripts/wine-env.sh
+
+passed=0
+failed=0
+failures=()
+record() {  # name, status
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "PASS: $1";
+  else failed=$((failed + 1)); failures+=("$1"); echo "FAIL: $1"; fi
+}
+stage() { echo; echo "=== $* ($(date +%T))"; }
+
+configure_and_build() {  # dir, cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 &&
+    cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1
+  local rc=$?
+  [ $rc -eq 0 ] || { tail -n 40 "$dir.configure.log" "$dir.build.log" 2>/dev/null; }
+  return $rc
+}
+
+run_ctest() {  # label, dir
+  local label=$1 dir=$2
+  local names
+  names=$(ctest --test-dir "$dir" -N | sed -n 's/^ *Test *#[0-9]*: //p')
+  for name in $names; do
+    ctest --test-dir "$dir" -R "^${name}\$" --output-on-failure --timeout 1500 >"$dir/ctest-$name.log" 2>&1
+    local rc=$?
+    [ $rc -eq 0 ] || tail -n 60 "$dir/ctest-$name.log"
+    grep -hE '^\[  (PASSED|FAILED) ' "$dir/ctest-$name.log" | sed "s/^/  $label $name: /"
+    record "$label $name" $rc
+  done
+}
+
+mkdir -p build
+
+stage "native build and tests"
+if configure_and_build build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+  run_ctest native build/native
+else record "native build" 1; fi
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+if configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DMP4V_SANITIZE=ON; then
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan build/asan
+else record "asan build" 1; fi
+
+stage "ThreadSanitizer (concurrent requests)"
+if configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMP4V_TSAN=ON; then
+  (cd build/tsan/bin && TSAN_OPTIONS=halt_on_error=1 ./core_tests --gtest_filter='*Concurrent*' >../tsan.log 2>&1)
+  rc=$?; [ $rc -eq 0 ] || tail -n 60 build/tsan/tsan.log
+  record "tsan concurrent requests" $rc
+else record "tsan build" 1; fi
+
+stage "Windows (i686) build and tests under Wine"
+if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release; then
+  exports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -c '\]')
+  imports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  echo "  dll exports: $exports; imports: $imports"
+  [ "$exports" = 1 ] && [ "$imports" = "kernel32.dll msvcrt.dll " ]; record "win32 dll export and import tables" $?
+  run_ctest wine build/win32
+else record "win32 build" 1; fi
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  stage "fuzz targets (${fuzz_seconds}s each, ASan + UBSan)"
+  if configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMP4V_FUZZ=ON -DMP4V_TESTS=OFF \
+      -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14; then
+    for target in build/fuzz/fuzz/fuzz_*; do
+      [ -x "$target" ] || continue
+      name=$(basename "$target")
+      work=build/fuzz/corpus-$name; mkdir -p "$work"
+      "$target" -max_total_time="$fuzz_seconds" -max_len=4096 -print_final_stats=1 \
+        "$work" "fuzz/corpus/${name#fuzz_}" >"build/fuzz/$name.log" 2>&1
+      rc=$?; [ $rc -eq 0 ] || tail -n 40 "build/fuzz/$name.log"
+      grep -E 'stat::number_of_executed_units' "build/fuzz/$name.log" | sed "s/^/  $name: /"
+      record "fuzz $name" $rc
+    done
+  else record "fuzz build" 1; fi
+fi
+
+echo
+if [ $failed -gt 0 ]; then printf 'failed: %s\n' "${failures[@]}"; fi
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
