@@ -37,8 +37,8 @@ constexpr size_t kConfigScalarTextMax = 321;
 // "dbl" prints with exactly ten fraction digits; "str" copies the text (a
 // null pointer gives the empty text). An unknown type gives the empty text.
 // Returns -1, with `out` empty, for a "str" text longer than kConfigTextMax.
-// A "dbl" infinity or NaN prints as "inf", "-inf" or "nan", texts that read
-// back as 0.0.
+// A "dbl" infinity or NaN prints as "inf", "-inf", "nan" or "-nan", texts
+// that read back as 0.0.
 int ConfigFormatScalar(const void* field, ConfigType type, char* out);
 
 // Stores the scalar text of `field` as the value of `key` in `section` with
@@ -104,7 +104,7 @@ void* ConfigParseList(const char* text, int32_t* count, const char* type_name);
 // the closing "}") was, and its address stored in elements[i]. Returns the
 // number of elements (0 when `text` does not begin with "{"). With a null
 // `elements` only the count is returned and `text` is left as it is. After a
-// split `text` reads as "{" and its first element only.
+// split `text` reads only up to the end of its first element.
 int32_t ConfigSplitStrList(char* text, char** elements);
 
 #endif  // MP4V_CONFIG_VALUE_TEXT_H_

@@ -1,0 +1,97 @@
+// The key binding operation: one field, one key, one direction.
+#include "config/bind_key.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "config/value_text.h"
+
+namespace {
+
+// Stores the value text into a scalar field of `type`; an unknown type
+// stores nothing. A "str" field receives the address of the text itself.
+void LoadScalar(char* text, ConfigType type, void* field) {
+  switch (type) {
+    case ConfigType::kByte:
+    case ConfigType::kUint8:
+    case ConfigType::kInt8: {
+      uint8_t value = static_cast<uint8_t>(ConfigParseInt32(text));
+      std::memcpy(field, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kShort:
+    case ConfigType::kUint16:
+    case ConfigType::kInt16: {
+      uint16_t value = static_cast<uint16_t>(ConfigParseInt32(text));
+      std::memcpy(field, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kUint32:
+    case ConfigType::kInt32:
+    case ConfigType::kInt: {
+      int32_t value = ConfigParseInt32(text);
+      std::memcpy(field, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kInt64: {
+      int64_t value = ConfigParseInt64(text);
+      std::memcpy(field, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kDbl: {
+      double value = ConfigParseDouble(text);
+      std::memcpy(field, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kStr:
+      std::memcpy(field, &text, sizeof text);
+      break;
+    default:
+      break;
+  }
+}
+
+// Loads a list: sets `*count` and, when `field` is not null, fills the
+// caller's array. "str" elements are split in place inside the entry, so
+// they live as long as the document; other types go through a parsed block.
+void LoadList(char* text, ConfigType type, const char* type_name, void* field,
+              int32_t* count) {
+  if (type == ConfigType::kStr) {
+    *count = ConfigSplitStrList(text, static_cast<char**>(field));
+    return;
+  }
+  void* block = ConfigParseList(text, count, type_name);
+  if (block != nullptr && field != nullptr && type != ConfigType::kUnknown) {
+    std::memcpy(field, block,
+                static_cast<size_t>(*count) * ConfigTypeSize(type));
+  }
+  std::free(block);
+}
+
+}  // namespace
+
+int32_t ConfigBindKey(ConfigNode* document, const char* mode,
+                      const char* section, const char* key,
+                      const char* type_name, void* field, int32_t* count) {
+  if (mode == nullptr) return 1;
+  ConfigType type = ConfigResolveType(type_name);
+  if (std::strcmp(mode, "load") == 0) {
+    ConfigNode* node = ConfigLookupNode(document, section, key);
+    if (node == nullptr) return 1;
+    if (count != nullptr) {
+      LoadList(node->value, type, type_name, field, count);
+    } else if (field != nullptr) {
+      LoadScalar(node->value, type, field);
+    }
+    return 0;
+  }
+  if (std::strcmp(mode, "save") == 0) {
+    if (document == nullptr) return 1;
+    bool stored = count != nullptr
+                      ? ConfigPutList(document, section, key, field, type_name,
+                                      *count)
+                      : ConfigPutScalar(document, section, key, field, type_name);
+    return stored ? 0 : 1;
+  }
+  return 1;
+}

@@ -1,0 +1,481 @@
+// Typed value text: formatting fields as value texts and reading them back.
+//
+// Everything here works on the caller's arguments and its own stack buffers
+// only: no static buffers, no tokenizer state, no locale. Numbers are written
+// with std::to_chars and doubles read with std::from_chars; the blanks, the
+// sign and the "0x" prefix are handled by hand so the C locale machinery
+// never takes part.
+#include "config/value_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+// The type names in the order they are tested.
+constexpr const char* kTypeNames[] = {
+    "byte", "short", "uint8", "int8", "uint16", "int16", "uint32", "int32",
+    "int", "int64", "dbl", "str",
+};
+
+// White space as the C locale's isspace sees it, whatever the locale is.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Digit value in base 16, or -1.
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// An integer text as both conversions read it: the base is 16 only when the
+// text itself begins "0x"/"0X" (then no blank or sign can come first); in
+// base 10 leading blanks and one sign are passed over. `wrapped` is the
+// digits' value modulo 2^64, `bounded` the same value but stopping at 2^32
+// (enough to tell every int32 bound apart).
+struct IntegerText {
+  bool negative = false;
+  uint64_t wrapped = 0;
+  uint64_t bounded = 0;
+};
+
+IntegerText ScanInteger(const char* p, const char* end) {
+  constexpr uint64_t kBound = uint64_t{1} << 32;
+  IntegerText result;
+  if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    for (p += 2; p < end; ++p) {
+      int digit = HexDigitValue(*p);
+      if (digit < 0) break;
+      result.wrapped = result.wrapped * 16 + static_cast<uint64_t>(digit);
+      if (result.bounded < kBound) {
+        result.bounded = result.bounded * 16 + static_cast<uint64_t>(digit);
+      }
+    }
+    return result;
+  }
+  while (p < end && IsBlank(*p)) ++p;
+  if (p < end && (*p == '+' || *p == '-')) {
+    result.negative = *p == '-';
+    ++p;
+  }
+  for (; p < end && IsDecimalDigit(*p); ++p) {
+    uint64_t digit = static_cast<uint64_t>(*p - '0');
+    result.wrapped = result.wrapped * 10 + digit;
+    if (result.bounded < kBound) result.bounded = result.bounded * 10 + digit;
+  }
+  return result;
+}
+
+int32_t ParseInt32Range(const char* p, const char* end) {
+  IntegerText number = ScanInteger(p, end);
+  if (number.negative) {
+    if (number.bounded >= (uint64_t{1} << 31)) return INT32_MIN;
+    return -static_cast<int32_t>(number.bounded);
+  }
+  if (number.bounded > static_cast<uint64_t>(INT32_MAX)) return INT32_MAX;
+  return static_cast<int32_t>(number.bounded);
+}
+
+int64_t ParseInt64Range(const char* p, const char* end) {
+  IntegerText number = ScanInteger(p, end);
+  uint64_t bits = number.negative ? 0 - number.wrapped : number.wrapped;
+  int64_t value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// For a decimal number text [p, stop) (digits, optional point and fraction,
+// optional exponent) whose value from_chars found out of range: true when its
+// magnitude is too large, false when too small. The decimal exponent of the
+// first significant digit decides; every count saturates, so absurd
+// exponents and digit runs cannot overflow.
+bool MagnitudeTooLarge(const char* p, const char* stop) {
+  constexpr int64_t kCap = int64_t{1} << 40;
+  int64_t exponent10 = 0;
+  bool significant = false;
+  int64_t integer_digits = 0;
+  for (; p < stop && IsDecimalDigit(*p); ++p) {
+    if (*p != '0') significant = true;
+    if (significant && integer_digits < kCap) ++integer_digits;
+  }
+  if (significant) {
+    exponent10 = integer_digits - 1;
+  } else if (p < stop && *p == '.') {
+    int64_t zeros = 0;
+    for (++p; p < stop && *p == '0'; ++p) {
+      if (zeros < kCap) ++zeros;
+    }
+    exponent10 = -(zeros + 1);
+  }
+  while (p < stop && *p != 'e' && *p != 'E') ++p;
+  if (p < stop) {
+    ++p;
+    bool negative = false;
+    if (p < stop && (*p == '+' || *p == '-')) {
+      negative = *p == '-';
+      ++p;
+    }
+    int64_t exponent = 0;
+    for (; p < stop && IsDecimalDigit(*p); ++p) {
+      if (exponent < kCap) exponent = exponent * 10 + (*p - '0');
+    }
+    exponent10 += negative ? -exponent : exponent;
+  }
+  return exponent10 >= 0;
+}
+
+double ParseDoubleRange(const char* p, const char* end) {
+  while (p < end && IsBlank(*p)) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  // Only a decimal number counts: "inf", "nan" and a hexadecimal form are
+  // not numbers here, and the "0" of "0x1F" reads as zero.
+  bool starts_number =
+      p < end && (IsDecimalDigit(*p) ||
+                  (*p == '.' && end - p >= 2 && IsDecimalDigit(p[1])));
+  if (!starts_number) return 0.0;
+  double value = 0.0;
+  std::from_chars_result result =
+      std::from_chars(p, end, value, std::chars_format::general);
+  if (result.ec == std::errc::result_out_of_range) {
+    value = MagnitudeTooLarge(p, result.ptr) ? HUGE_VAL : 0.0;
+  } else if (result.ec != std::errc()) {
+    value = 0.0;
+  }
+  return negative ? -value : value;
+}
+
+// Elements of a list body are separated by runs of spaces and commas.
+bool IsListSeparator(char c) { return c == ' ' || c == ','; }
+
+// The list body of `text`: after its leading "{" up to the first "}" or the
+// end. False when the text does not begin with "{".
+bool FindListBody(const char* text, const char** begin, const char** end) {
+  if (text == nullptr || text[0] != '{') return false;
+  *begin = text + 1;
+  const char* close = std::strchr(*begin, '}');
+  *end = close != nullptr ? close : *begin + std::strlen(*begin);
+  return true;
+}
+
+// Takes the next element of the body from `*cursor`: sets [*first, *last)
+// and moves the cursor past it. False when only separators are left.
+bool NextElement(const char** cursor, const char* end, const char** first,
+                 const char** last) {
+  const char* p = *cursor;
+  while (p < end && IsListSeparator(*p)) ++p;
+  if (p == end) {
+    *cursor = p;
+    return false;
+  }
+  *first = p;
+  while (p < end && !IsListSeparator(*p)) ++p;
+  *last = p;
+  *cursor = p;
+  return true;
+}
+
+size_t CountElements(const char* begin, const char* end) {
+  size_t count = 0;
+  const char* first;
+  const char* last;
+  while (NextElement(&begin, end, &first, &last)) ++count;
+  return count;
+}
+
+// Stores the low bytes of `value` into a slot of `size` bytes.
+void StoreInteger(void* slot, int64_t value, size_t size) {
+  switch (size) {
+    case 1: {
+      uint8_t v = static_cast<uint8_t>(value);
+      std::memcpy(slot, &v, 1);
+      break;
+    }
+    case 2: {
+      uint16_t v = static_cast<uint16_t>(value);
+      std::memcpy(slot, &v, 2);
+      break;
+    }
+    case 4: {
+      uint32_t v = static_cast<uint32_t>(value);
+      std::memcpy(slot, &v, 4);
+      break;
+    }
+    default:
+      std::memcpy(slot, &value, 8);
+      break;
+  }
+}
+
+// Converts the element text [first, last) into `slot` as a scalar of `type`
+// is read on load; "str" is handled by the caller.
+void ConvertElement(const char* first, const char* last, ConfigType type,
+                    void* slot) {
+  switch (type) {
+    case ConfigType::kInt64:
+      StoreInteger(slot, ParseInt64Range(first, last), 8);
+      break;
+    case ConfigType::kDbl: {
+      double value = ParseDoubleRange(first, last);
+      std::memcpy(slot, &value, sizeof value);
+      break;
+    }
+    case ConfigType::kStr:
+      break;
+    default:
+      StoreInteger(slot, ParseInt32Range(first, last), ConfigTypeSize(type));
+      break;
+  }
+}
+
+template <typename T>
+T ReadField(const void* field) {
+  T value;
+  std::memcpy(&value, field, sizeof value);
+  return value;
+}
+
+// Writes `value` in decimal at `out` (capacity kConfigTextCapacity) and
+// returns the length.
+template <typename T>
+int FormatInteger(T value, char* out) {
+  std::to_chars_result r = std::to_chars(out, out + kConfigTextCapacity - 1, value);
+  *r.ptr = '\0';
+  return static_cast<int>(r.ptr - out);
+}
+
+// Writes the exact decimal expansion of `value` with `precision` fraction
+// digits (0: no point), as printf's "%.<precision>f" does in the C locale.
+int FormatFixed(double value, int precision, char* out) {
+  std::to_chars_result r =
+      std::to_chars(out, out + kConfigTextCapacity - 1, value,
+                    std::chars_format::fixed, precision);
+  if (r.ec != std::errc()) {  // cannot happen: 321 characters at most
+    out[0] = '\0';
+    return 0;
+  }
+  *r.ptr = '\0';
+  return static_cast<int>(r.ptr - out);
+}
+
+// A growing list text in a buffer of one entry value. Appending beyond
+// kConfigTextMax marks the text as over-long instead of writing.
+struct ListText {
+  char text[kConfigTextCapacity];
+  size_t length = 0;
+  bool too_long = false;
+
+  void Append(const char* piece, size_t size) {
+    if (too_long || size > kConfigTextMax - length) {
+      too_long = true;
+      return;
+    }
+    std::memcpy(text + length, piece, size);
+    length += size;
+    text[length] = '\0';
+  }
+};
+
+// Splits the body [body, body + length) in place: when `elements` is not
+// null, each element is NUL-terminated where its separator (or the byte
+// after the body) was and its address stored in `elements`. Returns the
+// number of elements; with null `elements` nothing is written.
+size_t SplitBody(char* body, size_t length, char** elements) {
+  const char* cursor = body;
+  const char* end = body + length;
+  const char* first;
+  const char* last;
+  size_t count = 0;
+  while (NextElement(&cursor, end, &first, &last)) {
+    if (elements != nullptr) {
+      char* text = body + (first - body);
+      text[last - first] = '\0';
+      elements[count] = text;
+      // The terminator took the place of the separator (or of the "}");
+      // scanning goes on after it.
+      cursor = last + (last < end ? 1 : 0);
+    }
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+ConfigType ConfigResolveType(const char* type_name) {
+  if (type_name == nullptr) return ConfigType::kUnknown;
+  for (size_t i = 0; i < sizeof kTypeNames / sizeof kTypeNames[0]; ++i) {
+    if (std::strcmp(type_name, kTypeNames[i]) == 0) {
+      return static_cast<ConfigType>(i);
+    }
+  }
+  return ConfigType::kUnknown;
+}
+
+size_t ConfigTypeSize(ConfigType type) {
+  switch (type) {
+    case ConfigType::kShort:
+    case ConfigType::kUint16:
+    case ConfigType::kInt16:
+      return 2;
+    case ConfigType::kUint32:
+    case ConfigType::kInt32:
+    case ConfigType::kInt:
+      return 4;
+    case ConfigType::kInt64:
+    case ConfigType::kDbl:
+      return 8;
+    case ConfigType::kStr:
+      return sizeof(const char*);
+    default:  // byte, uint8, int8, unknown
+      return 1;
+  }
+}
+
+int ConfigFormatScalar(const void* field, ConfigType type, char* out) {
+  out[0] = '\0';
+  switch (type) {
+    case ConfigType::kByte:
+    case ConfigType::kUint8:
+      return FormatInteger(static_cast<uint32_t>(ReadField<uint8_t>(field)), out);
+    case ConfigType::kInt8:
+      return FormatInteger(static_cast<int32_t>(ReadField<int8_t>(field)), out);
+    case ConfigType::kUint16:
+      return FormatInteger(static_cast<uint32_t>(ReadField<uint16_t>(field)), out);
+    case ConfigType::kShort:
+    case ConfigType::kInt16:
+      return FormatInteger(static_cast<int32_t>(ReadField<int16_t>(field)), out);
+    case ConfigType::kUint32:
+      return FormatInteger(ReadField<uint32_t>(field), out);
+    case ConfigType::kInt32:
+    case ConfigType::kInt:
+      return FormatInteger(ReadField<int32_t>(field), out);
+    case ConfigType::kInt64:
+      return FormatFixed(static_cast<double>(ReadField<int64_t>(field)), 0, out);
+    case ConfigType::kDbl:
+      return FormatFixed(ReadField<double>(field), 10, out);
+    case ConfigType::kStr: {
+      const char* text = ReadField<const char*>(field);
+      if (text == nullptr) return 0;
+      size_t length = std::strlen(text);
+      if (length > kConfigTextMax) return -1;
+      std::memcpy(out, text, length + 1);
+      return static_cast<int>(length);
+    }
+    default:
+      return 0;
+  }
+}
+
+bool ConfigPutScalar(ConfigNode* document, const char* section,
+                     const char* key, const void* field,
+                     const char* type_name) {
+  if (document == nullptr || field == nullptr) return true;
+  char text[kConfigTextCapacity];
+  if (ConfigFormatScalar(field, ConfigResolveType(type_name), text) < 0) {
+    return true;  // an over-long "str" text is not stored at all
+  }
+  bool out_of_memory = false;
+  ConfigSetEntry(document, section, key, text, &out_of_memory);
+  return !out_of_memory;
+}
+
+bool ConfigPutList(ConfigNode* document, const char* section, const char* key,
+                   const void* array, const char* type_name, int32_t count) {
+  if (document == nullptr || array == nullptr || count <= 0) return true;
+  ConfigType type = ConfigResolveType(type_name);
+  if (type == ConfigType::kUnknown) return true;
+  size_t size = ConfigTypeSize(type);
+  const unsigned char* element = static_cast<const unsigned char*>(array);
+  ListText list;
+  list.Append("{", 1);
+  char piece[kConfigTextCapacity];
+  for (int32_t i = 0; i < count && !list.too_long; ++i, element += size) {
+    if (type == ConfigType::kStr && ReadField<const char*>(element) == nullptr) {
+      continue;  // a null text adds nothing, not even its ","
+    }
+    if (i > 0) list.Append(",", 1);
+    int length = ConfigFormatScalar(element, type, piece);
+    if (length < 0) {
+      list.too_long = true;
+    } else {
+      list.Append(piece, static_cast<size_t>(length));
+    }
+  }
+  list.Append("}", 1);
+  if (list.too_long) return true;  // never stored cut
+  bool out_of_memory = false;
+  ConfigSetEntry(document, section, key, list.text, &out_of_memory);
+  return !out_of_memory;
+}
+
+int32_t ConfigParseInt32(const char* text) {
+  if (text == nullptr) return 0;
+  return ParseInt32Range(text, text + std::strlen(text));
+}
+
+int64_t ConfigParseInt64(const char* text) {
+  if (text == nullptr) return 0;
+  return ParseInt64Range(text, text + std::strlen(text));
+}
+
+double ConfigParseDouble(const char* text) {
+  if (text == nullptr) return 0.0;
+  return ParseDoubleRange(text, text + std::strlen(text));
+}
+
+void* ConfigParseList(const char* text, int32_t* count, const char* type_name) {
+  *count = 0;
+  const char* begin;
+  const char* end;
+  if (!FindListBody(text, &begin, &end)) return nullptr;
+  size_t elements = CountElements(begin, end);
+  if (elements == 0 || elements > static_cast<size_t>(INT32_MAX)) return nullptr;
+  ConfigType type = ConfigResolveType(type_name);
+  size_t size = ConfigTypeSize(type);
+  size_t body_length = static_cast<size_t>(end - begin);
+  // For "str" the element texts follow the pointer array in the same block.
+  size_t text_bytes = type == ConfigType::kStr ? body_length + 1 : 0;
+  if (elements > (SIZE_MAX - text_bytes) / size) return nullptr;
+  unsigned char* block =
+      static_cast<unsigned char*>(std::calloc(1, elements * size + text_bytes));
+  if (block == nullptr) return nullptr;
+
+  if (type == ConfigType::kStr) {
+    char* texts = reinterpret_cast<char*>(block + elements * size);
+    std::memcpy(texts, begin, body_length);
+    SplitBody(texts, body_length, reinterpret_cast<char**>(block));
+  } else {
+    const char* cursor = begin;
+    const char* first;
+    const char* last;
+    for (unsigned char* slot = block; NextElement(&cursor, end, &first, &last);
+         slot += size) {
+      ConvertElement(first, last, type, slot);
+    }
+  }
+  *count = static_cast<int32_t>(elements);
+  return block;
+}
+
+int32_t ConfigSplitStrList(char* text, char** elements) {
+  const char* begin;
+  const char* end;
+  if (!FindListBody(text, &begin, &end)) return 0;
+  char* body = text + 1;
+  size_t count = SplitBody(body, static_cast<size_t>(end - begin), elements);
+  if (count > static_cast<size_t>(INT32_MAX)) return 0;
+  return static_cast<int32_t>(count);
+}
