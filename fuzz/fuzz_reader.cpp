@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool out_of_memory = false;
   ConfigNode* document =
       ConfigParseText(reinterpret_cast<const char*>(data), size, &out_of_memory);
-  ConfigSetEntry(document, "MP4V Settings", "width", "720");
+  // From an empty document the set-entry operation builds a new one.
+  ConfigNode* created = ConfigSetEntry(document, "MP4V Settings", "width", "720");
+  if (document == nullptr) document = created;
   (void)ConfigLookup(document, "MP4V Settings", "height");
   std::string once, twice;
   ConfigSerialize(document, true, &once);

@@ -239,10 +239,18 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
   const size_t key = std::strlen(node.name);
   const size_t value = std::strlen(node.value);
   const size_t comment = std::strlen(node.comment);
-  // A key that is empty or begins with "[" would read back as a free line or
-  // a section header at the start of a line; a leading blank keeps it an
-  // entry (the key is read as the first word).
-  const size_t lead = (key == 0 || node.name[0] == '[') ? 1 : 0;
+  // An empty key, or a key "[" followed by anything but "]", would read back
+  // as a free line or a section header at the start of a line; a leading
+  // blank keeps it an entry (the key is read as the first word).
+  // So does a key that begins the file with the bytes of a byte-order mark,
+  // which the reader would skip.
+  const bool starts_file_with_mark =
+      out->empty() &&
+      std::strncmp(node.name, kByteOrderMark, kByteOrderMarkSize) == 0;
+  const size_t lead = (key == 0 || (node.name[0] == '[' && node.name[1] != ']') ||
+                       starts_file_with_mark)
+                          ? 1
+                          : 0;
   size_t pad = aligned && key + lead < kKeyColumn ? kKeyColumn - key - lead : 0;
   size_t separator = aligned ? 3 : 1;  // " = " or "="
   size_t comment_lead = comment != 0 ? 1 : 0;  // the blank before "#"
@@ -261,10 +269,12 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
   if (length() > kConfigLineMax && comment_lead != 0 && value != 0) {
     comment_lead = 0;
   }
+  // A key alone reads as the key with an empty value.
+  if (length() > kConfigLineMax && value == 0 && comment == 0) separator = 0;
   if (lead) out->push_back(' ');
   out->append(node.name, key);
   out->append(pad, ' ');
-  out->append(separator == 3 ? " = " : "=");
+  if (separator != 0) out->append(separator == 3 ? " = " : "=");
   out->append(node.value, value);
   if (comment != 0) {
     if (comment_lead) out->push_back(' ');

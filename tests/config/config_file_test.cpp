@@ -21,6 +21,7 @@
 
 using testutil::Describe;
 using testutil::Parse;
+using namespace std::string_literals;
 
 namespace {
 
@@ -159,7 +160,9 @@ TEST(WriteTest, RewritingKeepsEveryLineWhole) {
   ExpectStable("[" + std::string(500, 'n') + "]#" + std::string(9, 'c') + "\n");
   ExpectStable("k= #" + std::string(506, 'c') + "\n");
   ExpectStable("[\n[]x\n");
+  ExpectStable(std::string(511, 'k') + "\n[]" + std::string(508, 'k') + "\n");
   ExpectStable("   \n\t\n =5\n");
+  ExpectStable("\0\n\xEF\xBB\xBF[y\n"s);
 }
 
 std::string RandomLine(std::mt19937& rng) {
