@@ -13,6 +13,16 @@
 #include "settings/key_table.h"
 #include "support/test_util.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using testutil::ReadBytes;
@@ -334,5 +344,104 @@ TEST(RequestsTest, ConcurrentRequestsOnDifferentFilesAgreeWithSequentialOnes) {
               ReadBytes(dir.File("s" + std::to_string(t) + ".cfg")));
   }
 }
+
+}  // namespace
+
+namespace {
+
+// A settings record whose last byte (offset 731) is the last readable byte
+// before an inaccessible page: any touch past the record faults.
+class GuardedRecord {
+ public:
+  GuardedRecord() {
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    page_ = info.dwPageSize;
+    base_ = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
+#else
+    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    base_ = static_cast<unsigned char*>(mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
+                                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(base_ + page_, page_, PROT_NONE);
+#endif
+    std::memset(base_, 0xAA, page_);
+  }
+  ~GuardedRecord() {
+#ifdef _WIN32
+    VirtualFree(base_, 0, MEM_RELEASE);
+#else
+    munmap(base_, 2 * page_);
+#endif
+  }
+  MP4VSettings* record() {
+    return reinterpret_cast<MP4VSettings*>(base_ + page_ - sizeof(MP4VSettings));
+  }
+
+ private:
+  size_t page_ = 0;
+  unsigned char* base_ = nullptr;
+};
+
+TEST(RequestsHardeningTest, RecordAtTheEndOfReadableMemory) {
+  ScratchDir dir;
+  const std::string path = dir.File("all.cfg");
+  MP4VSettings full = ExampleRecord();
+  ASSERT_EQ(Save(&full, path), MP4V_STATUS_OK);
+  GuardedRecord guarded;
+  ASSERT_EQ(Load(guarded.record(), path), MP4V_STATUS_OK);
+  EXPECT_EQ(guarded.record()->num_threads, 0);
+  EXPECT_EQ(guarded.record()->width, 720);
+  ASSERT_EQ(Save(guarded.record(), path), MP4V_STATUS_OK);
+}
+
+TEST(RequestsHardeningTest, FileThatVanishesOrChangesBetweenRequests) {
+  ScratchDir dir;
+  const std::string path = dir.File("v.cfg");
+  MP4VSettings s = ExampleRecord();
+  ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+  std::remove(path.c_str());
+  MP4VSettings loaded;
+  std::memset(&loaded, 0x33, sizeof loaded);
+  MP4VSettings before = loaded;
+  EXPECT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+  EXPECT_EQ(std::memcmp(&loaded, &before, sizeof loaded), 0);
+  WriteBytes(path, "[MP4V Settings]\nwidth=1920\n");
+  EXPECT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+  EXPECT_EQ(loaded.width, 1920);
+  EXPECT_EQ(loaded.height, before.height);
+}
+
+#ifndef _WIN32
+// A save whose write fails after every possible number of bytes reports the
+// failure and leaves the old file as it was.
+TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
+  ScratchDir dir;
+  const std::string path = dir.File("f.cfg");
+  const std::string old_bytes = "# mine\n[MP4V Settings]\nwidth = 1 # w\n[Other]\nx=1\n";
+  MP4VSettings s = ExampleRecord();
+  WriteBytes(path, old_bytes);
+  ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+  const std::string full = ReadBytes(path);
+  for (size_t limit = 0; limit < full.size(); limit += (limit < 64 ? 1 : 7)) {
+    WriteBytes(path, old_bytes);
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl = {limit, limit};
+      setrlimit(RLIMIT_FSIZE, &rl);
+      _exit(Save(&s, path) == MP4V_STATUS_FAILED ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << limit;
+    ASSERT_EQ(ReadBytes(path), old_bytes) << limit;
+    ASSERT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
+  }
+}
+#endif
 
 }  // namespace
