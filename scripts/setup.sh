@@ -33,4 +33,7 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 
-bash "$(dirname "$0")/wine-setup.sh"
+# Wine for the 32-bit Windows programs; its environment goes to build/wine.env
+# (scripts/wine-env.sh reads it).
+top=$(cd "$(dirname "$0")/.." && pwd)
+bash "$top/scripts/wine-setup.sh" --env-file "$top/build/wine.env" >/dev/null

@@ -133,6 +133,77 @@ bool MagnitudeTooLarge(const char* p, const char* stop) {
   return exponent10 >= 0;
 }
 
+// Reads the decimal number text at [p, end) as m * 10^e and, when m and 10^e
+// are both exact doubles (m at most 2^53, |e| at most 22, or a larger e
+// whose extra powers of ten fit into m), gives the correctly rounded value
+// by one multiplication or division. Returns false for any other text.
+//
+// The library's own conversion takes the same shortcut, but where its code
+// was built for the x87 unit the shortcut runs in extended precision and
+// rounds twice; doing it here, in double arithmetic, keeps every platform
+// correctly rounded. The other texts take the library's integer-only paths.
+bool ExactSmallDecimal(const char* p, const char* end, double* out) {
+  constexpr uint64_t kLimit = uint64_t{1} << 53;
+  static constexpr double kPowersOfTen[] = {
+      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int64_t exponent = 0;
+  auto take = [&](char c) {
+    if (mantissa == 0 && c == '0') return true;  // leading zeros add nothing
+    if (++digits > 19) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+    return true;
+  };
+  for (; p < end && IsDecimalDigit(*p); ++p) {
+    if (!take(*p)) return false;
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && IsDecimalDigit(*p); ++p) {
+      if (!take(*p)) return false;
+      --exponent;
+    }
+  }
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    bool negative = false;
+    if (q < end && (*q == '+' || *q == '-')) {
+      negative = *q == '-';
+      ++q;
+    }
+    if (q < end && IsDecimalDigit(*q)) {
+      int64_t value = 0;
+      for (; q < end && IsDecimalDigit(*q); ++q) {
+        if (value < 100000) value = value * 10 + (*q - '0');
+      }
+      exponent += negative ? -value : value;
+    }
+  }
+  if (mantissa == 0) {
+    *out = 0.0;
+    return true;
+  }
+  if (mantissa > kLimit) return false;
+  if (exponent >= 0 && exponent <= 22) {
+    *out = static_cast<double>(mantissa) * kPowersOfTen[exponent];
+    return true;
+  }
+  if (exponent < 0 && exponent >= -22) {
+    *out = static_cast<double>(mantissa) / kPowersOfTen[-exponent];
+    return true;
+  }
+  if (exponent > 22 && exponent <= 22 + 16) {
+    for (int64_t i = 22; i < exponent; ++i) {
+      mantissa *= 10;
+      if (mantissa > kLimit) return false;
+    }
+    *out = static_cast<double>(mantissa) * 1e22;
+    return true;
+  }
+  return false;
+}
+
 double ParseDoubleRange(const char* p, const char* end) {
   while (p < end && IsBlank(*p)) ++p;
   bool negative = false;
@@ -147,6 +218,7 @@ double ParseDoubleRange(const char* p, const char* end) {
                   (*p == '.' && end - p >= 2 && IsDecimalDigit(p[1])));
   if (!starts_number) return 0.0;
   double value = 0.0;
+  if (ExactSmallDecimal(p, end, &value)) return negative ? -value : value;
   std::from_chars_result result =
       std::from_chars(p, end, value, std::chars_format::general);
   if (result.ec == std::errc::result_out_of_range) {

@@ -227,6 +227,29 @@ TEST(ValueTextFormat, MatchesPrintfOnRandomDoubles) {
     EXPECT_EQ(Format(&integer, ConfigType::kInt64), expected);
   }
 }
+
+// Reading agrees with glibc's correctly rounded strtod on decimal texts of
+// every shape: short and long mantissas, small and large exponents, the
+// ranges where one multiplication or division is exact and just beyond.
+TEST(ValueTextDouble, MatchesStrtodOnRandomDecimalTexts) {
+  std::mt19937_64 random(77);
+  int mismatches = 0;
+  for (int i = 0; i < 200000 && mismatches < 5; ++i) {
+    std::string text;
+    const int digits = 1 + static_cast<int>(random() % 20);
+    for (int d = 0; d < digits; ++d) text.push_back(static_cast<char>('0' + random() % 10));
+    if (random() % 2) text.insert(random() % text.size(), ".");
+    if (random() % 2) {
+      text += "e" + std::to_string(static_cast<int>(random() % 90) - 45);
+    }
+    const double expected = std::strtod(text.c_str(), nullptr);
+    const double got = ConfigParseDouble(text.c_str());
+    if (std::memcmp(&expected, &got, sizeof got) != 0) {
+      ++mismatches;
+      ADD_FAILURE() << text << ": " << got << " != " << expected;
+    }
+  }
+}
 #endif
 
 // Reads `text` as a list of `type_name` and returns its elements widened.

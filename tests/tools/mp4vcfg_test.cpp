@@ -1,0 +1,560 @@
+// mp4vcfg end to end: every command runs against the real module, loaded
+// from beside this program as the tool loads it from beside itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstring>
+#include <cstdlib>
+#include <locale>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mp4vcfg/cli.h"
+#include "support/test_util.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunTool(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"mp4vcfg"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status =
+      RunMp4vcfg(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// The "key = value" entries of a file, in file order.
+std::vector<std::pair<std::string, std::string>> FileEntries(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const std::string& line : Lines(text)) {
+    const std::vector<std::string> words = Words(line);
+    if (words.size() == 3 && words[1] == "=") entries.emplace_back(words[0], words[2]);
+  }
+  return entries;
+}
+
+struct ShownSetting {
+  std::string key;
+  std::string value;
+  std::string mark;
+};
+
+// show's text output, one setting per line: key, value, "set" or "default".
+std::vector<ShownSetting> ParseShow(const std::string& text) {
+  std::vector<ShownSetting> settings;
+  for (const std::string& line : Lines(text)) {
+    const std::vector<std::string> words = Words(line);
+    EXPECT_EQ(words.size(), 3u) << line;
+    if (words.size() == 3) settings.push_back({words[0], words[1], words[2]});
+  }
+  return settings;
+}
+
+// A strict JSON reader (RFC 8259) that flattens a document into its
+// scalars in document order, each under its path: "settings.width.value"
+// -> "640". Strings are unescaped (ASCII only); numbers keep their digits.
+class FlatJson {
+ public:
+  bool Read(const std::string& text) {
+    text_ = text;
+    pos_ = 0;
+    values.clear();
+    return Value("") && (Blanks(), pos_ == text_.size());
+  }
+  std::string Get(const std::string& path) const {
+    for (const auto& v : values) {
+      if (v.first == path) return v.second;
+    }
+    return "<missing>";
+  }
+  std::vector<std::pair<std::string, std::string>> values;
+
+ private:
+  void Blanks() {
+    while (pos_ < text_.size() && std::strchr(" \t\r\n", text_[pos_]) && text_[pos_]) ++pos_;
+  }
+  bool Take(char c) {
+    Blanks();
+    return pos_ < text_.size() && text_[pos_] == c && (++pos_, true);
+  }
+  size_t Digits() {
+    const size_t start = pos_;
+    while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    return pos_ - start;
+  }
+  bool String(std::string* out) {
+    if (!Take('"')) return false;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+      if (c != '\\') {
+        *out += c;
+      } else if (pos_ < text_.size() && std::strchr("\"\\/bfnrt", text_[pos_]) && text_[pos_]) {
+        const char e = text_[pos_++];
+        *out += std::string("\"\\/\b\f\n\r\t")[std::string("\"\\/bfnrt").find(e)];
+      } else if (text_.compare(pos_, 3, "u00") == 0 && pos_ + 5 <= text_.size() &&
+                 std::isxdigit(static_cast<unsigned char>(text_[pos_ + 3])) &&
+                 std::isxdigit(static_cast<unsigned char>(text_[pos_ + 4]))) {
+        *out += static_cast<char>(std::stoi(text_.substr(pos_ + 3, 2), nullptr, 16));
+        pos_ += 5;
+      } else {
+        return false;
+      }
+    }
+    return false;
+  }
+  bool Value(const std::string& path) {
+    const std::string prefix = path.empty() ? "" : path + ".";
+    std::string scalar;
+    if (Take('{')) {
+      if (Take('}')) return true;
+      do {
+        std::string name;
+        if (!String(&name) || !Take(':') || !Value(prefix + name)) return false;
+      } while (Take(','));
+      return Take('}');
+    }
+    if (Take('[')) {
+      if (Take(']')) return true;
+      int index = 0;
+      do {
+        if (!Value(prefix + std::to_string(index++))) return false;
+      } while (Take(','));
+      return Take(']');
+    }
+    if (pos_ < text_.size() && text_[pos_] == '"') {
+      if (!String(&scalar)) return false;
+    } else {
+      for (const char* word : {"true", "false", "null"}) {
+        if (text_.compare(pos_, std::strlen(word), word) == 0) scalar = word;
+      }
+      pos_ += scalar.size();
+      if (scalar.empty()) {  // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+        const size_t start = pos_;
+        if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
+        if (pos_ < text_.size() && text_[pos_] == '0') {
+          ++pos_;
+        } else if (Digits() == 0) {
+          return false;
+        }
+        if (pos_ < text_.size() && text_[pos_] == '.' && (++pos_, Digits() == 0)) return false;
+        if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+          ++pos_;
+          if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+          if (Digits() == 0) return false;
+        }
+        scalar = text_.substr(start, pos_ - start);
+      }
+    }
+    values.emplace_back(path, scalar);
+    return true;
+  }
+
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+// ---- info and the command line itself ----------------------------------
+
+TEST(Mp4vcfgInfo, PrintsTheInformationItems) {
+  const Outcome r = RunTool({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> expected_lines = {
+      "name                      Brennovatix (Demo) MPEG-4 part 2 Video Encoder "
+      "Configuration Module",
+      "item 2                    0",
+      "item 3                    2",
+      "version                   9.6.8.3641",
+      "platform                  QZPLATFORM_IA32",
+  };
+  const std::vector<std::string> lines = Lines(r.out);
+  for (const std::string& line : expected_lines) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+        << line << "\n" << r.out;
+  }
+#ifdef _WIN32
+  for (const char* line :
+       {"  file version (fixed)    9.6.8.3641", "  FileVersion             9.6.8.3641",
+        "  OriginalFilename        demo_config_mp4v.dll",
+        "  FileDescription         MPEG-4 part 2 Video Encoder Configuration Module"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end())
+        << line << "\n" << r.out;
+  }
+#endif
+}
+
+TEST(Mp4vcfgCommandLine, HelpAndUsageErrors) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* in_out;  // expected on stdout (status 0) or stderr
+  } cases[] = {
+      {{"--help"}, 0, "--module"},
+      {{"-h"}, 0, "show"},
+      {{"info", "--help"}, 0, "information items"},
+      {{"show", "--help"}, 0, "--json"},
+      {{"get", "--help"}, 0, "KEY"},
+      {{"set", "--help"}, 0, "KEY=VALUE"},
+      {{}, 2, "subcommand"},
+      {{"frobnicate"}, 2, "subcommand"},
+      {{"show"}, 2, "FILE"},
+      {{"show", "a.cfg", "--bogus"}, 2, "--bogus"},
+      {{"get", "a.cfg"}, 2, "KEY"},
+      {{"set", "a.cfg"}, 2, "settings"},
+      {{"set", "a.cfg", "width"}, 2, "KEY=VALUE"},
+      {{"info", "extra"}, 2, "extra"},
+      {{"info", "--module"}, 2, "--module"},
+  };
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const std::string& arg : c.args) joined += arg + " ";
+    SCOPED_TRACE(joined);
+    const Outcome r = RunTool(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.status == 0) {
+      EXPECT_TRUE(Contains(r.out, c.in_out)) << r.out;
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_TRUE(Contains(r.err, c.in_out)) << r.err;
+      EXPECT_EQ(r.out, "");
+    }
+  }
+}
+
+TEST(Mp4vcfgCommandLine, ModuleThatCannotBeLoaded) {
+  testutil::ScratchDir dir;
+  const std::string not_a_library = dir.File("fake_module.bin");
+  testutil::WriteBytes(not_a_library, "not a library");
+  for (const std::string& path : {dir.File("missing_module.bin"), not_a_library}) {
+    const Outcome r = RunTool({"--module", path, "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "_module.bin")) << r.err;
+  }
+}
+
+// ---- failures leave the file exactly as it was --------------------------
+
+TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
+  const std::string original = testutil::WithLineEnds(
+      "# settings of the night job\n[Other]\nkeep = 1\n\n[MP4V Settings]\n"
+      "width = 352   # CIF\nframe_rate = 25\n");
+  const struct {
+    const char* file_name;
+    std::vector<std::string> args;  // "@" stands for the file's path
+    const char* message;            // part of the error message
+    bool read_only = false;
+  } cases[] = {
+      {"enc.cfg", {"set", "@", "widht=5"}, "\"widht\""},
+      {"enc.cfg", {"set", "@", "width=abc"}, "width: \"abc\" is not"},
+      {"enc.cfg", {"set", "@", "width="}, "width: \"\" is not"},
+      {"enc.cfg", {"set", "@", "width=1.5"}, "width: \"1.5\" is not"},
+      {"enc.cfg", {"set", "@", "width= 5"}, "width: \" 5\" is not"},
+      {"enc.cfg", {"set", "@", "width=5 "}, "width: \"5 \" is not"},
+      {"enc.cfg", {"set", "@", "width=0x"}, "width: \"0x\" is not"},
+      {"enc.cfg", {"set", "@", "width=0xG1"}, "width: \"0xG1\" is not"},
+      {"enc.cfg", {"set", "@", "width=+-1"}, "width: \"+-1\" is not"},
+      {"enc.cfg", {"set", "@", "width=2147483648"}, "width: \"2147483648\" is out of range"},
+      {"enc.cfg", {"set", "@", "width=-2147483649"}, "width: \"-2147483649\" is out of range"},
+      {"enc.cfg", {"set", "@", "width=0x80000000"}, "width: \"0x80000000\" is out of range"},
+      {"enc.cfg", {"set", "@", "width=99999999999999999999999"}, "is out of range"},
+      {"enc.cfg", {"set", "@", "frame_rate=abc"}, "frame_rate: \"abc\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=29,97"}, "frame_rate: \"29,97\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=inf"}, "frame_rate: \"inf\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=-nan"}, "frame_rate: \"-nan\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=0x1p4"}, "frame_rate: \"0x1p4\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=1e"}, "frame_rate: \"1e\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=1e999"}, "frame_rate: \"1e999\" is out of"},
+      // One bad assignment among good ones stops them all.
+      {"enc.cfg", {"set", "@", "width=720", "height=abc"}, "height"},
+      {"enc.cfg", {"set", "@", "width=720", "bogus=1"}, "\"bogus\""},
+      {"enc.cfg", {"get", "@", "width", "bogus"}, "\"bogus\""},
+      // Names the module refuses.
+      {"enc.CFG", {"set", "@", "width=720"}, "enc.CFG: the module refuses"},
+      {"enc.cfg.bak", {"set", "@", "width=720"}, "enc.cfg.bak: the module refuses"},
+      {"enc.Ini", {"show", "@"}, "enc.Ini: the module refuses"},
+      {"enc.txt", {"get", "@", "width"}, "enc.txt: the module refuses"},
+      // A save that fails.
+      {"locked.cfg", {"set", "@", "width=720"}, "locked.cfg: could not save", true},
+  };
+  for (const auto& c : cases) {
+    testutil::ScratchDir dir;
+    const std::string path = dir.File(c.file_name);
+    testutil::WriteBytes(path, original);
+    if (c.read_only) testutil::SetReadOnly(path, true);
+    std::vector<std::string> args = c.args;
+    for (std::string& arg : args) {
+      if (arg == "@") arg = path;
+    }
+    SCOPED_TRACE(std::string(c.file_name) + " " + args.back());
+    const Outcome r = RunTool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+    EXPECT_EQ(r.err.find("mp4vcfg: "), 0u) << r.err;
+    EXPECT_EQ(testutil::ReadBytes(path), original);
+    EXPECT_EQ(testutil::ListDir(dir.path()), std::vector<std::string>{c.file_name});
+    if (c.read_only) testutil::SetReadOnly(path, false);
+  }
+}
+
+TEST(Mp4vcfgFailures, MissingFileOrDirectory) {
+  testutil::ScratchDir dir;
+  const std::string in_missing_dir = dir.File("nodir") + "/enc.cfg";
+  const Outcome save = RunTool({"set", in_missing_dir, "width=720"});
+  EXPECT_EQ(save.status, 1);
+  EXPECT_TRUE(Contains(save.err, in_missing_dir + ": could not save")) << save.err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"show", dir.File("absent.cfg")},
+        std::vector<std::string>{"get", dir.File("absent.cfg"), "width"}}) {
+    const Outcome r = RunTool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "absent.cfg: cannot open")) << r.err;
+  }
+  EXPECT_TRUE(testutil::ListDir(dir.path()).empty());
+}
+
+// ---- set, show and get together ----------------------------------------
+
+TEST(Mp4vcfgRoundTrip, ExampleSetThenShowAndGet) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("example.cfg");
+  const Outcome set =
+      RunTool({"set", path, "width=720", "height=576", "frame_rate=29.97"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(set.out, "");
+  EXPECT_EQ(set.err, "");
+
+  const Outcome show = RunTool({"show", path});
+  ASSERT_EQ(show.status, 0) << show.err;
+  const std::vector<ShownSetting> shown = ParseShow(show.out);
+  // The module wrote every key, in its own order: show lists the same keys
+  // in the same order with the same values, all of them set.
+  const auto entries = FileEntries(testutil::ReadBytes(path));
+  ASSERT_EQ(entries.size(), 56u);
+  ASSERT_EQ(shown.size(), 56u);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_EQ(shown[i].key, entries[i].first);
+    EXPECT_EQ(shown[i].mark, "set") << shown[i].key;
+    if (shown[i].key == "frame_rate") {
+      EXPECT_EQ(entries[i].second, "29.9700000000");
+      EXPECT_EQ(shown[i].value, "29.970029970029973");  // snapped on load
+    } else {
+      EXPECT_EQ(shown[i].value, entries[i].second) << shown[i].key;
+    }
+  }
+
+  const Outcome get = RunTool({"get", path, "height", "frame_rate", "width", "num_threads"});
+  ASSERT_EQ(get.status, 0) << get.err;
+  EXPECT_EQ(Lines(get.out),
+            (std::vector<std::string>{"576", "29.970029970029973", "720", "0"}));
+}
+
+// Distinct values in every field: a key bound to the wrong offset or width
+// shows up as a value under the wrong key, in the file or in show.
+TEST(Mp4vcfgRoundTrip, EveryKeyReachesItsOwnField) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("all.ini");
+  ASSERT_EQ(RunTool({"set", path, "width=1"}).status, 0);
+  const auto keys = FileEntries(testutil::ReadBytes(path));
+  ASSERT_EQ(keys.size(), 56u);
+  std::vector<std::string> args = {"set", path};
+  std::map<std::string, std::string> expected;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const std::string& key = keys[i].first;
+    // Negative values catch a field read with the wrong sign or width.
+    expected[key] = key == "frame_rate" ? "47.952" : std::to_string(-1000003 * (int(i) + 1));
+    args.push_back(key + "=" + expected[key]);
+  }
+  ASSERT_EQ(RunTool(args).status, 0);
+
+  for (const auto& entry : FileEntries(testutil::ReadBytes(path))) {
+    EXPECT_EQ(entry.second, entry.first == "frame_rate" ? "47.9520000000" : expected[entry.first])
+        << entry.first;
+  }
+  const Outcome show = RunTool({"show", path});
+  ASSERT_EQ(show.status, 0) << show.err;
+  const std::vector<ShownSetting> shown = ParseShow(show.out);
+  ASSERT_EQ(shown.size(), 56u);
+  for (const ShownSetting& s : shown) EXPECT_EQ(s.value, expected[s.key]) << s.key;
+}
+
+TEST(Mp4vcfgRoundTrip, AcceptedValueForms) {
+  const struct {
+    const char* assignment;
+    const char* key;
+    const char* shown;
+  } cases[] = {
+      {"width=+5", "width", "5"},
+      {"width=-5", "width", "-5"},
+      {"width=0x2D0", "width", "720"},
+      {"width=0X2d0", "width", "720"},
+      {"width=-0x10", "width", "-16"},
+      {"width=007", "width", "7"},
+      {"width=2147483647", "width", "2147483647"},
+      {"width=-2147483648", "width", "-2147483648"},
+      {"width=-0x80000000", "width", "-2147483648"},
+      {"WIDTH=9", "width", "9"},
+      {"frame_rate=25", "frame_rate", "25"},
+      {"frame_rate=2.5e1", "frame_rate", "25"},
+      {"frame_rate=+50", "frame_rate", "50"},
+      {"frame_rate=-1.5", "frame_rate", "-1.5"},
+      {"frame_rate=.5", "frame_rate", "0.5"},
+      {"frame_rate=59.94", "frame_rate", "59.940059940059946"},
+  };
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("forms.cfg");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.assignment);
+    const Outcome set = RunTool({"set", path, c.assignment});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const Outcome get = RunTool({"get", path, c.key});
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(Lines(get.out), std::vector<std::string>{c.shown});
+  }
+}
+
+TEST(Mp4vcfgRoundTrip, SetKeepsTheRestOfTheFile) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("keep.cfg");
+  testutil::WriteBytes(path, testutil::WithLineEnds(
+                                 "# night job\n[Other]\nwidth = 1\n\n[MP4V Settings]\n"
+                                 "width = 352   # CIF\n"));
+  ASSERT_EQ(RunTool({"set", path, "width=720"}).status, 0);
+  const std::string text = testutil::ReadBytes(path);
+  EXPECT_TRUE(Contains(text, "# night job")) << text;
+  EXPECT_TRUE(Contains(text, "[Other]")) << text;
+  EXPECT_TRUE(Contains(text, "# CIF")) << text;
+  const auto entries = FileEntries(text);
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries[0], std::make_pair(std::string("width"), std::string("1")));
+  EXPECT_EQ(Lines(RunTool({"get", path, "width"}).out), std::vector<std::string>{"720"});
+}
+
+// ---- what show marks as set ---------------------------------------------
+
+const char kPartialFile[] =
+    "[Other]\nheight = 5\n\n[MP4V Settings]\nwidth = 640\nFRAME_RATE = 25\n"
+    "quality = 0\nno_limit_bitrate_by_level = 0x10\n";
+
+TEST(Mp4vcfgShow, MarksOnlyWhatTheFileSets) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("partial.cfg");
+  testutil::WriteBytes(path, testutil::WithLineEnds(kPartialFile));
+  const Outcome r = RunTool({"show", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<ShownSetting> shown = ParseShow(r.out);
+  ASSERT_EQ(shown.size(), 56u);
+  const std::map<std::string, std::string> set = {
+      {"width", "640"}, {"frame_rate", "25"}, {"quality", "0"},
+      {"no_limit_bitrate_by_level", "16"}};
+  for (const ShownSetting& s : shown) {
+    const auto it = set.find(s.key);
+    if (it != set.end()) {
+      EXPECT_EQ(s.mark, "set") << s.key;
+      EXPECT_EQ(s.value, it->second) << s.key;
+    } else {
+      EXPECT_EQ(s.mark, "default") << s.key;
+      EXPECT_EQ(s.value, "0") << s.key;
+    }
+  }
+}
+
+TEST(Mp4vcfgShow, JsonParsesAndMatchesTheText) {
+  testutil::ScratchDir dir;
+  // A name whose JSON form needs escapes (Windows paths have backslashes).
+#ifdef _WIN32
+  const std::string path = dir.File("json.cfg");
+#else
+  const std::string path = dir.File("with \"quote\" and \\.cfg");
+#endif
+  testutil::WriteBytes(path, testutil::WithLineEnds(kPartialFile));
+  const Outcome r = RunTool({"show", path, "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  FlatJson json;
+  ASSERT_TRUE(json.Read(r.out)) << r.out;
+  ASSERT_EQ(json.values.size(), 1 + 2 * 56u) << r.out;
+  EXPECT_EQ(json.values[0], std::make_pair(std::string("file"), path));
+  EXPECT_EQ(json.Get("settings.width.value"), "640");
+  EXPECT_EQ(json.Get("settings.width.set"), "true");
+  EXPECT_EQ(json.Get("settings.frame_rate.value"), "25");
+  EXPECT_EQ(json.Get("settings.height.set"), "false");
+
+  // The same settings, in the same order, as the text output.
+  const std::vector<ShownSetting> shown = ParseShow(RunTool({"show", path}).out);
+  ASSERT_EQ(shown.size(), 56u);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const std::string key = "settings." + shown[i].key;
+    EXPECT_EQ(json.values[1 + 2 * i], std::make_pair(key + ".value", shown[i].value));
+    EXPECT_EQ(json.values[2 + 2 * i],
+              std::make_pair(key + ".set", std::string(shown[i].mark == "set" ? "true" : "false")));
+  }
+}
+
+// ---- numbers do not follow the locale -----------------------------------
+
+TEST(Mp4vcfgLocale, CommaDecimalLocaleChangesNothing) {
+  // The C library's locale (which decides strtod and printf) and, where the
+  // C++ library has named locales, the global C++ locale (which decides
+  // grouping and the decimal point of streams).
+  bool c_locale = false;
+  for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"}) {
+    if (!c_locale && std::setlocale(LC_ALL, name) != nullptr) c_locale = true;
+  }
+  std::locale previous;
+  bool cpp_locale = false;
+  try {
+    previous = std::locale::global(std::locale("de_DE.UTF-8"));
+    cpp_locale = true;
+  } catch (const std::exception&) {
+  }
+  if (!c_locale && !cpp_locale) GTEST_SKIP() << "no comma-decimal locale here";
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("locale.cfg");
+  const Outcome set = RunTool({"set", path, "frame_rate=12.5", "target_bitrate=4000000"});
+  const Outcome comma_value = RunTool({"set", path, "frame_rate=12,5"});
+  const Outcome get = RunTool({"get", path, "frame_rate", "target_bitrate"});
+  if (cpp_locale) std::locale::global(previous);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(comma_value.status, 1);
+  EXPECT_EQ(Lines(get.out), (std::vector<std::string>{"12.5", "4000000"}));
+}
+
+}  // namespace

@@ -1,0 +1,361 @@
+#include "mp4vcfg/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mp4v_config.h"
+#include "mp4vcfg/module_library.h"
+#include "mp4vcfg/number_text.h"
+#include "mp4vcfg/settings_keys.h"
+
+namespace {
+
+using mp4vcfg::FieldType;
+using mp4vcfg::ModuleLibrary;
+using mp4vcfg::NumberStatus;
+using mp4vcfg::SettingKey;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// A failure to report on the error stream; ends the command with status 1.
+class CommandError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string PadRight(std::string text, size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+// Bytes from 0x80 up pass through unchanged: a file name is printed as it
+// was given.
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': json += "\\\""; break;
+      case '\\': json += "\\\\"; break;
+      case '\n': json += "\\n"; break;
+      case '\r': json += "\\r"; break;
+      case '\t': json += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          json += escape;
+        } else {
+          json += static_cast<char>(c);
+        }
+    }
+  }
+  return json + "\"";
+}
+
+// One command's use of the module: loads it, then carries out the command.
+// Every failure is a CommandError; nothing is printed to `out` before the
+// command is sure to succeed (short of a failing stream).
+class Session {
+ public:
+  Session(std::ostream& out, const std::string& module_path) : out_(out) {
+    std::string error;
+    if (!module_.Open(module_path, &error)) throw CommandError(error);
+  }
+
+  void Info() {
+    struct Item {
+      uint32_t id;
+      const char* label;
+      bool is_text;
+    };
+    static const Item kItems[] = {{MP4V_INFO_MODULE_NAME, "name", true},
+                                  {MP4V_INFO_VALUE_0, "item 2", false},
+                                  {MP4V_INFO_VALUE_2, "item 3", false},
+                                  {MP4V_INFO_VERSION, "version", true},
+                                  {MP4V_INFO_PLATFORM, "platform", true}};
+    std::string text = PadRight("module", 26) + module_.path() + "\n";
+    for (const Item& item : kItems) {
+      // One byte more than any item takes, so every text ends with a zero.
+      unsigned char buffer[MP4V_INFO_MAX_BYTES + 1] = {};
+      if (module_.get_info()(item.id, buffer) != MP4V_STATUS_OK) {
+        throw CommandError("the module refuses information item " +
+                           std::to_string(item.id));
+      }
+      std::string value;
+      if (item.is_text) {
+        value = reinterpret_cast<const char*>(buffer);
+      } else {
+        const uint32_t number = buffer[0] | buffer[1] << 8 | buffer[2] << 16 |
+                                static_cast<uint32_t>(buffer[3]) << 24;
+        value = mp4vcfg::FormatInt32(static_cast<int32_t>(number));
+      }
+      text += PadRight(item.label, 26) + value + "\n";
+    }
+    const auto resource = module_.VersionResource();
+    if (!resource.empty()) text += "version resource:\n";
+    for (const auto& entry : resource) {
+      text += "  " + PadRight(entry.first, 24) + entry.second + "\n";
+    }
+    out_ << text;
+  }
+
+  void Show(const std::string& file, bool json) {
+    MP4VSettings zeros;
+    MP4VSettings ones;
+    LoadTwice(file, &zeros, &ones);
+    const SettingKey* keys = mp4vcfg::SettingKeys();
+    if (json) {
+      out_ << "{\n  \"file\": " << JsonString(file) << ",\n  \"settings\": {\n";
+    }
+    for (size_t i = 0; i < mp4vcfg::kSettingKeyCount; ++i) {
+      const SettingKey& key = keys[i];
+      const bool set = mp4vcfg::SameFieldBytes(zeros, ones, key);
+      std::string value = mp4vcfg::FormatField(zeros, key);
+      if (json) {
+        // JSON has no infinities or NaN; a file can still hold them.
+        if (key.type == FieldType::kDouble &&
+            !std::isfinite(mp4vcfg::LoadDouble(zeros, key))) {
+          value = "null";
+        }
+        out_ << "    " << JsonString(key.name) << ": {\"value\": " << value
+             << ", \"set\": " << (set ? "true" : "false") << "}"
+             << (i + 1 < mp4vcfg::kSettingKeyCount ? ",\n" : "\n");
+      } else {
+        out_ << PadRight(key.name, 28) << PadRight(value, 26)
+             << (set ? "set" : "default") << "\n";
+      }
+    }
+    if (json) out_ << "  }\n}\n";
+  }
+
+  void Get(const std::string& file, const std::vector<std::string>& names) {
+    std::vector<const SettingKey*> keys;
+    for (const std::string& name : names) keys.push_back(&FindKey(name));
+    MP4VSettings record;
+    std::memset(&record, 0, sizeof record);
+    Load(file, &record);
+    RequireReadable(file);
+    for (const SettingKey* key : keys) {
+      out_ << mp4vcfg::FormatField(record, *key) << "\n";
+    }
+  }
+
+  void Set(const std::string& file, const std::vector<std::string>& assignments) {
+    struct Change {
+      const SettingKey* key;
+      int32_t integer;
+      double real;
+    };
+    // Every assignment is checked before the file is read or written.
+    std::vector<Change> changes;
+    for (const std::string& assignment : assignments) {
+      const size_t equals = assignment.find('=');
+      Change change{&FindKey(assignment.substr(0, equals)), 0, 0.0};
+      const std::string text = assignment.substr(equals + 1);
+      const SettingKey& key = *change.key;
+      NumberStatus status;
+      std::string expected;
+      if (key.type == FieldType::kDouble) {
+        status = mp4vcfg::ParseFiniteDouble(text, &change.real);
+        expected = "a finite decimal number";
+      } else {
+        status = mp4vcfg::ParseInt32(text, &change.integer);
+        expected = "an integer (decimal or 0x hexadecimal)";
+      }
+      if (status == NumberStatus::kNotANumber) {
+        throw CommandError(std::string(key.name) + ": " + Quoted(text) + " is not " +
+                           expected);
+      }
+      if (status == NumberStatus::kOutOfRange) {
+        throw CommandError(std::string(key.name) + ": " + Quoted(text) +
+                           (key.type == FieldType::kDouble
+                                ? " is out of the range of a double"
+                                : " is out of range (-2147483648 to 2147483647)"));
+      }
+      changes.push_back(change);
+    }
+    MP4VSettings record;
+    std::memset(&record, 0, sizeof record);
+    Load(file, &record);
+    for (const Change& change : changes) {
+      if (change.key->type == FieldType::kDouble) {
+        mp4vcfg::StoreDouble(&record, *change.key, change.real);
+      } else {
+        mp4vcfg::StoreInt32(&record, *change.key, change.integer);
+      }
+    }
+    if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
+      throw CommandError(file +
+                         ": could not save the file (missing directory, read-only or "
+                         "unreadable file, or a full disk); it is left as it was");
+    }
+  }
+
+ private:
+  static const SettingKey& FindKey(const std::string& name) {
+    const SettingKey* key = mp4vcfg::FindSettingKey(name);
+    if (key == nullptr) {
+      throw CommandError("unknown key " + Quoted(name) +
+                         " (\"mp4vcfg show FILE\" lists every key)");
+    }
+    return *key;
+  }
+
+  void Load(const std::string& file, MP4VSettings* record) {
+    if (module_.load()(record, file.c_str()) != MP4V_STATUS_OK) {
+      throw CommandError(file +
+                         ": the module refuses this file name (it must end in "
+                         "\".cfg\" or \".ini\", in lower case)");
+    }
+  }
+
+  // The module reads a missing file as an empty one; someone asking what a
+  // file holds has most likely mistyped its name.
+  static void RequireReadable(const std::string& file) {
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    if (stream == nullptr) {
+      throw CommandError(file + ": cannot open the file: " + std::strerror(errno));
+    }
+    std::fclose(stream);
+  }
+
+  // The file loaded into two records of different fill bytes: a field that
+  // the file does not set keeps its fill and so differs between the two.
+  void LoadTwice(const std::string& file, MP4VSettings* zeros, MP4VSettings* ones) {
+    std::memset(zeros, 0x00, sizeof *zeros);
+    std::memset(ones, 0xFF, sizeof *ones);
+    Load(file, zeros);
+    RequireReadable(file);
+    Load(file, ones);
+  }
+
+  std::ostream& out_;
+  ModuleLibrary module_;
+};
+
+CLI::Validator AssignmentShape() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return text.find('=') == std::string::npos
+                   ? "expected KEY=VALUE, not " + Quoted(text)
+                   : std::string();
+      },
+      "");
+}
+
+}  // namespace
+
+int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
+               std::ostream& err) {
+  CLI::App app{
+      "Looks at and changes the encoder settings files of the MPEG-4 part 2 "
+      "video encoder through its configuration module (" +
+          std::string(mp4vcfg::ModuleFileName()) + ").",
+      "mp4vcfg"};
+  app.require_subcommand(1, 1);
+  app.fallthrough();  // --module is taken after the command as well
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "mp4vcfg: " + std::string(e.what()) +
+           "\nRun with --help for more information.\n";
+  });
+  std::string module_path;
+  app.add_option("--module", module_path,
+                 "The configuration module to load (default: " +
+                     std::string(mp4vcfg::ModuleFileName()) +
+                     " beside this program)")
+      ->type_name("PATH");
+
+  CLI::App* info = app.add_subcommand("info",
+#ifdef _WIN32
+                                       "Print the module's file, information items "
+                                       "and version resource"
+#else
+                                       "Print the module's file and information items"
+#endif
+  );
+
+  std::string file;
+  bool json = false;
+  CLI::App* show = app.add_subcommand(
+      "show", "Print all 56 settings of FILE, each marked set or default");
+  show->footer(
+      "A setting is \"set\" when FILE gives it and \"default\" when it keeps "
+      "the value 0 of a new record. They are listed in the record's order. "
+      "Frame rates near 23.976, 29.97 and 59.94 read back as 24/1.001, "
+      "30/1.001 and 60/1.001.");
+  show->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
+      ->type_name("")
+      ->required();
+  show->add_flag("--json", json,
+                 "Print a JSON object: {\"file\": ..., \"settings\": {KEY: "
+                 "{\"value\": NUMBER, \"set\": BOOL}, ...}}");
+
+  std::vector<std::string> keys;
+  CLI::App* get = app.add_subcommand(
+      "get", "Print the values of the named settings of FILE, one per line, in the order asked");
+  get->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
+      ->type_name("")
+      ->required();
+  get->add_option("KEY", keys, "Setting names, e.g. width frame_rate")->required();
+
+  std::vector<std::string> assignments;
+  CLI::App* set = app.add_subcommand(
+      "set", "Change settings of FILE and save it through the module");
+  set->footer(
+      "FILE is created when missing. The module keeps every other section, "
+      "entry and comment and adds the keys the file lacked, with the value 0. "
+      "Nothing is written unless every KEY=VALUE is valid. Integers take an "
+      "optional sign and decimal or 0x hexadecimal digits and must fit 32 "
+      "bits; frame_rate takes a finite decimal number and is stored with ten "
+      "decimals.");
+  set->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
+      ->type_name("")
+      ->required();
+  set->add_option("settings", assignments, "Settings to change, e.g. width=720")
+      ->type_name("KEY=VALUE")
+      ->required()
+      ->check(AssignmentShape());
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e, out, err);
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    err << "mp4vcfg: " << e.what() << "\n";
+    return kExitUsage;
+  }
+
+  try {
+    Session session(out, module_path);
+    if (info->parsed()) session.Info();
+    if (show->parsed()) session.Show(file, json);
+    if (get->parsed()) session.Get(file, keys);
+    if (set->parsed()) session.Set(file, assignments);
+    out.flush();
+    return kExitSuccess;
+  } catch (const CommandError& e) {
+    err << "mp4vcfg: " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    err << "mp4vcfg: internal error: " << e.what() << "\n";
+  } catch (...) {
+    err << "mp4vcfg: internal error\n";
+  }
+  return kExitFailure;
+}

@@ -1,0 +1,55 @@
+// The configuration module, loaded at run time exactly as a host loads it
+// and reached only through its one export.
+#ifndef MP4VCFG_MODULE_LIBRARY_H_
+#define MP4VCFG_MODULE_LIBRARY_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mp4v_config.h"
+
+namespace mp4vcfg {
+
+// The module's file name on this platform.
+const char* ModuleFileName();
+
+class ModuleLibrary {
+ public:
+  ModuleLibrary() = default;
+  ~ModuleLibrary();
+  ModuleLibrary(const ModuleLibrary&) = delete;
+  ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+  // Loads the library at `path`, or the module beside the running program
+  // when `path` is empty, and looks up the three functions of the table
+  // used here. A path is always loaded as a path: a bare name is taken
+  // from the current directory, never searched for. On failure, `error`
+  // says what went wrong and nothing stays loaded.
+  bool Open(const std::string& path, std::string* error);
+
+  // The file actually loaded, as the system reports it.
+  const std::string& path() const { return path_; }
+
+  MP4VConfigGetInfoFn get_info() const { return get_info_; }
+  MP4VConfigLoadFn load() const { return load_; }
+  MP4VConfigSaveFn save() const { return save_; }
+
+  // The version resource of the loaded file as (name, value) pairs: the
+  // fixed part's versions first, then the strings of the first language
+  // listed. Empty where the platform has no version resources.
+  std::vector<std::pair<std::string, std::string>> VersionResource() const;
+
+ private:
+  void Close();
+
+  void* handle_ = nullptr;
+  std::string path_;
+  MP4VConfigGetInfoFn get_info_ = nullptr;
+  MP4VConfigLoadFn load_ = nullptr;
+  MP4VConfigSaveFn save_ = nullptr;
+};
+
+}  // namespace mp4vcfg
+
+#endif  // MP4VCFG_MODULE_LIBRARY_H_

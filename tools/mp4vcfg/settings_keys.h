@@ -1,0 +1,46 @@
+// The keys of the "MP4V Settings" section and where each one lives in the
+// public settings record, as a host sees them.
+#ifndef MP4VCFG_SETTINGS_KEYS_H_
+#define MP4VCFG_SETTINGS_KEYS_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "mp4v_config.h"
+
+namespace mp4vcfg {
+
+enum class FieldType { kInt32, kDouble };
+
+struct SettingKey {
+  const char* name;
+  size_t offset;
+  FieldType type;
+};
+
+constexpr size_t kSettingKeyCount = 56;
+
+// All keys, in the order of the record (which is also the order in which a
+// save adds missing keys to a file).
+const SettingKey* SettingKeys();
+
+// The key called `name`, compared without regard to the case of ASCII
+// letters as in the files themselves; null for an unknown name.
+const SettingKey* FindSettingKey(std::string_view name);
+
+// The field's value as text: decimal for integers, the shortest text that
+// reads back to the same double for frame_rate.
+std::string FormatField(const MP4VSettings& record, const SettingKey& key);
+
+// True when the field's bytes are the same in both records.
+bool SameFieldBytes(const MP4VSettings& a, const MP4VSettings& b,
+                    const SettingKey& key);
+
+void StoreInt32(MP4VSettings* record, const SettingKey& key, int32_t value);
+void StoreDouble(MP4VSettings* record, const SettingKey& key, double value);
+double LoadDouble(const MP4VSettings& record, const SettingKey& key);
+
+}  // namespace mp4vcfg
+
+#endif  // MP4VCFG_SETTINGS_KEYS_H_
