@@ -38,7 +38,8 @@ run_ctest() {  # label, dir
     ctest --test-dir "$dir" -R "^${name}\$" --output-on-failure --timeout 1500 >"$dir/ctest-$name.log" 2>&1
     local rc=$?
     [ $rc -eq 0 ] || tail -n 60 "$dir/ctest-$name.log"
-    grep -hE '^\[  (PASSED|FAILED) ' "$dir/ctest-$name.log" | sed "s/^/  $label $name: /"
+    grep -hE '^\[  (PASSED|FAILED) |^replayed ' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null |
+      sed "s/^/  $label $name: /"
     record "$label $name" $rc
   done
 }
@@ -67,11 +68,11 @@ if [ -f fuzz/CMakeLists.txt ]; then
   if configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMP4V_FUZZ=ON -DMP4V_TESTS=OFF \
       -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14; then
     for target in build/fuzz/fuzz/fuzz_*; do
-      [ -x "$target" ] || continue
+      [ -f "$target" ] && [ -x "$target" ] || continue
       name=$(basename "$target")
       work=build/fuzz/corpus-$name; mkdir -p "$work"
-      "$target" -max_total_time="$fuzz_seconds" -max_len=4096 -print_final_stats=1 \
-        "$work" "fuzz/corpus/${name#fuzz_}" >"build/fuzz/$name.log" 2>&1
+      (cd build/fuzz && "$root/$target" -max_total_time="$fuzz_seconds" -max_len=4096 \
+        -print_final_stats=1 "$root/$work" "$root/fuzz/corpus/${name#fuzz_}") >"build/fuzz/$name.log" 2>&1
       rc=$?; [ $rc -eq 0 ] || tail -n 40 "build/fuzz/$name.log"
       grep -E 'stat::number_of_executed_units' "build/fuzz/$name.log" | sed "s/^/  $name: /"
       record "fuzz $name" $rc
@@ -81,7 +82,7 @@ fi
 
 stage "Windows (i686) build and tests under Wine"
 if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release; then
-  exports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -c '\]')
+  exports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -cE '^\s*\[ *[0-9]+\]')
   imports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
   echo "  dll exports: $exports; imports: $imports"
   [ "$exports" = 1 ] && [ "$imports" = "kernel32.dll msvcrt.dll " ]; record "win32 dll export and import tables" $?
