@@ -21,7 +21,14 @@
 #include <unistd.h>
 #endif
 
+extern "C" size_t Mp4vHeaderCheckFrameRateOffsetInC(void);
+
 namespace {
+
+TEST(HeaderTest, CAndCppAgreeOnTheRecordLayout) {
+  EXPECT_EQ(Mp4vHeaderCheckFrameRateOffsetInC(), offsetof(MP4VSettings, frame_rate));
+  EXPECT_EQ(Mp4vHeaderCheckFrameRateOffsetInC(), 332u);
+}
 
 #ifdef _WIN32
 std::wstring ModulePath() {
