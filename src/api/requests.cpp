@@ -14,6 +14,20 @@ bool MP4VConfigCheckFileName(const void* settings, const char* file_name) {
   return std::strcmp(dot, ".cfg") == 0 || std::strcmp(dot, ".ini") == 0;
 }
 
+namespace {
+
+// The first header of `section` at or after `node`, or null.
+ConfigNode* FindSection(ConfigNode* node, const char* section) {
+  for (; node != nullptr; node = node->next) {
+    if (node->kind == kConfigSection && ConfigNamesEqual(node->name, section)) {
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
@@ -31,12 +45,23 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     ConfigFreeDocument(document);
     return true;
   }
+  // Every binding starts at the section's first header: the nodes before it
+  // can neither hold the section's keys nor take new ones, so each binding
+  // gives exactly what it gives from the first node, without walking the
+  // rest of the file 56 times. Without the section a load finds nothing,
+  // and a save's first binding appends the header.
+  ConfigNode* start = FindSection(document, kMP4VSettingsSection);
+  if (!save && start == nullptr) {
+    ConfigFreeDocument(document);
+    return true;
+  }
   bool complete = true;
   for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-    int32_t result =
-        ConfigBindKey(document, mode, kMP4VSettingsSection, row.key,
-                      row.type_name, static_cast<char*>(settings) + row.offset,
-                      nullptr);
+    int32_t result = ConfigBindKey(
+        start != nullptr ? start : document, mode, kMP4VSettingsSection,
+        row.key, row.type_name, static_cast<char*>(settings) + row.offset,
+        nullptr);
+    if (start == nullptr) start = FindSection(document, kMP4VSettingsSection);
     // On load a missing key is no failure; on save a binding fails only
     // when memory ran out, and then no partial file is written.
     if (save && result != 0) complete = false;

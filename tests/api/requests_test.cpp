@@ -445,3 +445,68 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
 #endif
 
 }  // namespace
+
+#include "config/bind_key.h"
+#include "config/config_file.h"
+
+namespace {
+
+// The requests give what binding every key of the table from the first node
+// of the document gives, on files with the section missing, repeated, in
+// other capitals, or holding only some keys.
+TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
+  ScratchDir dir;
+  const std::string path = dir.File("a.cfg");
+  const std::string reference = dir.File("b.cfg");
+  std::mt19937 rng(4242);
+  const char* headers[] = {"[MP4V Settings]", "[mp4v settings]", "[Other]",
+                           "[MP4V Settings ]", "# free", "width = 5"};
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const int lines = static_cast<int>(rng() % 40);
+    for (int i = 0; i < lines; ++i) {
+      if (rng() % 4 == 0) {
+        text += headers[rng() % 6];
+      } else {
+        const MP4VSettingsKey& row = MP4VSettingsKeyTable[rng() % kMP4VSettingsKeyCount];
+        text += std::string(row.key) + " = " + std::to_string(static_cast<int>(rng() % 1000));
+      }
+      text += "\n";
+    }
+    MP4VSettings record;
+    std::memset(&record, 0, sizeof record);
+    record.width = round;
+    record.frame_rate = 25.0;
+
+    // Save: the request against bindings made the long way.
+    WriteBytes(path, text);
+    WriteBytes(reference, text);
+    ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+    ConfigNode* doc = ConfigReadFile(reference.c_str());
+    for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+      ConfigBindKey(doc, "save", kMP4VSettingsSection, row.key, row.type_name,
+                    reinterpret_cast<char*>(&record) + row.offset, nullptr);
+    }
+    ASSERT_TRUE(ConfigWriteFile(doc, reference.c_str(), 1));
+    ASSERT_EQ(ReadBytes(path), ReadBytes(reference)) << text;
+
+    // Load of the original text, both ways.
+    WriteBytes(path, text);
+    MP4VSettings loaded, expected;
+    std::memset(&loaded, 0x5C, sizeof loaded);
+    std::memset(&expected, 0x5C, sizeof expected);
+    ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+    doc = ConfigReadFile(path.c_str());
+    if (doc->next != nullptr) {
+      for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+        ConfigBindKey(doc, "load", kMP4VSettingsSection, row.key, row.type_name,
+                      reinterpret_cast<char*>(&expected) + row.offset, nullptr);
+      }
+    }
+    ConfigFreeDocument(doc);
+    MP4VSnapFrameRate(&expected);
+    ASSERT_EQ(std::memcmp(&loaded, &expected, sizeof loaded), 0) << text;
+  }
+}
+
+}  // namespace
