@@ -40,23 +40,17 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     return false;
   }
   if (document == nullptr) return !save;
-  if (!save && document->next == nullptr) {
-    // One node cannot hold both a section header and an entry.
-    ConfigFreeDocument(document);
-    return true;
-  }
   // Every binding starts at the section's first header: the nodes before it
   // can neither hold the section's keys nor take new ones, so each binding
   // gives exactly what it gives from the first node, without walking the
-  // rest of the file 56 times. Without the section a load finds nothing,
-  // and a save's first binding appends the header.
+  // rest of the file 56 times. A load finds nothing without the section or
+  // in a single node (which cannot hold a header and an entry); a save's
+  // first binding appends the header.
   ConfigNode* start = FindSection(document, kMP4VSettingsSection);
-  if (!save && start == nullptr) {
-    ConfigFreeDocument(document);
-    return true;
-  }
+  const bool bind = save || (start != nullptr && document->next != nullptr);
   bool complete = true;
-  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+  for (size_t i = 0; bind && i < kMP4VSettingsKeyCount; ++i) {
+    const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
     int32_t result = ConfigBindKey(
         start != nullptr ? start : document, mode, kMP4VSettingsSection,
         row.key, row.type_name, static_cast<char*>(settings) + row.offset,
@@ -66,15 +60,9 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     // when memory ran out, and then no partial file is written.
     if (save && result != 0) complete = false;
   }
-  if (!save) {
-    ConfigFreeDocument(document);
-    return true;
-  }
-  if (!complete) {
-    ConfigFreeDocument(document);
-    return false;
-  }
-  return ConfigWriteFile(document, file_name, 1);
+  if (save && complete) return ConfigWriteFile(document, file_name, 1);
+  ConfigFreeDocument(document);
+  return !save;
 }
 
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
