@@ -1,7 +1,6 @@
 #include "bench_support.h"
 
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -15,94 +14,15 @@
 
 namespace bench {
 
-#define MP4V_BENCH_KEY(field, is_double) \
-  { #field, offsetof(MP4VSettings, field), is_double }
-const Key kKeys[kKeyCount] = {
-    MP4V_BENCH_KEY(profile_id, false),
-    MP4V_BENCH_KEY(level_id, false),
-    MP4V_BENCH_KEY(width, false),
-    MP4V_BENCH_KEY(height, false),
-    MP4V_BENCH_KEY(video_type, false),
-    MP4V_BENCH_KEY(deinterlacing_enable, false),
-    MP4V_BENCH_KEY(field_order, false),
-    MP4V_BENCH_KEY(alternative_scan, false),
-    MP4V_BENCH_KEY(quant_type, false),
-    MP4V_BENCH_KEY(quant_i, false),
-    MP4V_BENCH_KEY(quality, false),
-    MP4V_BENCH_KEY(max_quantizer, false),
-    MP4V_BENCH_KEY(min_quantizer, false),
-    MP4V_BENCH_KEY(adapt_quant, false),
-    MP4V_BENCH_KEY(quant_p, false),
-    MP4V_BENCH_KEY(quant_b, false),
-    MP4V_BENCH_KEY(interlace_mode, false),
-    MP4V_BENCH_KEY(video_pulldown_flag, false),
-    MP4V_BENCH_KEY(no_limit_bitrate_by_level, false),
-    MP4V_BENCH_KEY(target_bitrate, false),
-    MP4V_BENCH_KEY(rc_mode, false),
-    MP4V_BENCH_KEY(bvop_auto, false),
-    MP4V_BENCH_KEY(bvop_count, false),
-    MP4V_BENCH_KEY(scene_change, false),
-    MP4V_BENCH_KEY(max_key_interval, false),
-    MP4V_BENCH_KEY(max_bitrate, false),
-    MP4V_BENCH_KEY(vbv_buffer, false),
-    MP4V_BENCH_KEY(write_vbv_params, false),
-    MP4V_BENCH_KEY(frame_rate, true),
-    MP4V_BENCH_KEY(out_fps, false),
-    MP4V_BENCH_KEY(h263_mode, false),
-    MP4V_BENCH_KEY(data_partitioned, false),
-    MP4V_BENCH_KEY(resync_marker, false),
-    MP4V_BENCH_KEY(slice_count, false),
-    MP4V_BENCH_KEY(closed_gov, false),
-    MP4V_BENCH_KEY(vol_every_i_vop, false),
-    MP4V_BENCH_KEY(user_data_low_delay, false),
-    MP4V_BENCH_KEY(pixel_aspect_ratio, false),
-    MP4V_BENCH_KEY(pixel_ar_width, false),
-    MP4V_BENCH_KEY(pixel_ar_height, false),
-    MP4V_BENCH_KEY(gov_every_i_vop, false),
-    MP4V_BENCH_KEY(h263_unrestricted_mv, false),
-    MP4V_BENCH_KEY(h263_advanced_intra_coding, false),
-    MP4V_BENCH_KEY(h263_deblocking_filter, false),
-    MP4V_BENCH_KEY(h263_slice_structured, false),
-    MP4V_BENCH_KEY(h263_modified_quantization, false),
-    MP4V_BENCH_KEY(me_4mv, false),
-    MP4V_BENCH_KEY(me_subpel, false),
-    MP4V_BENCH_KEY(me_f_code, false),
-    MP4V_BENCH_KEY(rounding_control, false),
-    MP4V_BENCH_KEY(me_fast, false),
-    MP4V_BENCH_KEY(me_extended_predictors, false),
-    MP4V_BENCH_KEY(ac_prediction, false),
-    MP4V_BENCH_KEY(send_b_vop_mode, false),
-    MP4V_BENCH_KEY(calc_quality, false),
-    MP4V_BENCH_KEY(num_threads, false),
-};
+#define MP4V_BENCH_KEY(field, offset, c_type, type_name) \
+  {#field, offset, sizeof(c_type) == sizeof(double)},
+const Key kKeys[kKeyCount] = {MP4V_SETTINGS_FIELDS(MP4V_BENCH_KEY)};
 #undef MP4V_BENCH_KEY
 
 bool LoadModule(Module* module, std::string* error) {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) {
-    *error = "cannot read /proc/self/exe";
-    return false;
-  }
-  std::string path(self, static_cast<size_t>(n));
-  path = path.substr(0, path.rfind('/') + 1) + "demo_config_mp4v.so";
-  module->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module->handle == nullptr) {
-    *error = dlerror();
-    return false;
-  }
-  auto get_api = reinterpret_cast<MP4VConfigGetAPIExtFn>(
-      dlsym(module->handle, MP4V_CONFIG_GET_API_EXT_NAME));
-  if (get_api == nullptr) {
-    *error = path + " has no " MP4V_CONFIG_GET_API_EXT_NAME;
-    return false;
-  }
-  module->load = reinterpret_cast<MP4VConfigLoadFn>(get_api(MP4V_FUNC_LOAD));
-  module->save = reinterpret_cast<MP4VConfigSaveFn>(get_api(MP4V_FUNC_SAVE));
-  if (module->load == nullptr || module->save == nullptr) {
-    *error = "the function table lacks the load or save request";
-    return false;
-  }
+  if (!module->library.Open(std::string(), error)) return false;
+  module->load = module->library.load();
+  module->save = module->library.save();
   return true;
 }
 

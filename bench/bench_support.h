@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <string>
 
+#include "host/module_library.h"
 #include "mp4v_config.h"
 
 namespace bench {
 
 constexpr char kSection[] = "MP4V Settings";
-constexpr size_t kKeyCount = 56;
+constexpr size_t kKeyCount = MP4V_SETTINGS_COUNT;
 
 struct Key {
   const char* name;
@@ -23,14 +24,14 @@ struct Key {
 };
 extern const Key kKeys[kKeyCount];
 
-// The module's table, reached through dlopen/dlsym from the directory of the
-// running program.
+// The module's table, reached from the directory of the running program as
+// a host reaches it.
 struct Module {
-  void* handle = nullptr;
+  mp4v_host::ModuleLibrary library;
   MP4VConfigLoadFn load = nullptr;
   MP4VConfigSaveFn save = nullptr;
 };
-// Loads demo_config_mp4v.so from beside /proc/self/exe. On failure returns
+// Loads demo_config_mp4v.so from beside the running program. On failure returns
 // false with the reason in `*error`.
 bool LoadModule(Module* module, std::string* error);
 

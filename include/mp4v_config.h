@@ -7,7 +7,15 @@
  * cdecl calling convention. Nothing the module returns has to be freed by the
  * host, and no C++ type or exception crosses this interface.
  *
- * This header compiles as C (C99 or later) and as C++.
+ * Threads: the information query, the load request and the save request keep
+ * no state between calls; requests on different records and different files
+ * may run on several threads at once. Requests on the same record or the
+ * same file must not overlap (a save reads the file and replaces it later).
+ * The settings-pages request (MP4V_FUNC_SETTINGS_PAGES) changes process-wide
+ * state: make it from one thread at a time.
+ *
+ * This header compiles as C11 or later (it checks the record layout with
+ * _Static_assert) and as C++11 or later.
  */
 #ifndef MP4V_CONFIG_H_
 #define MP4V_CONFIG_H_
@@ -138,6 +146,79 @@ typedef struct MP4VSettings {
 } MP4VSettings;                       /* 732 bytes */
 #pragma pack(pop)
 
+/* ---- The 56 settings, listed once -----------------------------------------
+ * X(field, offset, c_type, type_name) for every field the module reads and
+ * writes, in the order of binding (the order in which a save adds keys that a
+ * file lacks). The field's name is also its configuration key in the section
+ * "MP4V Settings"; c_type is the field's C type and type_name the name of its
+ * text form: "int" (32-bit signed decimal; "0x" hexadecimal on load) or "dbl"
+ * (a double written with ten fraction digits). Hosts may expand it too, e.g.
+ *   #define KEY_NAME(field, offset, c_type, type_name) #field,
+ *   static const char *const keys[] = {MP4V_SETTINGS_FIELDS(KEY_NAME)};
+ */
+#define MP4V_SETTINGS_FIELDS(X) \
+  X(profile_id, 0, int32_t, "int")                    \
+  X(level_id, 4, int32_t, "int")                      \
+  X(width, 8, int32_t, "int")                         \
+  X(height, 12, int32_t, "int")                       \
+  X(video_type, 16, int32_t, "int")                   \
+  X(deinterlacing_enable, 20, int32_t, "int")         \
+  X(field_order, 24, int32_t, "int")                  \
+  X(alternative_scan, 28, int32_t, "int")             \
+  X(quant_type, 32, int32_t, "int")                   \
+  X(quant_i, 36, int32_t, "int")                      \
+  X(quality, 40, int32_t, "int")                      \
+  X(max_quantizer, 44, int32_t, "int")                \
+  X(min_quantizer, 48, int32_t, "int")                \
+  X(adapt_quant, 52, int32_t, "int")                  \
+  X(quant_p, 56, int32_t, "int")                      \
+  X(quant_b, 60, int32_t, "int")                      \
+  X(interlace_mode, 124, int32_t, "int")              \
+  X(video_pulldown_flag, 128, int32_t, "int")         \
+  X(no_limit_bitrate_by_level, 180, int32_t, "int")   \
+  X(target_bitrate, 184, int32_t, "int")              \
+  X(rc_mode, 188, int32_t, "int")                     \
+  X(bvop_auto, 192, int32_t, "int")                   \
+  X(bvop_count, 196, int32_t, "int")                  \
+  X(scene_change, 200, int32_t, "int")                \
+  X(max_key_interval, 204, int32_t, "int")            \
+  X(max_bitrate, 208, int32_t, "int")                 \
+  X(vbv_buffer, 212, int32_t, "int")                  \
+  X(write_vbv_params, 216, int32_t, "int")            \
+  X(frame_rate, 332, double, "dbl")                   \
+  X(out_fps, 340, int32_t, "int")                     \
+  X(h263_mode, 352, int32_t, "int")                   \
+  X(data_partitioned, 356, int32_t, "int")            \
+  X(resync_marker, 360, int32_t, "int")               \
+  X(slice_count, 364, int32_t, "int")                 \
+  X(closed_gov, 368, int32_t, "int")                  \
+  X(vol_every_i_vop, 372, int32_t, "int")             \
+  X(user_data_low_delay, 376, int32_t, "int")         \
+  X(pixel_aspect_ratio, 380, int32_t, "int")          \
+  X(pixel_ar_width, 384, int32_t, "int")              \
+  X(pixel_ar_height, 388, int32_t, "int")             \
+  X(gov_every_i_vop, 396, int32_t, "int")             \
+  X(h263_unrestricted_mv, 400, int32_t, "int")        \
+  X(h263_advanced_intra_coding, 404, int32_t, "int")  \
+  X(h263_deblocking_filter, 408, int32_t, "int")      \
+  X(h263_slice_structured, 412, int32_t, "int")       \
+  X(h263_modified_quantization, 416, int32_t, "int")  \
+  X(me_4mv, 508, int32_t, "int")                      \
+  X(me_subpel, 512, int32_t, "int")                   \
+  X(me_f_code, 516, int32_t, "int")                   \
+  X(rounding_control, 520, int32_t, "int")            \
+  X(me_fast, 524, int32_t, "int")                     \
+  X(me_extended_predictors, 528, int32_t, "int")      \
+  X(ac_prediction, 644, int32_t, "int")               \
+  X(send_b_vop_mode, 712, int32_t, "int")             \
+  X(calc_quality, 724, int32_t, "int")                \
+  X(num_threads, 728, int32_t, "int")                
+
+/* The number of entries of MP4V_SETTINGS_FIELDS. */
+#define MP4V_SETTINGS_COUNT 56
+/* The section every key belongs to. */
+#define MP4V_SETTINGS_SECTION "MP4V Settings"
+
 /* ---- The function table ------------------------------------------------ */
 
 /* Writes information item `item` (1 to 5) to the start of `buffer`, exactly
@@ -161,11 +242,16 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
 /* Save request: writes the 56 fields into the file `file_name`, changing
  * values in place and adding missing keys at the end of the section, and
  * keeps every other section, entry and comment of the file. The file is
- * replaced in one step: it is either fully updated or left exactly as it
- * was. Returns MP4V_STATUS_OK when the file was written; MP4V_STATUS_FAILED
- * when the arguments are refused (as for the load request) or the file could
- * not be written (missing directory, read-only or unreadable file, full
- * disk). `settings` is only read. */
+ * replaced in one step: the new text goes to a temporary file in the same
+ * directory, which then takes the file's place, so the file is either fully
+ * updated or left exactly as it was. This needs a directory in which the
+ * process may create a file: a writable file in a read-only directory is not
+ * saved. A file with several hard links is replaced by a new file under this
+ * name (the other links keep the old text); a symbolic link stays a link and
+ * the file it points to is replaced. Returns MP4V_STATUS_OK when the file was
+ * written; MP4V_STATUS_FAILED when the arguments are refused (as for the load
+ * request) or the file could not be written (missing or read-only directory,
+ * read-only or unreadable file, full disk). `settings` is only read. */
 typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
                                               const char *file_name);
 
@@ -178,80 +264,29 @@ typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
 /* The exported name, for GetProcAddress / dlsym. */
 #define MP4V_CONFIG_GET_API_EXT_NAME "MP4VConfigGetAPIExt"
 
-#ifdef MP4V_CONFIG_DECLARE_EXPORT
-/* Declared only for code linked against the library itself. */
-void *MP4V_CDECL MP4VConfigGetAPIExt(uint32_t function_id);
-#endif
-
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
 
-/* ---- Layout checks ----------------------------------------------------- */
+/* ---- Layout checks: the record agrees with the list, field by field ------ */
 #ifdef __cplusplus
-#define MP4V_STATIC_ASSERT(c, m) static_assert(c, m)
+#define MP4V_STATIC_ASSERT_(c, m) static_assert(c, m)
 #else
-#define MP4V_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#define MP4V_STATIC_ASSERT_(c, m) _Static_assert(c, m)
 #endif
-#define MP4V_CHECK_OFFSET(field, off) \
-  MP4V_STATIC_ASSERT(offsetof(MP4VSettings, field) == (off), #field " offset")
-MP4V_CHECK_OFFSET(profile_id, 0);
-MP4V_CHECK_OFFSET(level_id, 4);
-MP4V_CHECK_OFFSET(width, 8);
-MP4V_CHECK_OFFSET(height, 12);
-MP4V_CHECK_OFFSET(video_type, 16);
-MP4V_CHECK_OFFSET(deinterlacing_enable, 20);
-MP4V_CHECK_OFFSET(field_order, 24);
-MP4V_CHECK_OFFSET(alternative_scan, 28);
-MP4V_CHECK_OFFSET(quant_type, 32);
-MP4V_CHECK_OFFSET(quant_i, 36);
-MP4V_CHECK_OFFSET(quality, 40);
-MP4V_CHECK_OFFSET(max_quantizer, 44);
-MP4V_CHECK_OFFSET(min_quantizer, 48);
-MP4V_CHECK_OFFSET(adapt_quant, 52);
-MP4V_CHECK_OFFSET(quant_p, 56);
-MP4V_CHECK_OFFSET(quant_b, 60);
-MP4V_CHECK_OFFSET(interlace_mode, 124);
-MP4V_CHECK_OFFSET(video_pulldown_flag, 128);
-MP4V_CHECK_OFFSET(no_limit_bitrate_by_level, 180);
-MP4V_CHECK_OFFSET(target_bitrate, 184);
-MP4V_CHECK_OFFSET(rc_mode, 188);
-MP4V_CHECK_OFFSET(bvop_auto, 192);
-MP4V_CHECK_OFFSET(bvop_count, 196);
-MP4V_CHECK_OFFSET(scene_change, 200);
-MP4V_CHECK_OFFSET(max_key_interval, 204);
-MP4V_CHECK_OFFSET(max_bitrate, 208);
-MP4V_CHECK_OFFSET(vbv_buffer, 212);
-MP4V_CHECK_OFFSET(write_vbv_params, 216);
-MP4V_CHECK_OFFSET(frame_rate, 332);
-MP4V_CHECK_OFFSET(out_fps, 340);
-MP4V_CHECK_OFFSET(h263_mode, 352);
-MP4V_CHECK_OFFSET(data_partitioned, 356);
-MP4V_CHECK_OFFSET(resync_marker, 360);
-MP4V_CHECK_OFFSET(slice_count, 364);
-MP4V_CHECK_OFFSET(closed_gov, 368);
-MP4V_CHECK_OFFSET(vol_every_i_vop, 372);
-MP4V_CHECK_OFFSET(user_data_low_delay, 376);
-MP4V_CHECK_OFFSET(pixel_aspect_ratio, 380);
-MP4V_CHECK_OFFSET(pixel_ar_width, 384);
-MP4V_CHECK_OFFSET(pixel_ar_height, 388);
-MP4V_CHECK_OFFSET(gov_every_i_vop, 396);
-MP4V_CHECK_OFFSET(h263_unrestricted_mv, 400);
-MP4V_CHECK_OFFSET(h263_advanced_intra_coding, 404);
-MP4V_CHECK_OFFSET(h263_deblocking_filter, 408);
-MP4V_CHECK_OFFSET(h263_slice_structured, 412);
-MP4V_CHECK_OFFSET(h263_modified_quantization, 416);
-MP4V_CHECK_OFFSET(me_4mv, 508);
-MP4V_CHECK_OFFSET(me_subpel, 512);
-MP4V_CHECK_OFFSET(me_f_code, 516);
-MP4V_CHECK_OFFSET(rounding_control, 520);
-MP4V_CHECK_OFFSET(me_fast, 524);
-MP4V_CHECK_OFFSET(me_extended_predictors, 528);
-MP4V_CHECK_OFFSET(ac_prediction, 644);
-MP4V_CHECK_OFFSET(send_b_vop_mode, 712);
-MP4V_CHECK_OFFSET(calc_quality, 724);
-MP4V_CHECK_OFFSET(num_threads, 728);
-MP4V_STATIC_ASSERT(sizeof(MP4VSettings) == 732, "record size");
-#undef MP4V_CHECK_OFFSET
+#define MP4V_CHECK_FIELD_(field, offset, c_type, type_name)          \
+  MP4V_STATIC_ASSERT_(offsetof(MP4VSettings, field) == (offset) &&    \
+                          sizeof(((MP4VSettings *)0)->field) ==       \
+                              sizeof(c_type),                         \
+                      #field " lies at offset " #offset);
+#define MP4V_COUNT_FIELD_(field, offset, c_type, type_name) +1
+MP4V_SETTINGS_FIELDS(MP4V_CHECK_FIELD_)
+MP4V_STATIC_ASSERT_((0 MP4V_SETTINGS_FIELDS(MP4V_COUNT_FIELD_)) ==
+                        MP4V_SETTINGS_COUNT,
+                    "one list entry per field");
+MP4V_STATIC_ASSERT_(sizeof(MP4VSettings) == 732, "the record is 732 bytes");
+#undef MP4V_COUNT_FIELD_
+#undef MP4V_CHECK_FIELD_
+#undef MP4V_STATIC_ASSERT_
 
 #endif /* MP4V_CONFIG_H_ */

@@ -31,10 +31,10 @@ ConfigNode* FindSection(ConfigNode* node, const char* section) {
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
-  ConfigReadStatus status;
+  FileReadStatus status;
   ConfigNode* document = ConfigReadFileEx(file_name, &status);
-  if (save && (status == ConfigReadStatus::kUnreadable ||
-               status == ConfigReadStatus::kOutOfMemory)) {
+  if (save && (status == FileReadStatus::kUnreadable ||
+               status == FileReadStatus::kOutOfMemory)) {
     // Writing now would replace a file whose contents were never read.
     ConfigFreeDocument(document);
     return false;

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "config/file_access.h"
+#include "config/white_space.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -11,20 +12,7 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr size_t kByteOrderMarkSize = 3;
 constexpr size_t kKeyColumn = 31;
 
-#ifdef _WIN32
-constexpr bool kTextLineEndIsCrLf = true;  // a text stream writes "\r\n"
-#else
-constexpr bool kTextLineEndIsCrLf = false;
-#endif
-
 inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
-
-// White space as formatted input skips it in the "C" locale, whatever locale
-// the host has set.
-inline bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
-}
 
 void CopyPart(char (&field)[kConfigTextCapacity], const char* data,
               size_t size) {
@@ -65,7 +53,7 @@ void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
       match->parts = 1;
       match->part[0] = {name, static_cast<size_t>(end - name)};
       const char* rest = end;
-      while (IsSpace(*rest)) ++rest;
+      while (ConfigIsWhiteSpace(*rest)) ++rest;
       const char* rest_end = rest;
       while (*rest_end != '\0' && !IsLineEnd(*rest_end)) ++rest_end;
       if (rest_end != rest) {
@@ -96,7 +84,7 @@ void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
     match->parts = 2;
     match->part[1] = {value, static_cast<size_t>(value_end - value)};
     const char* hash = value_end;
-    while (IsSpace(*hash)) ++hash;
+    while (ConfigIsWhiteSpace(*hash)) ++hash;
     if (*hash != '#') return;
     const char* comment = hash + 1;
     const char* comment_end = comment;
@@ -147,9 +135,9 @@ ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
       // The key is the first word of the key text.
       const char* key = match.part[0].data;
       const char* key_text_end = key + match.part[0].size;
-      while (key < key_text_end && IsSpace(*key)) ++key;
+      while (key < key_text_end && ConfigIsWhiteSpace(*key)) ++key;
       const char* key_end = key;
-      while (key_end < key_text_end && !IsSpace(*key_end)) ++key_end;
+      while (key_end < key_text_end && !ConfigIsWhiteSpace(*key_end)) ++key_end;
       CopyPart(node->name, key, key_end - key);
       if (match.parts >= 2) {
         // Blanks (not tabs) around the value are dropped.
@@ -311,34 +299,23 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
   }
 }
 
-ConfigNode* ConfigReadFileEx(const char* path, ConfigReadStatus* status) {
-  ConfigReadStatus result = ConfigReadStatus::kRead;
+ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status) {
+  FileReadStatus result = FileReadStatus::kOutOfMemory;
   ConfigNode* document = nullptr;
   try {
     std::string bytes;
-    switch (ReadWholeFile(path, &bytes)) {
-      case FileReadResult::kRead: {
-        bool out_of_memory = false;
-        document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory);
-        if (out_of_memory) result = ConfigReadStatus::kOutOfMemory;
-        break;
-      }
-      case FileReadResult::kMissing:
-        result = ConfigReadStatus::kMissing;
-        break;
-      case FileReadResult::kUnreadable:
-        result = ConfigReadStatus::kUnreadable;
-        break;
-      case FileReadResult::kOutOfMemory:
-        result = ConfigReadStatus::kOutOfMemory;
-        break;
+    result = PlatformReadWholeFile(path, &bytes);
+    if (result == FileReadStatus::kRead) {
+      bool out_of_memory = false;
+      document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory);
+      if (out_of_memory) result = FileReadStatus::kOutOfMemory;
     }
   } catch (const std::bad_alloc&) {
-    result = ConfigReadStatus::kOutOfMemory;
+    result = FileReadStatus::kOutOfMemory;
   }
-  if (document == nullptr && result != ConfigReadStatus::kOutOfMemory) {
+  if (document == nullptr && result != FileReadStatus::kOutOfMemory) {
     document = ConfigNewFreeLine(kConfigPlaceholderLine);
-    if (document == nullptr) result = ConfigReadStatus::kOutOfMemory;
+    if (document == nullptr) result = FileReadStatus::kOutOfMemory;
   }
   if (status != nullptr) *status = result;
   return document;
@@ -354,21 +331,21 @@ bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned) {
     std::string text;
     if (path != nullptr && ConfigSerialize(document, aligned != 0, &text)) {
       std::string bytes;
-      if (FileStartsWith(path, kByteOrderMark, kByteOrderMarkSize)) {
+      if (PlatformFileStartsWith(path, kByteOrderMark, kByteOrderMarkSize)) {
         bytes.assign(kByteOrderMark, kByteOrderMarkSize);
       }
-      if (kTextLineEndIsCrLf) {
-        // What a text stream does on this platform: every "\n" becomes
-        // "\r\n".
-        bytes.reserve(bytes.size() + text.size() + text.size() / 16);
-        for (char c : text) {
-          if (c == '\n') bytes.push_back('\r');
+      // What a text stream does on this platform: every "\n" becomes the
+      // platform's line end.
+      const size_t line_end = std::strlen(kPlatformTextLineEnd);
+      bytes.reserve(bytes.size() + text.size() + text.size() / 16);
+      for (char c : text) {
+        if (c == '\n') {
+          bytes.append(kPlatformTextLineEnd, line_end);
+        } else {
           bytes.push_back(c);
         }
-      } else {
-        bytes += text;
       }
-      written = ReplaceFileContents(path, bytes.data(), bytes.size());
+      written = PlatformReplaceFile(path, bytes.data(), bytes.size());
     }
   } catch (const std::bad_alloc&) {
     written = false;

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "config/document.h"
+#include "platform/files.h"
 
 // The text of the one free line that stands for a missing or empty file.
 constexpr char kConfigPlaceholderLine[] = "# config file";
@@ -74,19 +75,12 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
                      std::string* out);
 
-// How ConfigReadFileEx found the file.
-enum class ConfigReadStatus {
-  kRead,         // the file was read (the document may be the placeholder)
-  kMissing,      // no such file: the placeholder document
-  kUnreadable,   // it exists but could not be opened or read: the placeholder
-  kOutOfMemory,  // no document (null)
-};
-
 // Returns the document of the file at `path`, or the one-node placeholder
 // document "# config file" when the file is missing, unreadable, empty, or
-// holds only empty lines; null only when memory ran out. Sets `*status` when
-// given. The caller owns the document.
-ConfigNode* ConfigReadFileEx(const char* path, ConfigReadStatus* status);
+// holds only empty lines; null only when memory ran out. Sets `*status`, when
+// given, to what became of reading the file (kRead also for an empty file).
+// The caller owns the document.
+ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status);
 // The same, without the status.
 ConfigNode* ConfigReadFile(const char* path);
 

@@ -103,7 +103,9 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     return entry;
   };
 
-  if (first == nullptr) {
+  // A new header followed by a new entry, or null (and nothing made) when
+  // either cannot be allocated.
+  auto new_section_with_entry = [&]() -> ConfigNode* {
     ConfigNode* header = ConfigNewSection(section, nullptr);
     ConfigNode* entry = header != nullptr ? new_entry() : nullptr;
     if (entry == nullptr) {
@@ -113,7 +115,9 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     }
     header->next = entry;
     return header;
-  }
+  };
+
+  if (first == nullptr) return new_section_with_entry();
 
   bool inside = false;
   bool seen = false;
@@ -150,13 +154,8 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     ConfigNode* entry = new_entry();
     return entry != nullptr ? LinkAfter(last, entry) : nullptr;
   }
-  ConfigNode* header = ConfigNewSection(section, nullptr);
-  ConfigNode* entry = header != nullptr ? new_entry() : nullptr;
-  if (entry == nullptr) {
-    std::free(header);
-    if (out_of_memory != nullptr) *out_of_memory = true;
-    return nullptr;
-  }
-  LinkAfter(last, header);
-  return LinkAfter(header, entry);
+  ConfigNode* header = new_section_with_entry();
+  if (header == nullptr) return nullptr;
+  last->next = header;  // `last` is the document's last node
+  return header->next;
 }

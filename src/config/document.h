@@ -30,7 +30,7 @@ struct ConfigNode {
 
 // Constructors. Each returns a new zero-filled node from the heap with the
 // texts copied in (a text longer than kConfigTextMax keeps its first
-// kConfigTextMax bytes; no caller passes one), or null when memory runs out.
+// kConfigTextMax bytes), or null when memory runs out.
 // The node is not linked: the caller sets the `next` of the node before it.
 // A null or empty `comment` leaves the comment empty.
 ConfigNode* ConfigNewFreeLine(const char* text);

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "config/white_space.h"
+
 namespace {
 
 // The type names in the order they are tested.
@@ -20,12 +22,6 @@ constexpr const char* kTypeNames[] = {
     "byte", "short", "uint8", "int8", "uint16", "int16", "uint32", "int32",
     "int", "int64", "dbl", "str",
 };
-
-// White space as the C locale's isspace sees it, whatever the locale is.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
-}
 
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -62,7 +58,7 @@ IntegerText ScanInteger(const char* p, const char* end) {
     }
     return result;
   }
-  while (p < end && IsBlank(*p)) ++p;
+  while (p < end && ConfigIsWhiteSpace(*p)) ++p;
   if (p < end && (*p == '+' || *p == '-')) {
     result.negative = *p == '-';
     ++p;
@@ -205,7 +201,7 @@ bool ExactSmallDecimal(const char* p, const char* end, double* out) {
 }
 
 double ParseDoubleRange(const char* p, const char* end) {
-  while (p < end && IsBlank(*p)) ++p;
+  while (p < end && ConfigIsWhiteSpace(*p)) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) {
     negative = *p == '-';

@@ -2,22 +2,11 @@
 
 #include <cstring>
 
-#include "pages/platform_library.h"
+#include "platform/libraries.h"
 
 namespace {
 
 constexpr char16_t kDefaultExtension[] = u"dll";
-
-// Appends `text` at `out[*length]`, keeping room for a terminator. False,
-// without reading beyond what would fit, when it does not fit.
-bool AppendWide(const char16_t* text, char16_t* out, size_t capacity,
-                size_t* length) {
-  for (; *text != u'\0'; ++text) {
-    if (*length + 1 >= capacity) return false;
-    out[(*length)++] = *text;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -35,21 +24,32 @@ void LibraryHandleReset(LibraryHandle* handle) {
   handle->error_text[0] = '\0';
 }
 
-int32_t LibraryComposeFileName(const char16_t* name, const char16_t* extension,
-                               char16_t* out, size_t capacity) {
+int32_t LibraryJoinWide(std::initializer_list<const char16_t*> parts,
+                        char16_t* out, size_t capacity) {
   if (out == nullptr || capacity == 0) return 0;
-  out[0] = u'\0';
-  if (name == nullptr) return 0;
   size_t length = 0;
-  if (!AppendWide(name, out, capacity, &length) ||
-      !AppendWide(u".", out, capacity, &length) ||
-      !AppendWide(extension != nullptr ? extension : kDefaultExtension, out,
-                  capacity, &length)) {
-    out[0] = u'\0';
-    return 0;
+  for (const char16_t* part : parts) {
+    if (part == nullptr) {
+      out[0] = u'\0';
+      return 0;
+    }
+    for (; *part != u'\0'; ++part) {
+      if (length + 1 >= capacity) {
+        out[0] = u'\0';
+        return 0;
+      }
+      out[length++] = *part;
+    }
   }
   out[length] = u'\0';
   return 1;
+}
+
+int32_t LibraryComposeFileName(const char16_t* name, const char16_t* extension,
+                               char16_t* out, size_t capacity) {
+  return LibraryJoinWide(
+      {name, u".", extension != nullptr ? extension : kDefaultExtension}, out,
+      capacity);
 }
 
 int32_t LibraryHandleLoad(LibraryHandle* handle, const char16_t* name,

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <initializer_list>
 
 namespace {
 
@@ -11,25 +10,9 @@ constexpr char16_t kPagesNamePrefix[] = u"demo_";
 constexpr char16_t kPagesNameRest[] = u"config_gui_mp4v";
 constexpr char kPagesEntryName[] = "showMP4VEncoderPages";
 
-// The process's one current record. Only the settings-pages request (and
-// ReleaseEncoderPagesLibrary) read or change it; requests come from one
-// thread at a time.
+// The process's one current record. Only GetEncoderPagesEntry and
+// ReleaseEncoderPagesLibrary read or change it, from one thread at a time.
 LibraryHandle* current_record = nullptr;
-
-// Writes `first` followed by `second` into `out` (`capacity` characters,
-// terminator included). False when they do not fit.
-bool JoinWide(const char16_t* first, const char16_t* second, char16_t* out,
-              size_t capacity) {
-  size_t length = 0;
-  for (const char16_t* part : {first, second}) {
-    for (; *part != u'\0'; ++part) {
-      if (length + 1 >= capacity) return false;
-      out[length++] = *part;
-    }
-  }
-  out[length] = u'\0';
-  return true;
-}
 
 }  // namespace
 
@@ -51,7 +34,8 @@ void* GetEncoderPagesEntry() {
   LibraryHandleInit(current_record);
 
   char16_t name[kLibraryPathCapacity];
-  if (!JoinWide(kPagesNamePrefix, kPagesNameRest, name, kLibraryPathCapacity)) {
+  if (!LibraryJoinWide({kPagesNamePrefix, kPagesNameRest}, name,
+                       kLibraryPathCapacity)) {
     return nullptr;
   }
   // No extension: the system is asked for "demo_config_gui_mp4v.dll".

@@ -16,14 +16,15 @@
 // lacks the entry, or memory runs out.
 void* GetEncoderPagesEntry();
 
-// Releases the current record as the next request would (the library is
-// freed when the record loaded it) and leaves none. The module itself never
-// calls this: the library loaded last stays until the process ends. Tests
-// use it to start from no record and to see how many loads a record held.
+// Releases the current record as the next request does (the library is
+// freed when the record loaded it) and leaves none: the state of a process
+// that has made no request yet. Like a request, it must not run at the same
+// time as another request or release.
 void ReleaseEncoderPagesLibrary();
 
-// The current record, or null before the first request (or after a request
-// whose record could not be allocated). For inspection by tests.
+// The current record, or null when there is none (no request yet, the last
+// one could not allocate its record, or it was released). The record is
+// valid until the next request or release.
 const LibraryHandle* CurrentPagesLibraryHandle();
 
 #endif  // MP4V_PAGES_PAGES_LOADER_H_

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mp4v_config.h"
+
 // The one section every key of the table belongs to.
-constexpr char kMP4VSettingsSection[] = "MP4V Settings";
+constexpr char kMP4VSettingsSection[] = MP4V_SETTINGS_SECTION;
 
 struct MP4VSettingsKey {
   const char* key;        // configuration key, also the record field's name
@@ -16,10 +18,10 @@ struct MP4VSettingsKey {
   uint32_t offset;        // byte offset of the field in the record
 };
 
-constexpr size_t kMP4VSettingsKeyCount = 56;
+constexpr size_t kMP4VSettingsKeyCount = MP4V_SETTINGS_COUNT;
 
-// The 56 rows in binding order: the order in which keys a file lacks are
-// added to it on save.
+// The rows of MP4V_SETTINGS_FIELDS, in its order: the order of binding, and
+// so the order in which keys a file lacks are added to it on save.
 extern const MP4VSettingsKey MP4VSettingsKeyTable[kMP4VSettingsKeyCount];
 
 // The snapped frame rates: 24, 30 and 60 divided by 1.001 in double

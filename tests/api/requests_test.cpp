@@ -16,10 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <csignal>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -428,16 +425,9 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
   const std::string full = ReadBytes(path);
   for (size_t limit = 0; limit < full.size(); limit += (limit < 64 ? 1 : 7)) {
     WriteBytes(path, old_bytes);
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      struct rlimit rl = {limit, limit};
-      setrlimit(RLIMIT_FSIZE, &rl);
-      _exit(Save(&s, path) == MP4V_STATUS_FAILED ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << limit;
+    const bool failed = testutil::RunWithFileSizeLimit(
+        limit, [&] { return Save(&s, path) == MP4V_STATUS_FAILED; });
+    ASSERT_TRUE(failed) << limit;
     ASSERT_EQ(ReadBytes(path), old_bytes) << limit;
     ASSERT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
   }

@@ -7,15 +7,11 @@
 #include <random>
 #include <string>
 
-#include "config/file_access.h"
 #include "support/doc_util.h"
 #include "support/test_util.h"
 
 #ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -259,16 +255,16 @@ TEST(ReadFileTest, MissingEmptyAndBlankFilesGiveThePlaceholder) {
   testutil::WriteBytes(dir.File("empty.cfg"), "");
   testutil::WriteBytes(dir.File("blank.cfg"), "\n\r\n\n");
   for (const char* name : {"missing.cfg", "empty.cfg", "blank.cfg"}) {
-    ConfigReadStatus status;
+    FileReadStatus status;
     testutil::Document doc(ConfigReadFileEx(dir.File(name).c_str(), &status));
     EXPECT_EQ(Describe(doc.get()), "~# config file") << name;
     EXPECT_EQ(status, std::string(name) == "missing.cfg"
-                          ? ConfigReadStatus::kMissing
-                          : ConfigReadStatus::kRead);
+                          ? FileReadStatus::kMissing
+                          : FileReadStatus::kRead);
   }
-  ConfigReadStatus status;
+  FileReadStatus status;
   testutil::Document doc(ConfigReadFileEx(dir.path().c_str(), &status));
-  EXPECT_EQ(status, ConfigReadStatus::kUnreadable);  // a directory
+  EXPECT_EQ(status, FileReadStatus::kUnreadable);  // a directory
   EXPECT_EQ(Describe(doc.get()), "~# config file");
 }
 
@@ -326,18 +322,10 @@ TEST(WriteFileTest, KeepsPermissionsAndSymbolicLinks) {
 // Runs one write in a child process whose file size limit is `limit` bytes,
 // so the write fails after that many bytes; returns the writer's result.
 bool WriteWithSizeLimit(const std::string& path, const std::string& text,
-                        rlim_t limit) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl = {limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
-    bool ok = ConfigWriteFile(Parse(text).release(), path.c_str(), 1);
-    _exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                        size_t limit) {
+  return testutil::RunWithFileSizeLimit(limit, [&] {
+    return ConfigWriteFile(Parse(text).release(), path.c_str(), 1);
+  });
 }
 
 TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "mp4v_config.h"
+#include "host/module_library.h"
 #include "support/test_util.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dlfcn.h>
 #include <elf.h>
-#include <limits.h>
-#include <unistd.h>
 #endif
 
 extern "C" size_t Mp4vHeaderCheckFrameRateOffsetInC(void);
@@ -30,58 +28,26 @@ TEST(HeaderTest, CAndCppAgreeOnTheRecordLayout) {
   EXPECT_EQ(Mp4vHeaderCheckFrameRateOffsetInC(), 332u);
 }
 
-#ifdef _WIN32
-std::wstring ModulePath() {
-  wchar_t self[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"demo_config_mp4v.dll";
-}
-#else
-std::string ModulePath() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-  return path.substr(0, path.rfind('/') + 1) + "demo_config_mp4v.so";
-}
-#endif
-
 class HostTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-#ifdef _WIN32
-    module_ = LoadLibraryW(ModulePath().c_str());
-    ASSERT_NE(module_, nullptr);
-    // Through an untyped address, as FARPROC names no real signature.
-    get_api_ = reinterpret_cast<MP4VConfigGetAPIExtFn>(reinterpret_cast<void*>(
-        GetProcAddress(module_, MP4V_CONFIG_GET_API_EXT_NAME)));
-#else
-    module_ = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module_, nullptr) << dlerror();
-    get_api_ = reinterpret_cast<MP4VConfigGetAPIExtFn>(
-        dlsym(module_, MP4V_CONFIG_GET_API_EXT_NAME));
-#endif
-    ASSERT_NE(get_api_, nullptr);
+    std::string error;
+    ASSERT_TRUE(module_.Open(std::string(), &error)) << error;
+    get_api_ = module_.get_api();
   }
+
+  void SetUp() override { ASSERT_NE(get_api_, nullptr); }
 
   template <typename Fn>
   static Fn Get(uint32_t id) {
     return reinterpret_cast<Fn>(get_api_(id));
   }
 
-#ifdef _WIN32
-  static HMODULE module_;
-#else
-  static void* module_;
-#endif
+  static mp4v_host::ModuleLibrary module_;
   static MP4VConfigGetAPIExtFn get_api_;
 };
 
-#ifdef _WIN32
-HMODULE HostTest::module_ = nullptr;
-#else
-void* HostTest::module_ = nullptr;
-#endif
+mp4v_host::ModuleLibrary HostTest::module_;
 MP4VConfigGetAPIExtFn HostTest::get_api_ = nullptr;
 
 TEST_F(HostTest, TableAndInformationQuery) {
@@ -148,6 +114,15 @@ TEST_F(HostTest, SaveAndLoadThroughTheModule) {
 
 #ifdef _WIN32
 
+// The module's path is UTF-8 text.
+std::wstring Widen(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+  wide.resize(wide.size() - 1);
+  return wide;
+}
+
 std::wstring QueryString(const std::vector<char>& data, const wchar_t* key) {
   std::wstring path = L"\\StringFileInfo\\040904E4\\";
   path += key;
@@ -161,7 +136,7 @@ std::wstring QueryString(const std::vector<char>& data, const wchar_t* key) {
 }
 
 TEST_F(HostTest, VersionResource) {
-  const std::wstring path = ModulePath();
+  const std::wstring path = Widen(module_.path());
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
   ASSERT_GT(size, 0u);
@@ -200,7 +175,7 @@ TEST_F(HostTest, VersionResource) {
 }
 
 TEST_F(HostTest, ExportsOneNameAndImportsOnlySystemLibraries) {
-  const auto* base = reinterpret_cast<const unsigned char*>(module_);
+  const auto* base = static_cast<const unsigned char*>(module_.handle());
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
   ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
@@ -229,7 +204,7 @@ TEST_F(HostTest, ExportsOneNameAndImportsOnlySystemLibraries) {
 #else
 
 TEST_F(HostTest, ExportsOneDefinedSymbol) {
-  std::ifstream in(ModulePath(), std::ios::binary);
+  std::ifstream in(module_.path(), std::ios::binary);
   std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_GT(file.size(), sizeof(Elf64_Ehdr));
   const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(file.data());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pages/platform_library.h"
+#include "platform/libraries.h"
 #include "pages_test_support.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "api/module.h"
-#include "pages/platform_library.h"
+#include "host/module_library.h"
+#include "platform/libraries.h"
 #include "pages_test_support.h"
 
 #ifdef _WIN32
@@ -184,17 +185,10 @@ TEST_F(PagesLoaderTest, TheModulesExportPerformsTheRequest) {
 // loaded as a host leaves it: its current record lives until the process
 // ends.
 MP4VConfigGetAPIExtFn LoadBuiltModule(const fs::path& file) {
-#ifdef _WIN32
-  HMODULE module = LoadLibraryW(file.c_str());
-  if (module == nullptr) return nullptr;
-  return reinterpret_cast<MP4VConfigGetAPIExtFn>(reinterpret_cast<void*>(
-      GetProcAddress(module, MP4V_CONFIG_GET_API_EXT_NAME)));
-#else
-  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) return nullptr;
-  return reinterpret_cast<MP4VConfigGetAPIExtFn>(
-      dlsym(module, MP4V_CONFIG_GET_API_EXT_NAME));
-#endif
+  static mp4v_host::ModuleLibrary module;
+  std::string error;
+  if (!module.Open(file.u8string(), &error)) return nullptr;
+  return module.get_api();
 }
 
 TEST_F(PagesLoaderTest, TheBuiltModuleSearchesItsOwnDirectory) {

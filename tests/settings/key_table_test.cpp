@@ -22,68 +22,38 @@ double FromBits(uint64_t b) {
   return d;
 }
 
-TEST(KeyTableTest, RowsMatchTheRecordLayout) {
-  // Offsets as the host header declares them, in table order.
-  const size_t expected[] = {
-      offsetof(MP4VSettings, profile_id), offsetof(MP4VSettings, level_id),
-      offsetof(MP4VSettings, width), offsetof(MP4VSettings, height),
-      offsetof(MP4VSettings, video_type),
-      offsetof(MP4VSettings, deinterlacing_enable),
-      offsetof(MP4VSettings, field_order),
-      offsetof(MP4VSettings, alternative_scan),
-      offsetof(MP4VSettings, quant_type), offsetof(MP4VSettings, quant_i),
-      offsetof(MP4VSettings, quality), offsetof(MP4VSettings, max_quantizer),
-      offsetof(MP4VSettings, min_quantizer),
-      offsetof(MP4VSettings, adapt_quant), offsetof(MP4VSettings, quant_p),
-      offsetof(MP4VSettings, quant_b), offsetof(MP4VSettings, interlace_mode),
-      offsetof(MP4VSettings, video_pulldown_flag),
-      offsetof(MP4VSettings, no_limit_bitrate_by_level),
-      offsetof(MP4VSettings, target_bitrate), offsetof(MP4VSettings, rc_mode),
-      offsetof(MP4VSettings, bvop_auto), offsetof(MP4VSettings, bvop_count),
-      offsetof(MP4VSettings, scene_change),
-      offsetof(MP4VSettings, max_key_interval),
-      offsetof(MP4VSettings, max_bitrate), offsetof(MP4VSettings, vbv_buffer),
-      offsetof(MP4VSettings, write_vbv_params),
-      offsetof(MP4VSettings, frame_rate), offsetof(MP4VSettings, out_fps),
-      offsetof(MP4VSettings, h263_mode),
-      offsetof(MP4VSettings, data_partitioned),
-      offsetof(MP4VSettings, resync_marker),
-      offsetof(MP4VSettings, slice_count), offsetof(MP4VSettings, closed_gov),
-      offsetof(MP4VSettings, vol_every_i_vop),
-      offsetof(MP4VSettings, user_data_low_delay),
-      offsetof(MP4VSettings, pixel_aspect_ratio),
-      offsetof(MP4VSettings, pixel_ar_width),
-      offsetof(MP4VSettings, pixel_ar_height),
-      offsetof(MP4VSettings, gov_every_i_vop),
-      offsetof(MP4VSettings, h263_unrestricted_mv),
-      offsetof(MP4VSettings, h263_advanced_intra_coding),
-      offsetof(MP4VSettings, h263_deblocking_filter),
-      offsetof(MP4VSettings, h263_slice_structured),
-      offsetof(MP4VSettings, h263_modified_quantization),
-      offsetof(MP4VSettings, me_4mv), offsetof(MP4VSettings, me_subpel),
-      offsetof(MP4VSettings, me_f_code),
-      offsetof(MP4VSettings, rounding_control),
-      offsetof(MP4VSettings, me_fast),
-      offsetof(MP4VSettings, me_extended_predictors),
-      offsetof(MP4VSettings, ac_prediction),
-      offsetof(MP4VSettings, send_b_vop_mode),
-      offsetof(MP4VSettings, calc_quality),
-      offsetof(MP4VSettings, num_threads)};
-  static_assert(sizeof expected / sizeof expected[0] == kMP4VSettingsKeyCount,
-                "one offset per row");
+// The table is the list of the public header, row for row; the fields it
+// names fill the record without overlapping, each as wide as its type, and
+// every key fits the key column of the aligned layout.
+TEST(KeyTableTest, RowsAreTheListAndTileTheRecord) {
+  struct Field {
+    const char* key;
+    size_t offset;
+    size_t size;
+    const char* type_name;
+  };
+#define MP4V_TEST_FIELD(field, offset, c_type, type_name) \
+  {#field, offset, sizeof(c_type), type_name},
+  const Field fields[] = {MP4V_SETTINGS_FIELDS(MP4V_TEST_FIELD)};
+#undef MP4V_TEST_FIELD
+  ASSERT_EQ(sizeof fields / sizeof fields[0], kMP4VSettingsKeyCount);
   std::set<std::string> keys;
+  size_t end_of_previous = 0;
   for (size_t i = 0; i < kMP4VSettingsKeyCount; ++i) {
     const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
-    EXPECT_EQ(row.offset, expected[i]) << row.key;
-    const bool is_rate = std::string(row.key) == "frame_rate";
-    EXPECT_STREQ(row.type_name, is_rate ? "dbl" : "int") << row.key;
+    EXPECT_STREQ(row.key, fields[i].key);
+    EXPECT_EQ(row.offset, fields[i].offset) << row.key;
+    EXPECT_STREQ(row.type_name, fields[i].type_name) << row.key;
+    EXPECT_EQ(fields[i].size, std::strcmp(row.type_name, "dbl") == 0 ? 8u : 4u)
+        << row.key;
+    EXPECT_GE(row.offset, end_of_previous) << row.key;
+    end_of_previous = row.offset + fields[i].size;
     EXPECT_LE(std::strlen(row.key), 31u) << row.key;
     keys.insert(row.key);
   }
   EXPECT_EQ(keys.size(), kMP4VSettingsKeyCount);
-  EXPECT_STREQ(MP4VSettingsKeyTable[0].key, "profile_id");
-  EXPECT_STREQ(MP4VSettingsKeyTable[55].key, "num_threads");
-  EXPECT_EQ(MP4VSettingsKeyTable[55].offset + 4, 732u);
+  EXPECT_EQ(end_of_previous, sizeof(MP4VSettings));
+  EXPECT_STREQ(kMP4VSettingsSection, "MP4V Settings");
 }
 
 struct SnapCase {

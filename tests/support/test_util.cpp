@@ -11,7 +11,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -107,5 +110,20 @@ void SetReadOnly(const std::string& path, bool read_only) {
   chmod(path.c_str(), mode);
 #endif
 }
+
+#ifndef _WIN32
+bool RunWithFileSizeLimit(size_t limit, const std::function<bool()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
 
 }  // namespace testutil

@@ -2,6 +2,7 @@
 #ifndef MP4V_TESTS_SUPPORT_TEST_UTIL_H_
 #define MP4V_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ const char* LineEnd();
 std::string WithLineEnds(const std::string& text);
 // Marks `path` read-only (clears every write permission) or writable again.
 void SetReadOnly(const std::string& path, bool read_only);
+
+#ifndef _WIN32
+// Runs `body` in a child process whose file size limit is `limit` bytes (a
+// write past it fails instead of raising a signal) and returns what `body`
+// returned there; false when the child did not finish normally.
+bool RunWithFileSizeLimit(size_t limit, const std::function<bool()>& body);
+#endif
 
 }  // namespace testutil
 

@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "mp4v_config.h"
-#include "mp4vcfg/module_library.h"
-#include "mp4vcfg/number_text.h"
-#include "mp4vcfg/settings_keys.h"
+#include "host/module_library.h"
+#include "host/number_text.h"
+#include "host/settings_fields.h"
 
 namespace {
 
-using mp4vcfg::FieldType;
-using mp4vcfg::ModuleLibrary;
-using mp4vcfg::NumberStatus;
-using mp4vcfg::SettingKey;
+using mp4v_host::FieldType;
+using mp4v_host::ModuleLibrary;
+using mp4v_host::NumberStatus;
+using mp4v_host::SettingKey;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -99,7 +99,7 @@ class Session {
       } else {
         const uint32_t number = buffer[0] | buffer[1] << 8 | buffer[2] << 16 |
                                 static_cast<uint32_t>(buffer[3]) << 24;
-        value = mp4vcfg::FormatInt32(static_cast<int32_t>(number));
+        value = mp4v_host::FormatInt32(static_cast<int32_t>(number));
       }
       text += PadRight(item.label, 26) + value + "\n";
     }
@@ -115,23 +115,23 @@ class Session {
     MP4VSettings zeros;
     MP4VSettings ones;
     LoadTwice(file, &zeros, &ones);
-    const SettingKey* keys = mp4vcfg::SettingKeys();
+    const SettingKey* keys = mp4v_host::SettingKeys();
     if (json) {
       out_ << "{\n  \"file\": " << JsonString(file) << ",\n  \"settings\": {\n";
     }
-    for (size_t i = 0; i < mp4vcfg::kSettingKeyCount; ++i) {
+    for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
       const SettingKey& key = keys[i];
-      const bool set = mp4vcfg::SameFieldBytes(zeros, ones, key);
-      std::string value = mp4vcfg::FormatField(zeros, key);
+      const bool set = mp4v_host::SameFieldBytes(zeros, ones, key);
+      std::string value = mp4v_host::FormatField(zeros, key);
       if (json) {
         // JSON has no infinities or NaN; a file can still hold them.
         if (key.type == FieldType::kDouble &&
-            !std::isfinite(mp4vcfg::LoadDouble(zeros, key))) {
+            !std::isfinite(mp4v_host::LoadDouble(zeros, key))) {
           value = "null";
         }
         out_ << "    " << JsonString(key.name) << ": {\"value\": " << value
              << ", \"set\": " << (set ? "true" : "false") << "}"
-             << (i + 1 < mp4vcfg::kSettingKeyCount ? ",\n" : "\n");
+             << (i + 1 < mp4v_host::kSettingKeyCount ? ",\n" : "\n");
       } else {
         out_ << PadRight(key.name, 28) << PadRight(value, 26)
              << (set ? "set" : "default") << "\n";
@@ -148,7 +148,7 @@ class Session {
     Load(file, &record);
     RequireReadable(file);
     for (const SettingKey* key : keys) {
-      out_ << mp4vcfg::FormatField(record, *key) << "\n";
+      out_ << mp4v_host::FormatField(record, *key) << "\n";
     }
   }
 
@@ -168,10 +168,10 @@ class Session {
       NumberStatus status;
       std::string expected;
       if (key.type == FieldType::kDouble) {
-        status = mp4vcfg::ParseFiniteDouble(text, &change.real);
+        status = mp4v_host::ParseFiniteDouble(text, &change.real);
         expected = "a finite decimal number";
       } else {
-        status = mp4vcfg::ParseInt32(text, &change.integer);
+        status = mp4v_host::ParseInt32(text, &change.integer);
         expected = "an integer (decimal or 0x hexadecimal)";
       }
       if (status == NumberStatus::kNotANumber) {
@@ -191,9 +191,9 @@ class Session {
     Load(file, &record);
     for (const Change& change : changes) {
       if (change.key->type == FieldType::kDouble) {
-        mp4vcfg::StoreDouble(&record, *change.key, change.real);
+        mp4v_host::StoreDouble(&record, *change.key, change.real);
       } else {
-        mp4vcfg::StoreInt32(&record, *change.key, change.integer);
+        mp4v_host::StoreInt32(&record, *change.key, change.integer);
       }
     }
     if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
@@ -205,7 +205,7 @@ class Session {
 
  private:
   static const SettingKey& FindKey(const std::string& name) {
-    const SettingKey* key = mp4vcfg::FindSettingKey(name);
+    const SettingKey* key = mp4v_host::FindSettingKey(name);
     if (key == nullptr) {
       throw CommandError("unknown key " + Quoted(name) +
                          " (\"mp4vcfg show FILE\" lists every key)");
@@ -262,9 +262,12 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   CLI::App app{
       "Looks at and changes the encoder settings files of the MPEG-4 part 2 "
       "video encoder through its configuration module (" +
-          std::string(mp4vcfg::ModuleFileName()) + ").",
+          std::string(mp4v_host::ModuleFileName()) + ").",
       "mp4vcfg"};
   app.require_subcommand(1, 1);
+  // "/presets/enc.cfg" is a file name, not a Windows-style option, on every
+  // platform (Wine, MSYS and root-relative paths on Windows itself).
+  app.allow_windows_style_options(false);
   app.fallthrough();  // --module is taken after the command as well
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return "mp4vcfg: " + std::string(e.what()) +
@@ -273,7 +276,7 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   std::string module_path;
   app.add_option("--module", module_path,
                  "The configuration module to load (default: " +
-                     std::string(mp4vcfg::ModuleFileName()) +
+                     std::string(mp4v_host::ModuleFileName()) +
                      " beside this program)")
       ->type_name("PATH");
 

@@ -1,10 +1,10 @@
-#include "mp4vcfg/number_text.h"
+#include "host/number_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <system_error>
 
-namespace mp4vcfg {
+namespace mp4v_host {
 namespace {
 
 // Strips one leading sign; true when it was '-'.
@@ -81,4 +81,4 @@ std::string FormatDouble(double value) {
   return std::string(buffer, result.ptr);
 }
 
-}  // namespace mp4vcfg
+}  // namespace mp4v_host

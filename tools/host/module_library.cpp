@@ -1,4 +1,4 @@
-#include "mp4vcfg/module_library.h"
+#include "host/module_library.h"
 
 #include <cstdio>
 
@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace mp4vcfg {
+namespace mp4v_host {
 
 #ifdef _WIN32
 
@@ -71,6 +71,11 @@ std::string LastErrorText(DWORD code) {
 
 const char* ModuleFileName() { return "demo_config_mp4v.dll"; }
 
+std::string ProgramDirectory() {
+  const std::wstring self = ModuleFilePath(nullptr);
+  return Utf8(self.substr(0, self.find_last_of(L"\\/") + 1));
+}
+
 bool ModuleLibrary::Open(const std::string& path, std::string* error) {
   Close();
   std::wstring wide;
@@ -101,18 +106,24 @@ bool ModuleLibrary::Open(const std::string& path, std::string* error) {
 
 const char* ModuleFileName() { return "demo_config_mp4v.so"; }
 
+std::string ProgramDirectory() {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return std::string();
+  const std::string file(self, static_cast<size_t>(n));
+  return file.substr(0, file.rfind('/') + 1);
+}
+
 bool ModuleLibrary::Open(const std::string& path, std::string* error) {
   Close();
   std::string file = path;
   if (file.empty()) {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
+    const std::string directory = ProgramDirectory();
+    if (directory.empty()) {
       *error = "cannot find the running program's directory";
       return false;
     }
-    file.assign(self, static_cast<size_t>(n));
-    file = file.substr(0, file.rfind('/') + 1) + ModuleFileName();
+    file = directory + ModuleFileName();
   } else if (file.find('/') == std::string::npos) {
     file = "./" + file;  // a name without '/' would be searched for
   }
@@ -134,6 +145,7 @@ bool ModuleLibrary::Open(const std::string& path, std::string* error) {
     Close();
     return false;
   }
+  get_api_ = get_api;
   get_info_ = reinterpret_cast<MP4VConfigGetInfoFn>(get_api(MP4V_FUNC_GET_INFO));
   load_ = reinterpret_cast<MP4VConfigLoadFn>(get_api(MP4V_FUNC_LOAD));
   save_ = reinterpret_cast<MP4VConfigSaveFn>(get_api(MP4V_FUNC_SAVE));
@@ -157,6 +169,7 @@ void ModuleLibrary::Close() {
   }
   handle_ = nullptr;
   path_.clear();
+  get_api_ = nullptr;
   get_info_ = nullptr;
   load_ = nullptr;
   save_ = nullptr;
@@ -219,4 +232,4 @@ std::vector<std::pair<std::string, std::string>> ModuleLibrary::VersionResource(
   return values;
 }
 
-}  // namespace mp4vcfg
+}  // namespace mp4v_host

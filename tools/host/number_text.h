@@ -1,13 +1,13 @@
 // Numbers as the command line takes and prints them: the same in every
 // locale, with no thousands separators and a '.' before the fraction.
-#ifndef MP4VCFG_NUMBER_TEXT_H_
-#define MP4VCFG_NUMBER_TEXT_H_
+#ifndef MP4V_HOST_NUMBER_TEXT_H_
+#define MP4V_HOST_NUMBER_TEXT_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace mp4vcfg {
+namespace mp4v_host {
 
 enum class NumberStatus { kOk, kNotANumber, kOutOfRange };
 
@@ -24,6 +24,6 @@ std::string FormatInt32(int32_t value);
 // The shortest text that reads back to exactly `value`.
 std::string FormatDouble(double value);
 
-}  // namespace mp4vcfg
+}  // namespace mp4v_host
 
-#endif  // MP4VCFG_NUMBER_TEXT_H_
+#endif  // MP4V_HOST_NUMBER_TEXT_H_

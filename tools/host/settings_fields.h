@@ -1,7 +1,8 @@
 // The keys of the "MP4V Settings" section and where each one lives in the
-// public settings record, as a host sees them.
-#ifndef MP4VCFG_SETTINGS_KEYS_H_
-#define MP4VCFG_SETTINGS_KEYS_H_
+// public settings record, as a host sees them: MP4V_SETTINGS_FIELDS of the
+// public header, as a table to walk at run time.
+#ifndef MP4V_HOST_SETTINGS_FIELDS_H_
+#define MP4V_HOST_SETTINGS_FIELDS_H_
 
 #include <cstddef>
 #include <string>
@@ -9,7 +10,7 @@
 
 #include "mp4v_config.h"
 
-namespace mp4vcfg {
+namespace mp4v_host {
 
 enum class FieldType { kInt32, kDouble };
 
@@ -19,7 +20,7 @@ struct SettingKey {
   FieldType type;
 };
 
-constexpr size_t kSettingKeyCount = 56;
+constexpr size_t kSettingKeyCount = MP4V_SETTINGS_COUNT;
 
 // All keys, in the order of the record (which is also the order in which a
 // save adds missing keys to a file).
@@ -41,6 +42,6 @@ void StoreInt32(MP4VSettings* record, const SettingKey& key, int32_t value);
 void StoreDouble(MP4VSettings* record, const SettingKey& key, double value);
 double LoadDouble(const MP4VSettings& record, const SettingKey& key);
 
-}  // namespace mp4vcfg
+}  // namespace mp4v_host
 
-#endif  // MP4VCFG_SETTINGS_KEYS_H_
+#endif  // MP4V_HOST_SETTINGS_FIELDS_H_

@@ -1,0 +1,79 @@
+// The parts of file access that are the same on every platform: whole-file
+// reading through the C library, and temporary names.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/files.h"
+#include "platform/temporary_name.h"
+
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out) {
+  out->clear();
+  if (path == nullptr) return FileReadStatus::kMissing;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
+                                               : FileReadStatus::kUnreadable;
+  }
+  FileReadStatus result = FileReadStatus::kRead;
+  try {
+    char chunk[16384];
+    for (;;) {
+      size_t got = std::fread(chunk, 1, sizeof chunk, file);
+      out->append(chunk, got);
+      if (got < sizeof chunk) break;
+    }
+    if (std::ferror(file)) result = FileReadStatus::kUnreadable;
+  } catch (const std::bad_alloc&) {
+    result = FileReadStatus::kOutOfMemory;
+  }
+  std::fclose(file);
+  if (result != FileReadStatus::kRead) out->clear();
+  return result;
+}
+
+bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size) {
+  if (path == nullptr) return false;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  char head[16];
+  bool match = size <= sizeof head && std::fread(head, 1, size, file) == size &&
+               std::memcmp(head, prefix, size) == 0;
+  std::fclose(file);
+  return match;
+}
+
+bool PlatformReplaceFile(const char* path, const char* data, size_t size) {
+  return PlatformReplaceFileWith(PlatformReplaceSteps(), path, data, size);
+}
+
+TargetParts SplitTarget(const std::string& target, const char* separators) {
+  const size_t cut = target.find_last_of(separators);
+  if (cut == std::string::npos) return {std::string(), target};
+  return {target.substr(0, cut + 1), target.substr(cut + 1)};
+}
+
+std::string TemporaryPath(const TargetParts& parts, bool short_form,
+                          uint64_t seed, unsigned attempt) {
+  // A 64-bit mix (splitmix64's finaliser) of the seed and the attempt.
+  uint64_t mix = seed + (attempt + 1) * 0x9E3779B97F4A7C15ull;
+  mix = (mix ^ (mix >> 30)) * 0xBF58476D1CE4E5B9ull;
+  mix = (mix ^ (mix >> 27)) * 0x94D049BB133111EBull;
+  mix ^= mix >> 31;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(mix));
+  if (!short_form) return parts.directory + "~mp4v" + std::string(hex, 12) + ".tmp";
+  // As long as the target's name: "~" and up to 16 digits, then digits of a
+  // second mix for longer names (which never need this form in practice).
+  const size_t length = parts.name.empty() ? 1 : parts.name.size();
+  std::string name = "~";
+  while (name.size() < length) {
+    name += hex[(name.size() - 1) % 16];
+    if ((name.size() - 1) % 16 == 0) {
+      mix = mix * 0x9E3779B97F4A7C15ull + 1;
+      std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(mix));
+    }
+  }
+  return parts.directory + name;
+}

@@ -1,0 +1,311 @@
+// The platform layer on POSIX systems: safe file replacement and the dynamic
+// loader.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <new>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/libraries.h"
+#include "platform/temporary_name.h"
+
+const char kPlatformTextLineEnd[] = "\n";
+
+// ---- Files -------------------------------------------------------------------
+
+namespace {
+
+// Follows symbolic links from `path` to the file they finally name (which
+// need not exist yet), so that the link itself is kept and its file
+// replaced.
+bool ResolveLinks(const char* path, std::string* target) {
+  *target = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat link_status;
+    if (lstat(target->c_str(), &link_status) != 0 ||
+        !S_ISLNK(link_status.st_mode)) {
+      return true;
+    }
+    char link[4096];
+    ssize_t length = readlink(target->c_str(), link, sizeof link - 1);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof link - 1) {
+      return false;
+    }
+    link[length] = '\0';
+    if (link[0] == '/') {
+      *target = link;
+    } else {
+      size_t slash = target->rfind('/');
+      *target = (slash == std::string::npos ? std::string()
+                                            : target->substr(0, slash + 1)) +
+                link;
+    }
+  }
+  return false;  // a loop of links
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+void SyncDirectoryOf(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string directory =
+      slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);  // makes the rename itself durable; best effort
+    close(fd);
+  }
+}
+
+bool Rename(const char* from, const char* to, uint32_t* error) {
+  if (rename(from, to) == 0) return true;
+  *error = static_cast<uint32_t>(errno);
+  return false;
+}
+
+bool RenameOver(const char* target, const char* temporary, const char*,
+                uint32_t* error) {
+  return Rename(temporary, target, error);
+}
+
+bool Unlink(const char* path, uint32_t* error) {
+  if (unlink(path) == 0) return true;
+  *error = static_cast<uint32_t>(errno);
+  return false;
+}
+
+constexpr ReplaceSteps kRenameSteps = {RenameOver, Rename, Unlink};
+
+// Longest path the system calls take, without the terminator.
+constexpr size_t kPathMax = PATH_MAX - 1;
+
+}  // namespace
+
+const ReplaceSteps& PlatformReplaceSteps() { return kRenameSteps; }
+
+bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
+                             const char* data, size_t size) {
+  if (path == nullptr || path[0] == '\0') return false;
+  try {
+    std::string target;
+    if (!ResolveLinks(path, &target)) return false;
+    struct stat status;
+    const bool exists = stat(target.c_str(), &status) == 0;
+    if (exists) {
+      // Refused when not a regular file, or read-only: by its permission
+      // bits (which a privileged process would otherwise ignore) or for this
+      // process.
+      if (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
+          access(target.c_str(), W_OK) != 0) {
+        return false;
+      }
+    } else if (errno != ENOENT) {
+      return false;
+    }
+    const mode_t mode = exists ? (status.st_mode & 07777) : 0666;
+
+    const TargetParts parts = SplitTarget(target, "/");
+    int local = 0;
+    const uint64_t seed =
+        static_cast<uint64_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<uint64_t>(getpid()) << 32) ^
+        reinterpret_cast<uintptr_t>(&local);
+    bool short_form = parts.directory.size() + kTemporaryNameLength > kPathMax;
+    std::string temporary;
+    int fd = -1;
+    for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+      temporary = TemporaryPath(parts, short_form, seed, attempt);
+      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                mode);
+      if (fd >= 0) break;
+      if (errno == ENAMETOOLONG && !short_form) {
+        short_form = true;
+        continue;
+      }
+      if (errno != EEXIST) break;
+    }
+    if (fd < 0) return false;
+    bool ok = true;
+    if (exists) {
+      // The new file takes the old one's permissions exactly (the creation
+      // mask may have dropped bits) and, where allowed, its owner.
+      ok = fchmod(fd, mode) == 0;
+      if (ok && (status.st_uid != geteuid() || status.st_gid != getegid())) {
+        if (fchown(fd, status.st_uid, status.st_gid) != 0) {
+          // Not permitted: the file stays ours, as any rewrite would leave it.
+        }
+      }
+    }
+    ok = ok && WriteAll(fd, data, size) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    // A rename either happens whole or not at all: when it fails, the target
+    // is as it was and the temporary file is only in the way.
+    uint32_t error = 0;
+    ok = ok && (exists ? steps.replace(target.c_str(), temporary.c_str(),
+                                       nullptr, &error)
+                       : steps.move(temporary.c_str(), target.c_str(), &error));
+    if (!ok) {
+      steps.remove(temporary.c_str(), &error);
+      return false;
+    }
+    SyncDirectoryOf(target);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// ---- Libraries ---------------------------------------------------------------
+
+namespace {
+
+// Windows error codes, kept so the record sees the same codes everywhere.
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidParameter = 87;
+
+thread_local uint32_t last_error = 0;
+
+// Appends the UTF-8 form of the UTF-16 text `text`. False for unpaired
+// surrogates, which have no UTF-8 form.
+bool AppendUtf8(const char16_t* text, std::string& out) {
+  for (; *text != u'\0'; ++text) {
+    uint32_t code = *text;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      const uint32_t low = text[1];
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      ++text;
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      return false;
+    }
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return true;
+}
+
+// The directory, with its trailing "/", of the binary this code is linked
+// into. False when it cannot be told for certain: a name the loader keeps
+// relative would resolve against the current directory, which is exactly
+// the place never to load from.
+bool ThisModuleDirectory(std::string& directory) {
+  Dl_info info;
+  link_map* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&PlatformLibraryLoad), &info,
+              reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) {
+    return false;
+  }
+  std::string file;
+  if (map != nullptr && map->l_name != nullptr && map->l_name[0] == '\0') {
+    // The main program: the loader knows it only by its argv[0].
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer) {
+      return false;
+    }
+    file.assign(buffer, static_cast<size_t>(length));
+  } else if (info.dli_fname != nullptr && info.dli_fname[0] == '/') {
+    file = info.dli_fname;
+  } else {
+    return false;
+  }
+  directory = file.substr(0, file.rfind('/') + 1);
+  return true;
+}
+
+void* Open(const std::string& file) {
+  void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) dlerror();  // drop the message; the code says it
+  return module;
+}
+
+void* LoadSafely(const char16_t* file_name) {
+  std::string name;
+  if (!AppendUtf8(file_name, name) || name.empty() ||
+      name.find('/') != std::string::npos) {
+    last_error = kErrorInvalidParameter;
+    return nullptr;
+  }
+  std::string directory;
+  if (ThisModuleDirectory(directory)) {
+    if (void* module = Open(directory + name)) return module;
+  }
+  // A name without "/" makes the loader search only its own list of
+  // places, never the current directory.
+  if (void* module = Open(name)) return module;
+  last_error = kPlatformErrorModNotFound;
+  return nullptr;
+}
+
+}  // namespace
+
+void* PlatformLibraryLoad(const char16_t* file_name) noexcept {
+  if (file_name == nullptr) {
+    last_error = kErrorInvalidParameter;
+    return nullptr;
+  }
+  try {
+    return LoadSafely(file_name);
+  } catch (...) {  // out of memory while composing the path
+    last_error = kPlatformErrorModNotFound;
+    return nullptr;
+  }
+}
+
+void* PlatformLibraryGetProc(void* module, const char* entry_name) noexcept {
+  if (module == nullptr) {
+    // dlsym would read a null handle as "search every loaded library".
+    last_error = kErrorInvalidHandle;
+    return nullptr;
+  }
+  if (entry_name == nullptr) {
+    last_error = kErrorInvalidParameter;
+    return nullptr;
+  }
+  dlerror();
+  void* address = dlsym(module, entry_name);
+  if (address == nullptr) {
+    dlerror();
+    last_error = kPlatformErrorProcNotFound;
+  }
+  return address;
+}
+
+uint32_t PlatformLibraryLastError() noexcept { return last_error; }
+
+void PlatformLibraryFree(void* module) noexcept {
+  if (module != nullptr) dlclose(module);
+}

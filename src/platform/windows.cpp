@@ -1,0 +1,330 @@
+// The platform layer on Windows: safe file replacement and the dynamic
+// loader.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/libraries.h"
+#include "platform/temporary_name.h"
+
+const char kPlatformTextLineEnd[] = "\r\n";
+
+// ---- Files -------------------------------------------------------------------
+
+namespace {
+
+// Longest path the ANSI file functions take, without the terminator.
+constexpr size_t kAnsiPathMax = MAX_PATH - 1;
+
+bool WriteAll(HANDLE file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// True when the file at `path` holds exactly the `size` bytes at `data`.
+bool Holds(const std::string& path, const char* data, size_t size) {
+  std::string bytes;
+  return PlatformReadWholeFile(path.c_str(), &bytes) == FileReadStatus::kRead &&
+         bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0;
+}
+
+bool ReplaceKeepingAttributes(const char* target, const char* temporary,
+                              const char* backup, uint32_t* error) {
+  if (ReplaceFileA(target, temporary, backup, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
+    return true;
+  }
+  *error = GetLastError();
+  return false;
+}
+
+bool MoveReplacing(const char* from, const char* to, uint32_t* error) {
+  if (MoveFileExA(from, to,
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  *error = GetLastError();
+  return false;
+}
+
+bool Delete(const char* path, uint32_t* error) {
+  if (DeleteFileA(path)) return true;
+  *error = GetLastError();
+  return false;
+}
+
+constexpr ReplaceSteps kWindowsSteps = {ReplaceKeepingAttributes,
+                                        MoveReplacing, Delete};
+
+// Puts things right after the replace step failed, by what is where now.
+// ReplaceFile's failures leave the files in several states (the old file
+// still in place, or moved to the backup name, or gone; the new one still
+// under its temporary name), so this looks instead of trusting the error
+// code. A temporary or backup file is deleted only while the target name
+// holds complete content; when neither file can be put back under the
+// target name, both stay where they are.
+bool RecoverFailedReplace(const ReplaceSteps& steps, const std::string& target,
+                          const std::string& temporary,
+                          const std::string& backup, const char* data,
+                          size_t size) {
+  uint32_t error = 0;
+  const bool backup_there = Exists(backup);
+  if (Exists(target)) {
+    bool replaced = false;
+    if (!Exists(temporary)) {
+      // The new file may have reached its place before the step failed.
+      replaced = Holds(target, data, size);
+    } else {
+      // The old file is still in place: a plain replacing move is one step
+      // too, though it does not carry the old file's attributes over.
+      replaced = steps.move(temporary.c_str(), target.c_str(), &error);
+      if (!replaced) steps.remove(temporary.c_str(), &error);
+    }
+    if (backup_there) steps.remove(backup.c_str(), &error);
+    return replaced;
+  }
+  if (Exists(temporary) &&
+      steps.move(temporary.c_str(), target.c_str(), &error)) {
+    if (backup_there) steps.remove(backup.c_str(), &error);
+    return true;
+  }
+  if (backup_there && steps.move(backup.c_str(), target.c_str(), &error)) {
+    steps.remove(temporary.c_str(), &error);
+  }
+  return false;
+}
+
+}  // namespace
+
+const ReplaceSteps& PlatformReplaceSteps() { return kWindowsSteps; }
+
+bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
+                             const char* data, size_t size) {
+  if (path == nullptr || path[0] == '\0') return false;
+  const DWORD attributes = GetFileAttributesA(path);
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY |
+                               FILE_ATTRIBUTE_READONLY)) != 0) {
+    return false;
+  }
+  try {
+    const std::string target(path);
+    const TargetParts parts = SplitTarget(target, "/\\:");
+    int local = 0;
+    const uint64_t seed =
+        static_cast<uint64_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+        (static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
+        reinterpret_cast<uintptr_t>(&local);
+    bool short_form =
+        parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
+    std::string temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    unsigned attempt = 0;
+    for (; attempt < kTemporaryAttempts; ++attempt) {
+      temporary = TemporaryPath(parts, short_form, seed, attempt);
+      file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) break;
+      const DWORD error = GetLastError();
+      if (!short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
+                          error == ERROR_PATH_NOT_FOUND)) {
+        short_form = true;  // the longer name did not fit; the target's does
+        continue;
+      }
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+        return false;  // no such directory, no access, ...
+      }
+    }
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = WriteAll(file, data, size) && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    uint32_t error = 0;
+    if (!ok) {
+      steps.remove(temporary.c_str(), &error);
+      return false;
+    }
+    if (!exists) {
+      if (steps.move(temporary.c_str(), target.c_str(), &error)) return true;
+      steps.remove(temporary.c_str(), &error);
+      return false;
+    }
+    // ReplaceFile keeps the target's attributes and security. The old file
+    // goes to a backup name of its own, so that a failure half-way can put
+    // it back.
+    std::string backup;
+    do {
+      backup = TemporaryPath(parts, short_form, seed, ++attempt);
+    } while (Exists(backup) && attempt < 4 * kTemporaryAttempts);
+    if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),
+                      &error)) {
+      steps.remove(backup.c_str(), &error);
+      return true;
+    }
+    return RecoverFailedReplace(steps, target, temporary, backup, data, size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// ---- Libraries ---------------------------------------------------------------
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t),
+              "wide text is UTF-16 on Windows");
+
+namespace {
+
+// Room for the longest file name Windows hands out, terminator included.
+constexpr size_t kLongPathCapacity = 32768;
+
+bool HasDirectoryPart(const wchar_t* name) {
+  for (; *name != L'\0'; ++name) {
+    if (*name == L'\\' || *name == L'/' || *name == L':') return true;
+  }
+  return false;
+}
+
+size_t WideLength(const wchar_t* text) {
+  size_t length = 0;
+  while (text[length] != L'\0') ++length;
+  return length;
+}
+
+// Loads a library given by its full path. Its own dependencies are looked
+// for in its directory and the system's default safe places. Systems whose
+// loader predates the LOAD_LIBRARY_SEARCH_* flags refuse them with
+// ERROR_INVALID_PARAMETER; there the older altered search order stands in.
+HMODULE LoadFullPath(const wchar_t* path) {
+  HMODULE module = LoadLibraryExW(
+      path, nullptr,
+      LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  return module;
+}
+
+// Loads `directory` (the first `directory_length` characters, a separator
+// added when missing) joined with `name`. Null when the path does not fit.
+HMODULE LoadInDirectory(const wchar_t* directory, size_t directory_length,
+                        const wchar_t* name) {
+  if (directory_length == 0) return nullptr;
+  const size_t name_length = WideLength(name);
+  if (directory_length + 1 + name_length + 1 > kLongPathCapacity) {
+    return nullptr;
+  }
+  wchar_t* path = static_cast<wchar_t*>(
+      std::malloc(kLongPathCapacity * sizeof(wchar_t)));
+  if (path == nullptr) return nullptr;
+  size_t length = 0;
+  for (size_t i = 0; i < directory_length; ++i) path[length++] = directory[i];
+  if (path[length - 1] != L'\\' && path[length - 1] != L'/') {
+    path[length++] = L'\\';
+  }
+  for (size_t i = 0; i <= name_length; ++i) path[length++] = name[i];
+  HMODULE module = LoadFullPath(path);
+  std::free(path);
+  return module;
+}
+
+// Loads `name` from the directory of the file of `owner` (null: the host
+// application's program file).
+HMODULE LoadBesideModuleFile(HMODULE owner, const wchar_t* name) {
+  wchar_t* file = static_cast<wchar_t*>(
+      std::malloc(kLongPathCapacity * sizeof(wchar_t)));
+  if (file == nullptr) return nullptr;
+  HMODULE module = nullptr;
+  const DWORD length = GetModuleFileNameW(
+      owner, file, static_cast<DWORD>(kLongPathCapacity));
+  if (length > 0 && length < kLongPathCapacity) {
+    size_t directory_length = length;
+    while (directory_length > 0 && file[directory_length - 1] != L'\\' &&
+           file[directory_length - 1] != L'/') {
+      --directory_length;
+    }
+    module = LoadInDirectory(file, directory_length, name);
+  }
+  std::free(file);
+  return module;
+}
+
+// The binary this code is linked into, found from the address of one of
+// its own functions; holds no extra load.
+HMODULE ThisModule() {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&PlatformLibraryLoad),
+                          &self)) {
+    return nullptr;
+  }
+  return self;
+}
+
+HMODULE LoadFromSystemDirectory(const wchar_t* name) {
+  wchar_t directory[MAX_PATH + 1];
+  const UINT length = GetSystemDirectoryW(directory, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return nullptr;
+  return LoadInDirectory(directory, length, name);
+}
+
+}  // namespace
+
+void* PlatformLibraryLoad(const char16_t* file_name) noexcept {
+  const wchar_t* name = reinterpret_cast<const wchar_t*>(file_name);
+  if (name == nullptr || name[0] == L'\0' || HasDirectoryPart(name)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  HMODULE self = ThisModule();
+  if (self != nullptr) {
+    if (HMODULE module = LoadBesideModuleFile(self, name)) return module;
+  }
+  HMODULE module = LoadLibraryExW(
+      name, nullptr,
+      LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // A loader without the search flags: the same two places by full path.
+    module = LoadBesideModuleFile(nullptr, name);
+    if (module == nullptr) module = LoadFromSystemDirectory(name);
+  }
+  return module;
+}
+
+void* PlatformLibraryGetProc(void* module, const char* entry_name) noexcept {
+  if (module == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (entry_name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return reinterpret_cast<void*>(
+      GetProcAddress(static_cast<HMODULE>(module), entry_name));
+}
+
+uint32_t PlatformLibraryLastError() noexcept { return GetLastError(); }
+
+void PlatformLibraryFree(void* module) noexcept {
+  if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
