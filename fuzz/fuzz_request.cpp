@@ -1,13 +1,19 @@
-// Any file bytes through a whole load and save request, as a host makes
-// them: no fault, the save succeeds, and loading the saved file gives back
-// every integer field that was saved.
+// Any file bytes through whole load and save requests, as a host makes them:
+// no fault, every save succeeds, an unchanged save keeps every value (load,
+// save, load gives the same record; the frame rate as its ten-decimal text)
+// and a second unchanged save changes no byte of the file. A rate that is
+// not finite is written as "inf" or "nan" and loads back as 0, so only the
+// integers are compared then.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "api/module.h"
+#include "config/value_text.h"
 #include "settings/key_table.h"
 
 #ifdef _WIN32
@@ -16,6 +22,33 @@
 #else
 #include <unistd.h>
 #endif
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The 56 fields of `a` and `b` have the same bytes.
+bool SameFields(const MP4VSettings& a, const MP4VSettings& b) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    const size_t width = std::strcmp(row.type_name, "dbl") == 0 ? 8 : 4;
+    if (std::memcmp(reinterpret_cast<const char*>(&a) + row.offset,
+                    reinterpret_cast<const char*>(&b) + row.offset, width) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string RateText(const MP4VSettings& record) {
+  char text[kConfigTextCapacity];
+  ConfigFormatScalar(&record.frame_rate, ConfigType::kDbl, text);
+  return text;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path =
@@ -27,19 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
   auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
-  MP4VSettings first, second;
+  MP4VSettings first, second, third;
   std::memset(&first, 0x5A, sizeof first);
   std::memset(&second, 0xA5, sizeof second);
+  std::memset(&third, 0x3C, sizeof third);
   if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
   if (save(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  const std::string once = ReadAll(path);
   if (load(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();
-  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-    if (std::strcmp(row.type_name, "int") != 0) continue;
-    if (std::memcmp(reinterpret_cast<char*>(&first) + row.offset,
-                    reinterpret_cast<char*>(&second) + row.offset, 4) != 0) {
-      std::abort();
-    }
-  }
+  const bool finite = first.frame_rate - first.frame_rate == 0.0;
+  MP4VSettings integers = first;
+  integers.frame_rate = second.frame_rate;
+  if (!SameFields(integers, second)) std::abort();
+  if (finite && RateText(first) != RateText(second)) std::abort();
+  if (save(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  if (finite && ReadAll(path) != once) std::abort();
+  if (load(&third, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  if (!SameFields(second, third)) std::abort();
   std::remove(path.c_str());
   return 0;
 }

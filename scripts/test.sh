@@ -67,7 +67,11 @@ if [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz targets (${fuzz_seconds}s each, ASan + UBSan)"
   if configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMP4V_FUZZ=ON -DMP4V_TESTS=OFF \
       -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14; then
-    for target in build/fuzz/fuzz/fuzz_*; do
+    # A build without the tests still puts every program beside the module.
+    build/fuzz/bin/mp4vcfg info >build/fuzz/mp4vcfg-info.log 2>&1
+    rc=$?; [ $rc -eq 0 ] || cat build/fuzz/mp4vcfg-info.log
+    record "mp4vcfg info in a build without the tests" $rc
+    for target in build/fuzz/bin/fuzz_*; do
       [ -f "$target" ] && [ -x "$target" ] || continue
       name=$(basename "$target")
       work=build/fuzz/corpus-$name; mkdir -p "$work"

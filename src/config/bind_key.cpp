@@ -52,20 +52,29 @@ void LoadScalar(char* text, ConfigType type, void* field) {
 }
 
 // Loads a list: sets `*count` and, when `field` is not null, fills the
-// caller's array. "str" elements are split in place inside the entry, so
-// they live as long as the document; other types go through a parsed block.
-void LoadList(char* text, ConfigType type, const char* type_name, void* field,
-              int32_t* count) {
+// caller's array. A "str" list's element texts are a copy of the entry's
+// value kept with the entry's node, so they live as long as the document and
+// the entry itself is left as it was. Returns false when memory ran out.
+bool LoadList(ConfigNode* node, ConfigType type, const char* type_name,
+              void* field, int32_t* count) {
+  void* block = ConfigParseList(node->value, count, type_name);
+  if (block == nullptr || field == nullptr || type == ConfigType::kUnknown) {
+    std::free(block);
+    return true;
+  }
   if (type == ConfigType::kStr) {
-    *count = ConfigSplitStrList(text, static_cast<char**>(field));
-    return;
+    // The block holds the element pointers followed by their texts.
+    if (!ConfigKeepWithNode(node, block)) {
+      std::free(block);
+      *count = 0;
+      return false;
+    }
+    std::memcpy(field, block, static_cast<size_t>(*count) * sizeof(char*));
+    return true;
   }
-  void* block = ConfigParseList(text, count, type_name);
-  if (block != nullptr && field != nullptr && type != ConfigType::kUnknown) {
-    std::memcpy(field, block,
-                static_cast<size_t>(*count) * ConfigTypeSize(type));
-  }
+  std::memcpy(field, block, static_cast<size_t>(*count) * ConfigTypeSize(type));
   std::free(block);
+  return true;
 }
 
 }  // namespace
@@ -79,7 +88,7 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
     ConfigNode* node = ConfigLookupNode(document, section, key);
     if (node == nullptr) return 1;
     if (count != nullptr) {
-      LoadList(node->value, type, type_name, field, count);
+      if (!LoadList(node, type, type_name, field, count)) return 1;
     } else if (field != nullptr) {
       LoadScalar(node->value, type, field);
     }

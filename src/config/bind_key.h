@@ -18,11 +18,12 @@
 // name stores nothing); a list sets `*count` to the number of elements found
 // and, when `field` is not null, stores them all into the caller's array,
 // which must have room for every element the entry holds (a "str" list's
-// element texts, like a scalar "str", live inside the document entry, which
-// is split in place: afterwards the entry's value reads only up to the end of
-// its first element, so a second load of the same key finds one element; a
-// null `field` only counts and leaves the entry as it was). A value text
-// that holds no number loads as 0 (0.0 for "dbl"). Returns 0.
+// element texts are a copy of the entry's value that the document keeps with
+// the entry, valid until the document is released; the entry itself is only
+// read, so every load of the key finds the same elements). A value text that
+// holds no number loads as 0 (0.0 for "dbl"). Returns 0, or 1 when memory
+// for a "str" list's copy ran out (then `*count` is 0 and nothing is
+// stored).
 //
 // mode "save" (exact case): a scalar is written with ConfigPutScalar, a list
 // with ConfigPutList (nothing for a count <= 0, a null array, an unknown

@@ -1,5 +1,6 @@
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -204,23 +205,73 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
 
 namespace {
 
-// Appends the line of one node (without its line end) to `out`.
+// Appends `comment` as free lines of its own, each "#" and at most
+// kConfigLineMax - 1 of its characters, each after a line end: a comment
+// that no longer fits on the line of its header or entry stays in the file,
+// right after it, and reads back as free lines.
+void AppendCommentLines(const char* comment, size_t size, std::string* out) {
+  for (size_t at = 0; at < size; at += kConfigLineMax - 1) {
+    out->append("\n#");
+    out->append(comment + at, std::min(size - at, kConfigLineMax - 1));
+  }
+}
+
+// Appends the line of a section header (without its line end): preferably
+// "[name] #comment"; when that is longer than a line the reader takes whole,
+// without the blank, and without a comment the "]" may go too (each reads
+// back as the same header). A comment that still does not fit goes on lines
+// of its own.
 void AppendSection(const ConfigNode& node, std::string* out) {
   const size_t name = std::strlen(node.name);
   const size_t comment = std::strlen(node.comment);
-  // Preferred "[name] #comment"; when that is longer than a line the reader
-  // takes whole, drop the blank, and without a comment the "]" (both read
-  // back as the same header).
   out->push_back('[');
   out->append(node.name, name);
-  if (comment == 0) {
-    if (1 + name + 1 <= kConfigLineMax) out->push_back(']');
+  if (1 + name + 1 <= kConfigLineMax) out->push_back(']');
+  if (comment == 0) return;
+  if (1 + name + 1 + 1 + comment > kConfigLineMax) {
+    AppendCommentLines(node.comment, comment, out);
     return;
   }
-  out->push_back(']');
   if (1 + name + 1 + 2 + comment <= kConfigLineMax) out->push_back(' ');
   out->push_back('#');
   out->append(node.comment, comment);
+}
+
+// How an entry's line is laid out: the padding after the key, the separator
+// (" = ", "=" or nothing) and whether a blank comes before "#".
+struct EntryLayout {
+  size_t pad;
+  size_t separator;  // 3, 1 or 0 characters
+  bool comment_blank;
+};
+
+// The widest layout of an entry with parts of these lengths (`lead` is the
+// guard blank before the key) that fits a line the reader takes whole,
+// shrinking only what the reader ignores, in this order: the padding, the
+// blanks around "=", the blank before "#" (kept before an empty value, where
+// "=#" would lose the comment), and "=" itself when nothing follows it.
+// False when even the narrowest layout is too long.
+bool LayOutEntry(size_t lead, size_t key, size_t value, size_t comment,
+                 bool aligned, EntryLayout* layout) {
+  layout->pad = aligned && lead + key < kKeyColumn ? kKeyColumn - lead - key : 0;
+  layout->separator = aligned ? 3 : 1;
+  layout->comment_blank = comment != 0;
+  auto length = [&] {
+    return lead + key + layout->pad + layout->separator + value +
+           (comment != 0 ? (layout->comment_blank ? 1 : 0) + 1 + comment : 0);
+  };
+  if (length() > kConfigLineMax) {
+    const size_t over = length() - kConfigLineMax;
+    layout->pad -= std::min(over, layout->pad);
+  }
+  if (length() > kConfigLineMax && layout->separator == 3) layout->separator = 1;
+  if (length() > kConfigLineMax && comment != 0 && value != 0) {
+    layout->comment_blank = false;
+  }
+  if (length() > kConfigLineMax && value == 0 && comment == 0) {
+    layout->separator = 0;  // a key alone reads as the key, value empty
+  }
+  return length() <= kConfigLineMax;
 }
 
 void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
@@ -230,53 +281,39 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
   // An empty key, or a key "[" followed by anything but "]", would read back
   // as a free line or a section header at the start of a line; a leading
   // blank keeps it an entry (the key is read as the first word).
-  // So does a key that begins the file with the bytes of a byte-order mark,
-  // which the reader would skip.
-  const bool starts_file_with_mark =
-      out->empty() &&
-      std::strncmp(node.name, kByteOrderMark, kByteOrderMarkSize) == 0;
-  const size_t lead = (key == 0 || (node.name[0] == '[' && node.name[1] != ']') ||
-                       starts_file_with_mark)
-                          ? 1
-                          : 0;
-  size_t pad = aligned && key + lead < kKeyColumn ? kKeyColumn - key - lead : 0;
-  size_t separator = aligned ? 3 : 1;  // " = " or "="
-  size_t comment_lead = comment != 0 ? 1 : 0;  // the blank before "#"
-  auto length = [&] {
-    return lead + key + pad + separator + value +
-           (comment != 0 ? comment_lead + 1 + comment : 0);
-  };
-  // Shrink only what the reader ignores, in this order, until the line fits.
-  if (length() > kConfigLineMax) {
-    size_t over = length() - kConfigLineMax;
-    pad -= over < pad ? over : pad;
+  const size_t lead =
+      key == 0 || (node.name[0] == '[' && node.name[1] != ']') ? 1 : 0;
+  EntryLayout layout;
+  size_t kept_comment = comment;
+  if (!LayOutEntry(lead, key, value, comment, aligned, &layout)) {
+    kept_comment = 0;
+    LayOutEntry(lead, key, value, 0, aligned, &layout);
   }
-  if (length() > kConfigLineMax && separator == 3) separator = 1;
-  // "=#" would read as an empty value without its comment: keep the blank
-  // when the value is empty.
-  if (length() > kConfigLineMax && comment_lead != 0 && value != 0) {
-    comment_lead = 0;
-  }
-  // A key alone reads as the key with an empty value.
-  if (length() > kConfigLineMax && value == 0 && comment == 0) separator = 0;
   if (lead) out->push_back(' ');
   out->append(node.name, key);
-  out->append(pad, ' ');
-  if (separator != 0) out->append(separator == 3 ? " = " : "=");
+  out->append(layout.pad, ' ');
+  if (layout.separator == 3) {
+    out->append(" = ");
+  } else if (layout.separator == 1) {
+    out->push_back('=');
+  }
   out->append(node.value, value);
-  if (comment != 0) {
-    if (comment_lead) out->push_back(' ');
+  if (kept_comment != 0) {
+    if (layout.comment_blank) out->push_back(' ');
     out->push_back('#');
     out->append(node.comment, comment);
+  } else if (comment != 0) {
+    AppendCommentLines(node.comment, comment, out);
   }
 }
 
 }  // namespace
 
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
-                     std::string* out) {
+                     std::string* out, bool byte_order_mark) {
   try {
     out->clear();
+    if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
     for (const ConfigNode* node = document; node != nullptr;
          node = node->next) {
       switch (node->kind) {
@@ -292,6 +329,13 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
           break;
       }
       out->push_back('\n');
+    }
+    // A first line that begins with the bytes of a byte-order mark would
+    // lose them to the reader, which skips a mark at the start of a file;
+    // a mark of its own in front keeps them.
+    if (!byte_order_mark &&
+        out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
+      out->insert(0, kByteOrderMark, kByteOrderMarkSize);
     }
     return true;
   } catch (const std::bad_alloc&) {
@@ -329,15 +373,15 @@ bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned) {
   bool written = false;
   try {
     std::string text;
-    if (path != nullptr && ConfigSerialize(document, aligned != 0, &text)) {
-      std::string bytes;
-      if (PlatformFileStartsWith(path, kByteOrderMark, kByteOrderMarkSize)) {
-        bytes.assign(kByteOrderMark, kByteOrderMarkSize);
-      }
+    if (path != nullptr &&
+        ConfigSerialize(document, aligned != 0, &text,
+                        PlatformFileStartsWith(path, kByteOrderMark,
+                                               kByteOrderMarkSize))) {
       // What a text stream does on this platform: every "\n" becomes the
       // platform's line end.
+      std::string bytes;
       const size_t line_end = std::strlen(kPlatformTextLineEnd);
-      bytes.reserve(bytes.size() + text.size() + text.size() / 16);
+      bytes.reserve(text.size() + text.size() / 16);
       for (char c : text) {
         if (c == '\n') {
           bytes.append(kPlatformTextLineEnd, line_end);

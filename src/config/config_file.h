@@ -29,8 +29,6 @@
 
 // The text of the one free line that stands for a missing or empty file.
 constexpr char kConfigPlaceholderLine[] = "# config file";
-// Longest line the reader takes whole (its line end included).
-constexpr size_t kConfigLineMax = 511;
 
 // Reads one line of `stream` into `buffer`: characters up to and including
 // the first line feed or carriage return, at most `capacity` - 1 of them,
@@ -69,11 +67,17 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section
 // header. Entries are "%-31s = %s" when `aligned`, else "%s=%s", followed by
-// " #comment" when they have one. A line that would grow past what the reader
-// takes whole is written with less padding, so that reading it back gives
-// the same node. Returns false only when memory ran out.
+// " #comment" when they have one. Every line fits what the reader takes whole
+// (kConfigLineMax): a line that would be longer loses padding and blanks
+// first, and a comment that still does not fit follows on free lines of its
+// own ("#" and up to kConfigLineMax - 1 of its characters each). `out`
+// begins with a UTF-8 byte-order mark when `byte_order_mark` is set, and
+// also when the first line would otherwise begin with those bytes. Reading
+// `out` back (ConfigParseText) gives the same nodes, except such moved
+// comments, for every node the reader makes and every one ConfigSetEntry
+// makes. Returns false only when memory ran out.
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
-                     std::string* out);
+                     std::string* out, bool byte_order_mark = false);
 
 // Returns the document of the file at `path`, or the one-node placeholder
 // document "# config file" when the file is missing, unreadable, empty, or

@@ -50,12 +50,65 @@ ConfigNode* ConfigNewEntry(const char* key, const char* value,
   return NewNode(kConfigEntry, key, value, comment);
 }
 
+struct ConfigKeptBlock {
+  ConfigKeptBlock* next;
+  void* block;
+};
+
 void ConfigFreeDocument(ConfigNode* first) {
   while (first != nullptr) {
     ConfigNode* next = first->next;
+    while (first->kept != nullptr) {
+      ConfigKeptBlock* kept = first->kept;
+      first->kept = kept->next;
+      std::free(kept->block);
+      std::free(kept);
+    }
     std::free(first);
     first = next;
   }
+}
+
+bool ConfigKeepWithNode(ConfigNode* node, void* block) {
+  auto* kept =
+      static_cast<ConfigKeptBlock*>(std::malloc(sizeof(ConfigKeptBlock)));
+  if (kept == nullptr) return false;
+  kept->block = block;
+  kept->next = node->kept;
+  node->kept = kept;
+  return true;
+}
+
+bool ConfigSectionNameFits(const char* section) {
+  if (section == nullptr) return false;
+  const size_t length = std::strlen(section);
+  return length >= 1 && length <= kConfigLineMax - 1 &&
+         std::strpbrk(section, "]\r\n") == nullptr;
+}
+
+namespace {
+
+// A value that can be stored whole and written on one line.
+bool ValueFits(const char* value) {
+  return std::strlen(value) <= kConfigTextMax &&
+         std::strpbrk(value, "\r\n") == nullptr;
+}
+
+// Whether the entry line of `key` and `value`, with the blank that guards an
+// empty key or one beginning with "[", fits one line.
+bool EntryLineFits(const char* key, const char* value) {
+  const size_t key_length = std::strlen(key);
+  const size_t guard =
+      key_length == 0 || (key[0] == '[' && key[1] != ']') ? 1 : 0;
+  return guard + key_length + 1 + std::strlen(value) <= kConfigLineMax;
+}
+
+}  // namespace
+
+bool ConfigEntryFits(const char* key, const char* value) {
+  if (key == nullptr || value == nullptr) return false;
+  return std::strpbrk(key, " \t\n\v\f\r#=") == nullptr && ValueFits(value) &&
+         EntryLineFits(key, value);
 }
 
 bool ConfigNamesEqual(const char* a, const char* b) {
@@ -93,27 +146,30 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
                            const char* key, const char* value,
                            bool* out_of_memory) {
   if (section == nullptr || key == nullptr || value == nullptr) return nullptr;
-  if (std::strlen(value) > kConfigTextMax) return nullptr;
+  if (!ValueFits(value)) return nullptr;
 
-  // A new entry is made before anything is linked, so running out of memory
-  // leaves the document as it was.
+  // New nodes are made before anything is linked, so running out of memory
+  // leaves the document as it was. Only a key and section name that a file
+  // can hold are ever added.
   auto new_entry = [&]() -> ConfigNode* {
+    if (!ConfigEntryFits(key, value)) return nullptr;
     ConfigNode* entry = ConfigNewEntry(key, value, nullptr);
     if (entry == nullptr && out_of_memory != nullptr) *out_of_memory = true;
     return entry;
   };
-
-  // A new header followed by a new entry, or null (and nothing made) when
-  // either cannot be allocated.
+  // A new header followed by a new entry, or null (and nothing made).
   auto new_section_with_entry = [&]() -> ConfigNode* {
+    if (!ConfigSectionNameFits(section)) return nullptr;
     ConfigNode* header = ConfigNewSection(section, nullptr);
-    ConfigNode* entry = header != nullptr ? new_entry() : nullptr;
-    if (entry == nullptr) {
-      std::free(header);
+    if (header == nullptr) {
       if (out_of_memory != nullptr) *out_of_memory = true;
       return nullptr;
     }
-    header->next = entry;
+    header->next = new_entry();
+    if (header->next == nullptr) {
+      std::free(header);
+      return nullptr;
+    }
     return header;
   };
 
@@ -141,6 +197,11 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     }
     if (!inside) continue;
     if (ConfigNamesEqual(node->name, key)) {
+      // An entry's line must still fit with the new value; a free line's
+      // value is never written.
+      if (node->kind == kConfigEntry && !EntryLineFits(node->name, value)) {
+        return nullptr;
+      }
       std::memcpy(node->value, value, std::strlen(value) + 1);
       return nullptr;
     }

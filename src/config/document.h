@@ -17,8 +17,13 @@ constexpr int32_t kConfigEntry = 1;      // key = value # comment
 
 // Capacity of every text field of a node, terminator included.
 constexpr size_t kConfigTextCapacity = 512;
+// Longest line of a configuration file that the reader takes whole, without
+// its line end: every node has to be written within it.
+constexpr size_t kConfigLineMax = 511;
 // Longest text a field holds.
 constexpr size_t kConfigTextMax = kConfigTextCapacity - 1;
+
+struct ConfigKeptBlock;
 
 struct ConfigNode {
   int32_t kind;
@@ -26,6 +31,9 @@ struct ConfigNode {
   char value[kConfigTextCapacity];    // entry value; otherwise empty
   char comment[kConfigTextCapacity];  // text after "#", without it; or empty
   ConfigNode* next;                   // following node, or null
+  // Blocks handed out as views into this node (see ConfigKeepWithNode),
+  // released with it; null when there are none.
+  ConfigKeptBlock* kept;
 };
 
 // Constructors. Each returns a new zero-filled node from the heap with the
@@ -38,8 +46,29 @@ ConfigNode* ConfigNewSection(const char* name, const char* comment);
 ConfigNode* ConfigNewEntry(const char* key, const char* value,
                            const char* comment);
 
-// Releases `first` and every node after it. Null does nothing.
+// Releases `first` and every node after it, with the blocks they keep. Null
+// does nothing.
 void ConfigFreeDocument(ConfigNode* first);
+
+// Makes `node` the owner of the heap block `block` (from malloc or calloc),
+// so that it lives exactly as long as the document: ConfigFreeDocument
+// releases it. Returns false, releasing nothing and keeping nothing, when
+// memory runs out; the caller then still owns `block`.
+bool ConfigKeepWithNode(ConfigNode* node, void* block);
+
+// Whether a section of this name, and an entry of this key and value, can be
+// written so that reading the file gives them back unchanged. A section name
+// must be 1 to 510 characters without "]", carriage return or line feed
+// ("[name]" is one line). A key must hold no white space, "#" or "=" (the
+// reader takes a key up to the first of these); it may be empty or begin
+// with "[", which the writer guards with a leading blank. A value must hold
+// no carriage return or line feed, and the entry must fit one line: a guard
+// blank, the key, "=" and the value in at most kConfigLineMax characters.
+// A value holding "#", or blanks at its ends, is still written, but reads
+// back cut at the "#" (the rest as the entry's comment) and without the
+// blanks. Null gives false.
+bool ConfigSectionNameFits(const char* section);
+bool ConfigEntryFits(const char* key, const char* value);
 
 // True when `a` and `b` have the same length and equal bytes after folding
 // A-Z to a-z.
@@ -68,9 +97,13 @@ ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
 // Returns the new entry node when one was linked, null otherwise. When
 // `first` is null (the empty document) the new document is returned instead:
 // its section header, followed by the entry. Does nothing and returns null
-// when `section`, `key` or `value` is null, or when `value` is longer than
-// kConfigTextMax (an over-long text is never stored cut). When a node cannot
-// be allocated nothing changes and `*out_of_memory` (if given) is set.
+// when `section`, `key` or `value` is null, when `value` is longer than
+// kConfigTextMax or holds a line end, when an entry's line would no longer
+// fit with the new value, and when a section header or entry that a file
+// cannot hold would have to be added (ConfigSectionNameFits,
+// ConfigEntryFits): nothing is ever stored cut, and nothing is added that
+// would read back as other lines. When a node cannot be allocated nothing
+// changes and `*out_of_memory` (if given) is set.
 ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
                            const char* key, const char* value,
                            bool* out_of_memory = nullptr);

@@ -537,13 +537,3 @@ void* ConfigParseList(const char* text, int32_t* count, const char* type_name) {
   *count = static_cast<int32_t>(elements);
   return block;
 }
-
-int32_t ConfigSplitStrList(char* text, char** elements) {
-  const char* begin;
-  const char* end;
-  if (!FindListBody(text, &begin, &end)) return 0;
-  char* body = text + 1;
-  size_t count = SplitBody(body, static_cast<size_t>(end - begin), elements);
-  if (count > static_cast<size_t>(INT32_MAX)) return 0;
-  return static_cast<int32_t>(count);
-}

@@ -99,12 +99,4 @@ double ConfigParseDouble(const char* text);
 // a null `text` gives no elements. The text may be of any length.
 void* ConfigParseList(const char* text, int32_t* count, const char* type_name);
 
-// Splits the "str" list `text` in place, with the same elements as
-// ConfigParseList: each element is NUL-terminated where its separator (or
-// the closing "}") was, and its address stored in elements[i]. Returns the
-// number of elements (0 when `text` does not begin with "{"). With a null
-// `elements` only the count is returned and `text` is left as it is. After a
-// split `text` reads only up to the end of its first element.
-int32_t ConfigSplitStrList(char* text, char** elements);
-
 #endif  // MP4V_CONFIG_VALUE_TEXT_H_

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "platform/files.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 
 FileReadStatus PlatformReadWholeFile(const char* path, std::string* out) {
   out->clear();
@@ -76,4 +76,65 @@ std::string TemporaryPath(const TargetParts& parts, bool short_form,
     }
   }
   return parts.directory + name;
+}
+
+std::string UnusedTemporaryPath(const TargetParts& parts, bool short_form,
+                                uint64_t seed, unsigned* attempt) {
+  std::string path;
+  const unsigned last = *attempt + kTemporaryAttempts;
+  do {
+    path = TemporaryPath(parts, short_form, seed, ++*attempt);
+  } while (PlatformPathExists(path) && *attempt < last);
+  return path;
+}
+
+namespace {
+
+// True when the file at `path` holds exactly the `size` bytes at `data`.
+bool Holds(const std::string& path, const char* data, size_t size) {
+  std::string bytes;
+  return PlatformReadWholeFile(path.c_str(), &bytes) == FileReadStatus::kRead &&
+         bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0;
+}
+
+}  // namespace
+
+bool PlaceReplacement(const ReplaceSteps& steps, const std::string& target,
+                      const std::string& temporary, bool target_exists,
+                      const std::string& backup, const char* data,
+                      size_t size) {
+  uint32_t error = 0;
+  if (!target_exists) {
+    if (steps.move(temporary.c_str(), target.c_str(), &error)) return true;
+  } else if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),
+                           &error)) {
+    if (PlatformPathExists(backup)) steps.remove(backup.c_str(), &error);
+    return true;
+  }
+  // The step failed. The old file may still be in place, under the backup
+  // name, or gone; the new one still under its temporary name, or already in
+  // place.
+  const bool backup_there = PlatformPathExists(backup);
+  if (PlatformPathExists(target)) {
+    bool replaced;
+    if (!PlatformPathExists(temporary)) {
+      replaced = Holds(target, data, size);
+    } else {
+      // The old file is still in place: a plain replacing move is one step
+      // too, though it does not carry every attribute of the old file over.
+      replaced = steps.move(temporary.c_str(), target.c_str(), &error);
+      if (!replaced) steps.remove(temporary.c_str(), &error);
+    }
+    if (backup_there) steps.remove(backup.c_str(), &error);
+    return replaced;
+  }
+  if (PlatformPathExists(temporary) &&
+      steps.move(temporary.c_str(), target.c_str(), &error)) {
+    if (backup_there) steps.remove(backup.c_str(), &error);
+    return true;
+  }
+  if (backup_there && steps.move(backup.c_str(), target.c_str(), &error)) {
+    steps.remove(temporary.c_str(), &error);
+  }
+  return false;
 }

@@ -14,7 +14,7 @@
 
 #include "platform/files.h"
 #include "platform/libraries.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 
 const char kPlatformTextLineEnd[] = "\n";
 
@@ -102,6 +102,11 @@ constexpr size_t kPathMax = PATH_MAX - 1;
 
 const ReplaceSteps& PlatformReplaceSteps() { return kRenameSteps; }
 
+bool PlatformPathExists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size) {
   if (path == nullptr || path[0] == '\0') return false;
@@ -133,7 +138,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     bool short_form = parts.directory.size() + kTemporaryNameLength > kPathMax;
     std::string temporary;
     int fd = -1;
-    for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    unsigned attempt = 0;
+    for (; attempt < kTemporaryAttempts; ++attempt) {
       temporary = TemporaryPath(parts, short_form, seed, attempt);
       fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                 mode);
@@ -158,14 +164,17 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     ok = ok && WriteAll(fd, data, size) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    // A rename either happens whole or not at all: when it fails, the target
-    // is as it was and the temporary file is only in the way.
-    uint32_t error = 0;
-    ok = ok && (exists ? steps.replace(target.c_str(), temporary.c_str(),
-                                       nullptr, &error)
-                       : steps.move(temporary.c_str(), target.c_str(), &error));
     if (!ok) {
+      uint32_t error = 0;
       steps.remove(temporary.c_str(), &error);
+      return false;
+    }
+    // The rename does not use the backup name; it only has to be one no file
+    // has.
+    const std::string backup =
+        UnusedTemporaryPath(parts, short_form, seed, &attempt);
+    if (!PlaceReplacement(steps, target, temporary, exists, backup, data,
+                          size)) {
       return false;
     }
     SyncDirectoryOf(target);

@@ -10,7 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/libraries.h"
-#include "platform/temporary_name.h"
+#include "platform/replacement.h"
 
 const char kPlatformTextLineEnd[] = "\r\n";
 
@@ -32,17 +32,6 @@ bool WriteAll(HANDLE file, const char* data, size_t size) {
     size -= written;
   }
   return true;
-}
-
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// True when the file at `path` holds exactly the `size` bytes at `data`.
-bool Holds(const std::string& path, const char* data, size_t size) {
-  std::string bytes;
-  return PlatformReadWholeFile(path.c_str(), &bytes) == FileReadStatus::kRead &&
-         bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0;
 }
 
 bool ReplaceKeepingAttributes(const char* target, const char* temporary,
@@ -73,47 +62,13 @@ bool Delete(const char* path, uint32_t* error) {
 constexpr ReplaceSteps kWindowsSteps = {ReplaceKeepingAttributes,
                                         MoveReplacing, Delete};
 
-// Puts things right after the replace step failed, by what is where now.
-// ReplaceFile's failures leave the files in several states (the old file
-// still in place, or moved to the backup name, or gone; the new one still
-// under its temporary name), so this looks instead of trusting the error
-// code. A temporary or backup file is deleted only while the target name
-// holds complete content; when neither file can be put back under the
-// target name, both stay where they are.
-bool RecoverFailedReplace(const ReplaceSteps& steps, const std::string& target,
-                          const std::string& temporary,
-                          const std::string& backup, const char* data,
-                          size_t size) {
-  uint32_t error = 0;
-  const bool backup_there = Exists(backup);
-  if (Exists(target)) {
-    bool replaced = false;
-    if (!Exists(temporary)) {
-      // The new file may have reached its place before the step failed.
-      replaced = Holds(target, data, size);
-    } else {
-      // The old file is still in place: a plain replacing move is one step
-      // too, though it does not carry the old file's attributes over.
-      replaced = steps.move(temporary.c_str(), target.c_str(), &error);
-      if (!replaced) steps.remove(temporary.c_str(), &error);
-    }
-    if (backup_there) steps.remove(backup.c_str(), &error);
-    return replaced;
-  }
-  if (Exists(temporary) &&
-      steps.move(temporary.c_str(), target.c_str(), &error)) {
-    if (backup_there) steps.remove(backup.c_str(), &error);
-    return true;
-  }
-  if (backup_there && steps.move(backup.c_str(), target.c_str(), &error)) {
-    steps.remove(temporary.c_str(), &error);
-  }
-  return false;
-}
-
 }  // namespace
 
 const ReplaceSteps& PlatformReplaceSteps() { return kWindowsSteps; }
+
+bool PlatformPathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size) {
@@ -157,29 +112,18 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = WriteAll(file, data, size) && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
-    uint32_t error = 0;
     if (!ok) {
-      steps.remove(temporary.c_str(), &error);
-      return false;
-    }
-    if (!exists) {
-      if (steps.move(temporary.c_str(), target.c_str(), &error)) return true;
+      uint32_t error = 0;
       steps.remove(temporary.c_str(), &error);
       return false;
     }
     // ReplaceFile keeps the target's attributes and security. The old file
     // goes to a backup name of its own, so that a failure half-way can put
     // it back.
-    std::string backup;
-    do {
-      backup = TemporaryPath(parts, short_form, seed, ++attempt);
-    } while (Exists(backup) && attempt < 4 * kTemporaryAttempts);
-    if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),
-                      &error)) {
-      steps.remove(backup.c_str(), &error);
-      return true;
-    }
-    return RecoverFailedReplace(steps, target, temporary, backup, data, size);
+    const std::string backup =
+        UnusedTemporaryPath(parts, short_form, seed, &attempt);
+    return PlaceReplacement(steps, target, temporary, exists, backup, data,
+                            size);
   } catch (const std::bad_alloc&) {
     return false;
   }

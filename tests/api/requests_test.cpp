@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/module.h"
+#include "config/document.h"
 #include "settings/key_table.h"
 #include "support/test_util.h"
 
@@ -17,6 +18,7 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -308,6 +310,71 @@ TEST(RequestsTest, FailedSavesAreReportedAndChangeNothing) {
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
+// An unchanged save of a file whose lines are as long as the reader takes
+// them: the values a load gives survive, and a second save changes no byte.
+// A value that grows when it is written (25 becomes 25.0000000000) next to a
+// long comment moves the comment onto a line of its own instead of pushing
+// its tail onto a line the next load would read as an entry.
+TEST(RequestsTest, UnchangedSavesOfFullLinesKeepEveryValue) {
+  ScratchDir dir;
+  const std::string path = dir.File("long.cfg");
+  const std::string tail = " width=99999";
+  struct Case {
+    const char* what;
+    std::string line_start;  // the entry up to its comment's "#"
+  };
+  const Case cases[] = {
+      {"rate 25", "frame_rate=25#"},
+      {"rate .5", "frame_rate=.5#"},
+      {"empty rate", "frame_rate= #"},
+      {"empty width", "width= #"},
+      {"hex width", "width=0x2D0#"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string comment(kConfigLineMax - c.line_start.size() - tail.size(), 'c');
+    const std::string line = c.line_start + comment + tail;
+    ASSERT_EQ(line.size(), kConfigLineMax);
+    WriteBytes(path, "[MP4V Settings]\n" + line + "\nwidth=720\n");
+    MP4VSettings first, second;
+    std::memset(&first, 0x5A, sizeof first);
+    std::memset(&second, 0xA5, sizeof second);
+    ASSERT_EQ(Load(&first, path), MP4V_STATUS_OK);
+    ASSERT_EQ(Save(&first, path), MP4V_STATUS_OK);
+    const std::string once = ReadBytes(path);
+    ASSERT_EQ(Load(&second, path), MP4V_STATUS_OK);
+    EXPECT_EQ(second.width, first.width);
+    EXPECT_EQ(Bits(second.frame_rate), Bits(first.frame_rate));
+    EXPECT_NE(second.width, 99999);
+    EXPECT_NE(once.find(comment + tail), std::string::npos);  // kept whole
+    ASSERT_EQ(Save(&second, path), MP4V_STATUS_OK);
+    EXPECT_EQ(ReadBytes(path), once);
+  }
+}
+
+// The temporary file of a save has a short name of its own: a target whose
+// name is as long as the system allows is saved too.
+TEST(RequestsTest, SavesUnderTheLongestNameTheSystemTakes) {
+  ScratchDir dir;
+  // The longest name this directory takes: 255 characters on most systems,
+  // fewer where the whole path reaches the system's limit first.
+  std::string longest;
+  for (size_t length = 5; length <= 300; ++length) {
+    const std::string name = std::string(length - 4, 'n') + ".cfg";
+    if (!testutil::CanCreateFile(dir.File(name))) break;
+    longest = name;
+  }
+  ASSERT_GE(longest.size(), 200u);
+  const std::string path = dir.File(longest);
+  WriteBytes(path, "[MP4V Settings]\nwidth=1\n");
+  MP4VSettings s = ExampleRecord();
+  ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
+  MP4VSettings back{};
+  ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+  EXPECT_EQ(back.width, 720);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+
 // Requests on different records and files from several threads give what
 // the same requests give one after another.
 TEST(RequestsTest, ConcurrentRequestsOnDifferentFilesAgreeWithSequentialOnes) {
@@ -431,6 +498,31 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
     ASSERT_EQ(ReadBytes(path), old_bytes) << limit;
     ASSERT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
   }
+}
+
+// The safe save creates its temporary file beside the target: in a
+// directory where the process may not create files, a writable file is not
+// saved, and the save says so. (Run as an unprivileged user: a privileged
+// one may create files anywhere.)
+TEST(RequestsHardeningTest, WritableFileInAReadOnlyDirectoryIsNotSaved) {
+  ScratchDir dir;
+  const std::string sub = dir.File("ro");
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  const std::string path = sub + "/enc.cfg";
+  const std::string old_bytes = "[MP4V Settings]\nwidth=1\n";
+  WriteBytes(path, old_bytes);
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(sub.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  MP4VSettings s = ExampleRecord();
+  const bool refused = testutil::RunInChildProcess([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    return access(path.c_str(), W_OK) == 0 && Save(&s, path) == MP4V_STATUS_FAILED;
+  });
+  chmod(sub.c_str(), 0755);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(ReadBytes(path), old_bytes);
+  EXPECT_EQ(testutil::ListDir(sub).size(), 1u);
 }
 #endif
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/doc_util.h"
 #include "support/test_util.h"
@@ -159,6 +160,105 @@ TEST(WriteTest, RewritingKeepsEveryLineWhole) {
   ExpectStable(std::string(511, 'k') + "\n[]" + std::string(508, 'k') + "\n");
   ExpectStable("   \n\t\n =5\n");
   ExpectStable("\0\n\xEF\xBB\xBF[y\n"s);
+}
+
+// Every entry, whatever the lengths of its parts, is written in lines that
+// the reader takes whole; reading them back gives the same key and value,
+// and the comment either on the entry or, when the entry with it would not
+// fit one line, on free lines right after it; writing again changes no byte.
+TEST(WriteTest, EveryEntryFitsItsLinesAndReadsBackTheSame) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<std::string> keys = {
+      "",  "k", "[", "[k", "frame_rate", std::string(31, 'k'),
+      std::string(300, 'k'), std::string(509, 'k'), "[" + std::string(508, 'k'),
+      bom + std::string(508, 'k')};
+  const size_t value_lengths[] = {0, 1, 13, 200, 497, 509};
+  const size_t comment_lengths[] = {0, 1, 100, 497, 507, 511};
+  int written = 0;
+  for (const std::string& key : keys) {
+    for (size_t value_length : value_lengths) {
+      const std::string value(value_length, 'v');
+      if (!ConfigEntryFits(key.c_str(), value.c_str())) continue;
+      for (size_t comment_length : comment_lengths) {
+        const std::string comment(comment_length, 'c');
+        for (bool aligned : {true, false}) {
+          SCOPED_TRACE("key " + std::to_string(key.size()) + ", value " +
+                       std::to_string(value_length) + ", comment " +
+                       std::to_string(comment_length) +
+                       (aligned ? ", aligned" : ", compact"));
+          testutil::Document doc(
+              ConfigNewEntry(key.c_str(), value.c_str(), comment.c_str()));
+          std::string once;
+          ASSERT_TRUE(ConfigSerialize(doc.get(), aligned, &once));
+          size_t start = once.compare(0, 3, bom) == 0 ? 3 : 0;
+          for (size_t end; (end = once.find('\n', start)) != std::string::npos;
+               start = end + 1) {
+            EXPECT_LE(end - start, kConfigLineMax);
+          }
+          auto back = Parse(once);
+          ASSERT_NE(back, nullptr);
+          EXPECT_EQ(back->kind, kConfigEntry);
+          EXPECT_EQ(std::string(back->name), key);
+          EXPECT_EQ(std::string(back->value), value);
+          std::string moved;
+          for (const ConfigNode* n = back->next; n != nullptr; n = n->next) {
+            ASSERT_EQ(n->kind, kConfigFreeLine);
+            ASSERT_EQ(n->name[0], '#');
+            moved += n->name + 1;
+          }
+          EXPECT_EQ(back->comment + moved, comment);
+          EXPECT_TRUE(moved.empty() || back->comment[0] == '\0');
+          std::string twice;
+          ASSERT_TRUE(ConfigSerialize(back.get(), aligned, &twice));
+          EXPECT_EQ(twice, once);
+          ++written;
+        }
+      }
+    }
+  }
+  EXPECT_GT(written, 400);
+}
+
+// The same for section headers: a header with its comment that does not fit
+// one line keeps the comment on free lines after it.
+TEST(WriteTest, EveryHeaderFitsItsLinesAndReadsBackTheSame) {
+  for (size_t name_length : {1, 300, 508, 509, 510}) {
+    for (size_t comment_length : {0, 1, 2, 3, 200, 507, 511}) {
+      SCOPED_TRACE(std::to_string(name_length) + " " + std::to_string(comment_length));
+      const std::string name(name_length, 'n');
+      const std::string comment(comment_length, 'c');
+      testutil::Document doc(ConfigNewSection(name.c_str(), comment.c_str()));
+      std::string once;
+      ASSERT_TRUE(ConfigSerialize(doc.get(), true, &once));
+      auto back = Parse(once);
+      ASSERT_NE(back, nullptr);
+      EXPECT_EQ(back->kind, kConfigSection);
+      EXPECT_EQ(std::string(back->name), name);
+      std::string moved;
+      for (const ConfigNode* n = back->next; n != nullptr; n = n->next) {
+        ASSERT_EQ(n->kind, kConfigFreeLine);
+        moved += n->name + 1;
+      }
+      EXPECT_EQ(back->comment + moved, comment);
+      std::string twice;
+      ASSERT_TRUE(ConfigSerialize(back.get(), true, &twice));
+      EXPECT_EQ(twice, once);
+    }
+  }
+}
+
+// A first line that begins with the bytes of a byte-order mark keeps them:
+// the file gets a mark of its own in front, which the reader skips.
+TEST(WriteTest, AFirstKeyBeginningWithAMarkKeepsIt) {
+  const std::string key = "\xEF\xBB\xBF" + std::string(508, 'k');  // 511
+  for (bool file_had_mark : {false, true}) {
+    testutil::Document doc(ConfigNewEntry(key.c_str(), "", ""));
+    std::string once;
+    ASSERT_TRUE(ConfigSerialize(doc.get(), false, &once, file_had_mark));
+    EXPECT_EQ(once, "\xEF\xBB\xBF" + key + "\n");
+    auto back = Parse(once);
+    EXPECT_EQ(Describe(back.get()), key + "=");
+  }
 }
 
 std::string RandomLine(std::mt19937& rng) {

@@ -122,12 +122,70 @@ TEST(SetEntryTest, AbsentArgumentsAndOverlongValuesChangeNothing) {
   EXPECT_EQ(ConfigSetEntry(doc.get(), nullptr, "k", "v"), nullptr);
   EXPECT_EQ(ConfigSetEntry(doc.get(), "S", nullptr, "v"), nullptr);
   EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", nullptr), nullptr);
-  std::string longest(kConfigTextMax, 'x');
-  std::string too_long(kConfigTextMax + 1, 'x');
+  // "k=" and the value fill one line of the file at most.
+  std::string longest(kConfigLineMax - 2, 'x');
+  std::string too_long(kConfigLineMax - 1, 'x');
   EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", too_long.c_str()), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", std::string(kConfigTextMax + 1, 'x').c_str()),
+            nullptr);
   EXPECT_EQ(Describe(doc.get()), "[S]|k=old");
   ConfigSetEntry(doc.get(), "S", "k", longest.c_str());
   EXPECT_EQ(ConfigLookup(doc.get(), "S", "k"), longest);
+}
+
+// Nothing is added that a file cannot hold: each of these would be written
+// as a line that reads back as another kind of line, another name or more
+// lines.
+TEST(SetEntryTest, RefusesWhatAFileCannotHold) {
+  const std::string long_section(kConfigLineMax, 's');
+  const std::string longest_section(kConfigLineMax - 1, 's');
+  const std::string long_key(kConfigLineMax - 2, 'k');
+  struct Case {
+    const char* what;
+    std::string section, key, value;
+    bool added;
+  };
+  const Case cases[] = {
+      {"plain", "T", "k", "v", true},
+      {"key beginning with #", "T", "#k", "v", false},
+      {"key beginning with =", "T", "=k", "v", false},
+      {"key holding = inside", "T", "a=b", "v", false},
+      {"key holding a blank", "T", "a b", "v", false},
+      {"key holding a tab", "T", "a\tb", "v", false},
+      {"empty key (written with a guard blank)", "T", "", "v", true},
+      {"key beginning with [", "T", "[k", "v", true},
+      {"value holding a line feed", "T", "k", "1\n[Other]", false},
+      {"value holding a carriage return", "T", "k", "1\r", false},
+      {"value holding # (reads back cut, still one entry)", "T", "k", "a#b", true},
+      {"empty section name", "", "k", "v", false},
+      {"section name holding ]", "a]b", "k", "v", false},
+      {"section name holding a line feed", "a\nb", "k", "v", false},
+      {"section name of 510 characters", longest_section, "k", "v", true},
+      {"section name of 511 characters", long_section, "k", "v", false},
+      {"key and value one past a line", "T", long_key, "vv", false},
+      {"key and value filling a line", "T", long_key, "v", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = Parse("[S]\nk=old\n");
+    ConfigNode* added = ConfigSetEntry(doc.get(), c.section.c_str(),
+                                       c.key.c_str(), c.value.c_str());
+    EXPECT_EQ(added != nullptr, c.added);
+    if (!c.added) {
+      EXPECT_EQ(Describe(doc.get()), "[S]|k=old");
+    }
+  }
+}
+
+// An entry read from a file keeps its place only as long as its line still
+// fits with the new value.
+TEST(SetEntryTest, AnEntryTakesOnlyAValueThatStillFitsItsLine) {
+  const std::string key(500, 'k');
+  auto doc = Parse("[S]\n" + key + "=1\n");
+  ConfigSetEntry(doc.get(), "S", key.c_str(), "0123456789");  // 511 characters
+  EXPECT_STREQ(ConfigLookup(doc.get(), "S", key.c_str()), "0123456789");
+  ConfigSetEntry(doc.get(), "S", key.c_str(), "01234567890");
+  EXPECT_STREQ(ConfigLookup(doc.get(), "S", key.c_str()), "0123456789");
 }
 
 TEST(ConstructorTest, CopiesTextsAndKeepsEmptyCommentsEmpty) {

@@ -99,6 +99,21 @@ std::string WithLineEnds(const std::string& text) {
   return out;
 }
 
+bool CanCreateFile(const std::string& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return DeleteFileA(path.c_str()) != 0;
+#else
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  return std::remove(path.c_str()) == 0;
+#endif
+}
+
 void SetReadOnly(const std::string& path, bool read_only) {
 #ifdef _WIN32
   SetFileAttributesA(path.c_str(),
@@ -112,17 +127,21 @@ void SetReadOnly(const std::string& path, bool read_only) {
 }
 
 #ifndef _WIN32
-bool RunWithFileSizeLimit(size_t limit, const std::function<bool()>& body) {
+bool RunInChildProcess(const std::function<bool()>& body) {
   pid_t pid = fork();
-  if (pid == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl = {limit, limit};
-    setrlimit(RLIMIT_FSIZE, &rl);
-    _exit(body() ? 0 : 1);
-  }
+  if (pid == 0) _exit(body() ? 0 : 1);
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunWithFileSizeLimit(size_t limit, const std::function<bool()>& body) {
+  return RunInChildProcess([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    return body();
+  });
 }
 #endif
 

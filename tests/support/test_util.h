@@ -33,13 +33,18 @@ std::vector<std::string> ListDir(const std::string& dir);
 const char* LineEnd();
 // Replaces every "\n" of `text` by LineEnd().
 std::string WithLineEnds(const std::string& text);
+// Whether a new file `path` can be created (it is deleted again), through
+// the file functions the module uses (the ANSI ones on Windows).
+bool CanCreateFile(const std::string& path);
 // Marks `path` read-only (clears every write permission) or writable again.
 void SetReadOnly(const std::string& path, bool read_only);
 
 #ifndef _WIN32
-// Runs `body` in a child process whose file size limit is `limit` bytes (a
-// write past it fails instead of raising a signal) and returns what `body`
-// returned there; false when the child did not finish normally.
+// Runs `body` in a child process and returns what it returned there; false
+// when the child did not finish normally.
+bool RunInChildProcess(const std::function<bool()>& body);
+// The same, in a child whose file size limit is `limit` bytes (a write past
+// it fails instead of raising a signal).
 bool RunWithFileSizeLimit(size_t limit, const std::function<bool()>& body);
 #endif
 

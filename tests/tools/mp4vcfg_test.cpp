@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <locale>
 #include <map>
 #include <sstream>
@@ -16,6 +17,10 @@
 
 #include "mp4vcfg/cli.h"
 #include "support/test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -348,6 +353,44 @@ TEST(Mp4vcfgFailures, MissingFileOrDirectory) {
     EXPECT_TRUE(Contains(r.err, "absent.cfg: cannot open")) << r.err;
   }
   EXPECT_TRUE(testutil::ListDir(dir.path()).empty());
+}
+
+#ifdef _WIN32
+// `path` as a name beginning with "/": under Wine the Unix path of the file
+// (Wine reads such names as Unix paths), on Windows itself the path from the
+// root of the current drive, which becomes the file's drive.
+std::string SlashPath(const std::string& path) {
+  using UnixName = char*(__cdecl*)(const wchar_t*);
+  const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unix_name != nullptr) {
+    const std::wstring wide(path.begin(), path.end());  // ASCII scratch paths
+    char* name = unix_name(wide.c_str());
+    std::string result = name != nullptr ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+  }
+  std::filesystem::current_path(std::filesystem::path(path).parent_path());
+  std::string rooted = path.substr(2);
+  std::replace(rooted.begin(), rooted.end(), '\\', '/');
+  return rooted;
+}
+#else
+std::string SlashPath(const std::string& path) { return path; }
+#endif
+
+// A file name beginning with "/" is a file name, not a Windows-style option.
+TEST(Mp4vcfgCommandLine, SlashPathsAreFileNames) {
+  testutil::ScratchDir dir;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  const std::string slash_path = SlashPath(dir.File("enc.cfg"));
+  ASSERT_EQ(slash_path[0], '/');
+  const Outcome set = RunTool({"set", slash_path, "width=720"});
+  const Outcome get = RunTool({"get", slash_path, "width"});
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(get.out, "720\n");
+  EXPECT_TRUE(testutil::Exists(dir.File("enc.cfg")));
 }
 
 // ---- set, show and get together ----------------------------------------

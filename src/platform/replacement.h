@@ -1,0 +1,60 @@
+// The parts of a safe replacement that are the same on every system: names
+// for the temporary and backup files (beside the target, short, different
+// on every attempt) and putting the finished temporary file in place.
+#ifndef MP4V_PLATFORM_REPLACEMENT_H_
+#define MP4V_PLATFORM_REPLACEMENT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/files.h"
+
+// Length of the preferred temporary name, "~mp4v" + 12 hex digits + ".tmp".
+constexpr size_t kTemporaryNameLength = 21;
+
+// The target split at its last separator (any character of `separators`):
+// the directory part with its separator (empty for a bare name), and the name.
+struct TargetParts {
+  std::string directory;
+  std::string name;
+};
+TargetParts SplitTarget(const std::string& target, const char* separators);
+
+// A temporary path in the directory of `parts`. With `short_form` false it is
+// the directory followed by "~mp4v", 12 hex digits and ".tmp"; with
+// `short_form` true the name is "~" and hex digits, exactly as long as the
+// target's name (at least one character), so the path is never longer than
+// the target's own. The digits come from `seed` and `attempt`: callers mix
+// into `seed` whatever tells this writer from others (process, thread,
+// clock), and creation with exclusive access decides; a clash only costs
+// another attempt.
+std::string TemporaryPath(const TargetParts& parts, bool short_form,
+                          uint64_t seed, unsigned attempt);
+
+// A TemporaryPath, for attempts from `*attempt` + 1 on, that no file has
+// (the last one tried when every one is taken); `*attempt` ends at the one
+// used.
+std::string UnusedTemporaryPath(const TargetParts& parts, bool short_form,
+                                uint64_t seed, unsigned* attempt);
+
+// How many names a writer tries before it gives up.
+constexpr unsigned kTemporaryAttempts = 64;
+
+// True when a file (or anything else) of that name exists.
+bool PlatformPathExists(const std::string& path);
+
+// Puts the finished `temporary` file in the place of `target` with `steps`
+// and returns true when `target` then holds the `size` bytes at `data`.
+// When the target exists, the replace step moves the old file to `backup`,
+// a name in the same directory that no file has. When a step fails, what is
+// where decides what follows (the step's own report does not): a temporary
+// or backup file is deleted only while the target name holds complete
+// content; when neither file can be put back under the target name, both
+// stay where they are, so the old and the new content are never both lost.
+bool PlaceReplacement(const ReplaceSteps& steps, const std::string& target,
+                      const std::string& temporary, bool target_exists,
+                      const std::string& backup, const char* data,
+                      size_t size);
+
+#endif  // MP4V_PLATFORM_REPLACEMENT_H_

@@ -1,0 +1,287 @@
+// Safe file replacement: long paths, and every way the step that puts the
+// new file in place can fail.
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/replacement.h"
+#include "support/test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using testutil::ReadBytes;
+using testutil::ScratchDir;
+using testutil::WriteBytes;
+
+// Directory calls of the family the module uses (the ANSI
+// functions on Windows), so that "the longest path" is the longest path the
+// module itself is handed.
+bool MakeDirectory(const std::string& path) {
+#ifdef _WIN32
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+#else
+  std::error_code error;
+  return fs::create_directory(path, error);
+#endif
+}
+
+void RemoveDir(const std::string& path) {
+#ifdef _WIN32
+  RemoveDirectoryA(path.c_str());
+#else
+  std::error_code ignored;
+  fs::remove(path, ignored);
+#endif
+}
+
+TEST(TemporaryNameTest, ShortFormIsAsLongAsTheTargetsName) {
+  for (const char* target : {"a.cfg", "dir/a.cfg", ".cfg", "x/y/some_long_name.ini"}) {
+    const TargetParts parts = SplitTarget(target, "/");
+    for (unsigned attempt = 0; attempt < 3; ++attempt) {
+      const std::string fixed = TemporaryPath(parts, false, 42, attempt);
+      const std::string short_form = TemporaryPath(parts, true, 42, attempt);
+      EXPECT_EQ(fixed.size(), parts.directory.size() + kTemporaryNameLength);
+      EXPECT_EQ(short_form.size(), std::string(target).size()) << target;
+      EXPECT_EQ(short_form.substr(0, parts.directory.size()), parts.directory);
+      EXPECT_NE(short_form, target);
+    }
+    EXPECT_NE(TemporaryPath(parts, false, 42, 0), TemporaryPath(parts, false, 42, 1));
+    EXPECT_NE(TemporaryPath(parts, true, 42, 0), TemporaryPath(parts, true, 42, 1));
+  }
+}
+
+// A target whose path is as long as the system's file functions take, with
+// a short name, in a directory where the preferred temporary name would make
+// the path too long: the replacement still works, through a temporary name
+// no longer than the target's.
+TEST(ReplaceFileTest, WorksAtTheLongestPathTheSystemTakes) {
+  ScratchDir scratch;
+  const char separator = fs::path::preferred_separator;
+  const std::string name = "a.cfg";
+  // Directories of up to 200 characters, as deep as files can still be
+  // created in them; then the last one as long as it can be.
+  std::vector<std::string> made;
+  std::string directory = scratch.path();
+  for (;;) {
+    const std::string deeper = directory + separator + std::string(200, 'd');
+    if (!MakeDirectory(deeper)) break;
+    made.push_back(deeper);
+    if (!testutil::CanCreateFile(deeper + separator + name)) break;
+    directory = deeper;
+  }
+  std::string longest;
+  for (size_t length = 1; length <= 200; ++length) {
+    const std::string candidate = directory + separator + std::string(length, 'e');
+    if (!MakeDirectory(candidate)) break;
+    made.push_back(candidate);
+    if (!testutil::CanCreateFile(candidate + separator + name)) break;
+    longest = candidate;
+  }
+  ASSERT_FALSE(longest.empty());
+  const std::string target = longest + separator + name;
+  // The preferred temporary name does not fit here.
+  EXPECT_FALSE(testutil::CanCreateFile(longest + separator + std::string(kTemporaryNameLength, 't')));
+
+  const std::string first = "first\n";
+  const std::string second = "second\n";
+  EXPECT_TRUE(PlatformReplaceFile(target.c_str(), first.data(), first.size()));
+  std::string bytes;
+  EXPECT_EQ(PlatformReadWholeFile(target.c_str(), &bytes), FileReadStatus::kRead);
+  EXPECT_EQ(bytes, first);
+  EXPECT_TRUE(PlatformReplaceFile(target.c_str(), second.data(), second.size()));
+  EXPECT_EQ(PlatformReadWholeFile(target.c_str(), &bytes), FileReadStatus::kRead);
+  EXPECT_EQ(bytes, second);
+  std::printf("longest path taken: %zu characters\n", target.size());
+
+  // Only the target is left beside it; the deep directories go again.
+#ifdef _WIN32
+  EXPECT_TRUE(DeleteFileA(target.c_str()));
+#else
+  EXPECT_EQ(std::remove(target.c_str()), 0);
+#endif
+  for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDir(*it);
+  EXPECT_TRUE(testutil::ListDir(scratch.path()).empty());
+}
+
+// ---- The replace step failing ----------------------------------------------
+//
+// The steps below stand in for the system's: each first does what the system
+// is documented to leave behind for one failure, then reports it.
+
+enum class ReplaceOutcome {
+  kSucceeds,
+  kBothKept,          // both files keep their names
+  kTargetGone,        // the old file is deleted, the new one keeps its name
+  kTargetToBackup,    // the old file is under the backup name
+  kNewInPlace,        // the new file reached its place, yet the call failed
+};
+enum class MoveOutcome { kWorks, kFails, kFailsForTheNewFile };
+
+ReplaceOutcome g_replace = ReplaceOutcome::kSucceeds;
+uint32_t g_replace_error = 0;
+MoveOutcome g_move = MoveOutcome::kWorks;
+std::string g_temporary;  // what the replace step was given last
+
+bool RealMove(const char* from, const char* to, uint32_t* error) {
+  return PlatformReplaceSteps().move(from, to, error);
+}
+
+bool FakeReplace(const char* target, const char* temporary, const char* backup,
+                 uint32_t* error) {
+  g_temporary = temporary;
+  uint32_t ignored = 0;
+  switch (g_replace) {
+    case ReplaceOutcome::kSucceeds:
+      return PlatformReplaceSteps().replace(target, temporary, backup, error);
+    case ReplaceOutcome::kBothKept:
+      break;
+    case ReplaceOutcome::kTargetGone:
+      PlatformReplaceSteps().remove(target, &ignored);
+      break;
+    case ReplaceOutcome::kTargetToBackup:
+      if (backup != nullptr) RealMove(target, backup, &ignored);
+      break;
+    case ReplaceOutcome::kNewInPlace:
+      RealMove(temporary, target, &ignored);
+      break;
+  }
+  *error = g_replace_error;
+  return false;
+}
+
+bool FakeMove(const char* from, const char* to, uint32_t* error) {
+  if (g_move == MoveOutcome::kFails ||
+      (g_move == MoveOutcome::kFailsForTheNewFile && g_temporary == from)) {
+    *error = 5;  // access denied
+    return false;
+  }
+  return RealMove(from, to, error);
+}
+
+bool RealRemove(const char* path, uint32_t* error) {
+  return PlatformReplaceSteps().remove(path, error);
+}
+
+constexpr ReplaceSteps kFakeSteps = {FakeReplace, FakeMove, RealRemove};
+
+// Error codes of the documented failures.
+#ifdef _WIN32
+constexpr uint32_t kUnableToRemoveReplaced = ERROR_UNABLE_TO_REMOVE_REPLACED;
+constexpr uint32_t kUnableToMoveReplacement = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+constexpr uint32_t kUnableToMoveReplacement2 = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+constexpr uint32_t kSharingViolation = ERROR_SHARING_VIOLATION;
+constexpr uint32_t kAccessDenied = ERROR_ACCESS_DENIED;
+#else
+constexpr uint32_t kUnableToRemoveReplaced = EBUSY;
+constexpr uint32_t kUnableToMoveReplacement = EXDEV;
+constexpr uint32_t kUnableToMoveReplacement2 = EIO;
+constexpr uint32_t kSharingViolation = ETXTBSY;
+constexpr uint32_t kAccessDenied = EACCES;
+#endif
+
+enum class Target { kNew, kOld, kMissing };
+
+struct StepCase {
+  const char* what;
+  ReplaceOutcome replace;
+  uint32_t error;
+  MoveOutcome move;
+  bool result;
+  Target target;
+  // Files other than the target left in the directory, by their contents.
+  std::vector<std::string> others;
+};
+
+class ReplaceStepTest : public testing::TestWithParam<StepCase> {};
+
+TEST_P(ReplaceStepTest, NeverLosesBothCopies) {
+  const StepCase& c = GetParam();
+  SCOPED_TRACE(c.what);
+  ScratchDir dir;
+  const std::string target = dir.File("enc.cfg");
+  const std::string old_bytes = "old contents\n";
+  const std::string new_bytes = "new contents\n";
+  WriteBytes(target, old_bytes);
+  g_replace = c.replace;
+  g_replace_error = c.error;
+  g_move = c.move;
+  g_temporary.clear();
+  EXPECT_EQ(PlatformReplaceFileWith(kFakeSteps, target.c_str(), new_bytes.data(),
+                                    new_bytes.size()),
+            c.result);
+  bool exists = false;
+  const std::string now = ReadBytes(target, &exists);
+  switch (c.target) {
+    case Target::kNew:
+      EXPECT_EQ(now, new_bytes);
+      break;
+    case Target::kOld:
+      EXPECT_EQ(now, old_bytes);
+      break;
+    case Target::kMissing:
+      EXPECT_FALSE(exists);
+      break;
+  }
+  std::vector<std::string> others;
+  for (const std::string& name : testutil::ListDir(dir.path())) {
+    if (name != "enc.cfg") others.push_back(ReadBytes(dir.File(name)));
+  }
+  std::sort(others.begin(), others.end());
+  std::vector<std::string> expected = c.others;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(others, expected);
+}
+
+const std::string kOld = "old contents\n";
+const std::string kNew = "new contents\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ReplaceStepTest,
+    testing::Values(
+        StepCase{"replace works", ReplaceOutcome::kSucceeds, 0, MoveOutcome::kWorks,
+                 true, Target::kNew, {}},
+        StepCase{"old file cannot be removed; the move takes over",
+                 ReplaceOutcome::kBothKept, kUnableToRemoveReplaced,
+                 MoveOutcome::kWorks, true, Target::kNew, {}},
+        StepCase{"old file cannot be removed, nor replaced by a move",
+                 ReplaceOutcome::kBothKept, kUnableToRemoveReplaced,
+                 MoveOutcome::kFails, false, Target::kOld, {}},
+        StepCase{"new file cannot be moved, both kept their names",
+                 ReplaceOutcome::kBothKept, kUnableToMoveReplacement,
+                 MoveOutcome::kFails, false, Target::kOld, {}},
+        StepCase{"sharing violation", ReplaceOutcome::kBothKept, kSharingViolation,
+                 MoveOutcome::kFails, false, Target::kOld, {}},
+        StepCase{"access denied", ReplaceOutcome::kBothKept, kAccessDenied,
+                 MoveOutcome::kWorks, true, Target::kNew, {}},
+        StepCase{"old file deleted, new one moved after all",
+                 ReplaceOutcome::kTargetGone, kUnableToMoveReplacement,
+                 MoveOutcome::kWorks, true, Target::kNew, {}},
+        StepCase{"old file deleted, new one cannot be moved: it stays",
+                 ReplaceOutcome::kTargetGone, kUnableToMoveReplacement,
+                 MoveOutcome::kFails, false, Target::kMissing, {kNew}},
+        StepCase{"old file under the backup name, new one moved after all",
+                 ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
+                 MoveOutcome::kWorks, true, Target::kNew, {}},
+        StepCase{"old file under the backup name is put back",
+                 ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
+                 MoveOutcome::kFailsForTheNewFile, false, Target::kOld, {}},
+        StepCase{"nothing can be moved: both copies stay",
+                 ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
+                 MoveOutcome::kFails, false, Target::kMissing, {kOld, kNew}},
+        StepCase{"the new file reached its place before the error",
+                 ReplaceOutcome::kNewInPlace, kUnableToRemoveReplaced,
+                 MoveOutcome::kFails, true, Target::kNew, {}}));
+
+}  // namespace
