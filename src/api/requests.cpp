@@ -28,18 +28,9 @@ ConfigNode* FindSection(ConfigNode* node, const char* section) {
 
 }  // namespace
 
-bool MP4VConfigTransfer(const char* mode, const char* file_name,
-                        void* settings) {
+bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
+                            void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
-  FileReadStatus status;
-  ConfigNode* document = ConfigReadFileEx(file_name, &status);
-  if (save && (status == FileReadStatus::kUnreadable ||
-               status == FileReadStatus::kOutOfMemory)) {
-    // Writing now would replace a file whose contents were never read.
-    ConfigFreeDocument(document);
-    return false;
-  }
-  if (document == nullptr) return !save;
   // Every binding starts at the section's first header: the nodes before it
   // can neither hold the section's keys nor take new ones, so each binding
   // gives exactly what it gives from the first node, without walking the
@@ -57,9 +48,26 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
         nullptr);
     if (start == nullptr) start = FindSection(document, kMP4VSettingsSection);
     // On load a missing key is no failure; on save a binding fails only
-    // when memory ran out, and then no partial file is written.
+    // when memory ran out.
     if (save && result != 0) complete = false;
   }
+  return complete;
+}
+
+bool MP4VConfigTransfer(const char* mode, const char* file_name,
+                        void* settings) {
+  const bool save = std::strcmp(mode, "save") == 0;
+  FileReadStatus status;
+  ConfigNode* document = ConfigReadFileEx(file_name, &status);
+  if (save && (status == FileReadStatus::kUnreadable ||
+               status == FileReadStatus::kOutOfMemory)) {
+    // Writing now would replace a file whose contents were never read.
+    ConfigFreeDocument(document);
+    return false;
+  }
+  if (document == nullptr) return !save;
+  // No partial file is written when memory ran out.
+  const bool complete = MP4VConfigBindDocument(document, mode, settings);
   if (save && complete) return ConfigWriteFile(document, file_name, 1);
   ConfigFreeDocument(document);
   return !save;

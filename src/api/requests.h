@@ -6,12 +6,21 @@
 
 #include <cstdint>
 
+#include "config/document.h"
 #include "mp4v_config.h"
 
 // Accepts a non-null record and a non-null name whose rest from its last '.'
 // is exactly ".cfg" or ".ini" (case counts: ".CFG", ".cfg2" and ".cfg " are
 // refused).
 bool MP4VConfigCheckFileName(const void* settings, const char* file_name);
+
+// Binds every key of the table between `document` (not null) and the record
+// at `settings`, in table order, in the direction of `mode` ("load" or
+// "save"), exactly as the transfer does: a load binds nothing from a
+// document of one node or without the section. Returns false only when a
+// save's binding ran out of memory (the document may then lack some keys).
+bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
+                            void* settings);
 
 // Runs the transfer in the direction of `mode` ("load" or "save") between
 // the record at `settings` and the file `file_name`, without the name check.

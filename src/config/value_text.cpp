@@ -42,6 +42,8 @@ struct IntegerText {
   bool negative = false;
   uint64_t wrapped = 0;
   uint64_t bounded = 0;
+  bool wrapped_over = false;  // the digits' value is 2^64 or more
+  const char* stop = nullptr;  // after the last digit; null without digits
 };
 
 IntegerText ScanInteger(const char* p, const char* end) {
@@ -51,7 +53,9 @@ IntegerText ScanInteger(const char* p, const char* end) {
     for (p += 2; p < end; ++p) {
       int digit = HexDigitValue(*p);
       if (digit < 0) break;
+      if (result.wrapped >> 60 != 0) result.wrapped_over = true;
       result.wrapped = result.wrapped * 16 + static_cast<uint64_t>(digit);
+      result.stop = p + 1;
       if (result.bounded < kBound) {
         result.bounded = result.bounded * 16 + static_cast<uint64_t>(digit);
       }
@@ -65,10 +69,17 @@ IntegerText ScanInteger(const char* p, const char* end) {
   }
   for (; p < end && IsDecimalDigit(*p); ++p) {
     uint64_t digit = static_cast<uint64_t>(*p - '0');
+    if (result.wrapped > (UINT64_MAX - digit) / 10) result.wrapped_over = true;
     result.wrapped = result.wrapped * 10 + digit;
     if (result.bounded < kBound) result.bounded = result.bounded * 10 + digit;
+    result.stop = p + 1;
   }
   return result;
+}
+
+bool Int32OutOfRange(const IntegerText& number) {
+  return number.negative ? number.bounded > (uint64_t{1} << 31)
+                         : number.bounded > static_cast<uint64_t>(INT32_MAX);
 }
 
 int32_t ParseInt32Range(const char* p, const char* end) {
@@ -198,6 +209,27 @@ bool ExactSmallDecimal(const char* p, const char* end, double* out) {
     return true;
   }
   return false;
+}
+
+// The end of the decimal number at `p` as the floating-point conversion
+// reads it (digits, an optional point and fraction, an optional exponent
+// with at least one digit), or null when `p` begins none.
+const char* DecimalNumberEnd(const char* p, const char* end) {
+  bool digits = false;
+  for (; p < end && IsDecimalDigit(*p); ++p) digits = true;
+  if (p < end && *p == '.') {
+    for (++p; p < end && IsDecimalDigit(*p); ++p) digits = true;
+  }
+  if (!digits) return nullptr;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    if (q < end && IsDecimalDigit(*q)) {
+      while (q < end && IsDecimalDigit(*q)) ++q;
+      p = q;
+    }
+  }
+  return p;
 }
 
 double ParseDoubleRange(const char* p, const char* end) {
@@ -536,4 +568,29 @@ void* ConfigParseList(const char* text, int32_t* count, const char* type_name) {
   }
   *count = static_cast<int32_t>(elements);
   return block;
+}
+
+ConfigNumberScan ConfigScanNumber(const char* text, ConfigType type) {
+  ConfigNumberScan scan;
+  if (text == nullptr) return scan;
+  const char* end = text + std::strlen(text);
+  if (type == ConfigType::kDbl) {
+    const char* p = text;
+    while (p < end && ConfigIsWhiteSpace(*p)) ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    const char* stop = DecimalNumberEnd(p, end);
+    if (stop != nullptr) {
+      scan.length = static_cast<size_t>(stop - text);
+      scan.out_of_range = std::isinf(ParseDoubleRange(text, end));
+    }
+    return scan;
+  }
+  if (type == ConfigType::kStr || type == ConfigType::kUnknown) return scan;
+  const IntegerText number = ScanInteger(text, end);
+  if (number.stop != nullptr) {
+    scan.length = static_cast<size_t>(number.stop - text);
+    scan.out_of_range = type == ConfigType::kInt64 ? number.wrapped_over
+                                                   : Int32OutOfRange(number);
+  }
+  return scan;
 }

@@ -77,6 +77,19 @@ int32_t ConfigParseInt32(const char* text);
 // after it gives 0. "0x" alone, the empty text and null give 0.
 int64_t ConfigParseInt64(const char* text);
 
+// How a load reads the value text `text` as a number of `type`: `length` is
+// how many of its first characters the conversion takes (0 when it holds no
+// number: it loads as 0), and `out_of_range` says that the number had to be
+// brought into the field's range (an "int" clamped to its bound, an "int64"
+// beyond 64 bits, a "dbl" too large for a double). The 8- and 16-bit types
+// read as the 32-bit conversion does. "str" and unknown types take nothing.
+// Null gives nothing.
+struct ConfigNumberScan {
+  size_t length = 0;
+  bool out_of_range = false;
+};
+ConfigNumberScan ConfigScanNumber(const char* text, ConfigType type);
+
 // Floating-point conversion with the meaning of atof on decimal text: leading
 // white space, an optional sign, digits with an optional point and fraction,
 // an optional exponent; the rest is ignored; no number gives 0.0. Correctly

@@ -366,3 +366,53 @@ TEST(ValueTextLocale, NumbersIgnoreACommaDecimalLocale) {
 }
 
 }  // namespace
+
+// How far a load reads a value text, and whether it had to bring the
+// number into range: what mp4vcfg check reports as dropped text.
+TEST(ScanNumberTest, TellsHowMuchOfTheTextIsTheNumber) {
+  struct Case {
+    const char* text;
+    ConfigType type;
+    size_t length;
+    bool out_of_range;
+  };
+  const Case cases[] = {
+      {"720", ConfigType::kInt, 3, false},
+      {"720px", ConfigType::kInt, 3, false},
+      {"abc", ConfigType::kInt, 0, false},
+      {"", ConfigType::kInt, 0, false},
+      {"-", ConfigType::kInt, 0, false},
+      {"0x2D0", ConfigType::kInt, 5, false},
+      {"0x", ConfigType::kInt, 0, false},
+      {"-0x1F", ConfigType::kInt, 2, false},
+      {"1e3", ConfigType::kInt, 1, false},
+      {" +12", ConfigType::kInt, 4, false},
+      {"2147483647", ConfigType::kInt, 10, false},
+      {"2147483648", ConfigType::kInt, 10, true},
+      {"-2147483648", ConfigType::kInt, 11, false},
+      {"-2147483649", ConfigType::kInt, 11, true},
+      {"0x80000000", ConfigType::kInt, 10, true},
+      {"18446744073709551615", ConfigType::kInt64, 20, false},
+      {"18446744073709551616", ConfigType::kInt64, 20, true},
+      {"0x10000000000000000", ConfigType::kInt64, 19, true},
+      {"25", ConfigType::kDbl, 2, false},
+      {"29.97", ConfigType::kDbl, 5, false},
+      {".5", ConfigType::kDbl, 2, false},
+      {"5.", ConfigType::kDbl, 2, false},
+      {".", ConfigType::kDbl, 0, false},
+      {"1e3", ConfigType::kDbl, 3, false},
+      {"1e", ConfigType::kDbl, 1, false},
+      {"1e+", ConfigType::kDbl, 1, false},
+      {"-2.5E-3x", ConfigType::kDbl, 7, false},
+      {"1e999", ConfigType::kDbl, 5, true},
+      {"1e-999", ConfigType::kDbl, 6, false},
+      {"inf", ConfigType::kDbl, 0, false},
+      {"0x1F", ConfigType::kDbl, 1, false},
+      {"12", ConfigType::kStr, 0, false},
+  };
+  for (const Case& c : cases) {
+    const ConfigNumberScan scan = ConfigScanNumber(c.text, c.type);
+    EXPECT_EQ(scan.length, c.length) << c.text;
+    EXPECT_EQ(scan.out_of_range, c.out_of_range) << c.text;
+  }
+}

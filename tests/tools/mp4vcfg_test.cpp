@@ -10,12 +10,14 @@
 #include <filesystem>
 #include <locale>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mp4vcfg/cli.h"
+#include "mp4vcfg/unified_diff.h"
 #include "support/test_util.h"
 
 #ifdef _WIN32
@@ -601,3 +603,269 @@ TEST(Mp4vcfgLocale, CommaDecimalLocaleChangesNothing) {
 }
 
 }  // namespace
+
+// ---- check, set --dry-run / --force, diff ---------------------------------
+
+namespace {
+
+// The line numbers of check --json's findings, and its exit status.
+struct Checked {
+  int status;
+  std::vector<size_t> lines;
+  std::vector<std::string> losing;  // "true"/"false" per finding
+};
+
+Checked CheckFile(const std::string& path) {
+  const Outcome r = RunTool({"check", "--json", path});
+  FlatJson json;
+  EXPECT_TRUE(json.Read(r.out)) << r.out << r.err;
+  Checked c{r.status, {}, {}};
+  for (size_t i = 0;; ++i) {
+    const std::string line = json.Get("findings." + std::to_string(i) + ".line");
+    if (line == "<missing>") break;
+    c.lines.push_back(std::stoul(line));
+    c.losing.push_back(json.Get("findings." + std::to_string(i) + ".loses_text"));
+  }
+  return c;
+}
+
+// Applies the unified diff `patch` to `text`, as `patch` does (hunks in
+// order, context checked). Fails the test on any mismatch.
+std::string ApplyUnifiedDiff(const std::string& text, const std::string& patch) {
+  std::vector<std::string> old_lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    old_lines.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  std::vector<std::string> patch_lines;
+  for (size_t start = 0; start < patch.size();) {
+    size_t end = patch.find('\n', start);
+    end = end == std::string::npos ? patch.size() : end + 1;
+    patch_lines.push_back(patch.substr(start, end - start));
+    start = end;
+  }
+  std::string out;
+  size_t next_old = 0;
+  for (size_t i = 2; i < patch_lines.size();) {
+    size_t old_start = 0, old_count = 0, new_start = 0, new_count = 0;
+    EXPECT_EQ(std::sscanf(patch_lines[i].c_str(), "@@ -%zu,%zu +%zu,%zu @@", &old_start,
+                          &old_count, &new_start, &new_count),
+              4)
+        << patch_lines[i];
+    const size_t first = old_count == 0 ? old_start : old_start - 1;
+    for (; next_old < first; ++next_old) out += old_lines.at(next_old);
+    for (++i; i < patch_lines.size() && patch_lines[i][0] != '@'; ++i) {
+      std::string body = patch_lines[i].substr(1);
+      const bool cut = i + 1 < patch_lines.size() && patch_lines[i + 1][0] == '\\';
+      if (cut) body.pop_back();  // "\ No newline at end of file" follows
+      if (patch_lines[i][0] != '+') {
+        EXPECT_EQ(old_lines.at(next_old), body) << "context of line " << next_old + 1;
+        ++next_old;
+      }
+      if (patch_lines[i][0] != '-') out += body;
+      if (cut) ++i;
+    }
+  }
+  for (; next_old < old_lines.size(); ++next_old) out += old_lines[next_old];
+  return out;
+}
+
+// One line of every kind whose text a save drops, among lines it keeps. The
+// values of the settings section come first, before any other header.
+const char* const kLosingLines[] = {
+    "width = 720px",
+    "vbv_buffer = big",
+    "target_bitrate = 99999999999",
+    "frame_rate = 1e999",
+    "; a semicolon comment",
+    "height=#576",
+    "  an indented continuation",
+    "key # comment = 5",
+    "quality=9 #",
+    "two words = 5",
+    "  # an indented comment",
+    "[Job] junk",
+    "[a][b]",
+};
+const char* const kKeptLines[] = {
+    "# a comment",
+    "plain = value # and a comment",
+    "bare",
+    "=free line",
+    "tab\t=\tvalue\t# tabs",
+    "[Other]  # its comment",
+    "[no bracket",
+};
+
+}  // namespace
+
+TEST(Mp4vcfgCheck, OneFindingPerLosingLineWithItsNumber) {
+  for (const char* line_end : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(line_end[0] == '\r' ? (line_end[1] ? "CR LF" : "CR") : "LF");
+    std::string text;
+    std::vector<size_t> losing;
+    size_t number = 0;
+    // The settings section first, so the bad values are in it.
+    text += std::string("[MP4V Settings]") + line_end;
+    ++number;
+    for (size_t i = 0; i < sizeof kLosingLines / sizeof *kLosingLines; ++i) {
+      text += std::string(kLosingLines[i]) + line_end;
+      losing.push_back(++number);
+      text += std::string(kKeptLines[i % 5]) + line_end;
+      ++number;
+      text += line_end;  // an empty line: dropped, but nothing to lose
+      ++number;
+    }
+    text += std::string(600, 'x') + line_end;  // over-long
+    losing.push_back(++number);
+    for (const char* kept : {kKeptLines[5], kKeptLines[6]}) {
+      text += std::string(kept) + line_end;
+      ++number;
+    }
+    testutil::ScratchDir dir;
+    const std::string path = dir.File("mixed.cfg");
+    testutil::WriteBytes(path, text);
+    const Checked c = CheckFile(path);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.lines, losing);
+    for (const std::string& l : c.losing) EXPECT_EQ(l, "true");
+    EXPECT_EQ(testutil::ReadBytes(path), text);
+  }
+}
+
+TEST(Mp4vcfgCheck, FilesTheModuleWroteAndNewFilesNeedNothing) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("written.cfg");
+  EXPECT_EQ(CheckFile(path).status, 0);  // no file yet
+  testutil::WriteBytes(path, "# preset\n[Job]\nsource = tape.avi  # reel 2\n");
+  ASSERT_EQ(RunTool({"set", path, "width=720", "frame_rate=29.97", "quality=-3"}).status, 0);
+  const Checked c = CheckFile(path);
+  EXPECT_EQ(c.status, 0);
+  EXPECT_TRUE(c.lines.empty());
+  const Outcome text = RunTool({"check", path});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_TRUE(Contains(text.out, "a save keeps every line")) << text.out;
+}
+
+TEST(Mp4vcfgCheck, Utf16TextIsOneFinding) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("wide.cfg");
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string("[MP4V Settings]\r\nwidth=720\r\n")) {
+    wide.push_back(c);
+    wide.push_back('\0');
+  }
+  testutil::WriteBytes(path, wide);
+  const Checked c = CheckFile(path);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.lines, std::vector<size_t>{1});
+  EXPECT_TRUE(Contains(RunTool({"check", path}).out, "UTF-16 text"));
+}
+
+// The dry run writes nothing, and its diff applied to the file gives
+// exactly what the real save then writes.
+TEST(Mp4vcfgSet, DryRunShowsExactlyWhatTheSaveWrites) {
+  const std::string losing = std::string(kLosingLines[0]) + "\n" + kLosingLines[2] + "\n";
+  const std::string files[] = {
+      "",  // no file: the save creates it
+      "# preset\n[MP4V Settings]\nwidth = 352 # CIF\n[Other]\nx=1\n",
+      "[MP4V Settings]\r\nheight=576\r\nno_end = true",
+      "\xEF\xBB\xBF[MP4V Settings]\nwidth=1\n",
+      "[MP4V Settings]\n" + losing,
+  };
+  for (const std::string& before : files) {
+    SCOPED_TRACE(before);
+    testutil::ScratchDir dir;
+    const std::string path = dir.File("dry.cfg");
+    if (!before.empty()) testutil::WriteBytes(path, before);
+    const Outcome dry =
+        RunTool({"set", path, "width=720", "frame_rate=25", "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(testutil::Exists(path), !before.empty());
+    if (!before.empty()) {
+      EXPECT_EQ(testutil::ReadBytes(path), before);
+    }
+    EXPECT_EQ(testutil::ListDir(dir.path()).size(), before.empty() ? 0u : 1u);
+    EXPECT_TRUE(Contains(dry.out, "--- " + path + "\n+++ " + path + "\n")) << dry.out;
+
+    const Outcome real = RunTool({"set", path, "width=720", "frame_rate=25", "--force"});
+    ASSERT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(ApplyUnifiedDiff(before, dry.out), testutil::ReadBytes(path));
+    // Nothing to change: an empty diff.
+    EXPECT_EQ(RunTool({"set", path, "width=720", "--dry-run"}).out, "");
+  }
+}
+
+TEST(Mp4vcfgSet, RefusesToLoseTextUnlessForced) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("hand.cfg");
+  const std::string before =
+      "; hand-written notes\n[MP4V Settings]\nwidth = 352\nheight=#576\n";
+  testutil::WriteBytes(path, before);
+  const Outcome refused = RunTool({"set", path, "width=720"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_TRUE(Contains(refused.err, path + ":1: ")) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, path + ":4: ")) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "--force")) << refused.err;
+  EXPECT_EQ(testutil::ReadBytes(path), before);
+
+  const Outcome forced = RunTool({"set", path, "width=720", "--force"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(Lines(RunTool({"get", path, "width"}).out), std::vector<std::string>{"720"});
+}
+
+TEST(Mp4vcfgDiff, ListsTheSettingsThatDiffer) {
+  testutil::ScratchDir dir;
+  const std::string a = dir.File("a.cfg");
+  const std::string b = dir.File("b.ini");
+  testutil::WriteBytes(a, "[MP4V Settings]\nwidth=720\nheight=576\nframe_rate=25\n");
+  testutil::WriteBytes(b, "[mp4v settings]\nWIDTH=0x2D0\nheight=480\nquality=0\n");
+  const Outcome text = RunTool({"diff", a, b});
+  ASSERT_EQ(text.status, 0) << text.err;
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), 3u) << text.out;  // heading, height, frame_rate
+  EXPECT_EQ(Words(lines[1]), (std::vector<std::string>{"height", "576", "480"}));
+  EXPECT_EQ(Words(lines[2]),
+            (std::vector<std::string>{"frame_rate", "25", "0", "(default)"}));
+
+  const Outcome json = RunTool({"diff", "--json", a, b});
+  FlatJson parsed;
+  ASSERT_TRUE(parsed.Read(json.out)) << json.out;
+  EXPECT_EQ(parsed.Get("differences.height.0"), "576");
+  EXPECT_EQ(parsed.Get("differences.height.1"), "480");
+  EXPECT_EQ(parsed.Get("differences.width.0"), "<missing>");
+  EXPECT_TRUE(Contains(RunTool({"diff", a, a}).out, "agree"));
+}
+
+// Random edits of random texts: applying the diff gives the new text. Lines
+// of a few letters repeat often, which is what makes a diff go wrong.
+TEST(UnifiedDiffTest, AppliedItGivesTheNewText) {
+  std::mt19937 rng(99);
+  auto random_text = [&](size_t lines) {
+    std::string text;
+    for (size_t i = 0; i < lines; ++i) {
+      text += static_cast<char>('a' + rng() % 4);
+      text += rng() % 5 == 0 ? "\r\n" : "\n";
+    }
+    if (rng() % 3 == 0 && !text.empty()) text.pop_back();  // no final line end
+    return text;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    const std::string before = random_text(rng() % 30);
+    std::string after = before;
+    for (int edits = rng() % 4; edits > 0; --edits) {
+      const size_t at = after.empty() ? 0 : rng() % after.size();
+      if (rng() % 2 == 0) {
+        after.insert(at, random_text(1 + rng() % 3));
+      } else {
+        after.erase(at, rng() % 8);
+      }
+    }
+    const std::string diff = mp4vcfg::UnifiedDiff("f.cfg", before, after);
+    ASSERT_EQ(diff.empty(), before == after);
+    ASSERT_EQ(ApplyUnifiedDiff(before, diff), after) << before << "\n--\n" << diff;
+  }
+}

@@ -7,12 +7,18 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "mp4v_config.h"
 #include "host/module_library.h"
+#include "mp4v_config.h"
+#include "mp4vcfg/check.h"
+#include "mp4vcfg/unified_diff.h"
 #include "host/number_text.h"
 #include "host/settings_fields.h"
 
@@ -62,6 +68,75 @@ std::string JsonString(const std::string& text) {
     }
   }
   return json + "\"";
+}
+
+// Reads the whole file; false when it cannot be opened (then `*exists`
+// says whether it is there at all).
+bool ReadFile(const std::string& path, std::string* bytes, bool* exists) {
+  std::ifstream in(path, std::ios::binary);
+  *exists = static_cast<bool>(in) || std::filesystem::exists(path);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// The findings of `check`, one block each: "FILE:LINE: reason", then the
+// line as it stands, indented.
+std::string FindingsText(const std::string& file,
+                         const std::vector<mp4vcfg::Finding>& findings) {
+  std::string text;
+  for (const mp4vcfg::Finding& f : findings) {
+    text += file + ":" + std::to_string(f.line) + ": " + f.reason +
+            (f.loses_text ? "" : " (no text is lost)") + "\n    " +
+            mp4vcfg::DisplayLine(f.text, 72) + "\n";
+  }
+  return text;
+}
+
+size_t CountLosses(const std::vector<mp4vcfg::Finding>& findings) {
+  size_t losses = 0;
+  for (const mp4vcfg::Finding& f : findings) losses += f.loses_text;
+  return losses;
+}
+
+// `check FILE`: what a save would not keep of FILE. Returns the exit status:
+// 0 when a save loses no text, 1 when it does.
+int Check(const std::string& file, bool json, std::ostream& out) {
+  std::string bytes;
+  bool exists = false;
+  if (!ReadFile(file, &bytes, &exists)) {
+    if (exists) throw CommandError(file + ": cannot read the file: " + std::strerror(errno));
+    if (json) {
+      out << "{\n  \"file\": " << JsonString(file)
+          << ",\n  \"exists\": false,\n  \"loses_text\": false,\n  \"findings\": []\n}\n";
+    } else {
+      out << file << ": no such file; a save would create it\n";
+    }
+    return kExitSuccess;
+  }
+  const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSettingsText(bytes);
+  const size_t losses = CountLosses(findings);
+  if (json) {
+    out << "{\n  \"file\": " << JsonString(file) << ",\n  \"exists\": true"
+        << ",\n  \"loses_text\": " << (losses > 0 ? "true" : "false")
+        << ",\n  \"findings\": [";
+    for (size_t i = 0; i < findings.size(); ++i) {
+      const mp4vcfg::Finding& f = findings[i];
+      out << (i == 0 ? "\n" : ",\n") << "    {\"line\": " << f.line
+          << ", \"loses_text\": " << (f.loses_text ? "true" : "false")
+          << ", \"reason\": " << JsonString(f.reason)
+          << ", \"text\": " << JsonString(f.text) << "}";
+    }
+    out << (findings.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  } else if (findings.empty()) {
+    out << file << ": a save keeps every line as it stands (entries may be re-aligned)\n";
+  } else {
+    out << FindingsText(file, findings);
+    out << file << ": a save would change " << findings.size()
+        << (findings.size() == 1 ? " line" : " lines") << " and lose text from "
+        << losses << (losses == 1 ? " of them" : " of them") << "\n";
+  }
+  return losses > 0 ? kExitFailure : kExitSuccess;
 }
 
 // One command's use of the module: loads it, then carries out the command.
@@ -152,7 +227,9 @@ class Session {
     }
   }
 
-  void Set(const std::string& file, const std::vector<std::string>& assignments) {
+  // Returns the exit status.
+  int Set(const std::string& file, const std::vector<std::string>& assignments,
+          bool dry_run, bool force, std::ostream& err) {
     struct Change {
       const SettingKey* key;
       int32_t integer;
@@ -186,6 +263,24 @@ class Session {
       }
       changes.push_back(change);
     }
+    // A file that a save would rob of text is left alone unless forced.
+    std::string bytes;
+    bool exists = false;
+    std::vector<mp4vcfg::Finding> findings;
+    if (ReadFile(file, &bytes, &exists)) findings = mp4vcfg::CheckSettingsText(bytes);
+    const size_t losses = CountLosses(findings);
+    if (losses > 0 && !force) {
+      err << FindingsText(file, findings);
+      if (!dry_run) {
+        throw CommandError(file + ": a save would lose text from " + std::to_string(losses) +
+                           (losses == 1 ? " line" : " lines") +
+                           " (listed above); nothing was written. --dry-run shows the "
+                           "change, --force saves anyway");
+      }
+      err << "mp4vcfg: " << file << ": a save would lose text from " << losses
+          << (losses == 1 ? " line" : " lines")
+          << " (listed above): set refuses it without --force\n";
+    }
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
     Load(file, &record);
@@ -196,14 +291,103 @@ class Session {
         mp4v_host::StoreInt32(&record, *change.key, change.integer);
       }
     }
+    if (dry_run) {
+      out_ << mp4vcfg::UnifiedDiff(file, bytes, SaveToCopy(file, bytes, exists, record));
+      return kExitSuccess;
+    }
     if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
       throw CommandError(file +
                          ": could not save the file (missing directory, read-only or "
                          "unreadable file, or a full disk); it is left as it was");
     }
+    return kExitSuccess;
+  }
+
+  // `diff FILE1 FILE2`: the settings whose values differ.
+  void Diff(const std::string& first, const std::string& second, bool json) {
+    MP4VSettings a, a_ones, b, b_ones;
+    LoadTwice(first, &a, &a_ones);
+    LoadTwice(second, &b, &b_ones);
+    const SettingKey* keys = mp4v_host::SettingKeys();
+    struct Difference {
+      const SettingKey* key;
+      std::string first, second;
+      bool first_set, second_set;
+    };
+    std::vector<Difference> differences;
+    for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
+      const SettingKey& key = keys[i];
+      if (mp4v_host::SameFieldBytes(a, b, key)) continue;
+      differences.push_back({&key, mp4v_host::FormatField(a, key),
+                             mp4v_host::FormatField(b, key),
+                             mp4v_host::SameFieldBytes(a, a_ones, key),
+                             mp4v_host::SameFieldBytes(b, b_ones, key)});
+    }
+    if (json) {
+      auto number = [](const SettingKey& key, const MP4VSettings& record,
+                       const std::string& text) {
+        return key.type == FieldType::kDouble &&
+                       !std::isfinite(mp4v_host::LoadDouble(record, key))
+                   ? std::string("null")
+                   : text;
+      };
+      out_ << "{\n  \"files\": [" << JsonString(first) << ", " << JsonString(second)
+           << "],\n  \"differences\": {";
+      for (size_t i = 0; i < differences.size(); ++i) {
+        const Difference& d = differences[i];
+        out_ << (i == 0 ? "\n" : ",\n") << "    " << JsonString(d.key->name) << ": ["
+             << number(*d.key, a, d.first) << ", " << number(*d.key, b, d.second) << "]";
+      }
+      out_ << (differences.empty() ? "}\n}\n" : "\n  }\n}\n");
+      return;
+    }
+    if (differences.empty()) {
+      out_ << "the 56 settings of " << first << " and " << second << " agree\n";
+      return;
+    }
+    auto shown = [](const std::string& value, bool set) {
+      return set ? value : value + " (default)";
+    };
+    out_ << PadRight("setting", 28) << PadRight(first, 26) << second << "\n";
+    for (const Difference& d : differences) {
+      out_ << PadRight(d.key->name, 28) << PadRight(shown(d.first, d.first_set), 26)
+           << shown(d.second, d.second_set) << "\n";
+    }
   }
 
  private:
+  // What a save of `record` writes over `file`, whose contents are `bytes`
+  // (when it `exists`): the module saves a copy under the same name in a
+  // scratch directory of its own, which is then removed again.
+  std::string SaveToCopy(const std::string& file, const std::string& bytes, bool exists,
+                         const MP4VSettings& record) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error);
+    fs::path scratch;
+    for (unsigned attempt = 0; attempt < 100 && scratch.empty(); ++attempt) {
+      const fs::path candidate =
+          base / ("mp4vcfg-dry-run-" + std::to_string(std::random_device{}()));
+      if (fs::create_directory(candidate, error)) scratch = candidate;
+    }
+    if (scratch.empty()) throw CommandError("cannot make a scratch directory for --dry-run");
+    const std::string copy = (scratch / fs::path(file).filename()).string();
+    bool saved = false;
+    std::string after;
+    {
+      std::ofstream out(copy, std::ios::binary);
+      if (exists) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    if (!exists) fs::remove(copy, error);
+    if (module_.save()(&record, copy.c_str()) == MP4V_STATUS_OK) {
+      bool copy_exists = false;
+      saved = ReadFile(copy, &after, &copy_exists);
+    }
+    fs::remove_all(scratch, error);
+    if (!saved) throw CommandError(file + ": the module could not save a copy for --dry-run");
+    return after;
+  }
+
   static const SettingKey& FindKey(const std::string& name) {
     const SettingKey* key = mp4v_host::FindSettingKey(name);
     if (key == nullptr) {
@@ -330,6 +514,36 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
       ->type_name("KEY=VALUE")
       ->required()
       ->check(AssignmentShape());
+  bool dry_run = false;
+  bool force = false;
+  set->add_flag("--dry-run", dry_run,
+                "Write nothing: print, as a unified diff against FILE, exactly what the "
+                "save would write");
+  set->add_flag("--force", force,
+                "Save even when the save would lose text of FILE (see \"mp4vcfg check\"); "
+                "without it such a file is left untouched");
+
+  CLI::App* check = app.add_subcommand(
+      "check", "List each line of FILE that a save would not keep as it stands");
+  check->footer(
+      "A save rewrites FILE in the module's layout. Re-aligned entries are not "
+      "listed; every line whose text a save would drop or change is, with its line "
+      "number and why. Exit status: 0 when a save loses no text, 1 when it would, "
+      "2 for usage errors.");
+  check->add_option("FILE", file, "Settings file")->type_name("")->required();
+  check->add_flag("--json", json,
+                  "Print a JSON object: {\"file\", \"exists\", \"loses_text\", "
+                  "\"findings\": [{\"line\", \"loses_text\", \"reason\", \"text\"}]}");
+
+  std::string second_file;
+  CLI::App* diff = app.add_subcommand(
+      "diff", "Print the settings whose values differ between FILE1 and FILE2");
+  diff->footer("A setting a file does not give is marked (default): it keeps the value 0.");
+  diff->add_option("FILE1", file, "First settings file")->type_name("")->required();
+  diff->add_option("FILE2", second_file, "Second settings file")->type_name("")->required();
+  diff->add_flag("--json", json,
+                 "Print a JSON object: {\"files\": [FILE1, FILE2], \"differences\": "
+                 "{KEY: [VALUE1, VALUE2], ...}}");
 
   try {
     app.parse(argc, argv);
@@ -346,13 +560,22 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   }
 
   try {
+    // check reads the file with the module's own rules, linked in; every
+    // other command goes through the module itself.
+    if (check->parsed()) {
+      const int status = Check(file, json, out);
+      out.flush();
+      return status;
+    }
     Session session(out, module_path);
+    int status = kExitSuccess;
     if (info->parsed()) session.Info();
     if (show->parsed()) session.Show(file, json);
     if (get->parsed()) session.Get(file, keys);
-    if (set->parsed()) session.Set(file, assignments);
+    if (set->parsed()) status = session.Set(file, assignments, dry_run, force, err);
+    if (diff->parsed()) session.Diff(file, second_file, json);
     out.flush();
-    return kExitSuccess;
+    return status;
   } catch (const CommandError& e) {
     err << "mp4vcfg: " << e.what() << "\n";
   } catch (const std::exception& e) {
