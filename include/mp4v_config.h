@@ -49,18 +49,29 @@ extern "C" {
  * address. Make these calls from one thread at a time. */
 #define MP4V_FUNC_SETTINGS_PAGES 0x2008u
 
-/* ---- Information items of the module information query ----------------- */
+/* ---- Information items of the module information query -----------------
+ * Each item is written to the start of the caller's buffer, exactly as many
+ * bytes as its _LENGTH says and nothing after them; texts are 8-bit and have
+ * no terminating zero. The module defines the values of items 2 and 3 (0
+ * and 2), not what they stand for: a host should not read more into them.
+ * The native (Linux) build reports the same texts, platform included. */
 
-/* Module name text, 67 bytes, no terminating zero. */
+/* Module name text, "Brennovatix (Demo) MPEG-4 part 2 Video Encoder
+ * Configuration Module". */
 #define MP4V_INFO_MODULE_NAME 1u
-/* 32-bit little-endian integer 0, 4 bytes. */
+#define MP4V_INFO_MODULE_NAME_LENGTH 67u
+/* 32-bit little-endian integer 0. */
 #define MP4V_INFO_VALUE_0 2u
-/* 32-bit little-endian integer 2, 4 bytes. */
+#define MP4V_INFO_VALUE_0_LENGTH 4u
+/* 32-bit little-endian integer 2. */
 #define MP4V_INFO_VALUE_2 3u
-/* Version text "9.6.8.3641", 10 bytes, no terminating zero. */
+#define MP4V_INFO_VALUE_2_LENGTH 4u
+/* Version text "9.6.8.3641". */
 #define MP4V_INFO_VERSION 4u
-/* Platform text "QZPLATFORM_IA32", 15 bytes, no terminating zero. */
+#define MP4V_INFO_VERSION_LENGTH 10u
+/* Platform text "QZPLATFORM_IA32". */
 #define MP4V_INFO_PLATFORM 5u
+#define MP4V_INFO_PLATFORM_LENGTH 15u
 /* A buffer of this many bytes takes any item. */
 #define MP4V_INFO_MAX_BYTES 67u
 
@@ -228,14 +239,31 @@ typedef struct MP4VSettings {
  * `item` is not 1 to 5. */
 typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
 
-/* Load request: fills the fields of `settings` from the keys of the section
- * "MP4V Settings" of the file `file_name`, leaving fields whose keys the file
- * lacks as they were, then snaps a frame rate of about 23.976, 29.97 or
- * 59.94 to 24/1.001, 30/1.001 or 60/1.001. `file_name` is an 8-bit path
- * ending in ".cfg" or ".ini" (lower case). Returns MP4V_STATUS_FAILED, with
+/* File names, for the load and the save request: an 8-bit, zero-terminated
+ * path ending in ".cfg" or ".ini" (exactly, in lower case), passed to the
+ * system unchanged. On Windows it is in the process's ANSI code page, as the
+ * "A" file functions take it: a name that code page cannot hold cannot be
+ * used (a host whose manifest selects the UTF-8 code page passes UTF-8); on
+ * Linux it is bytes. Both requests accept every name the system lets the
+ * host create, up to its path length limit (MAX_PATH for the ANSI
+ * functions, PATH_MAX and 255-byte names on Linux).
+ *
+ * Load request: fills the fields of `settings` from the keys of the section
+ * "MP4V Settings" of the file `file_name` (section and keys match without
+ * regard to ASCII case; of a key given twice the first wins), leaving the
+ * fields whose keys the file lacks as they were, then snaps a frame rate of
+ * about 23.976, 29.97 or 59.94 to 24/1.001, 30/1.001 or 60/1.001 (also when
+ * the file gave none). An integer's text is read as decimal, or as
+ * hexadecimal after "0x"; text after the number is ignored, no digits give
+ * 0, and a number beyond the 32-bit range gives the nearest bound ("1e3" is
+ * 1). The frame rate's text is a decimal number, exponent allowed; "inf",
+ * "nan" and "0x" forms are read as 0. Returns MP4V_STATUS_FAILED, with
  * nothing touched, when `settings` or `file_name` is null or the name does
- * not end in one of those extensions; otherwise MP4V_STATUS_OK, also for a
- * missing or empty file. The file is never written. */
+ * not end in one of those extensions. Otherwise it returns MP4V_STATUS_OK,
+ * also when nothing could be read: a missing or empty file, a directory, and
+ * an existing file that cannot be opened or read (locked, no permission)
+ * all load nothing but the snapping. A host that must tell these apart
+ * checks the file itself first. The file is never written. */
 typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 

@@ -11,9 +11,12 @@ namespace {
 constexpr char kModuleName[] = MP4V_MAKER_NAME " " MP4V_MODULE_DESCRIPTION;
 constexpr char kVersionText[] = MP4V_VERSION_TEXT;
 constexpr char kPlatformText[] = MP4V_PLATFORM_TEXT;
-static_assert(sizeof(kModuleName) - 1 == 67, "module name is 67 bytes");
-static_assert(sizeof(kVersionText) - 1 == 10, "version text is 10 bytes");
-static_assert(sizeof(kPlatformText) - 1 == 15, "platform text is 15 bytes");
+static_assert(sizeof(kModuleName) - 1 == MP4V_INFO_MODULE_NAME_LENGTH,
+              "module name is 67 bytes");
+static_assert(sizeof(kVersionText) - 1 == MP4V_INFO_VERSION_LENGTH,
+              "version text is 10 bytes");
+static_assert(sizeof(kPlatformText) - 1 == MP4V_INFO_PLATFORM_LENGTH,
+              "platform text is 15 bytes");
 
 void StoreLittleEndian32(void* buffer, uint32_t value) {
   const unsigned char bytes[4] = {

@@ -122,8 +122,22 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     // it back.
     const std::string backup =
         UnusedTemporaryPath(parts, short_form, seed, &attempt);
-    return PlaceReplacement(steps, target, temporary, exists, backup, data,
-                            size);
+    if (!PlaceReplacement(steps, target, temporary, exists, backup, data,
+                          size)) {
+      return false;
+    }
+    // The attributes a person sets (hidden, system, ...) stay as they were,
+    // also where the replacement did not carry them over.
+    constexpr DWORD kKeptAttributes =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE;
+    if (exists && (GetFileAttributesA(path) & kKeptAttributes) !=
+                      (attributes & kKeptAttributes)) {
+      SetFileAttributesA(path, (attributes & kKeptAttributes) != 0
+                                   ? attributes & kKeptAttributes
+                                   : FILE_ATTRIBUTE_NORMAL);
+    }
+    return true;
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -375,6 +377,121 @@ TEST(RequestsTest, SavesUnderTheLongestNameTheSystemTakes) {
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
+// Every outcome of a load and a save, as the host's guide states them: the
+// result, whether the load read the file's value, and what the file holds
+// afterwards.
+enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory };
+
+struct OutcomeCase {
+  const char* what;
+  // Prepares the scratch directory; returns the name to pass. `hold` keeps
+  // whatever must stay open during the requests.
+  std::function<std::string(const ScratchDir&, std::shared_ptr<void>* hold)> prepare;
+  int32_t load_result;
+  bool load_reads;
+  int32_t save_result;
+  FileAfter after;
+};
+
+const char kOutcomeFile[] = "[MP4V Settings]\nwidth=1234\n";
+
+std::string Existing(const ScratchDir& dir, std::shared_ptr<void>*) {
+  WriteBytes(dir.File("enc.cfg"), kOutcomeFile);
+  return dir.File("enc.cfg");
+}
+
+TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
+  std::vector<OutcomeCase> cases = {
+      {"existing file", Existing, 0, true, 0, FileAfter::kWritten},
+      {"missing file",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("new.cfg"); }, 0,
+       false, 0, FileAfter::kWritten},
+      {"empty file",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) {
+         WriteBytes(dir.File("empty.cfg"), "");
+         return dir.File("empty.cfg");
+       },
+       0, false, 0, FileAfter::kWritten},
+      {"missing folder",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) {
+         return dir.File("nodir") + "/enc.cfg";
+       },
+       0, false, 1, FileAfter::kNone},
+      {"a folder of that name",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) {
+         std::filesystem::create_directory(dir.File("folder.cfg"));
+         return dir.File("folder.cfg");
+       },
+       0, false, 1, FileAfter::kDirectory},
+      {"read-only file",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         const std::string path = Existing(dir, hold);
+         testutil::SetReadOnly(path, true);
+         *hold = std::shared_ptr<void>(nullptr, [path](void*) {
+           testutil::SetReadOnly(path, false);
+         });
+         return path;
+       },
+       0, true, 1, FileAfter::kAsBefore},
+      {"refused name (.CFG)",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("enc.CFG"); },
+       1, false, 1, FileAfter::kNone},
+#ifdef _WIN32
+      // Opened by another user of the file with no sharing: neither read
+      // nor replaced.
+      {"locked file",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         const std::string path = Existing(dir, hold);
+         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+         EXPECT_NE(file, INVALID_HANDLE_VALUE);
+         *hold = std::shared_ptr<void>(file, [](void* h) { CloseHandle(h); });
+         return path;
+       },
+       0, false, 1, FileAfter::kAsBefore},
+#endif
+  };
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    std::shared_ptr<void> hold;
+    const std::string name = c.prepare(dir, &hold);
+    MP4VSettings record;
+    std::memset(&record, 0x5A, sizeof record);
+    record.width = 640;
+    EXPECT_EQ(Load(&record, name), c.load_result);
+    EXPECT_EQ(record.width, c.load_reads ? 1234 : 640);
+    record.width = 720;
+    EXPECT_EQ(Save(&record, name), c.save_result);
+    hold.reset();
+    switch (c.after) {
+      case FileAfter::kAsBefore:
+        EXPECT_EQ(ReadBytes(name), kOutcomeFile);
+        break;
+      case FileAfter::kWritten: {
+        MP4VSettings back{};
+        ASSERT_EQ(Load(&back, name), MP4V_STATUS_OK);
+        EXPECT_EQ(back.width, 720);
+        break;
+      }
+      case FileAfter::kNone:
+        EXPECT_FALSE(testutil::Exists(name));
+        break;
+      case FileAfter::kDirectory:
+        EXPECT_TRUE(std::filesystem::is_directory(name));
+        break;
+    }
+  }
+  // Null arguments: refused, nothing touched.
+  MP4VSettings record{};
+  auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
+  auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
+  EXPECT_EQ(load(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
+  EXPECT_EQ(load(&record, nullptr), MP4V_STATUS_FAILED);
+  EXPECT_EQ(save(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
+  EXPECT_EQ(save(&record, nullptr), MP4V_STATUS_FAILED);
+}
+
 // Requests on different records and files from several threads give what
 // the same requests give one after another.
 TEST(RequestsTest, ConcurrentRequestsOnDifferentFilesAgreeWithSequentialOnes) {
@@ -498,6 +615,28 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
     ASSERT_EQ(ReadBytes(path), old_bytes) << limit;
     ASSERT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
   }
+}
+
+// A file this user may not read: the load reads nothing (and says nothing),
+// the save refuses to replace what it could not read. (Unprivileged: a
+// privileged user reads every file.)
+TEST(RequestsOutcomesTest, UnreadableFileIsNeitherReadNorReplaced) {
+  ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string path = dir.File("secret.cfg");
+  WriteBytes(path, kOutcomeFile);
+  ASSERT_EQ(chmod(path.c_str(), 0222), 0);  // writable, not readable
+  const bool as_stated = testutil::RunInChildProcess([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    MP4VSettings record{};
+    record.width = 640;
+    return Load(&record, path) == MP4V_STATUS_OK && record.width == 640 &&
+           Save(&record, path) == MP4V_STATUS_FAILED;
+  });
+  chmod(path.c_str(), 0644);
+  EXPECT_TRUE(as_stated);
+  EXPECT_EQ(ReadBytes(path), kOutcomeFile);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
 // The safe save creates its temporary file beside the target: in a

@@ -15,6 +15,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #endif
 
@@ -114,6 +117,48 @@ TEST(ReplaceFileTest, WorksAtTheLongestPathTheSystemTakes) {
   for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDir(*it);
   EXPECT_TRUE(testutil::ListDir(scratch.path()).empty());
 }
+
+// What a replacement keeps of the old file, on the platform where it runs
+// (the host's guide states these).
+#ifdef _WIN32
+TEST(ReplaceFileTest, KeepsTheAttributesAPersonSets) {
+  ScratchDir dir;
+  const std::string path = dir.File("hidden.cfg");
+  WriteBytes(path, "old\n");
+  const DWORD set = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), set));
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+  EXPECT_EQ(GetFileAttributesA(path.c_str()) & set, set);
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+#else
+TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  const std::string other = dir.File("other_name.cfg");
+  WriteBytes(path, "old\n");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  const bool privileged = geteuid() == 0;
+  if (privileged) {
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+  struct stat status;
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  if (privileged) {
+    EXPECT_EQ(status.st_uid, 65534u);  // the owner stays where it may be set
+    EXPECT_EQ(status.st_gid, 65534u);
+  }
+  EXPECT_EQ(status.st_nlink, 1u);          // a new file under this name
+  EXPECT_EQ(ReadBytes(other), "old\n");   // the other name keeps the old text
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+#endif
 
 // ---- The replace step failing ----------------------------------------------
 //
