@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 locales libcli11-dev libbenchmark-dev libinih-dev libsimpleini-dev
   qemu-user-static binfmt-support python3
+  llvm-14  # llvm-pdbutil-14: the release package's PDB check
 )
 
 missing=()

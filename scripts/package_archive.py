@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Writes the release archives so that the same files give the same bytes.
+
+    package_archive.py sums DIR               writes DIR/SHA256SUMS
+    package_archive.py zip OUT.zip DIR        --epoch SECONDS
+    package_archive.py tar OUT.tar.gz DIR     --epoch SECONDS
+
+Entries are in byte order of their paths (directories before what they
+hold), every entry carries the given date, files are 0644, or 0755 when
+executable, directories 0755, and owner and group are 0 without names. The
+gzip header holds no date and no file name.
+"""
+import argparse
+import gzip
+import hashlib
+import io
+import os
+import stat
+import sys
+import tarfile
+import time
+import zipfile
+
+SUMS_NAME = "SHA256SUMS"
+ZIP_EPOCH_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
+
+
+def entries(root):
+    """(path relative to root with '/', is directory) for everything under
+    root, sorted by path bytes."""
+    found = []
+    for here, dirs, files in os.walk(root):
+        rel = os.path.relpath(here, root)
+        for name in dirs:
+            found.append((os.path.normpath(os.path.join(rel, name)), True))
+        for name in files:
+            found.append((os.path.normpath(os.path.join(rel, name)), False))
+    found = [(p.replace(os.sep, "/"), d) for p, d in found]
+    return sorted(found, key=lambda e: e[0].encode("utf-8", "surrogateescape"))
+
+
+def mode_of(path, is_dir):
+    if is_dir:
+        return 0o755
+    return 0o755 if os.stat(path).st_mode & stat.S_IXUSR else 0o644
+
+
+def write_sums(root):
+    """Writes root/SHA256SUMS for every file under root but itself, in the
+    format `sha256sum -c` reads."""
+    lines = []
+    for rel, is_dir in entries(root):
+        if is_dir or rel == SUMS_NAME:
+            continue
+        with open(os.path.join(root, rel), "rb") as f:
+            lines.append("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), rel))
+    with open(os.path.join(root, SUMS_NAME), "w", encoding="utf-8", newline="\n") as f:
+        f.writelines(lines)
+
+
+def write_zip(out, root, epoch):
+    date = time.gmtime(max(epoch, ZIP_EPOCH_MIN))[:6]
+    with zipfile.ZipFile(out, "w") as z:
+        for rel, is_dir in entries(root):
+            path = os.path.join(root, rel)
+            info = zipfile.ZipInfo(rel + "/" if is_dir else rel, date_time=date)
+            info.create_system = 3  # Unix: unzip restores the modes below
+            kind = stat.S_IFDIR if is_dir else stat.S_IFREG
+            info.external_attr = (kind | mode_of(path, is_dir)) << 16
+            if is_dir:
+                info.external_attr |= 0x10  # the MS-DOS directory flag
+                z.writestr(info, b"")
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                with open(path, "rb") as f:
+                    z.writestr(info, f.read(), compresslevel=9)
+
+
+def write_tar_gz(out, root, epoch):
+    buffer = io.BytesIO()
+    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as t:
+        for rel, is_dir in entries(root):
+            path = os.path.join(root, rel)
+            info = tarfile.TarInfo(rel)
+            info.mtime = epoch
+            info.mode = mode_of(path, is_dir)
+            info.uid = info.gid = 0
+            info.uname = info.gname = ""
+            if is_dir:
+                info.type = tarfile.DIRTYPE
+                t.addfile(info)
+            else:
+                info.size = os.path.getsize(path)
+                with open(path, "rb") as f:
+                    t.addfile(info, f)
+    with open(out, "wb") as raw:
+        with gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9, mtime=0) as gz:
+            gz.write(buffer.getvalue())
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    sums = sub.add_parser("sums")
+    sums.add_argument("dir")
+    for name in ("zip", "tar"):
+        p = sub.add_parser(name)
+        p.add_argument("out")
+        p.add_argument("dir")
+        p.add_argument("--epoch", type=int, required=True)
+    args = parser.parse_args(argv)
+    if args.command == "sums":
+        write_sums(args.dir)
+    elif args.command == "zip":
+        write_zip(args.out, args.dir, args.epoch)
+    else:
+        write_tar_gz(args.out, args.dir, args.epoch)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
