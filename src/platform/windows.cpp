@@ -20,6 +20,8 @@ namespace {
 
 // Longest path the ANSI file functions take, without the terminator.
 constexpr size_t kAnsiPathMax = MAX_PATH - 1;
+// Room for the longest path the system hands out, terminator included.
+constexpr size_t kLongPathCapacityAnsi = 32768;
 
 bool WriteAll(HANDLE file, const char* data, size_t size) {
   while (size > 0) {
@@ -62,6 +64,44 @@ bool Delete(const char* path, uint32_t* error) {
 constexpr ReplaceSteps kWindowsSteps = {ReplaceKeepingAttributes,
                                         MoveReplacing, Delete};
 
+// The file that the existing `path` finally names, when that is another
+// path (behind a symbolic link or junction, also a Unix link under Wine):
+// the link then stays and the file it points to is replaced, as on other
+// systems. Otherwise, or when it cannot be told, `path` itself.
+std::string ResolveLinks(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return path;
+  std::string final_path(kLongPathCapacityAnsi, '\0');
+  const DWORD length = GetFinalPathNameByHandleA(
+      file, &final_path[0], static_cast<DWORD>(final_path.size()),
+      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (length == 0 || length >= final_path.size()) return path;
+  final_path.resize(length);
+  // "\\?\C:\..." or "\\?\UNC\server\...": the plain form where it fits the
+  // ANSI functions.
+  std::string plain = final_path;
+  if (plain.compare(0, 8, "\\\\?\\UNC\\") == 0) {
+    plain = "\\\\" + plain.substr(8);
+  } else if (plain.compare(0, 4, "\\\\?\\") == 0) {
+    plain = plain.substr(4);
+  }
+  std::string full(kLongPathCapacityAnsi, '\0');
+  const DWORD full_length = GetFullPathNameA(
+      path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (full_length > 0 && full_length < full.size()) {
+    full.resize(full_length);
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1,
+                       plain.c_str(), -1) == CSTR_EQUAL) {
+      return path;  // no link on the way
+    }
+  }
+  return plain.size() <= kAnsiPathMax ? plain : final_path;
+}
+
 }  // namespace
 
 const ReplaceSteps& PlatformReplaceSteps() { return kWindowsSteps; }
@@ -80,7 +120,7 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     return false;
   }
   try {
-    const std::string target(path);
+    const std::string target = exists ? ResolveLinks(path) : std::string(path);
     const TargetParts parts = SplitTarget(target, "/\\:");
     int local = 0;
     const uint64_t seed =
@@ -131,9 +171,9 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     constexpr DWORD kKeptAttributes =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE;
-    if (exists && (GetFileAttributesA(path) & kKeptAttributes) !=
+    if (exists && (GetFileAttributesA(target.c_str()) & kKeptAttributes) !=
                       (attributes & kKeptAttributes)) {
-      SetFileAttributesA(path, (attributes & kKeptAttributes) != 0
+      SetFileAttributesA(target.c_str(), (attributes & kKeptAttributes) != 0
                                    ? attributes & kKeptAttributes
                                    : FILE_ATTRIBUTE_NORMAL);
     }

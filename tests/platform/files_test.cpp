@@ -133,6 +133,24 @@ TEST(ReplaceFileTest, KeepsTheAttributesAPersonSets) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(ReadBytes(path), bytes);
 }
+
+// Under Wine a Unix symbolic link (made by the build beside the test
+// program): the link stays, the file it names gets the new contents, and
+// nothing else appears or goes.
+TEST(ReplaceFileTest, ReplacesTheFileBehindALink) {
+  const std::string link = "link-fixture\\link.cfg";
+  const std::string real = "link-fixture\\real.cfg";
+  if (!testutil::Exists(link)) GTEST_SKIP() << "no link fixture (only made for Wine)";
+  WriteBytes(real, "old\n");
+  ASSERT_EQ(ReadBytes(link), "old\n");
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(link.c_str(), bytes.data(), bytes.size()));
+  EXPECT_EQ(ReadBytes(real), bytes);
+  EXPECT_EQ(ReadBytes(link), bytes);
+  WriteBytes(real, "again\n");  // still one file under two names
+  EXPECT_EQ(ReadBytes(link), "again\n");
+  EXPECT_EQ(testutil::ListDir("link-fixture").size(), 2u);
+}
 #else
 TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {
   ScratchDir dir;
