@@ -15,6 +15,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +136,36 @@ TEST(ReplaceFileTest, KeepsTheAttributesAPersonSets) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name") !=
+         nullptr;
+}
+
+FILETIME CreationTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftCreationTime;
+}
+
+// A file with a second name gets a new file under the name saved to; the
+// creation time is kept on Windows (ReplaceFile keeps it) but not under
+// Wine, which cannot set it on a Unix file system.
+TEST(ReplaceFileTest, HardLinksAndCreationTime) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  const std::string other = dir.File("other_name.cfg");
+  WriteBytes(path, "old\n");
+  const FILETIME created = CreationTime(path);
+  Sleep(1100);
+  ASSERT_TRUE(CreateHardLinkA(other.c_str(), path.c_str(), nullptr));
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+  EXPECT_EQ(ReadBytes(path), bytes);
+  EXPECT_EQ(ReadBytes(other), "old\n");
+  const FILETIME now = CreationTime(path);
+  EXPECT_EQ(CompareFileTime(&created, &now) == 0, !UnderWine());
+}
+
 // Under Wine a Unix symbolic link (made by the build beside the test
 // program): the link stays, the file it names gets the new contents, and
 // nothing else appears or goes.
@@ -174,6 +206,21 @@ TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {
   }
   EXPECT_EQ(status.st_nlink, 1u);          // a new file under this name
   EXPECT_EQ(ReadBytes(other), "old\n");   // the other name keeps the old text
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+
+// Linux has no locks that keep a file from being replaced, and the module
+// takes none: a file another process holds a lock on is saved all the same.
+TEST(ReplaceFileTest, ALockedFileIsReplacedOnLinux) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  WriteBytes(path, "old\n");
+  const int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+  close(fd);
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 #endif

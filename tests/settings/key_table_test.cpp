@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mp4v_config.h"
 
@@ -54,6 +56,26 @@ TEST(KeyTableTest, RowsAreTheListAndTileTheRecord) {
   EXPECT_EQ(keys.size(), kMP4VSettingsKeyCount);
   EXPECT_EQ(end_of_previous, sizeof(MP4VSettings));
   EXPECT_STREQ(kMP4VSettingsSection, "MP4V Settings");
+}
+
+// The host's guide in the README lists the keys as a table; it must say
+// what the list says, row for row.
+TEST(KeyTableTest, TheReadmeTableIsTheList) {
+  std::ifstream readme(MP4V_README_PATH);
+  ASSERT_TRUE(readme) << MP4V_README_PATH;
+  std::vector<std::string> rows;
+  bool in_section = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("### ", 0) == 0) in_section = line == "### The 56 keys";
+    if (in_section && line.rfind("| `", 0) == 0) rows.push_back(line);
+  }
+  std::vector<std::string> expected;
+#define MP4V_README_ROW(field, offset, c_type, type_name)               \
+  expected.push_back(std::string("| `") + #field + "` | " + #offset + " | `" + \
+                     #c_type + "` | " + type_name + " |");
+  MP4V_SETTINGS_FIELDS(MP4V_README_ROW)
+#undef MP4V_README_ROW
+  EXPECT_EQ(rows, expected);
 }
 
 struct SnapCase {
