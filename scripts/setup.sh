@@ -2,7 +2,8 @@
 # Installs everything the build and the tests need on a Debian 12 machine
 # (run as root; idempotent): compilers, CMake, GoogleTest, the mingw-w64
 # cross compilers, Wine for 32-bit Windows programs and a comma-decimal locale
-# for the locale tests.
+# for the locale tests; a virtual X display, ImageMagick and Wine's own fonts
+# for the settings pages' tests and pictures.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 locales libcli11-dev libbenchmark-dev libinih-dev libsimpleini-dev
   qemu-user-static binfmt-support python3
+  xvfb imagemagick fonts-wine
 )
 
 missing=()
