@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pages_render: the pages did not show\n");
     return 1;
   }
+  // Active, as it is in front of the person who opened it.
+  SetForegroundWindow(sheet);
   for (int page = 0; page < pages_driver::PageCount(sheet); ++page) {
     pages_driver::ShowPage(sheet, page);
     // The focus rectangle of the first field belongs in the picture.
