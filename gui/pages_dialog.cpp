@@ -42,7 +42,7 @@ constexpr wchar_t kMessageCaption[] = L"Encoder settings";
 constexpr short kMargin = 7;
 constexpr short kRowHeight = 14;
 constexpr short kLabelX = kMargin;
-constexpr short kLabelWidth = 100;
+constexpr short kLabelWidth = 110;
 constexpr short kTextHeight = 8;
 constexpr short kTextDrop = 2;  // a label's top below its field's top
 constexpr short kFieldX = kLabelX + kLabelWidth + 4;
@@ -51,7 +51,7 @@ constexpr short kFieldHeight = 12;
 constexpr short kUpDownWidth = 10;
 constexpr short kListDropHeight = 100;  // the frame-rate list when open
 constexpr short kKeyX = kFieldX + kFieldWidth + 8;
-constexpr short kKeyWidth = 112;
+constexpr short kKeyWidth = 130;
 constexpr short kPageWidth = kKeyX + kKeyWidth + kMargin;
 
 // Room for any number a person may mean; longer texts are refused anyway.
@@ -203,6 +203,7 @@ class Session {
   }
 
   const DialogTemplate& page_template(size_t page) const { return templates_[page]; }
+  HWND sheet() const { return sheet_; }
   PageContext* context(size_t page) { return &contexts_[page]; }
   bool accepted() const { return accepted_; }
 
@@ -507,6 +508,54 @@ int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
   return 0;
 }
 
+// The call running on this thread, for the key hook below; set for the
+// time of one call only.
+thread_local const Session* t_session = nullptr;
+
+// Ctrl+Tab and Ctrl+PageDown bring the next page forward, Ctrl+Shift+Tab and
+// Ctrl+PageUp the one before, wherever the focus is on the sheet. Not every
+// system's sheet does this in its modal loop, so the pages take these keys
+// themselves, before the loop sees them.
+LRESULT CALLBACK PageKeysHook(int code, WPARAM removed, LPARAM data) {
+  MSG* message = reinterpret_cast<MSG*>(data);
+  HWND sheet = t_session != nullptr ? t_session->sheet() : nullptr;
+  if (code == HC_ACTION && removed == PM_REMOVE && sheet != nullptr &&
+      message->message == WM_KEYDOWN && (GetKeyState(VK_CONTROL) & 0x8000) &&
+      (message->hwnd == sheet || IsChild(sheet, message->hwnd))) {
+    int step = 0;
+    if (message->wParam == VK_TAB) step = (GetKeyState(VK_SHIFT) & 0x8000) ? -1 : 1;
+    if (message->wParam == VK_NEXT) step = 1;
+    if (message->wParam == VK_PRIOR) step = -1;
+    HWND tabs = PropSheet_GetTabControl(sheet);
+    const int count = TabCtrl_GetItemCount(tabs);
+    if (step != 0 && count > 0) {
+      const int page = (TabCtrl_GetCurSel(tabs) + step + count) % count;
+      PropSheet_SetCurSel(sheet, nullptr, page);
+      message->message = WM_NULL;  // taken: neither the loop nor the field sees it
+    }
+  }
+  return CallNextHookEx(nullptr, code, removed, data);
+}
+
+// Installs the key hook for the time of one call.
+class PageKeys {
+ public:
+  explicit PageKeys(const Session* session) : outer_(t_session) {
+    t_session = session;
+    hook_ = SetWindowsHookExW(WH_GETMESSAGE, &PageKeysHook, nullptr, GetCurrentThreadId());
+  }
+  ~PageKeys() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    t_session = outer_;
+  }
+  PageKeys(const PageKeys&) = delete;
+  PageKeys& operator=(const PageKeys&) = delete;
+
+ private:
+  const Session* outer_;
+  HHOOK hook_ = nullptr;
+};
+
 int32_t ShowPages(HWND owner, MP4VSettings* record) {
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
@@ -537,6 +586,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
   header.ppsp = pages;
   header.pfnCallback = &SheetCallback;
 
+  PageKeys keys(&session);
   if (PropertySheetW(&header) < 0) return MP4V_PAGES_FAILED;
   if (!session.accepted()) return MP4V_PAGES_CANCELLED;
   session.Commit(record);
