@@ -58,7 +58,9 @@ GuiThread::GuiThread(std::function<void(HWND)> body, bool with_owner)
 }
 
 GuiThread::~GuiThread() {
-  Join(INFINITE);
+  // A dialog that never showed or never closed has failed its test already;
+  // the program must still end instead of waiting for it forever.
+  if (!Join(60000)) TerminateThread(thread_, 1);
   CloseHandle(thread_);
   CloseHandle(ready_);
 }
@@ -102,7 +104,9 @@ bool WaitGone(HWND window, DWORD ms) {
 
 HWND FindSheet(DWORD thread) {
   return FirstThreadWindow(thread, [](HWND window) {
-    return IsDialog(window) && PropSheet_GetTabControl(window) != nullptr;
+    // Shown, and its first page made: the fields hold their texts.
+    return IsDialog(window) && PropSheet_GetTabControl(window) != nullptr &&
+           PropSheet_GetCurrentPageHwnd(window) != nullptr;
   });
 }
 
@@ -174,6 +178,26 @@ void PressCloseBox(HWND window) {
 void PostKey(HWND window, UINT key) {
   PostMessageW(window, WM_KEYDOWN, key, 1);
   PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+}
+
+// Key state belongs to an input queue: joined to the pages' queue, this
+// thread presses the keys there.
+HeldModifiers::HeldModifiers(DWORD thread, bool shift) : thread_(thread) {
+  AttachThreadInput(GetCurrentThreadId(), thread_, TRUE);
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] |= 0x80;
+  if (shift) keys[VK_SHIFT] |= 0x80;
+  SetKeyboardState(keys);
+}
+
+HeldModifiers::~HeldModifiers() {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] &= 0x7F;
+  keys[VK_SHIFT] &= 0x7F;
+  SetKeyboardState(keys);
+  AttachThreadInput(GetCurrentThreadId(), thread_, FALSE);
 }
 
 void PostAltKey(HWND window, wchar_t letter) {

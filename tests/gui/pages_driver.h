@@ -20,7 +20,7 @@ namespace pages_driver {
 class GuiThread {
  public:
   GuiThread(std::function<void(HWND owner)> body, bool with_owner);
-  ~GuiThread();  // joins
+  ~GuiThread();  // joins (gives up after a minute: the test failed then)
   GuiThread(const GuiThread&) = delete;
   GuiThread& operator=(const GuiThread&) = delete;
 
@@ -82,6 +82,18 @@ void PressButton(HWND dialog, int id);
 void PressCloseBox(HWND window);
 // Posts a key press (down and up) to `window`.
 void PostKey(HWND window, UINT key);
+// Holds Ctrl (and Shift, if asked) down in the input state of thread
+// `thread` for its lifetime, as keys posted meanwhile are read there.
+class HeldModifiers {
+ public:
+  HeldModifiers(DWORD thread, bool shift);
+  ~HeldModifiers();
+  HeldModifiers(const HeldModifiers&) = delete;
+  HeldModifiers& operator=(const HeldModifiers&) = delete;
+
+ private:
+  DWORD thread_;
+};
 // Posts Alt+`letter` to `window`, as a mnemonic is typed.
 void PostAltKey(HWND window, wchar_t letter);
 

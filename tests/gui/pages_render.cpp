@@ -45,8 +45,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pages_render: the pages did not show\n");
     return 1;
   }
-  // Active, as it is in front of the person who opened it.
+  // Active, as it is in front of the person who opened it: the foreground
+  // may be given by a thread sharing the pages' input state.
+  AttachThreadInput(GetCurrentThreadId(), gui.id(), TRUE);
   SetForegroundWindow(sheet);
+  AttachThreadInput(GetCurrentThreadId(), gui.id(), FALSE);
   for (int page = 0; page < pages_driver::PageCount(sheet); ++page) {
     pages_driver::ShowPage(sheet, page);
     // The focus rectangle of the first field belongs in the picture.

@@ -393,9 +393,35 @@ TEST_F(PagesTest, KeyboardReachesEveryFieldInReadingOrder) {
   EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
 }
 
-// No text is cut off and no two controls overlap, in the font the pages use.
+// Ctrl+Tab and Ctrl+Shift+Tab step through the pages, and the focus comes
+// along to the page shown.
+TEST_F(PagesTest, CtrlTabStepsThroughThePages) {
+  ASSERT_NE(nullptr, Open());
+  struct Step {
+    bool shift;
+    int page;
+  };
+  const Step steps[] = {{false, 1}, {false, 2}, {true, 1}, {true, 0}, {true, 5}};
+  for (const Step& step : steps) {
+    {
+      HeldModifiers ctrl(thread(), step.shift);
+      PostKey(FocusOf(thread()), VK_TAB);
+      WaitFor([&] { return CurrentPage(sheet_) == step.page ? sheet_ : nullptr; }, 5000);
+    }
+    ASSERT_EQ(step.page, CurrentPage(sheet_)) << (step.shift ? "Ctrl+Shift+Tab" : "Ctrl+Tab");
+    HWND page = PropSheet_GetCurrentPageHwnd(sheet_);
+    EXPECT_NE(nullptr, WaitFor([&] { return IsChild(page, FocusOf(thread())) ? page : nullptr; }, 5000))
+        << "the focus stayed behind on the way to page " << step.page;
+  }
+  PressButton(sheet_, IDCANCEL);
+  EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
+}
+
+// No text is cut off and no two controls overlap, in the font the pages use,
+// and the tabs fit in one row.
 TEST_F(PagesTest, EveryTextFitsAndNoControlsOverlap) {
   ASSERT_NE(nullptr, Open());
+  EXPECT_EQ(1, TabCtrl_GetRowCount(PropSheet_GetTabControl(sheet_)));
   for (int p = 0; p < PageCount(sheet_); ++p) {
     HWND page = ShowPage(sheet_, p);
     std::vector<HWND> controls;
