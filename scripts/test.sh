@@ -67,7 +67,7 @@ if [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz targets (${fuzz_seconds}s each, ASan + UBSan)"
   if configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMP4V_FUZZ=ON -DMP4V_TESTS=OFF \
       -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14; then
-    for target in build/fuzz/fuzz/fuzz_*; do
+    for target in build/fuzz/bin/fuzz_*; do
       [ -f "$target" ] && [ -x "$target" ] || continue
       name=$(basename "$target")
       work=build/fuzz/corpus-$name; mkdir -p "$work"
@@ -103,13 +103,24 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
   run_ctest wine build/win32 -LE gui
 
   # The settings pages on a virtual X display of their own, their windows on
-  # a Wine desktop of their own: no other program meets either.
+  # a Wine desktop of their own (named for this run, removed after it): no
+  # other program meets either. Its size makes it a desktop window inside the
+  # display, where windows open and close without waiting for a window
+  # manager that a bare X server does not have.
   stage "settings pages under Wine on a virtual display"
   gui_start=$SECONDS
   source scripts/xvfb.sh
   if xvfb_start; then
     echo "  display $DISPLAY"
-    MP4V_GUI_DESKTOP=mp4v-gui-$$ run_ctest wine build/win32 -L gui
+    desktops='HKCU\Software\Wine\Explorer\Desktops'
+    # A desktop for each test program: one closing down as the next program
+    # starts would take that program's windows with it.
+    for name in $(ctest --test-dir build/win32 -N -L gui | sed -n 's/^ *Test *#[0-9]*: //p'); do
+      desktop=mp4v-gui-$$-$name
+      wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
+      MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
+      wine reg delete "$desktops" /v "$desktop" /f >/dev/null 2>&1
+    done
     xvfb_stop
     # The pictures of every page, as the README shows them.
     mkdir -p build/win32/pages-check

@@ -1,12 +1,34 @@
 # Sourced: a virtual X display for the programs that show windows.
-#   xvfb_start   starts Xvfb on a free display number, exports DISPLAY
+#   xvfb_start   starts Xvfb on a free display number, exports DISPLAY, and
+#                lets Wine find its own fonts (see below)
 #   xvfb_stop    stops that Xvfb (only the one xvfb_start started)
 # A display number is free when neither its socket nor its lock file exists;
 # should another user take the same number at the same moment, the next one
 # is tried.
 _mp4v_xvfb_pid=""
 
+# Wine draws dialogs in Tahoma ("MS Shell Dlg") and title-bar buttons in
+# Marlett, which the fonts-wine package puts in /usr/share/wine/fonts; a Wine
+# prefix made before that package was installed does not have them in its
+# own Fonts folder. A fontconfig file of our own, for the processes started
+# from this shell only, adds that folder to the system's.
+_mp4v_fonts_conf() {
+  local conf
+  conf="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine-fonts.conf"
+  mkdir -p "$(dirname "$conf")"
+  cat >"$conf" <<'XML'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <dir>/usr/share/wine/fonts</dir>
+</fontconfig>
+XML
+  export FONTCONFIG_FILE=$conf
+}
+
 xvfb_start() {
+  _mp4v_fonts_conf
   local n
   for n in $(seq 90 189); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
@@ -31,5 +53,5 @@ xvfb_stop() {
     wait "$_mp4v_xvfb_pid" 2>/dev/null
     _mp4v_xvfb_pid=""
   fi
-  unset DISPLAY
+  unset DISPLAY FONTCONFIG_FILE
 }
