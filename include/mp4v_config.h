@@ -46,7 +46,8 @@ extern "C" {
 /* Performs a settings-pages request during the call and returns the address
  * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. Every
  * call frees the library loaded by the previous one: use only the latest
- * address. Make these calls from one thread at a time. */
+ * address. Make these calls from one thread at a time. The address is an
+ * MP4VShowEncoderPagesFn (see "The settings pages" below). */
 #define MP4V_FUNC_SETTINGS_PAGES 0x2008u
 
 /* ---- Information items of the module information query -----------------
@@ -291,6 +292,45 @@ typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
 
 /* The exported name, for GetProcAddress / dlsym. */
 #define MP4V_CONFIG_GET_API_EXT_NAME "MP4VConfigGetAPIExt"
+
+/* ---- The settings pages ---------------------------------------------------
+ * "demo_config_gui_mp4v.dll" (Windows only) shows the 56 settings to a person
+ * as property pages and edits the host's record. Its one export, reached
+ * through MP4V_FUNC_SETTINGS_PAGES or by name, has this type:
+ *
+ *   int32_t showMP4VEncoderPages(void *owner_window, MP4VSettings *settings);
+ *
+ * `owner_window` is the window (HWND) the pages belong to, or null for none.
+ * The pages are modal to it: the owner is disabled while they are shown and
+ * enabled again before the call returns. The pages open with the record's
+ * current values. OK first checks every field (an integer in decimal or 0x
+ * hexadecimal within the 32-bit range; a positive finite frame rate) and
+ * refuses while one is bad, bringing its page forward and saying what is
+ * wrong; once all are good the 56 fields are written at once, and no other
+ * byte of the record. Choosing 23.976, 29.97 or 59.94 stores 24/1.001,
+ * 30/1.001 or 60/1.001, as a load's snapping does. A field whose text the
+ * person left as shown keeps its bytes exactly.
+ *
+ * Results: MP4V_PAGES_OK, MP4V_PAGES_CANCELLED or MP4V_PAGES_FAILED below.
+ *
+ * The call keeps no state between calls and may be made again and again. It
+ * reads no file, writes none and never loads the configuration module:
+ * editing the record is all it does. Threads: call it from a thread that may
+ * own windows (it runs a message loop on the calling thread until the pages
+ * close); one call at a time per record, and the record must not change
+ * during the call. */
+#define MP4V_SHOW_ENCODER_PAGES_NAME "showMP4VEncoderPages"
+
+/* OK was pressed: all 56 fields were written at once. */
+#define MP4V_PAGES_OK 1
+/* Cancel, Escape or the close box: the record is byte for byte unchanged. */
+#define MP4V_PAGES_CANCELLED 0
+/* A null record, an owner that is not a window, or no window could be
+ * shown: the record is unchanged. */
+#define MP4V_PAGES_FAILED (-1)
+
+typedef int32_t(MP4V_CDECL *MP4VShowEncoderPagesFn)(void *owner_window,
+                                                    MP4VSettings *settings);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job end to end: installs what is missing, builds what is missing,
 # then changes an example settings file with mp4vcfg and shows it, once
-# through the native library and once through the Windows DLL under Wine.
+# through the native library and once through the Windows DLL under Wine,
+# and renders the settings pages of that file to PNG files (build/demo/pages).
 #
 #   bash scripts/demo.sh            both
 #   SKIP_WINE=1 bash scripts/demo.sh  the native half only
@@ -16,14 +17,14 @@ step() { printf '\n=== %s\n' "$*"; }
 
 # Configures a build tree once (with the same options as scripts/test.sh, so
 # the two share it) and brings mp4vcfg and the module up to date.
-build() {  # dir, cmake arguments...
+build() {  # dir, cmake arguments... (extra targets in $targets)
   local dir=$1; shift
   mkdir -p build
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
       { tail -n 40 "$dir.configure.log"; exit 1; }
   fi
-  cmake --build "$dir" -j"$jobs" --target mp4vcfg demo_config_mp4v >"$dir.build.log" 2>&1 ||
+  cmake --build "$dir" -j"$jobs" --target mp4vcfg demo_config_mp4v ${targets:-} >"$dir.build.log" 2>&1 ||
     { tail -n 40 "$dir.build.log"; exit 1; }
 }
 
@@ -67,7 +68,8 @@ demo native "$root/build/demo/native" "$root/build/native/bin/mp4vcfg"
 if [ -n "${SKIP_WINE:-}" ]; then exit 0; fi
 
 step "building (Windows, i686)"
-build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+targets="demo_config_gui_mp4v pages_render" \
+  build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
 # Wine's environment (it may preload a library) only for the Windows half.
 (
   source scripts/wine-env.sh
@@ -76,3 +78,7 @@ build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_
   wine_mp4vcfg() { wine "$root/build/win32/bin/mp4vcfg.exe" "$@" | tr -d '\r'; }
   demo "Windows DLL under Wine" "$root/build/demo/win32" wine_mp4vcfg
 )
+
+step "Windows DLL under Wine: the settings pages of example.cfg (mp4vcfg edit shows them)"
+rm -rf "$root/build/demo/pages"
+bash scripts/render-pages.sh "$root/build/demo/win32/example.cfg" "$root/build/demo/pages"

@@ -2,7 +2,8 @@
 # Installs everything the build and the tests need on a Debian 12 machine
 # (run as root; idempotent): compilers, CMake, GoogleTest, the mingw-w64
 # cross compilers, Wine for 32-bit Windows programs and a comma-decimal locale
-# for the locale tests.
+# for the locale tests; a virtual X display, ImageMagick and Wine's own fonts
+# for the settings pages' tests and pictures.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   wine wine32:i386 locales libcli11-dev libbenchmark-dev libinih-dev libsimpleini-dev
   qemu-user-static binfmt-support python3
   llvm-14  # llvm-pdbutil-14: the release package's PDB check
+  xvfb imagemagick fonts-wine
 )
 
 missing=()

@@ -30,10 +30,10 @@ configure_and_build() {  # dir, cmake args...
   return $rc
 }
 
-run_ctest() {  # label, dir
-  local label=$1 dir=$2
+run_ctest() {  # label, dir, ctest selection (e.g. -L gui)...
+  local label=$1 dir=$2; shift 2
   local names
-  names=$(ctest --test-dir "$dir" -N | sed -n 's/^ *Test *#[0-9]*: //p')
+  names=$(ctest --test-dir "$dir" -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p')
   for name in $names; do
     ctest --test-dir "$dir" -R "^${name}\$" --output-on-failure --timeout 1500 >"$dir/ctest-$name.log" 2>&1
     local rc=$?
@@ -115,11 +115,51 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
   imports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
   echo "  dll exports: $exports; imports: $imports"
   [ "$exports" = 1 ] && [ "$imports" = "kernel32.dll msvcrt.dll " ]; record "win32 dll export and import tables" $?
+  # The settings-pages library: its one export, and system DLLs alone.
+  pages_dll=build/win32/bin/demo_config_gui_mp4v.dll
+  pages_exports=$(i686-w64-mingw32-objdump -p "$pages_dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -nE 's/^\s*\[ *[0-9]+\] +//p' | tr '\n' ' ')
+  pages_imports=$(i686-w64-mingw32-objdump -p "$pages_dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  echo "  pages dll exports: $pages_exports; imports: $pages_imports"
+  unexpected=$(for dll in $pages_imports; do
+    case $dll in kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|msvcrt.dll) ;; *) echo "$dll";; esac; done)
+  [ "$pages_exports" = "showMP4VEncoderPages " ] && [ -z "$unexpected" ]
+  record "win32 pages dll export and import tables" $?
   # The Wine environment (it may preload a helper into every process) is set
   # only now, after the native stages.
   source scripts/wine-env.sh
   wineserver -p >/dev/null 2>&1 || true
-  run_ctest wine build/win32
+  # Everything but the settings pages runs without a display.
+  run_ctest wine build/win32 -LE gui
+
+  # The settings pages on a virtual X display of their own, their windows on
+  # a Wine desktop of their own (named for this run, removed after it): no
+  # other program meets either. Its size makes it a desktop window inside the
+  # display, where windows open and close without waiting for a window
+  # manager that a bare X server does not have.
+  stage "settings pages under Wine on a virtual display"
+  gui_start=$SECONDS
+  source scripts/xvfb.sh
+  if xvfb_start; then
+    echo "  display $DISPLAY"
+    desktops='HKCU\Software\Wine\Explorer\Desktops'
+    # A desktop for each test program: one closing down as the next program
+    # starts would take that program's windows with it.
+    for name in $(ctest --test-dir build/win32 -N -L gui | sed -n 's/^ *Test *#[0-9]*: //p'); do
+      desktop=mp4v-gui-$$-$name
+      wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
+      MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
+      wine reg delete "$desktops" /v "$desktop" /f >/dev/null 2>&1
+    done
+    xvfb_stop
+    # The pictures of every page, as the README shows them.
+    mkdir -p build/win32/pages-check
+    printf '[MP4V Settings]\nwidth = 720\nheight = 576\nframe_rate = 29.97\n' >build/win32/pages-check/example.cfg
+    bash scripts/render-pages.sh build/win32/pages-check/example.cfg build/win32/pages-check >build/win32/pages-check.log 2>&1 &&
+      [ "$(ls build/win32/pages-check/page-*.png | wc -l)" = 6 ]
+    rc=$?; [ $rc -eq 0 ] || tail -n 20 build/win32/pages-check.log
+    record "wine settings pages rendered" $rc
+  else record "wine virtual display" 1; fi
+  echo "  settings pages stage: $((SECONDS - gui_start)) s"
 else record "win32 build" 1; fi
 
 echo

@@ -22,6 +22,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <functional>
+
+#include "gui/page_ids.h"
+#include "gui/pages_driver.h"
+#include "host/settings_fields.h"
 #endif
 
 namespace {
@@ -601,6 +606,73 @@ TEST(Mp4vcfgLocale, CommaDecimalLocaleChangesNothing) {
   EXPECT_EQ(comma_value.status, 1);
   EXPECT_EQ(Lines(get.out), (std::vector<std::string>{"12.5", "4000000"}));
 }
+
+// ---- edit: the settings pages over a file ---------------------------------
+
+#ifdef _WIN32
+// Runs "mp4vcfg edit PATH" on a thread of its own and, once the pages show,
+// `drive`s them from this one as a person would.
+Outcome EditDriven(const std::string& path, const std::function<void(HWND sheet)>& drive) {
+  Outcome outcome{-1, "", ""};
+  pages_driver::UseTestDesktop();
+  pages_driver::GuiThread gui([&](HWND) { outcome = RunTool({"edit", path}); }, false);
+  HWND sheet = pages_driver::WaitFor([&] { return pages_driver::FindSheet(gui.id()); });
+  EXPECT_NE(sheet, nullptr) << "the pages did not show";
+  if (sheet != nullptr) drive(sheet);
+  EXPECT_TRUE(gui.Join());
+  return outcome;
+}
+
+int FieldId(const char* key) {
+  return mp4v_pages::kFieldIdBase +
+         static_cast<int>(mp4v_host::FindSettingKey(key) - mp4v_host::SettingKeys());
+}
+
+const char kPreset[] =
+    "# preset\n[Job]\nsource = tape.avi\n\n[MP4V Settings]\nwidth = 720 # PAL\n"
+    "height = 576\nframe_rate = 25\n";
+
+TEST(Mp4vcfgEdit, OkSavesTheChangeAndKeepsTheRestOfTheFile) {
+  testutil::ScratchDir dir;
+  const std::string edited = dir.File("edited.cfg");
+  const std::string set = dir.File("set.cfg");
+  testutil::WriteBytes(edited, kPreset);
+  testutil::WriteBytes(set, kPreset);
+  const Outcome r = EditDriven(edited, [](HWND sheet) {
+    pages_driver::SetText(pages_driver::ShowControl(sheet, FieldId("height")), L"480");
+    pages_driver::PressButton(sheet, IDOK);
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "height: 576 -> 480\n");
+  // Byte for byte what set writes for the same change: the other section,
+  // the comments and every other value kept.
+  ASSERT_EQ(RunTool({"set", set, "height=480"}).status, 0);
+  EXPECT_EQ(testutil::ReadBytes(edited), testutil::ReadBytes(set));
+}
+
+TEST(Mp4vcfgEdit, CancelPrintsNoChangesAndLeavesTheFile) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("preset.cfg");
+  testutil::WriteBytes(path, kPreset);
+  const Outcome r = EditDriven(path, [](HWND sheet) {
+    pages_driver::SetText(pages_driver::ShowControl(sheet, FieldId("width")), L"1");
+    pages_driver::PressButton(sheet, IDCANCEL);
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "no changes\n");
+  EXPECT_EQ(testutil::ReadBytes(path), kPreset);
+}
+#else
+TEST(Mp4vcfgEdit, NeedsTheWindowsBuild) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("preset.cfg");
+  const Outcome r = RunTool({"edit", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "needs the Windows build")) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(testutil::Exists(path));
+}
+#endif
 
 }  // namespace
 

@@ -355,6 +355,49 @@ class Session {
     }
   }
 
+  // Shows FILE's settings on the settings pages (the library that request
+  // 0x2008 loads from beside the module) and saves them when OK is pressed.
+  void Edit(const std::string& file) {
+#ifdef _WIN32
+    MP4VSettings before;
+    std::memset(&before, 0, sizeof before);
+    Load(file, &before);
+    auto show = reinterpret_cast<MP4VShowEncoderPagesFn>(
+        module_.get_api()(MP4V_FUNC_SETTINGS_PAGES));
+    if (show == nullptr) {
+      throw CommandError(
+          "the settings pages library (demo_config_gui_mp4v.dll) is missing beside \"" +
+          module_.path() + "\" or has no " MP4V_SHOW_ENCODER_PAGES_NAME);
+    }
+    MP4VSettings after = before;
+    const int32_t result = show(nullptr, &after);
+    if (result == MP4V_PAGES_FAILED) {
+      throw CommandError("the settings pages could not be shown; " + file +
+                         " is left as it was");
+    }
+    if (result != MP4V_PAGES_OK) {
+      out_ << "no changes\n";
+      return;
+    }
+    if (module_.save()(&after, file.c_str()) != MP4V_STATUS_OK) {
+      throw CommandError(file +
+                         ": could not save the file (missing directory, read-only or "
+                         "unreadable file, or a full disk); it is left as it was");
+    }
+    std::string changes;
+    const SettingKey* keys = mp4v_host::SettingKeys();
+    for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
+      if (mp4v_host::SameFieldBytes(before, after, keys[i])) continue;
+      changes += std::string(keys[i].name) + ": " + mp4v_host::FormatField(before, keys[i]) +
+                 " -> " + mp4v_host::FormatField(after, keys[i]) + "\n";
+    }
+    out_ << (changes.empty() ? "no changes\n" : changes);
+#else
+    throw CommandError(file + ": edit needs the Windows build (mp4vcfg.exe under "
+                       "Windows or Wine): the settings pages are a Windows library");
+#endif
+  }
+
  private:
   // What a save of `record` writes over `file`, whose contents are `bytes`
   // (when it `exists`): the module saves a copy under the same name in a
@@ -545,6 +588,17 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
                  "Print a JSON object: {\"files\": [FILE1, FILE2], \"differences\": "
                  "{KEY: [VALUE1, VALUE2], ...}}");
 
+  CLI::App* edit = app.add_subcommand(
+      "edit", "Edit the settings of FILE on the settings pages and save them on OK");
+  edit->footer(
+      "Windows build only. The pages come from demo_config_gui_mp4v.dll beside "
+      "the module, through its request 0x2008. OK saves FILE through the module "
+      "(created when missing) and prints each changed setting as "
+      "\"key: old -> new\"; Cancel leaves it untouched and prints \"no changes\".");
+  edit->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
+      ->type_name("")
+      ->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -574,6 +628,7 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     if (get->parsed()) session.Get(file, keys);
     if (set->parsed()) status = session.Set(file, assignments, dry_run, force, err);
     if (diff->parsed()) session.Diff(file, second_file, json);
+    if (edit->parsed()) session.Edit(file);
     out.flush();
     return status;
   } catch (const CommandError& e) {

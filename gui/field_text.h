@@ -1,0 +1,62 @@
+// The texts of the settings pages' fields: what a field shows for a stored
+// value, and which value a person's text stands for. No window code here, so
+// the same rules are built and tested on every target.
+#ifndef MP4V_GUI_FIELD_TEXT_H_
+#define MP4V_GUI_FIELD_TEXT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mp4v_pages {
+
+// What a field's text amounts to. Every status but kOk refuses the text.
+enum class TextStatus {
+  kOk,
+  kEmpty,        // nothing but blanks
+  kNotANumber,   // not the form the field takes
+  kOutOfRange,   // an integer beyond 32 bits, a rate beyond a double's range
+  kNotPositive,  // a frame rate of zero or below
+};
+
+// The choices of the frame-rate list, in the order shown.
+constexpr int kFrameRateChoiceCount = 8;
+extern const char* const kFrameRateChoices[kFrameRateChoiceCount];
+
+// 24, 30 and 60 divided by 1.001 in double arithmetic: the rates a load snaps
+// a file's 23.976, 29.97 and 59.94 to, bit for bit.
+double SnappedRate23976();
+double SnappedRate2997();
+double SnappedRate5994();
+
+// Blanks (spaces and tabs) around a text are ignored by both parsers.
+//
+// An optional sign, then decimal digits or "0x"/"0X" and hexadecimal digits,
+// as mp4vcfg and the files take them; the value must fit 32 signed bits.
+TextStatus ParseIntegerText(std::string_view text, int32_t* value);
+
+// A positive finite decimal number (optional fraction and exponent). A text
+// that reads as 23.976, 29.97 or 59.94 stands for the snapped rate, so that
+// typing a list item's text and choosing the item store the same value.
+TextStatus ParseFrameRateText(std::string_view text, double* value);
+
+std::string IntegerText(int32_t value);
+
+// The three snapped rates show as "23.976", "29.97" and "59.94"; any other
+// rate, also one that is not positive or finite, shows as the shortest text
+// that reads back to the same double.
+std::string FrameRateText(double value);
+
+// `value` moved by `steps` (the up-down arrows), held within the 32-bit
+// range instead of wrapping around.
+int32_t StepInteger(int32_t value, int steps);
+
+// What is wrong with `text`, as sentences for the person, e.g.
+// "\"12x\" is not a whole number. Enter ...". `frame_rate` chooses the
+// frame rate's wording instead of an integer's.
+std::string ProblemText(TextStatus status, bool frame_rate,
+                        std::string_view text);
+
+}  // namespace mp4v_pages
+
+#endif  // MP4V_GUI_FIELD_TEXT_H_

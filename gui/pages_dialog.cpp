@@ -1,0 +1,614 @@
+// showMP4VEncoderPages: the 56 settings as a modal property sheet over the
+// host's record. The pages are built at run time from the page table, in
+// dialog units, so that they grow with the dialog font on every DPI setting.
+//
+// The record is read once, when the pages open, and written once, after OK
+// was pressed and every field was found good; until then the person's texts
+// live in the page controls alone. Nothing outlives a call.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#include <windows.h>
+#include <commctrl.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "gui/field_text.h"
+#include "gui/page_ids.h"
+#include "gui/page_table.h"
+#include "host/settings_fields.h"
+#include "mp4v_config.h"
+
+namespace {
+
+using mp4v_host::FieldType;
+using mp4v_host::SettingKey;
+using mp4v_pages::PageField;
+using mp4v_pages::PageGroup;
+using mp4v_pages::TextStatus;
+
+constexpr wchar_t kSheetCaption[] = L"MPEG-4 Video Encoder Settings";
+constexpr wchar_t kMessageCaption[] = L"Encoder settings";
+
+// ---- Layout, in dialog units ------------------------------------------------
+constexpr short kMargin = 7;
+constexpr short kRowHeight = 14;
+constexpr short kLabelX = kMargin;
+constexpr short kLabelWidth = 110;
+constexpr short kTextHeight = 8;
+constexpr short kTextDrop = 2;  // a label's top below its field's top
+constexpr short kFieldX = kLabelX + kLabelWidth + 4;
+constexpr short kFieldWidth = 70;
+constexpr short kFieldHeight = 12;
+constexpr short kUpDownWidth = 10;
+constexpr short kListDropHeight = 100;  // the frame-rate list when open
+constexpr short kKeyX = kFieldX + kFieldWidth + 8;
+constexpr short kKeyWidth = 130;
+constexpr short kPageWidth = kKeyX + kKeyWidth + kMargin;
+
+// Room for any number a person may mean; longer texts are refused anyway.
+constexpr int kFieldTextLimit = 40;
+
+// Window class atoms of dialog templates.
+constexpr WORD kEditAtom = 0x0081;
+constexpr WORD kStaticAtom = 0x0082;
+constexpr WORD kComboBoxAtom = 0x0085;
+
+std::wstring Widen(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+// Characters beyond ASCII cannot be part of a number: they become '?', which
+// every parser refuses.
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (wchar_t c : text) narrow += (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+  return narrow;
+}
+
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, &text[0], length + 1);
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  return module;
+}
+
+// An extended dialog template (DLGTEMPLATEEX and its items), written into
+// WORDs so that the DWORD alignment of every item can be kept.
+class DialogTemplate {
+ public:
+  DialogTemplate(DWORD style, short width, short height) {
+    Word(1);                     // dlgVer
+    Word(0xFFFF);                // signature
+    Dword(0);                    // helpID
+    Dword(0);                    // exStyle
+    Dword(style);
+    count_at_ = words_.size();
+    Word(0);                     // cDlgItems, counted as items are added
+    Word(0);                     // x
+    Word(0);                     // y
+    Word(static_cast<WORD>(width));
+    Word(static_cast<WORD>(height));
+    Word(0);                     // no menu
+    Word(0);                     // the standard dialog class
+    Word(0);                     // no title: the tab takes the page's title
+    Word(8);                     // point size
+    Word(FW_NORMAL);
+    Word(DEFAULT_CHARSET << 8);  // italic 0, then the character set
+    Text(L"MS Shell Dlg");
+  }
+
+  void Item(WORD atom, const wchar_t* class_name, const wchar_t* text, int id,
+            DWORD style, DWORD ex_style, short x, short y, short width,
+            short height) {
+    if (words_.size() % 2 != 0) Word(0);  // items start on a DWORD
+    Dword(0);                              // helpID
+    Dword(ex_style);
+    Dword(style | WS_CHILD | WS_VISIBLE);
+    Word(static_cast<WORD>(x));
+    Word(static_cast<WORD>(y));
+    Word(static_cast<WORD>(width));
+    Word(static_cast<WORD>(height));
+    Dword(static_cast<DWORD>(id));
+    if (class_name != nullptr) {
+      Text(class_name);
+    } else {
+      Word(0xFFFF);
+      Word(atom);
+    }
+    Text(text);
+    Word(0);  // no creation data
+    ++words_[count_at_];
+  }
+
+  const DLGTEMPLATE* data() const {
+    return reinterpret_cast<const DLGTEMPLATE*>(words_.data());
+  }
+
+ private:
+  void Word(WORD value) { words_.push_back(value); }
+  void Dword(DWORD value) {
+    Word(LOWORD(value));
+    Word(HIWORD(value));
+  }
+  void Text(const wchar_t* text) {
+    for (; *text != L'\0'; ++text) Word(static_cast<WORD>(*text));
+    Word(0);
+  }
+
+  std::vector<WORD> words_;
+  size_t count_at_ = 0;
+};
+
+// One setting as the pages show it.
+struct Slot {
+  const SettingKey* key;
+  size_t index;  // the key's place in MP4V_SETTINGS_FIELDS
+  const PageField* field;
+  bool is_rate() const { return key->type == FieldType::kDouble; }
+};
+
+class Session;
+
+struct PageContext {
+  Session* session;
+  size_t page;
+};
+
+// A change that OK will write.
+struct Change {
+  const SettingKey* key;
+  int32_t integer;
+  double real;
+};
+
+// Everything one call needs, on the caller's stack.
+class Session {
+ public:
+  explicit Session(const MP4VSettings& record) {
+    const SettingKey* keys = mp4v_host::SettingKeys();
+    initial_.resize(mp4v_host::kSettingKeyCount);
+    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+      const PageGroup& group = mp4v_pages::PageGroups()[p];
+      contexts_[p] = PageContext{this, p};
+      for (size_t r = 0; r < group.field_count; ++r) {
+        const SettingKey* key = mp4v_host::FindSettingKey(group.fields[r].key);
+        const Slot slot{key, static_cast<size_t>(key - keys), &group.fields[r]};
+        slots_[p].push_back(slot);
+        initial_[slot.index] =
+            Widen(slot.is_rate() ? mp4v_pages::FrameRateText(
+                                       mp4v_host::LoadDouble(record, *key))
+                                 : mp4v_host::FormatField(record, *key));
+      }
+      templates_.push_back(BuildTemplate(p));
+    }
+  }
+
+  const DialogTemplate& page_template(size_t page) const { return templates_[page]; }
+  HWND sheet() const { return sheet_; }
+  PageContext* context(size_t page) { return &contexts_[page]; }
+  bool accepted() const { return accepted_; }
+
+  // The page's controls get their texts, limits and tooltips; the first page
+  // also hooks OK on the sheet.
+  void OnPageInit(size_t page, HWND window) {
+    pages_[page] = window;
+    if (sheet_ == nullptr) {
+      sheet_ = GetParent(window);
+      SetWindowSubclass(sheet_, &Session::SheetProc, 1,
+                        reinterpret_cast<DWORD_PTR>(this));
+    }
+    HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0,
+                                0, 0, window, nullptr, ThisModule(), nullptr);
+    if (tips != nullptr) SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 320);
+    for (const Slot& slot : slots_[page]) {
+      HWND field = GetDlgItem(window, mp4v_pages::kFieldIdBase + static_cast<int>(slot.index));
+      if (slot.is_rate()) {
+        for (const char* choice : mp4v_pages::kFrameRateChoices) {
+          SendMessageW(field, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(Widen(choice).c_str()));
+        }
+        SendMessageW(field, CB_LIMITTEXT, kFieldTextLimit, 0);
+        const LRESULT item = SendMessageW(
+            field, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+            reinterpret_cast<LPARAM>(initial_[slot.index].c_str()));
+        if (item != CB_ERR) SendMessageW(field, CB_SETCURSEL, item, 0);
+      } else {
+        SendMessageW(field, EM_LIMITTEXT, kFieldTextLimit, 0);
+        HWND arrows = GetDlgItem(window, mp4v_pages::kUpDownIdBase + static_cast<int>(slot.index));
+        // The arrows never move on their own (see OnDeltaPos); a position in
+        // the middle of the range keeps both of them working.
+        SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(INT_MIN), INT_MAX);
+        SendMessageW(arrows, UDM_SETPOS32, 0, 0);
+      }
+      SetWindowTextW(field, initial_[slot.index].c_str());
+      if (tips != nullptr) AddTips(tips, window, slot);
+    }
+  }
+
+  // An arrow of an integer field: its text moved by the step, held within
+  // the 32-bit range. A text that is not a number stays as it is, to be
+  // reported by OK.
+  void OnDeltaPos(HWND page, const NMUPDOWN& change) {
+    const int index = static_cast<int>(change.hdr.idFrom) - mp4v_pages::kUpDownIdBase;
+    HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
+    int32_t value = 0;
+    if (mp4v_pages::ParseIntegerText(Narrow(WindowText(field)), &value) !=
+        TextStatus::kOk) {
+      MessageBeep(MB_OK);
+      return;
+    }
+    const std::wstring text =
+        Widen(mp4v_pages::IntegerText(mp4v_pages::StepInteger(value, change.iDelta)));
+    SetWindowTextW(field, text.c_str());
+    SendMessageW(field, EM_SETSEL, text.size(), text.size());
+  }
+
+  // PSN_APPLY comes only after OK was let through.
+  void OnApply() { accepted_ = validated_; }
+
+  // The 56 fields of the record, at once: the changed ones take their new
+  // values, and every other byte is left alone.
+  void Commit(MP4VSettings* record) const {
+    for (const Change& change : changes_) {
+      if (change.key->type == FieldType::kDouble) {
+        mp4v_host::StoreDouble(record, *change.key, change.real);
+      } else {
+        mp4v_host::StoreInt32(record, *change.key, change.integer);
+      }
+    }
+  }
+
+ private:
+  DialogTemplate BuildTemplate(size_t page) const {
+    const std::vector<Slot>& slots = slots_[page];
+    // Every page is as tall as the tallest, so that no page looks cut short.
+    size_t rows = 0;
+    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+      if (mp4v_pages::PageGroups()[p].field_count > rows) rows = mp4v_pages::PageGroups()[p].field_count;
+    }
+    DialogTemplate page_template(
+        DS_SETFONT | DS_FIXEDSYS | WS_CHILD | WS_DISABLED | WS_CAPTION,
+        kPageWidth, static_cast<short>(2 * kMargin + rows * kRowHeight - 2));
+    for (size_t r = 0; r < slots.size(); ++r) {
+      const Slot& slot = slots[r];
+      const int index = static_cast<int>(slot.index);
+      const short y = static_cast<short>(kMargin + r * kRowHeight);
+      page_template.Item(kStaticAtom, nullptr, slot.field->label,
+                         mp4v_pages::kLabelIdBase + index, SS_LEFT | SS_NOTIFY,
+                         0, kLabelX, y + kTextDrop, kLabelWidth, kTextHeight);
+      if (slot.is_rate()) {
+        page_template.Item(kComboBoxAtom, nullptr, L"", mp4v_pages::kFieldIdBase + index,
+                           WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
+                           0, kFieldX, y, kFieldWidth, kListDropHeight);
+      } else {
+        page_template.Item(kEditAtom, nullptr, L"", mp4v_pages::kFieldIdBase + index,
+                           WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                           kFieldX, y, kFieldWidth, kFieldHeight);
+        // Right after its field, which it takes as its buddy.
+        page_template.Item(0, UPDOWN_CLASSW, L"", mp4v_pages::kUpDownIdBase + index,
+                           UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS |
+                               UDS_NOTHOUSANDS,
+                           0, kFieldX + kFieldWidth, y, kUpDownWidth, kFieldHeight);
+      }
+      const std::wstring key = Widen(slot.key->name);
+      page_template.Item(kStaticAtom, nullptr, key.c_str(),
+                         mp4v_pages::kKeyIdBase + index,
+                         SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kKeyX,
+                         y + kTextDrop, kKeyWidth, kTextHeight);
+    }
+    return page_template;
+  }
+
+  void AddTips(HWND tips, HWND page, const Slot& slot) {
+    std::wstring& text = tip_texts_[slot.index];
+    text = L"Key \"" + Widen(slot.key->name) + L"\" of [" MP4V_SETTINGS_SECTION L"]\n";
+    text += slot.is_rate()
+                ? L"Frames per second, greater than 0. 23.976, 29.97 and 59.94 "
+                  L"store 24, 30 and 60 divided by 1.001."
+                : L"A whole number from -2147483648 to 2147483647; 0x starts "
+                  L"a hexadecimal one.";
+    const int index = static_cast<int>(slot.index);
+    HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
+    std::vector<HWND> targets = {GetDlgItem(page, mp4v_pages::kLabelIdBase + index), field,
+                                 GetDlgItem(page, mp4v_pages::kKeyIdBase + index)};
+    if (slot.is_rate()) {
+      COMBOBOXINFO info{};
+      info.cbSize = sizeof info;
+      if (GetComboBoxInfo(field, &info) && info.hwndItem != nullptr) {
+        targets.push_back(info.hwndItem);
+      }
+    }
+    for (HWND target : targets) {
+      TTTOOLINFOW tool{};
+      tool.cbSize = TTTOOLINFOW_V2_SIZE;
+      tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+      tool.hwnd = page;
+      tool.uId = reinterpret_cast<UINT_PTR>(target);
+      tool.lpszText = &text[0];
+      SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+  }
+
+  // Every field in reading order, page by page. The first bad one is
+  // reported and nothing is kept; when all are good, the changes wait for
+  // the sheet's PSN_APPLY.
+  bool Validate() {
+    validated_ = false;
+    changes_.clear();
+    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+      for (const Slot& slot : slots_[p]) {
+        // A page never opened still shows what it was given.
+        const std::wstring text =
+            pages_[p] != nullptr
+                ? WindowText(GetDlgItem(pages_[p], mp4v_pages::kFieldIdBase +
+                                                       static_cast<int>(slot.index)))
+                : initial_[slot.index];
+        Change change{slot.key, 0, 0.0};
+        const TextStatus status =
+            slot.is_rate()
+                ? mp4v_pages::ParseFrameRateText(Narrow(text), &change.real)
+                : mp4v_pages::ParseIntegerText(Narrow(text), &change.integer);
+        if (status != TextStatus::kOk) {
+          changes_.clear();
+          Report(p, slot, status, text);
+          return false;
+        }
+        // Untouched text keeps the field's bytes exactly (a rate of 29.97
+        // stays 29.97, say, instead of becoming the snapped rate).
+        if (text != initial_[slot.index]) changes_.push_back(change);
+      }
+    }
+    validated_ = true;
+    return true;
+  }
+
+  // Brings the field's page forward, selects the field and says what is
+  // wrong with it.
+  void Report(size_t page, const Slot& slot, TextStatus status,
+              const std::wstring& text) {
+    PropSheet_SetCurSel(sheet_, nullptr, page);
+    HWND field = GetDlgItem(pages_[page], mp4v_pages::kFieldIdBase + static_cast<int>(slot.index));
+    SelectField(slot, field);
+    const std::wstring message =
+        L"The setting \"" + mp4v_pages::PlainLabel(slot.field->label) + L"\" (" +
+        Widen(slot.key->name) + L") is not valid.\n\n" +
+        Widen(mp4v_pages::ProblemText(status, slot.is_rate(), Narrow(text)));
+    MessageBoxW(sheet_, message.c_str(), kMessageCaption, MB_OK | MB_ICONWARNING);
+    SelectField(slot, field);
+  }
+
+  static void SelectField(const Slot& slot, HWND field) {
+    SetFocus(field);
+    if (slot.is_rate()) {
+      SendMessageW(field, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
+    } else {
+      SendMessageW(field, EM_SETSEL, 0, -1);
+    }
+  }
+
+  // The sheet's window, hooked so that OK (the button or Enter) is let
+  // through only when every field is good.
+  static LRESULT CALLBACK SheetProc(HWND sheet, UINT message, WPARAM wparam,
+                                    LPARAM lparam, UINT_PTR id, DWORD_PTR data) {
+    Session* session = reinterpret_cast<Session*>(data);
+    if (message == WM_COMMAND && LOWORD(wparam) == IDOK && !session->Validate()) {
+      return 0;
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(sheet, &Session::SheetProc, id);
+    return DefSubclassProc(sheet, message, wparam, lparam);
+  }
+
+  std::vector<std::wstring> initial_;  // what each field showed at first
+  std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
+  std::vector<Slot> slots_[mp4v_pages::kPageGroupCount];
+  std::vector<DialogTemplate> templates_;
+  PageContext contexts_[mp4v_pages::kPageGroupCount];
+  HWND pages_[mp4v_pages::kPageGroupCount] = {};
+  HWND sheet_ = nullptr;
+  std::vector<Change> changes_;
+  bool validated_ = false;
+  bool accepted_ = false;
+};
+
+// Posted by a page that became the current one, to be handled once the
+// sheet has shown it and hidden the page before.
+constexpr UINT kTakeFocusMessage = WM_APP + 1;
+
+// A page brought forward by Ctrl+Tab or by the sheet's PSM_SETCURSEL leaves
+// the focus on the hidden page before it, where typed keys and mnemonics
+// would reach fields the person cannot see. The focus moves to this page's
+// first field then; a focus anywhere visible (the tabs, say) stays.
+void TakeFocusIfHidden(HWND page) {
+  HWND focus = GetFocus();
+  HWND sheet = GetParent(page);
+  if (focus == nullptr || IsWindowVisible(focus) || !IsChild(sheet, focus)) return;
+  if (HWND first = GetNextDlgTabItem(page, nullptr, FALSE)) {
+    SendMessageW(sheet, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+  }
+}
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto* context = reinterpret_cast<PageContext*>(
+        reinterpret_cast<const PROPSHEETPAGEW*>(lparam)->lParam);
+    SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
+    context->session->OnPageInit(context->page, page);
+    return TRUE;
+  }
+  if (message == kTakeFocusMessage) {
+    TakeFocusIfHidden(page);
+    return TRUE;
+  }
+  auto* context = reinterpret_cast<PageContext*>(GetWindowLongPtrW(page, DWLP_USER));
+  if (context == nullptr || message != WM_NOTIFY) return FALSE;
+  const NMHDR& header = *reinterpret_cast<const NMHDR*>(lparam);
+  if (header.code == UDN_DELTAPOS) {
+    context->session->OnDeltaPos(page, *reinterpret_cast<const NMUPDOWN*>(lparam));
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, TRUE);  // the arrows stay put
+    return TRUE;
+  }
+  if (header.code == PSN_SETACTIVE) {
+    PostMessageW(page, kTakeFocusMessage, 0, 0);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, 0);
+    return TRUE;
+  }
+  if (header.code == PSN_APPLY) {
+    context->session->OnApply();
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// Centres the sheet over its owner, or over the work area of the screen when
+// it has none.
+int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
+  if (message != PSCB_INITIALIZED) return 0;
+  RECT area{};
+  HWND owner = GetWindow(sheet, GW_OWNER);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(owner != nullptr ? owner : sheet,
+                                    MONITOR_DEFAULTTONEAREST),
+                  &monitor);
+  area = monitor.rcWork;
+  if (owner != nullptr && IsWindowVisible(owner) && !IsIconic(owner)) {
+    GetWindowRect(owner, &area);
+  }
+  RECT frame{};
+  GetWindowRect(sheet, &frame);
+  const LONG width = frame.right - frame.left;
+  const LONG height = frame.bottom - frame.top;
+  LONG x = area.left + (area.right - area.left - width) / 2;
+  LONG y = area.top + (area.bottom - area.top - height) / 2;
+  // Never off the work area's top left, where the title bar must stay.
+  if (x < monitor.rcWork.left) x = monitor.rcWork.left;
+  if (y < monitor.rcWork.top) y = monitor.rcWork.top;
+  SetWindowPos(sheet, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return 0;
+}
+
+// The call running on this thread, for the key hook below; set for the
+// time of one call only.
+thread_local const Session* t_session = nullptr;
+
+// Ctrl+Tab and Ctrl+PageDown bring the next page forward, Ctrl+Shift+Tab and
+// Ctrl+PageUp the one before, wherever the focus is on the sheet. Not every
+// system's sheet does this in its modal loop, so the pages take these keys
+// themselves, before the loop sees them.
+LRESULT CALLBACK PageKeysHook(int code, WPARAM removed, LPARAM data) {
+  MSG* message = reinterpret_cast<MSG*>(data);
+  HWND sheet = t_session != nullptr ? t_session->sheet() : nullptr;
+  if (code == HC_ACTION && removed == PM_REMOVE && sheet != nullptr &&
+      message->message == WM_KEYDOWN && (GetKeyState(VK_CONTROL) & 0x8000) &&
+      (message->hwnd == sheet || IsChild(sheet, message->hwnd))) {
+    int step = 0;
+    if (message->wParam == VK_TAB) step = (GetKeyState(VK_SHIFT) & 0x8000) ? -1 : 1;
+    if (message->wParam == VK_NEXT) step = 1;
+    if (message->wParam == VK_PRIOR) step = -1;
+    HWND tabs = PropSheet_GetTabControl(sheet);
+    const int count = TabCtrl_GetItemCount(tabs);
+    if (step != 0 && count > 0) {
+      const int page = (TabCtrl_GetCurSel(tabs) + step + count) % count;
+      PropSheet_SetCurSel(sheet, nullptr, page);
+      message->message = WM_NULL;  // taken: neither the loop nor the field sees it
+    }
+  }
+  return CallNextHookEx(nullptr, code, removed, data);
+}
+
+// Installs the key hook for the time of one call.
+class PageKeys {
+ public:
+  explicit PageKeys(const Session* session) : outer_(t_session) {
+    t_session = session;
+    hook_ = SetWindowsHookExW(WH_GETMESSAGE, &PageKeysHook, nullptr, GetCurrentThreadId());
+  }
+  ~PageKeys() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    t_session = outer_;
+  }
+  PageKeys(const PageKeys&) = delete;
+  PageKeys& operator=(const PageKeys&) = delete;
+
+ private:
+  const Session* outer_;
+  HHOOK hook_ = nullptr;
+};
+
+int32_t ShowPages(HWND owner, MP4VSettings* record) {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_WIN95_CLASSES;
+  if (!InitCommonControlsEx(&controls)) return MP4V_PAGES_FAILED;
+
+  Session session(*record);
+  const HINSTANCE module = ThisModule();
+  PROPSHEETPAGEW pages[mp4v_pages::kPageGroupCount] = {};
+  for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+    pages[p].dwSize = sizeof pages[p];  // the sheet steps through the array by it
+    pages[p].dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
+    pages[p].hInstance = module;
+    pages[p].pResource = session.page_template(p).data();
+    pages[p].pszTitle = mp4v_pages::PageGroups()[p].title;
+    pages[p].pfnDlgProc = &PageProc;
+    pages[p].lParam = reinterpret_cast<LPARAM>(session.context(p));
+  }
+  PROPSHEETHEADERW header{};
+  header.dwSize = PROPSHEETHEADERW_V1_SIZE;
+  header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_NOCONTEXTHELP |
+                   PSH_USECALLBACK;
+  header.hwndParent = owner;
+  header.hInstance = module;
+  header.pszCaption = kSheetCaption;
+  header.nPages = mp4v_pages::kPageGroupCount;
+  header.nStartPage = 0;
+  header.ppsp = pages;
+  header.pfnCallback = &SheetCallback;
+
+  PageKeys keys(&session);
+  if (PropertySheetW(&header) < 0) return MP4V_PAGES_FAILED;
+  if (!session.accepted()) return MP4V_PAGES_CANCELLED;
+  session.Commit(record);
+  return MP4V_PAGES_OK;
+}
+
+}  // namespace
+
+extern "C" int32_t MP4V_CDECL showMP4VEncoderPages(void* owner_window,
+                                                   MP4VSettings* settings) {
+  if (settings == nullptr) return MP4V_PAGES_FAILED;
+  HWND owner = static_cast<HWND>(owner_window);
+  if (owner != nullptr && !IsWindow(owner)) return MP4V_PAGES_FAILED;
+  try {
+    return ShowPages(owner, settings);
+  } catch (...) {
+    // Only memory can run out before the pages show; the record is as it was.
+    return MP4V_PAGES_FAILED;
+  }
+}
+
+// The export has exactly the type the public header promises.
+static_assert(std::is_same<decltype(&showMP4VEncoderPages),
+                           MP4VShowEncoderPagesFn>::value,
+              "showMP4VEncoderPages matches MP4VShowEncoderPagesFn");

@@ -1,0 +1,220 @@
+#include "gui/pages_driver.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+namespace pages_driver {
+namespace {
+
+constexpr DWORD kPollMs = 20;
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+struct Search {
+  HWND found;
+  std::function<bool(HWND)> accept;
+};
+
+BOOL CALLBACK AcceptFirst(HWND window, LPARAM data) {
+  Search* search = reinterpret_cast<Search*>(data);
+  if (search->accept(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FirstThreadWindow(DWORD thread, std::function<bool(HWND)> accept) {
+  Search search{nullptr, std::move(accept)};
+  EnumThreadWindows(thread, &AcceptFirst, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool IsDialog(HWND window) {
+  return IsWindowVisible(window) && ClassOf(window) == L"#32770";
+}
+
+}  // namespace
+
+// On a desktop of their own the pages meet no other program's windows, and
+// no other program meets the display they are shown on.
+void UseTestDesktop() {
+  const wchar_t* name = _wgetenv(L"MP4V_GUI_DESKTOP");
+  if (name == nullptr || *name == L'\0') return;
+  HDESK desktop = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  if (desktop != nullptr) SetThreadDesktop(desktop);
+}
+
+GuiThread::GuiThread(std::function<void(HWND)> body, bool with_owner)
+    : body_(std::move(body)), with_owner_(with_owner) {
+  ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, &GuiThread::Main, this, 0, &id_);
+  WaitForSingleObject(ready_, INFINITE);
+}
+
+GuiThread::~GuiThread() {
+  // A dialog that never showed or never closed has failed its test already;
+  // the program must still end instead of waiting for it forever.
+  if (!Join(60000)) TerminateThread(thread_, 1);
+  CloseHandle(thread_);
+  CloseHandle(ready_);
+}
+
+bool GuiThread::Join(DWORD ms) {
+  return WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI GuiThread::Main(void* data) {
+  GuiThread* self = static_cast<GuiThread*>(data);
+  UseTestDesktop();
+  if (self->with_owner_) {
+    self->owner_ = CreateWindowExW(0, L"STATIC", L"Host window", WS_OVERLAPPEDWINDOW,
+                                   40, 40, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(self->owner_, SW_SHOWNOACTIVATE);
+  }
+  SetEvent(self->ready_);
+  self->body_(self->owner_);
+  if (self->owner_ != nullptr) {
+    self->owner_enabled_after_ = IsWindowEnabled(self->owner_) != FALSE;
+    DestroyWindow(self->owner_);
+  }
+  return 0;
+}
+
+HWND WaitFor(const std::function<HWND()>& find, DWORD ms) {
+  for (DWORD waited = 0;; waited += kPollMs) {
+    if (HWND window = find()) return window;
+    if (waited >= ms) return nullptr;
+    Sleep(kPollMs);
+  }
+}
+
+bool WaitGone(HWND window, DWORD ms) {
+  for (DWORD waited = 0;; waited += kPollMs) {
+    if (!IsWindow(window)) return true;
+    if (waited >= ms) return false;
+    Sleep(kPollMs);
+  }
+}
+
+HWND FindSheet(DWORD thread) {
+  return FirstThreadWindow(thread, [](HWND window) {
+    // Shown, and its first page made: the fields hold their texts.
+    return IsDialog(window) && PropSheet_GetTabControl(window) != nullptr &&
+           PropSheet_GetCurrentPageHwnd(window) != nullptr;
+  });
+}
+
+HWND FindMessageBox(DWORD thread, HWND sheet) {
+  return FirstThreadWindow(thread, [sheet](HWND window) {
+    return window != sheet && IsDialog(window) && GetWindow(window, GW_OWNER) == sheet;
+  });
+}
+
+std::wstring StaticTexts(HWND dialog) {
+  std::wstring texts;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (ClassOf(child) == L"Static") texts += Text(child) + L"\n";
+  }
+  return texts;
+}
+
+int PageCount(HWND sheet) {
+  return TabCtrl_GetItemCount(PropSheet_GetTabControl(sheet));
+}
+
+int CurrentPage(HWND sheet) {
+  return TabCtrl_GetCurSel(PropSheet_GetTabControl(sheet));
+}
+
+HWND ShowPage(HWND sheet, int index) {
+  PropSheet_SetCurSel(sheet, nullptr, index);
+  return PropSheet_GetCurrentPageHwnd(sheet);
+}
+
+int PageOf(HWND sheet, int id) {
+  for (int page = 0; page < PageCount(sheet); ++page) {
+    if (GetDlgItem(ShowPage(sheet, page), id) != nullptr) return page;
+  }
+  return -1;
+}
+
+HWND ShowControl(HWND sheet, int id) {
+  const int page = PageOf(sheet, id);
+  return page < 0 ? nullptr : GetDlgItem(ShowPage(sheet, page), id);
+}
+
+std::wstring Text(HWND control) {
+  wchar_t text[512] = {};
+  SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void SetText(HWND control, const std::wstring& text) {
+  SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ChooseItem(HWND list, int item) {
+  SendMessageW(list, CB_SETCURSEL, item, 0);
+  SendMessageW(GetParent(list), WM_COMMAND,
+               MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(list));
+}
+
+void PressButton(HWND dialog, int id) {
+  PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PressCloseBox(HWND window) {
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void PostKey(HWND window, UINT key) {
+  PostMessageW(window, WM_KEYDOWN, key, 1);
+  PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+}
+
+// Key state belongs to an input queue: joined to the pages' queue, this
+// thread presses the keys there.
+HeldModifiers::HeldModifiers(DWORD thread, bool shift) : thread_(thread) {
+  AttachThreadInput(GetCurrentThreadId(), thread_, TRUE);
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] |= 0x80;
+  if (shift) keys[VK_SHIFT] |= 0x80;
+  SetKeyboardState(keys);
+}
+
+HeldModifiers::~HeldModifiers() {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] &= 0x7F;
+  keys[VK_SHIFT] &= 0x7F;
+  SetKeyboardState(keys);
+  AttachThreadInput(GetCurrentThreadId(), thread_, FALSE);
+}
+
+void PostAltKey(HWND window, wchar_t letter) {
+  PostMessageW(window, WM_SYSCHAR, letter, 0x20000001);  // bit 29: Alt is down
+}
+
+HWND FocusOf(DWORD thread) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+void Selection(HWND control, DWORD* start, DWORD* end) {
+  *start = *end = 0;
+  const UINT message = ClassOf(control) == L"ComboBox" ? CB_GETEDITSEL : EM_GETSEL;
+  SendMessageW(control, message, reinterpret_cast<WPARAM>(start),
+               reinterpret_cast<LPARAM>(end));
+}
+
+}  // namespace pages_driver
