@@ -612,10 +612,13 @@ TEST(Mp4vcfgLocale, CommaDecimalLocaleChangesNothing) {
 #ifdef _WIN32
 // Runs "mp4vcfg edit PATH" on a thread of its own and, once the pages show,
 // `drive`s them from this one as a person would.
-Outcome EditDriven(const std::string& path, const std::function<void(HWND sheet)>& drive) {
+Outcome EditDriven(const std::string& path, const std::function<void(HWND sheet)>& drive,
+                   bool force = false) {
   Outcome outcome{-1, "", ""};
   pages_driver::UseTestDesktop();
-  pages_driver::GuiThread gui([&](HWND) { outcome = RunTool({"edit", path}); }, false);
+  std::vector<std::string> args{"edit", path};
+  if (force) args.push_back("--force");
+  pages_driver::GuiThread gui([&](HWND) { outcome = RunTool(args); }, false);
   HWND sheet = pages_driver::WaitFor([&] { return pages_driver::FindSheet(gui.id()); });
   EXPECT_NE(sheet, nullptr) << "the pages did not show";
   if (sheet != nullptr) drive(sheet);
@@ -661,6 +664,24 @@ TEST(Mp4vcfgEdit, CancelPrintsNoChangesAndLeavesTheFile) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "no changes\n");
   EXPECT_EQ(testutil::ReadBytes(path), kPreset);
+}
+
+// As set does, edit leaves a file whose save would lose text alone (before
+// any page shows) unless forced.
+TEST(Mp4vcfgEdit, RefusesToLoseTextUnlessForced) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("hand.cfg");
+  const std::string hand = std::string("; notes\n") + kPreset;
+  testutil::WriteBytes(path, hand);
+  const Outcome refused = RunTool({"edit", path});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Contains(refused.err, path + ":1: ")) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "--force")) << refused.err;
+  EXPECT_EQ(testutil::ReadBytes(path), hand);
+  const Outcome forced = EditDriven(
+      path, [](HWND sheet) { pages_driver::PressButton(sheet, IDCANCEL); }, true);
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(forced.out, "no changes\n");
 }
 #else
 TEST(Mp4vcfgEdit, NeedsTheWindowsBuild) {

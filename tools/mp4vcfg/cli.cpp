@@ -263,24 +263,10 @@ class Session {
       }
       changes.push_back(change);
     }
-    // A file that a save would rob of text is left alone unless forced.
     std::string bytes;
     bool exists = false;
-    std::vector<mp4vcfg::Finding> findings;
-    if (ReadFile(file, &bytes, &exists)) findings = mp4vcfg::CheckSettingsText(bytes);
-    const size_t losses = CountLosses(findings);
-    if (losses > 0 && !force) {
-      err << FindingsText(file, findings);
-      if (!dry_run) {
-        throw CommandError(file + ": a save would lose text from " + std::to_string(losses) +
-                           (losses == 1 ? " line" : " lines") +
-                           " (listed above); nothing was written. --dry-run shows the "
-                           "change, --force saves anyway");
-      }
-      err << "mp4vcfg: " << file << ": a save would lose text from " << losses
-          << (losses == 1 ? " line" : " lines")
-          << " (listed above): set refuses it without --force\n";
-    }
+    ReadFile(file, &bytes, &exists);
+    GuardAgainstLosingText(file, force, dry_run, "set", err);
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
     Load(file, &record);
@@ -301,6 +287,28 @@ class Session {
                          "unreadable file, or a full disk); it is left as it was");
     }
     return kExitSuccess;
+  }
+
+  // A file that a save would rob of text is left alone unless forced: the
+  // lines are listed on `err` and the command ends, or with `dry_run` only
+  // a note follows them.
+  static void GuardAgainstLosingText(const std::string& file, bool force, bool dry_run,
+                                     const char* command, std::ostream& err) {
+    std::string bytes;
+    bool exists = false;
+    if (force || !ReadFile(file, &bytes, &exists)) return;
+    const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSettingsText(bytes);
+    const size_t losses = CountLosses(findings);
+    if (losses == 0) return;
+    err << FindingsText(file, findings);
+    const std::string what = file + ": a save would lose text from " + std::to_string(losses) +
+                             (losses == 1 ? " line" : " lines") + " (listed above)";
+    if (!dry_run) {
+      throw CommandError(what + "; nothing was written. " +
+                         (std::string(command) == "set" ? "--dry-run shows the change, " : "") +
+                         "--force saves anyway");
+    }
+    err << "mp4vcfg: " << what << ": " << command << " refuses it without --force\n";
   }
 
   // `diff FILE1 FILE2`: the settings whose values differ.
@@ -357,8 +365,9 @@ class Session {
 
   // Shows FILE's settings on the settings pages (the library that request
   // 0x2008 loads from beside the module) and saves them when OK is pressed.
-  void Edit(const std::string& file) {
+  void Edit(const std::string& file, bool force, std::ostream& err) {
 #ifdef _WIN32
+    GuardAgainstLosingText(file, force, false, "edit", err);
     MP4VSettings before;
     std::memset(&before, 0, sizeof before);
     Load(file, &before);
@@ -393,6 +402,8 @@ class Session {
     }
     out_ << (changes.empty() ? "no changes\n" : changes);
 #else
+    (void)force;
+    (void)err;
     throw CommandError(file + ": edit needs the Windows build (mp4vcfg.exe under "
                        "Windows or Wine): the settings pages are a Windows library");
 #endif
@@ -598,6 +609,9 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   edit->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();
+  edit->add_flag("--force", force,
+                 "Show the pages and save even when a save would lose text of FILE "
+                 "(see \"mp4vcfg check\")");
 
   try {
     app.parse(argc, argv);
@@ -628,7 +642,7 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     if (get->parsed()) session.Get(file, keys);
     if (set->parsed()) status = session.Set(file, assignments, dry_run, force, err);
     if (diff->parsed()) session.Diff(file, second_file, json);
-    if (edit->parsed()) session.Edit(file);
+    if (edit->parsed()) session.Edit(file, force, err);
     out.flush();
     return status;
   } catch (const CommandError& e) {
