@@ -78,17 +78,17 @@ std::string TemporaryPath(const TargetParts& parts, bool short_form,
   return parts.directory + name;
 }
 
-std::string UnusedTemporaryPath(const TargetParts& parts, bool short_form,
-                                uint64_t seed, unsigned* attempt) {
-  std::string path;
-  const unsigned last = *attempt + kTemporaryAttempts;
-  do {
-    path = TemporaryPath(parts, short_form, seed, ++*attempt);
-  } while (PlatformPathExists(path) && *attempt < last);
-  return path;
-}
-
 namespace {
+
+// A name after the last one tried that no file has (the last one tried when
+// every one is taken).
+std::string UnusedName(TemporaryNames* names) {
+  const unsigned last = names->attempt + kTemporaryAttempts;
+  do {
+    ++names->attempt;
+  } while (PlatformPathExists(names->Path()) && names->attempt < last);
+  return names->Path();
+}
 
 // True when the file at `path` holds exactly the `size` bytes at `data`.
 bool Holds(const std::string& path, const char* data, size_t size) {
@@ -99,11 +99,16 @@ bool Holds(const std::string& path, const char* data, size_t size) {
 
 }  // namespace
 
-bool PlaceReplacement(const ReplaceSteps& steps, const std::string& target,
-                      const std::string& temporary, bool target_exists,
-                      const std::string& backup, const char* data,
-                      size_t size) {
+bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
+                       const std::string& target, bool written,
+                       bool target_exists, const char* data, size_t size) {
+  const std::string temporary = names->Path();
   uint32_t error = 0;
+  if (!written) {
+    steps.remove(temporary.c_str(), &error);
+    return false;
+  }
+  const std::string backup = UnusedName(names);
   if (!target_exists) {
     if (steps.move(temporary.c_str(), target.c_str(), &error)) return true;
   } else if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),

@@ -128,24 +128,24 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     const mode_t mode = exists ? (status.st_mode & 07777) : 0666;
 
-    const TargetParts parts = SplitTarget(target, "/");
+    TemporaryNames names;
+    names.parts = SplitTarget(target, "/");
     int local = 0;
-    const uint64_t seed =
+    names.seed =
         static_cast<uint64_t>(
             std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (static_cast<uint64_t>(getpid()) << 32) ^
         reinterpret_cast<uintptr_t>(&local);
-    bool short_form = parts.directory.size() + kTemporaryNameLength > kPathMax;
-    std::string temporary;
+    names.short_form =
+        names.parts.directory.size() + kTemporaryNameLength > kPathMax;
     int fd = -1;
-    unsigned attempt = 0;
-    for (; attempt < kTemporaryAttempts; ++attempt) {
-      temporary = TemporaryPath(parts, short_form, seed, attempt);
+    for (; names.attempt < kTemporaryAttempts; ++names.attempt) {
+      const std::string temporary = names.Path();
       fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                 mode);
       if (fd >= 0) break;
-      if (errno == ENAMETOOLONG && !short_form) {
-        short_form = true;
+      if (errno == ENAMETOOLONG && !names.short_form) {
+        names.short_form = true;
         continue;
       }
       if (errno != EEXIST) break;
@@ -164,17 +164,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     ok = ok && WriteAll(fd, data, size) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    if (!ok) {
-      uint32_t error = 0;
-      steps.remove(temporary.c_str(), &error);
-      return false;
-    }
-    // The rename does not use the backup name; it only has to be one no file
-    // has.
-    const std::string backup =
-        UnusedTemporaryPath(parts, short_form, seed, &attempt);
-    if (!PlaceReplacement(steps, target, temporary, exists, backup, data,
-                          size)) {
+    // The rename does not use the backup name.
+    if (!FinishReplacement(steps, &names, target, ok, exists, data, size)) {
       return false;
     }
     SyncDirectoryOf(target);

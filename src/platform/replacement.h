@@ -32,29 +32,37 @@ TargetParts SplitTarget(const std::string& target, const char* separators);
 std::string TemporaryPath(const TargetParts& parts, bool short_form,
                           uint64_t seed, unsigned attempt);
 
-// A TemporaryPath, for attempts from `*attempt` + 1 on, that no file has
-// (the last one tried when every one is taken); `*attempt` ends at the one
-// used.
-std::string UnusedTemporaryPath(const TargetParts& parts, bool short_form,
-                                uint64_t seed, unsigned* attempt);
-
 // How many names a writer tries before it gives up.
 constexpr unsigned kTemporaryAttempts = 64;
 
 // True when a file (or anything else) of that name exists.
 bool PlatformPathExists(const std::string& path);
 
-// Puts the finished `temporary` file in the place of `target` with `steps`
-// and returns true when `target` then holds the `size` bytes at `data`.
-// When the target exists, the replace step moves the old file to `backup`,
-// a name in the same directory that no file has. When a step fails, what is
+// The names one replacement tries, in order: TemporaryPath of `parts` for
+// `attempt` 0, 1, ...; `short_form` once the preferred form is too long.
+struct TemporaryNames {
+  TargetParts parts;
+  bool short_form = false;
+  uint64_t seed = 0;
+  unsigned attempt = 0;  // the attempt of Path()
+
+  std::string Path() const {
+    return TemporaryPath(parts, short_form, seed, attempt);
+  }
+};
+
+// Finishes a replacement once the temporary file at `names.Path()` is
+// closed: `written` false (a write, flush or close failed) deletes it and
+// gives false. Otherwise it takes the place of `target` with `steps`, and the
+// result says whether `target` then holds the `size` bytes at `data`. When
+// the target exists, the replace step moves the old file to a backup name,
+// one of the following names that no file has. When a step fails, what is
 // where decides what follows (the step's own report does not): a temporary
 // or backup file is deleted only while the target name holds complete
 // content; when neither file can be put back under the target name, both
 // stay where they are, so the old and the new content are never both lost.
-bool PlaceReplacement(const ReplaceSteps& steps, const std::string& target,
-                      const std::string& temporary, bool target_exists,
-                      const std::string& backup, const char* data,
-                      size_t size);
+bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
+                       const std::string& target, bool written,
+                       bool target_exists, const char* data, size_t size);
 
 #endif  // MP4V_PLATFORM_REPLACEMENT_H_

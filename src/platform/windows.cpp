@@ -121,28 +121,27 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   }
   try {
     const std::string target = exists ? ResolveLinks(path) : std::string(path);
-    const TargetParts parts = SplitTarget(target, "/\\:");
+    TemporaryNames names;
+    names.parts = SplitTarget(target, "/\\:");
     int local = 0;
-    const uint64_t seed =
+    names.seed =
         static_cast<uint64_t>(
             std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
         (static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
         reinterpret_cast<uintptr_t>(&local);
-    bool short_form =
-        parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
-    std::string temporary;
+    names.short_form =
+        names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
     HANDLE file = INVALID_HANDLE_VALUE;
-    unsigned attempt = 0;
-    for (; attempt < kTemporaryAttempts; ++attempt) {
-      temporary = TemporaryPath(parts, short_form, seed, attempt);
+    for (; names.attempt < kTemporaryAttempts; ++names.attempt) {
+      const std::string temporary = names.Path();
       file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) break;
       const DWORD error = GetLastError();
-      if (!short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
-                          error == ERROR_PATH_NOT_FOUND)) {
-        short_form = true;  // the longer name did not fit; the target's does
+      if (!names.short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
+                                error == ERROR_PATH_NOT_FOUND)) {
+        names.short_form = true;  // the longer name did not fit; the target's does
         continue;
       }
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -152,18 +151,10 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     if (file == INVALID_HANDLE_VALUE) return false;
     bool ok = WriteAll(file, data, size) && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
-    if (!ok) {
-      uint32_t error = 0;
-      steps.remove(temporary.c_str(), &error);
-      return false;
-    }
     // ReplaceFile keeps the target's attributes and security. The old file
     // goes to a backup name of its own, so that a failure half-way can put
     // it back.
-    const std::string backup =
-        UnusedTemporaryPath(parts, short_form, seed, &attempt);
-    if (!PlaceReplacement(steps, target, temporary, exists, backup, data,
-                          size)) {
+    if (!FinishReplacement(steps, &names, target, ok, exists, data, size)) {
       return false;
     }
     // The attributes a person sets (hidden, system, ...) stay as they were,
