@@ -1,5 +1,6 @@
 #include "mp4vcfg/check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>

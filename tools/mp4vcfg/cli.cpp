@@ -265,8 +265,8 @@ class Session {
     }
     std::string bytes;
     bool exists = false;
-    ReadFile(file, &bytes, &exists);
-    GuardAgainstLosingText(file, force, dry_run, "set", err);
+    const bool readable = ReadFile(file, &bytes, &exists);
+    if (readable && !force) GuardAgainstLosingText(file, bytes, dry_run, "set", err);
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
     Load(file, &record);
@@ -289,14 +289,11 @@ class Session {
     return kExitSuccess;
   }
 
-  // A file that a save would rob of text is left alone unless forced: the
-  // lines are listed on `err` and the command ends, or with `dry_run` only
-  // a note follows them.
-  static void GuardAgainstLosingText(const std::string& file, bool force, bool dry_run,
-                                     const char* command, std::ostream& err) {
-    std::string bytes;
-    bool exists = false;
-    if (force || !ReadFile(file, &bytes, &exists)) return;
+  // A file whose contents `bytes` a save would rob of text is left alone:
+  // the lines are listed on `err` and the command ends, or with `dry_run`
+  // only a note follows them.
+  static void GuardAgainstLosingText(const std::string& file, const std::string& bytes,
+                                     bool dry_run, const char* command, std::ostream& err) {
     const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSettingsText(bytes);
     const size_t losses = CountLosses(findings);
     if (losses == 0) return;
@@ -367,7 +364,11 @@ class Session {
   // 0x2008 loads from beside the module) and saves them when OK is pressed.
   void Edit(const std::string& file, bool force, std::ostream& err) {
 #ifdef _WIN32
-    GuardAgainstLosingText(file, force, false, "edit", err);
+    std::string bytes;
+    bool exists = false;
+    if (!force && ReadFile(file, &bytes, &exists)) {
+      GuardAgainstLosingText(file, bytes, false, "edit", err);
+    }
     MP4VSettings before;
     std::memset(&before, 0, sizeof before);
     Load(file, &before);
