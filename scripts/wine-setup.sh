@@ -28,8 +28,66 @@ set -euo pipefail
 PREFIX=${WINEPREFIX:-$HOME/.wine-test32}
 QEMU_DIR=${WINE_QEMU_DIR:-/usr/local/lib/wine-qemu}
 OVERRIDES="mscoree,mshtml=;winemenubuilder.exe,winedbg.exe=d"
-QEMU_STAMP="debian-7.2-gdt-trapno-1"
 ENV_FILE=""
+
+# What makes the qemu-i386 binary: Debian's qemu 7.2 source, these two fixes
+# and this configure line. The STAMP beside the binary is a hash of all of
+# it, so a machine whose qemu-i386 was built any other way rebuilds it once.
+# Extended attributes must be on: Wine keeps a file's DOS attributes (hidden,
+# system, ...) in them, and without them it silently keeps none.
+QEMU_CONFIGURE=(--target-list=i386-linux-user --static --without-default-features
+                --enable-attr --disable-system --disable-tools --disable-docs --disable-werror)
+QEMU_PATCH=$(cat <<'EOF'
+--- a/linux-user/syscall.c
++++ b/linux-user/syscall.c
+@@ -6649,6 +6649,24 @@
+         cpu_clone_regs_parent(env, flags);
+         new_cpu = env_cpu(new_env);
+         new_cpu->opaque = ts;
++#if defined(TARGET_I386) && !defined(TARGET_X86_64)
++        /*
++         * The kernel keeps the TLS descriptors of the GDT per thread, but
++         * cpu_copy() leaves the child pointing at the parent's table.  A
++         * shared table means set_thread_area() in one thread changes what
++         * every other thread gets on its next %fs/%gs reload (glibc TLS,
++         * Wine's TEB), so give the child its own copy.
++         */
++        {
++            size_t gdt_size = sizeof(uint64_t) * TARGET_GDT_ENTRIES;
++            abi_long gdt = target_mmap(0, gdt_size, PROT_READ | PROT_WRITE,
++                                       MAP_ANONYMOUS | MAP_PRIVATE, -1, 0);
++            if (gdt != -1) {
++                memcpy(g2h_untagged(gdt), g2h_untagged(env->gdt.base), gdt_size);
++                new_env->gdt.base = gdt;
++            }
++        }
++#endif
+         ts->bprm = parent_ts->bprm;
+         ts->info = parent_ts->info;
+         ts->signal_mask = parent_ts->signal_mask;
+--- a/linux-user/i386/cpu_loop.c
++++ b/linux-user/i386/cpu_loop.c
+@@ -310,7 +310,17 @@
+                       trapnr);
+             abort();
+         }
++        /*
++         * cpu_exec() has already cleared exception_index, so the signal
++         * frame would report trapno -1.  Put the x86 vector back while the
++         * frame is built, as the kernel does; Wine decides between access
++         * violation and illegal instruction from it.
++         */
++        if (trapnr >= 0 && trapnr < 32) {
++            cs->exception_index = trapnr;
++        }
+         process_pending_signals(env);
++        cs->exception_index = -1;
+     }
+ }
+ 
+EOF
+)
+QEMU_STAMP="debian-7.2 $(printf '%s\n' "$QEMU_PATCH" "${QEMU_CONFIGURE[*]}" | sha256sum | cut -c1-16)"
 
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -122,59 +180,9 @@ EOF
         (cd "$WORK" && apt-get source -qq qemu >&2)
         src=$(find "$WORK" -maxdepth 1 -type d -name 'qemu-*' | head -1)
         [ -n "$src" ] || die "qemu source not unpacked"
-        patch -d "$src" -p1 >&2 <<'EOF'
---- a/linux-user/syscall.c
-+++ b/linux-user/syscall.c
-@@ -6649,6 +6649,24 @@
-         cpu_clone_regs_parent(env, flags);
-         new_cpu = env_cpu(new_env);
-         new_cpu->opaque = ts;
-+#if defined(TARGET_I386) && !defined(TARGET_X86_64)
-+        /*
-+         * The kernel keeps the TLS descriptors of the GDT per thread, but
-+         * cpu_copy() leaves the child pointing at the parent's table.  A
-+         * shared table means set_thread_area() in one thread changes what
-+         * every other thread gets on its next %fs/%gs reload (glibc TLS,
-+         * Wine's TEB), so give the child its own copy.
-+         */
-+        {
-+            size_t gdt_size = sizeof(uint64_t) * TARGET_GDT_ENTRIES;
-+            abi_long gdt = target_mmap(0, gdt_size, PROT_READ | PROT_WRITE,
-+                                       MAP_ANONYMOUS | MAP_PRIVATE, -1, 0);
-+            if (gdt != -1) {
-+                memcpy(g2h_untagged(gdt), g2h_untagged(env->gdt.base), gdt_size);
-+                new_env->gdt.base = gdt;
-+            }
-+        }
-+#endif
-         ts->bprm = parent_ts->bprm;
-         ts->info = parent_ts->info;
-         ts->signal_mask = parent_ts->signal_mask;
---- a/linux-user/i386/cpu_loop.c
-+++ b/linux-user/i386/cpu_loop.c
-@@ -310,7 +310,17 @@
-                       trapnr);
-             abort();
-         }
-+        /*
-+         * cpu_exec() has already cleared exception_index, so the signal
-+         * frame would report trapno -1.  Put the x86 vector back while the
-+         * frame is built, as the kernel does; Wine decides between access
-+         * violation and illegal instruction from it.
-+         */
-+        if (trapnr >= 0 && trapnr < 32) {
-+            cs->exception_index = trapnr;
-+        }
-         process_pending_signals(env);
-+        cs->exception_index = -1;
-     }
- }
- 
-EOF
+        printf '%s\n' "$QEMU_PATCH" | patch -d "$src" -p1 >&2
         mkdir -p "$src/build"
-        (cd "$src/build" && ../configure --target-list=i386-linux-user --static \
-            --without-default-features --disable-system --disable-tools \
-            --disable-docs --disable-werror >&2 && ninja qemu-i386 >&2)
+        (cd "$src/build" && ../configure "${QEMU_CONFIGURE[@]}" >&2 && ninja qemu-i386 >&2)
         mkdir -p "$QEMU_DIR"
         strip -o "$QEMU_DIR/qemu-i386.new" "$src/build/qemu-i386"
         mv -f "$QEMU_DIR/qemu-i386.new" "$QEMU_DIR/qemu-i386"
@@ -227,6 +235,7 @@ EOF
         gcc -O2 -shared -fPIC -nostdlib -o "$QEMU_DIR/lib/x86_64-linux-gnu/libwine-noreplace.so" "$WORK/empty.c"
     fi
     PRELOAD="$QEMU_DIR/\$LIB/libwine-noreplace.so"
+    QEMU_STAMP_USED=$QEMU_STAMP
 
     entry=$BINFMT/qemu-i386-wine
     # The F flag pins the binary opened at registration, so re-register
@@ -255,7 +264,10 @@ fi
 unset DISPLAY WAYLAND_DISPLAY
 
 # ----------------------------------------------------------------- prefix
-if [ ! -f "$PREFIX/.wine-setup-done" ]; then
+# The prefix is keyed by the steps below and by the emulator that ran them:
+# a prefix made another way is made again.
+PREFIX_STAMP="$(sed -n '/^# ---* prefix$/,/^# ---* persistent server$/p' "$0" | sha256sum | cut -c1-16) ${QEMU_STAMP_USED:-native}"
+if [ "$(cat "$PREFIX/.wine-setup-done" 2>/dev/null)" != "$PREFIX_STAMP" ]; then
     t0=$(date +%s)
     log "creating prefix $PREFIX"
     rm -rf "$PREFIX"
@@ -270,7 +282,7 @@ if [ ! -f "$PREFIX/.wine-setup-done" ]; then
     wineserver -w
     # Never re-run wineboot on start-up (it would if wine.inf looks newer).
     echo disable > "$PREFIX/.update-timestamp"
-    touch "$PREFIX/.wine-setup-done"
+    echo "$PREFIX_STAMP" > "$PREFIX/.wine-setup-done"
     log "prefix ready in $(( $(date +%s) - t0 )) s"
 fi
 
