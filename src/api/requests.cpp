@@ -1,10 +1,15 @@
 #include "api/requests.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "config/bind_key.h"
 #include "config/config_file.h"
 #include "config/document.h"
+#include "platform/files.h"
 #include "settings/key_table.h"
 
 bool MP4VConfigCheckFileName(const void* settings, const char* file_name) {
@@ -54,23 +59,178 @@ bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
   return complete;
 }
 
+namespace {
+
+struct DocumentDeleter {
+  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
+};
+using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
+
+// The document a reading of `bytes` gives: the placeholder line for a text
+// with no line (a missing or empty file); null when memory ran out.
+Document ReadText(const std::string& bytes, bool* byte_order_mark,
+                  std::vector<ConfigNodeSpan>* spans = nullptr) {
+  bool out_of_memory = false;
+  Document document(ConfigParseText(bytes.data(), bytes.size(), &out_of_memory,
+                                    byte_order_mark, spans));
+  if (document == nullptr && !out_of_memory) {
+    document.reset(ConfigNewFreeLine(kConfigPlaceholderLine));
+  }
+  return document;
+}
+
+}  // namespace
+
+bool MP4VConfigSaveText(const std::string& before, const void* settings,
+                        std::string* after, std::vector<MP4VSavedLine>* lines) {
+  try {
+    bool byte_order_mark = false;
+    std::vector<ConfigNodeSpan> read;
+    Document document = ReadText(before, &byte_order_mark, lines ? &read : nullptr);
+    if (document == nullptr) return false;
+    std::vector<std::string> values_read;
+    std::vector<bool> lossy;
+    if (lines != nullptr) {
+      for (const ConfigNodeSpan& span : read) {
+        values_read.emplace_back(span.node->value);
+        lossy.push_back(span.node->as_read != nullptr);
+      }
+    }
+    // A save only reads the record; the binding takes one pointer type for
+    // both directions.
+    if (!MP4VConfigBindDocument(document.get(), "save", const_cast<void*>(settings))) {
+      return false;
+    }
+    std::string text;
+    std::vector<ConfigNodeSpan> written;
+    if (!ConfigSerialize(document.get(), true, &text, byte_order_mark,
+                         lines ? &written : nullptr)) {
+      return false;
+    }
+    *after = ConfigPlatformText(text);
+    if (lines == nullptr) return true;
+    // The nodes read come first in the written order too, interleaved with
+    // the ones the save added.
+    lines->clear();
+    size_t w = 0;
+    for (size_t r = 0; r < read.size(); ++r) {
+      const ConfigNode* node = read[r].node;
+      while (written[w].node != node) ++w;
+      MP4VSavedLine line;
+      line.offset = read[r].offset;
+      line.size = read[r].size;
+      line.written.assign(text, written[w].offset, written[w].size);
+      line.read_lossy = lossy[r];
+      if (node->kind == kConfigEntry) {
+        line.key = node->name;
+        line.old_value = values_read[r];
+        line.new_value = node->value;
+      }
+      if (node->as_read != nullptr) {
+        line.kind = MP4VSavedLineKind::kKeptAsRead;
+      } else if (line.written.compare(0, std::string::npos, before, line.offset,
+                                      line.size) == 0) {
+        line.kind = MP4VSavedLineKind::kKept;
+      } else if (line.old_value != line.new_value) {
+        line.kind = MP4VSavedLineKind::kSettingRewritten;
+      } else {
+        line.kind = MP4VSavedLineKind::kRealigned;
+      }
+      lines->push_back(std::move(line));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void MP4VConfigLoadText(const std::string& bytes, void* settings) {
+  try {
+    bool byte_order_mark = false;
+    Document document = ReadText(bytes, &byte_order_mark);
+    if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+  } catch (const std::bad_alloc&) {
+  }
+  MP4VSnapFrameRate(settings);
+}
+
+MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
+                                  bool* exists, std::string* reason) {
+  before->clear();
+  reason->clear();
+  *exists = false;
+  MP4VSettings probe{};
+  if (!MP4VConfigCheckFileName(&probe, file_name)) return MP4VSaveCheck::kNameRefused;
+  switch (PlatformReadWholeFile(file_name, before)) {
+    case FileReadStatus::kRead:
+      *exists = true;
+      break;
+    case FileReadStatus::kMissing:
+      break;
+    case FileReadStatus::kUnreadable:
+      *exists = true;
+      if (PlatformCheckReplace(file_name) == ReplaceCheck::kNotAFile) {
+        *reason = "it is a folder or a device, not a file";
+      }
+      return MP4VSaveCheck::kUnreadable;
+    case FileReadStatus::kOutOfMemory:
+      return MP4VSaveCheck::kOutOfMemory;
+  }
+  switch (PlatformCheckReplace(file_name)) {
+    case ReplaceCheck::kPossible:
+      return MP4VSaveCheck::kPossible;
+    case ReplaceCheck::kNoName:
+      *reason = "no file name";
+      break;
+    case ReplaceCheck::kNotAFile:
+      *reason = "it is a folder or a device, not a file";
+      break;
+    case ReplaceCheck::kReadOnly:
+      *reason = "the file is read-only";
+      break;
+    case ReplaceCheck::kNoFolder:
+      *reason = "its folder does not exist";
+      break;
+    case ReplaceCheck::kFolderNotWritable:
+      *reason = "no file may be created in its folder";
+      break;
+    case ReplaceCheck::kInUse:
+      *reason = "another program has the file open";
+      break;
+    case ReplaceCheck::kOtherFailure:
+      *reason = "the system refused to create a file beside it";
+      break;
+  }
+  return MP4VSaveCheck::kNotReplaceable;
+}
+
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
-  FileReadStatus status;
-  ConfigNode* document = ConfigReadFileEx(file_name, &status);
-  if (save && (status == FileReadStatus::kUnreadable ||
-               status == FileReadStatus::kOutOfMemory)) {
-    // Writing now would replace a file whose contents were never read.
-    ConfigFreeDocument(document);
-    return false;
+  try {
+    std::string bytes;
+    switch (PlatformReadWholeFile(file_name, &bytes)) {
+      case FileReadStatus::kRead:
+      case FileReadStatus::kMissing:
+        break;
+      case FileReadStatus::kUnreadable:
+      case FileReadStatus::kOutOfMemory:
+        // Writing now would replace a file whose contents were never read.
+        return !save;
+    }
+    if (!save) {
+      bool byte_order_mark = false;
+      Document document = ReadText(bytes, &byte_order_mark);
+      if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+      return true;
+    }
+    // No partial file is written when memory ran out.
+    std::string after;
+    return MP4VConfigSaveText(bytes, settings, &after) &&
+           PlatformReplaceFile(file_name, after.data(), after.size());
+  } catch (const std::bad_alloc&) {
+    return !save;
   }
-  if (document == nullptr) return !save;
-  // No partial file is written when memory ran out.
-  const bool complete = MP4VConfigBindDocument(document, mode, settings);
-  if (save && complete) return ConfigWriteFile(document, file_name, 1);
-  ConfigFreeDocument(document);
-  return !save;
 }
 
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,

@@ -4,7 +4,10 @@
 #ifndef MP4V_API_REQUESTS_H_
 #define MP4V_API_REQUESTS_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "config/document.h"
 #include "mp4v_config.h"
@@ -21,6 +24,57 @@ bool MP4VConfigCheckFileName(const void* settings, const char* file_name);
 // save's binding ran out of memory (the document may then lack some keys).
 bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
                             void* settings);
+
+// How a save treats one line of the file it reads.
+enum class MP4VSavedLineKind {
+  kKept,             // written exactly as it stands
+  kKeptAsRead,       // its writer's form would lose text: written as read
+  kRealigned,        // written in the writer's form, every non-blank kept
+  kSettingRewritten, // the save set another value text: writer's form
+};
+struct MP4VSavedLine {
+  size_t offset = 0;       // the line in the text read: `size` bytes from
+  size_t size = 0;         // `offset`, without the line end
+  MP4VSavedLineKind kind = MP4VSavedLineKind::kKept;
+  std::string key;         // an entry's key as the file spells it, or empty
+  std::string old_value;   // an entry's value text as read, and as written
+  std::string new_value;
+  std::string written;     // what the save writes for it ("\n" between the
+                           // lines when a comment moves to its own line)
+  bool read_lossy = false; // its writer's form loses text of it: it stays
+                           // as read unless the save rewrites it
+};
+
+// The text a save of the record at `settings` writes over a file whose
+// bytes are `before` (empty for a missing file), with the platform's line
+// ends: the bytes that MP4VConfigSave puts in the file's place. When `lines`
+// is given, it receives one account for each line of `before` that the
+// reader keeps, in file order (lines the save adds have none). Returns false
+// only when memory ran out.
+bool MP4VConfigSaveText(const std::string& before, const void* settings,
+                        std::string* after,
+                        std::vector<MP4VSavedLine>* lines = nullptr);
+
+// Binds the settings the text `bytes` holds into the record at `settings`,
+// as a load of a file of these bytes does (frame-rate snapping included).
+void MP4VConfigLoadText(const std::string& bytes, void* settings);
+
+// What a save of `file_name` would meet before writing anything.
+enum class MP4VSaveCheck {
+  kPossible,       // the save would write the file
+  kNameRefused,    // not a name the requests take (".cfg"/".ini")
+  kUnreadable,     // it exists but cannot be read: a save never replaces it
+  kNotReplaceable, // see `*reason`: read-only, a folder, no such folder, ...
+  kOutOfMemory,
+};
+// Runs the checks a save of `file_name` makes, in its order, up to the
+// point where it would write: the name, reading the file (its bytes go to
+// `*before`, empty when it is missing; `*exists` says whether it is there),
+// and every check the replacement makes on the target and its folder
+// (PlatformCheckReplace). `*reason` gets a short explanation for
+// kNotReplaceable, and for kUnreadable when the target is no file.
+MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
+                                  bool* exists, std::string* reason);
 
 // Runs the transfer in the direction of `mode` ("load" or "save") between
 // the record at `settings` and the file `file_name`, without the name check.

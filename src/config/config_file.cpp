@@ -107,10 +107,66 @@ void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
   }
 }
 
+namespace {
+
+// Whether the writer's own form of the node the reader makes of `line`
+// (its `content` bytes before the line end, matched as `match`) keeps every
+// non-blank character of it. The writer keeps a section name, key, value
+// and comment whole and adds only blanks, a header's "]" and a bare key's
+// "="; so the line loses characters exactly where the reader leaves some
+// out: a zero byte and what follows it, text after a header's "]" that is
+// not a "#" comment, words of a key after the first, a "#" before the "=",
+// "=#", and a "#" with nothing after it. A line of blanks alone has no key
+// to give an "=", and is kept as it stands.
+bool WrittenFormKeepsLine(const char* line, size_t content,
+                          const ConfigLineMatch& match) {
+  const char* end = line + content;
+  if (std::memchr(line, '\0', content) != nullptr) return false;
+  switch (match.kind) {
+    case ConfigLineKind::kFreeLine:
+      return true;
+    case ConfigLineKind::kSection: {
+      const char* at = match.part[0].data + match.part[0].size;
+      if (at == end) return true;  // no "]": the writer adds it
+      ++at;                        // the "]"
+      while (at < end && ConfigIsWhiteSpace(*at)) ++at;
+      return at == end || (*at == '#' && at + 1 < end);
+    }
+    case ConfigLineKind::kEntry: {
+      const char* at = match.part[0].data;
+      const char* key_text_end = at + match.part[0].size;
+      while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
+      const bool has_key = at < key_text_end;
+      while (at < key_text_end && !ConfigIsWhiteSpace(*at)) ++at;
+      while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
+      if (at != key_text_end) return false;  // more than one word
+      if (at == end) return has_key;         // a bare key gets its "="
+      if (*at != '=') return false;          // "#" before any "="
+      ++at;
+      while (at < end && *at != '#') ++at;   // the value
+      if (at == end) return true;
+      // "=#" leaves the comment unread, and so does a "#" at the end.
+      return match.parts == 3;
+    }
+    case ConfigLineKind::kEmpty:
+      break;
+  }
+  return false;
+}
+
+}  // namespace
+
 ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
+  return ConfigNodeFromLine(line, std::strlen(line), out_of_memory);
+}
+
+ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
+                               bool* out_of_memory) {
+  size_t content = size;
+  if (content > 0 && IsLineEnd(line[content - 1])) --content;
+  if (content == 0) return nullptr;
   ConfigLineMatch match;
   ConfigMatchLine(line, &match);
-  if (match.kind == ConfigLineKind::kEmpty) return nullptr;
 
   ConfigNode* node = nullptr;
   switch (match.kind) {
@@ -159,25 +215,35 @@ ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
       CopyPart(node->name, match.part[0].data, match.part[0].size);
       break;
     case ConfigLineKind::kEmpty:
+      // Only a line that begins with a zero byte: kept by its bytes alone.
+      node = ConfigNewFreeLine(nullptr);
       break;
+  }
+  if (node != nullptr && !WrittenFormKeepsLine(line, content, match) &&
+      !ConfigSetAsRead(node, line, content)) {
+    ConfigFreeDocument(node);
+    node = nullptr;
   }
   if (node == nullptr && out_of_memory != nullptr) *out_of_memory = true;
   return node;
 }
 
 ConfigNode* ConfigParseText(const char* data, size_t size,
-                            bool* out_of_memory) {
+                            bool* out_of_memory, bool* byte_order_mark,
+                            std::vector<ConfigNodeSpan>* spans) {
   size_t pos = 0;
   if (size >= kByteOrderMarkSize &&
       std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0) {
     pos = kByteOrderMarkSize;
   }
+  if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
   ConfigNode* first = nullptr;
   ConfigNode* last = nullptr;
   char line[kConfigLineMax + 1];
   while (pos < size) {
     // One line as the line reader takes it: up to and including its line
     // end, at most kConfigLineMax characters.
+    const size_t start = pos;
     size_t length = 0;
     while (pos < size && length < kConfigLineMax) {
       char c = data[pos++];
@@ -186,7 +252,16 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     }
     line[length] = '\0';
     bool failed = false;
-    ConfigNode* node = ConfigNodeFromLine(line, &failed);
+    ConfigNode* node = ConfigNodeFromLine(line, length, &failed);
+    if (!failed && node != nullptr && spans != nullptr) {
+      try {
+        spans->push_back({node, start,
+                          length - (IsLineEnd(line[length - 1]) ? 1 : 0)});
+      } catch (const std::bad_alloc&) {
+        ConfigFreeDocument(node);
+        failed = true;
+      }
+    }
     if (failed) {
       ConfigFreeDocument(first);
       if (out_of_memory != nullptr) *out_of_memory = true;
@@ -310,24 +385,26 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
 }  // namespace
 
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
-                     std::string* out, bool byte_order_mark) {
+                     std::string* out, bool byte_order_mark,
+                     std::vector<ConfigNodeSpan>* spans) {
   try {
     out->clear();
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
+    const size_t first_span = spans != nullptr ? spans->size() : 0;
     for (const ConfigNode* node = document; node != nullptr;
          node = node->next) {
-      switch (node->kind) {
-        case kConfigSection:
-          out->push_back('\n');
-          AppendSection(*node, out);
-          break;
-        case kConfigEntry:
-          AppendEntry(*node, aligned, out);
-          break;
-        default:
-          out->append(node->name);
-          break;
+      if (node->kind == kConfigSection) out->push_back('\n');
+      const size_t start = out->size();
+      if (node->as_read != nullptr) {
+        out->append(node->as_read, node->as_read_size);
+      } else if (node->kind == kConfigSection) {
+        AppendSection(*node, out);
+      } else if (node->kind == kConfigEntry) {
+        AppendEntry(*node, aligned, out);
+      } else {
+        out->append(node->name);
       }
+      if (spans != nullptr) spans->push_back({node, start, out->size() - start});
       out->push_back('\n');
     }
     // A first line that begins with the bytes of a byte-order mark would
@@ -336,6 +413,11 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
     if (!byte_order_mark &&
         out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
       out->insert(0, kByteOrderMark, kByteOrderMarkSize);
+      if (spans != nullptr) {
+        for (size_t i = first_span; i < spans->size(); ++i) {
+          (*spans)[i].offset += kByteOrderMarkSize;
+        }
+      }
     }
     return true;
   } catch (const std::bad_alloc&) {
@@ -343,15 +425,33 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
   }
 }
 
-ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status) {
+std::string ConfigPlatformText(const std::string& text) {
+  std::string bytes;
+  const size_t line_end = std::strlen(kPlatformTextLineEnd);
+  if (line_end == 1) return text;
+  bytes.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') {
+      bytes.append(kPlatformTextLineEnd, line_end);
+    } else {
+      bytes.push_back(c);
+    }
+  }
+  return bytes;
+}
+
+ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status,
+                             bool* byte_order_mark) {
   FileReadStatus result = FileReadStatus::kOutOfMemory;
   ConfigNode* document = nullptr;
+  if (byte_order_mark != nullptr) *byte_order_mark = false;
   try {
     std::string bytes;
     result = PlatformReadWholeFile(path, &bytes);
     if (result == FileReadStatus::kRead) {
       bool out_of_memory = false;
-      document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory);
+      document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory,
+                                 byte_order_mark);
       if (out_of_memory) result = FileReadStatus::kOutOfMemory;
     }
   } catch (const std::bad_alloc&) {
@@ -370,25 +470,20 @@ ConfigNode* ConfigReadFile(const char* path) {
 }
 
 bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned) {
+  return ConfigWriteFileEx(
+      document, path, aligned,
+      PlatformFileStartsWith(path, kByteOrderMark, kByteOrderMarkSize));
+}
+
+bool ConfigWriteFileEx(ConfigNode* document, const char* path, int aligned,
+                       bool byte_order_mark) {
   bool written = false;
   try {
     std::string text;
     if (path != nullptr &&
-        ConfigSerialize(document, aligned != 0, &text,
-                        PlatformFileStartsWith(path, kByteOrderMark,
-                                               kByteOrderMarkSize))) {
-      // What a text stream does on this platform: every "\n" becomes the
-      // platform's line end.
-      std::string bytes;
-      const size_t line_end = std::strlen(kPlatformTextLineEnd);
-      bytes.reserve(text.size() + text.size() / 16);
-      for (char c : text) {
-        if (c == '\n') {
-          bytes.append(kPlatformTextLineEnd, line_end);
-        } else {
-          bytes.push_back(c);
-        }
-      }
+        ConfigSerialize(document, aligned != 0, &text, byte_order_mark)) {
+      // What a text stream does on this platform.
+      const std::string bytes = ConfigPlatformText(text);
       written = PlatformReplaceFile(path, bytes.data(), bytes.size());
     }
   } catch (const std::bad_alloc&) {

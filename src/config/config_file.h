@@ -17,12 +17,20 @@
 //   "#..." or "=..."    free line, kept by its whole text.
 // A UTF-8 byte-order mark at the very start of the file is not part of the
 // first line. Parts of a line are kept whole, never cut.
+//
+// What is written back: every node in the writer's own form (below) where
+// that form keeps every non-blank character of the line as it was read
+// (it may re-align an entry, give a bare key its "=" and a header its "]");
+// any other line is written exactly as it was read (ConfigNode::as_read),
+// so that a save loses no text of the lines it does not change. A line of
+// blanks alone, which has no key to give an "=", stays as it was too.
 #ifndef MP4V_CONFIG_CONFIG_FILE_H_
 #define MP4V_CONFIG_CONFIG_FILE_H_
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "config/document.h"
 #include "platform/files.h"
@@ -54,15 +62,35 @@ struct ConfigLineMatch {
 // free-line patterns in that order.
 void ConfigMatchLine(const char* line, ConfigLineMatch* match);
 
-// Builds the node for one line (null for an empty line). Sets
+// Builds the node for one line: the `size` bytes at `line`, its line end
+// (if any) included, followed by a NUL; the line may hold other NUL bytes.
+// Null for a line with nothing before its line end. A line whose first byte
+// is NUL is a free line with an empty name, kept as read; any line whose
+// writer's form would lose characters keeps its text as read. Sets
 // `*out_of_memory` when the node could not be allocated.
+ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
+                               bool* out_of_memory);
+// The same for a line that holds no NUL byte before its terminator.
 ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory);
 
+// Where the line of a node stands in a text: its `size` bytes from
+// `offset`, without the line end. For a node of the writer's own form whose
+// comment moved to lines of its own, those lines are part of its text.
+struct ConfigNodeSpan {
+  const ConfigNode* node;
+  size_t offset;
+  size_t size;
+};
+
 // Builds the document of the lines in `data` (a leading byte-order mark
-// skipped). Returns null when no line was kept, or when memory ran out
-// (`*out_of_memory` then set and nothing leaked).
+// skipped; `*byte_order_mark`, when given, says whether there was one).
+// Returns null when no line was kept, or when memory ran out
+// (`*out_of_memory` then set and nothing leaked). When `spans` is given,
+// each node's line in `data` is appended to it, in document order.
 ConfigNode* ConfigParseText(const char* data, size_t size,
-                            bool* out_of_memory);
+                            bool* out_of_memory,
+                            bool* byte_order_mark = nullptr,
+                            std::vector<ConfigNodeSpan>* spans = nullptr);
 
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section
@@ -75,16 +103,26 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
 // also when the first line would otherwise begin with those bytes. Reading
 // `out` back (ConfigParseText) gives the same nodes, except such moved
 // comments, for every node the reader makes and every one ConfigSetEntry
-// makes. Returns false only when memory ran out.
+// makes. A node that keeps its text as read is written as that text. When
+// `spans` is given, each node's text in `out` is appended to it, in
+// document order. Returns false only when memory ran out.
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
-                     std::string* out, bool byte_order_mark = false);
+                     std::string* out, bool byte_order_mark = false,
+                     std::vector<ConfigNodeSpan>* spans = nullptr);
+
+// `text` with every "\n" written as the platform's text line end, as a text
+// stream writes it.
+std::string ConfigPlatformText(const std::string& text);
 
 // Returns the document of the file at `path`, or the one-node placeholder
 // document "# config file" when the file is missing, unreadable, empty, or
 // holds only empty lines; null only when memory ran out. Sets `*status`, when
 // given, to what became of reading the file (kRead also for an empty file).
 // The caller owns the document.
-ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status);
+// `*byte_order_mark`, when given, says whether the file began with a UTF-8
+// byte-order mark.
+ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status,
+                             bool* byte_order_mark = nullptr);
 // The same, without the status.
 ConfigNode* ConfigReadFile(const char* path);
 
@@ -96,5 +134,10 @@ ConfigNode* ConfigReadFile(const char* path);
 // when the file was written; false when it was not (missing directory,
 // read-only or non-regular target, a failed write, full disk, out of memory).
 bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned);
+// The same, beginning the file with a byte-order mark when
+// `byte_order_mark` is set, without looking at the old file (a save learns
+// it from the one reading of the file, ConfigReadFileEx).
+bool ConfigWriteFileEx(ConfigNode* document, const char* path, int aligned,
+                       bool byte_order_mark);
 
 #endif  // MP4V_CONFIG_CONFIG_FILE_H_

@@ -34,6 +34,13 @@ struct ConfigNode {
   // Blocks handed out as views into this node (see ConfigKeepWithNode),
   // released with it; null when there are none.
   ConfigKeptBlock* kept;
+  // The line exactly as the reader read it (without its line end; it may
+  // hold NUL bytes), kept only where the writer's own form of this node
+  // would lose some of its characters: the writer then writes these bytes
+  // instead. Null (and 0) otherwise. Owned by the node (ConfigSetAsRead),
+  // dropped when its value is set to another text (ConfigSetEntry).
+  char* as_read;
+  uint32_t as_read_size;
 };
 
 // Constructors. Each returns a new zero-filled node from the heap with the
@@ -55,6 +62,11 @@ void ConfigFreeDocument(ConfigNode* first);
 // releases it. Returns false, releasing nothing and keeping nothing, when
 // memory runs out; the caller then still owns `block`.
 bool ConfigKeepWithNode(ConfigNode* node, void* block);
+
+// Makes a heap copy of the `size` bytes at `text` the node's text as read
+// (see ConfigNode::as_read), replacing one it had. Returns false, changing
+// nothing, when memory runs out.
+bool ConfigSetAsRead(ConfigNode* node, const char* text, size_t size);
 
 // Whether a section of this name, and an entry of this key and value, can be
 // written so that reading the file gives them back unchanged. A section name
@@ -88,7 +100,8 @@ ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
 
 // Makes `value` the value of `key` in the first section named `section`:
 // the first node of that section's body whose name equals `key` takes the
-// value in place (its name and comment stay); otherwise a new entry (the key
+// value in place (its name and comment stay; when the value is another text,
+// the line is written in the writer's form from then on, not as read); otherwise a new entry (the key
 // as given, no comment) becomes the last node of that body, before the next
 // section header; when no such section exists, a new header and the entry
 // are appended to the document. Later sections of the same name and entries

@@ -76,6 +76,24 @@ const ReplaceSteps& PlatformReplaceSteps();
 // contents are in place.
 bool PlatformReplaceFile(const char* path, const char* data, size_t size);
 
+// What a replacement of a file meets before it writes anything.
+enum class ReplaceCheck {
+  kPossible,          // it would go ahead
+  kNoName,            // null or empty path
+  kNotAFile,          // the target exists and is a folder or a device
+  kReadOnly,          // the target is read-only (for everyone, or for us)
+  kNoFolder,          // its folder does not exist (or a part is a file)
+  kFolderNotWritable, // no file may be created in its folder
+  kInUse,             // another program holds it open without sharing it
+  kOtherFailure,      // any other failure of the system, or no memory
+};
+// Makes exactly the checks PlatformReplaceFile makes before it writes, on
+// the same target (links resolved) and in the same order, creating and at
+// once deleting the temporary file it would write: kPossible when the
+// replacement would write and place the file. (A later failure, such as a
+// full disk or another writer in between, is not foreseen.)
+ReplaceCheck PlatformCheckReplace(const char* path);
+
 // The same, with the given replace steps instead of the platform's own.
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size);

@@ -107,68 +107,114 @@ bool PlatformPathExists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
+namespace {
+
+// A replacement up to the point where it writes: the target (links
+// resolved), what it was, and the temporary file, created exclusively.
+struct Prepared {
+  std::string target;
+  bool exists = false;
+  mode_t mode = 0666;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  TemporaryNames names;
+  int fd = -1;
+};
+
+ReplaceCheck Prepare(const char* path, Prepared* p) {
+  if (path == nullptr || path[0] == '\0') return ReplaceCheck::kNoName;
+  if (!ResolveLinks(path, &p->target)) return ReplaceCheck::kOtherFailure;
+  struct stat status;
+  p->exists = stat(p->target.c_str(), &status) == 0;
+  if (p->exists) {
+    // Refused when not a regular file, or read-only: by its permission
+    // bits (which a privileged process would otherwise ignore) or for this
+    // process.
+    if (!S_ISREG(status.st_mode)) return ReplaceCheck::kNotAFile;
+    if ((status.st_mode & 0222) == 0 || access(p->target.c_str(), W_OK) != 0) {
+      return ReplaceCheck::kReadOnly;
+    }
+    p->mode = status.st_mode & 07777;
+    p->uid = status.st_uid;
+    p->gid = status.st_gid;
+  } else if (errno != ENOENT) {
+    return errno == ENOTDIR ? ReplaceCheck::kNoFolder
+                            : ReplaceCheck::kOtherFailure;
+  }
+
+  p->names.parts = SplitTarget(p->target, "/");
+  int local = 0;
+  p->names.seed =
+      static_cast<uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(getpid()) << 32) ^
+      reinterpret_cast<uintptr_t>(&local);
+  p->names.short_form =
+      p->names.parts.directory.size() + kTemporaryNameLength > kPathMax;
+  for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
+    const std::string temporary = p->names.Path();
+    p->fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                 p->mode);
+    if (p->fd >= 0) return ReplaceCheck::kPossible;
+    if (errno == ENAMETOOLONG && !p->names.short_form) {
+      p->names.short_form = true;
+      continue;
+    }
+    if (errno != EEXIST) break;
+  }
+  switch (errno) {
+    case ENOENT:
+    case ENOTDIR:
+      return ReplaceCheck::kNoFolder;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ReplaceCheck::kFolderNotWritable;
+    default:
+      return ReplaceCheck::kOtherFailure;
+  }
+}
+
+}  // namespace
+
+ReplaceCheck PlatformCheckReplace(const char* path) {
+  try {
+    Prepared p;
+    const ReplaceCheck check = Prepare(path, &p);
+    if (p.fd >= 0) {
+      close(p.fd);
+      unlink(p.names.Path().c_str());
+    }
+    return check;
+  } catch (const std::bad_alloc&) {
+    return ReplaceCheck::kOtherFailure;
+  }
+}
+
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size) {
-  if (path == nullptr || path[0] == '\0') return false;
   try {
-    std::string target;
-    if (!ResolveLinks(path, &target)) return false;
-    struct stat status;
-    const bool exists = stat(target.c_str(), &status) == 0;
-    if (exists) {
-      // Refused when not a regular file, or read-only: by its permission
-      // bits (which a privileged process would otherwise ignore) or for this
-      // process.
-      if (!S_ISREG(status.st_mode) || (status.st_mode & 0222) == 0 ||
-          access(target.c_str(), W_OK) != 0) {
-        return false;
-      }
-    } else if (errno != ENOENT) {
-      return false;
-    }
-    const mode_t mode = exists ? (status.st_mode & 07777) : 0666;
-
-    TemporaryNames names;
-    names.parts = SplitTarget(target, "/");
-    int local = 0;
-    names.seed =
-        static_cast<uint64_t>(
-            std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<uint64_t>(getpid()) << 32) ^
-        reinterpret_cast<uintptr_t>(&local);
-    names.short_form =
-        names.parts.directory.size() + kTemporaryNameLength > kPathMax;
-    int fd = -1;
-    for (; names.attempt < kTemporaryAttempts; ++names.attempt) {
-      const std::string temporary = names.Path();
-      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                mode);
-      if (fd >= 0) break;
-      if (errno == ENAMETOOLONG && !names.short_form) {
-        names.short_form = true;
-        continue;
-      }
-      if (errno != EEXIST) break;
-    }
-    if (fd < 0) return false;
+    Prepared p;
+    if (Prepare(path, &p) != ReplaceCheck::kPossible) return false;
     bool ok = true;
-    if (exists) {
+    if (p.exists) {
       // The new file takes the old one's permissions exactly (the creation
       // mask may have dropped bits) and, where allowed, its owner.
-      ok = fchmod(fd, mode) == 0;
-      if (ok && (status.st_uid != geteuid() || status.st_gid != getegid())) {
-        if (fchown(fd, status.st_uid, status.st_gid) != 0) {
+      ok = fchmod(p.fd, p.mode) == 0;
+      if (ok && (p.uid != geteuid() || p.gid != getegid())) {
+        if (fchown(p.fd, p.uid, p.gid) != 0) {
           // Not permitted: the file stays ours, as any rewrite would leave it.
         }
       }
     }
-    ok = ok && WriteAll(fd, data, size) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
+    ok = ok && WriteAll(p.fd, data, size) && fsync(p.fd) == 0;
+    ok = close(p.fd) == 0 && ok;
     // The rename does not use the backup name.
-    if (!FinishReplacement(steps, &names, target, ok, exists, data, size)) {
+    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
+                           size)) {
       return false;
     }
-    SyncDirectoryOf(target);
+    SyncDirectoryOf(p.target);
     return true;
   } catch (const std::bad_alloc&) {
     return false;

@@ -110,51 +110,113 @@ bool PlatformPathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// A replacement up to the point where it writes: the target (links
+// resolved), its attributes, and the temporary file, created exclusively.
+struct Prepared {
+  std::string target;
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  bool exists = false;
+  TemporaryNames names;
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+ReplaceCheck Prepare(const char* path, Prepared* p) {
+  if (path == nullptr || path[0] == '\0') return ReplaceCheck::kNoName;
+  p->attributes = GetFileAttributesA(path);
+  p->exists = p->attributes != INVALID_FILE_ATTRIBUTES;
+  if (p->exists && (p->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return ReplaceCheck::kNotAFile;
+  }
+  if (p->exists && (p->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return ReplaceCheck::kReadOnly;
+  }
+  if (!p->exists && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return GetLastError() == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
+                                                  : ReplaceCheck::kOtherFailure;
+  }
+  p->target = p->exists ? ResolveLinks(path) : std::string(path);
+  if (p->exists) {
+    // Another program that holds the file open without letting others
+    // delete it would make the replace step fail: found before anything is
+    // written.
+    HANDLE held = CreateFileA(p->target.c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return ReplaceCheck::kInUse;
+      }
+      if (error == ERROR_ACCESS_DENIED) return ReplaceCheck::kReadOnly;
+    } else {
+      CloseHandle(held);
+    }
+  }
+  p->names.parts = SplitTarget(p->target, "/\\:");
+  int local = 0;
+  p->names.seed =
+      static_cast<uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+      (static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
+      reinterpret_cast<uintptr_t>(&local);
+  p->names.short_form =
+      p->names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
+  DWORD error = ERROR_FILE_EXISTS;
+  for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
+    const std::string temporary = p->names.Path();
+    p->file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (p->file != INVALID_HANDLE_VALUE) return ReplaceCheck::kPossible;
+    error = GetLastError();
+    if (!p->names.short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
+                                 error == ERROR_PATH_NOT_FOUND)) {
+      p->names.short_form = true;  // the longer name did not fit; the target's does
+      continue;
+    }
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+      return ReplaceCheck::kNoFolder;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return ReplaceCheck::kFolderNotWritable;
+    default:
+      return ReplaceCheck::kOtherFailure;
+  }
+}
+
+}  // namespace
+
+ReplaceCheck PlatformCheckReplace(const char* path) {
+  try {
+    Prepared p;
+    const ReplaceCheck check = Prepare(path, &p);
+    if (p.file != INVALID_HANDLE_VALUE) {
+      CloseHandle(p.file);
+      DeleteFileA(p.names.Path().c_str());
+    }
+    return check;
+  } catch (const std::bad_alloc&) {
+    return ReplaceCheck::kOtherFailure;
+  }
+}
+
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size) {
-  if (path == nullptr || path[0] == '\0') return false;
-  const DWORD attributes = GetFileAttributesA(path);
-  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY |
-                               FILE_ATTRIBUTE_READONLY)) != 0) {
-    return false;
-  }
   try {
-    const std::string target = exists ? ResolveLinks(path) : std::string(path);
-    TemporaryNames names;
-    names.parts = SplitTarget(target, "/\\:");
-    int local = 0;
-    names.seed =
-        static_cast<uint64_t>(
-            std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
-        (static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
-        reinterpret_cast<uintptr_t>(&local);
-    names.short_form =
-        names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (; names.attempt < kTemporaryAttempts; ++names.attempt) {
-      const std::string temporary = names.Path();
-      file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) break;
-      const DWORD error = GetLastError();
-      if (!names.short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
-                                error == ERROR_PATH_NOT_FOUND)) {
-        names.short_form = true;  // the longer name did not fit; the target's does
-        continue;
-      }
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        return false;  // no such directory, no access, ...
-      }
-    }
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAll(file, data, size) && FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
+    Prepared p;
+    if (Prepare(path, &p) != ReplaceCheck::kPossible) return false;
+    bool ok = WriteAll(p.file, data, size) && FlushFileBuffers(p.file);
+    ok = CloseHandle(p.file) && ok;
     // ReplaceFile keeps the target's attributes and security. The old file
     // goes to a backup name of its own, so that a failure half-way can put
     // it back.
-    if (!FinishReplacement(steps, &names, target, ok, exists, data, size)) {
+    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
+                           size)) {
       return false;
     }
     // The attributes a person sets (hidden, system, ...) stay as they were,
@@ -162,11 +224,11 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     constexpr DWORD kKeptAttributes =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE;
-    if (exists && (GetFileAttributesA(target.c_str()) & kKeptAttributes) !=
-                      (attributes & kKeptAttributes)) {
-      SetFileAttributesA(target.c_str(), (attributes & kKeptAttributes) != 0
-                                   ? attributes & kKeptAttributes
-                                   : FILE_ATTRIBUTE_NORMAL);
+    if (p.exists && (GetFileAttributesA(p.target.c_str()) & kKeptAttributes) !=
+                        (p.attributes & kKeptAttributes)) {
+      SetFileAttributesA(p.target.c_str(), (p.attributes & kKeptAttributes) != 0
+                                               ? p.attributes & kKeptAttributes
+                                               : FILE_ATTRIBUTE_NORMAL);
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -767,15 +767,20 @@ std::string ApplyUnifiedDiff(const std::string& text, const std::string& patch) 
   return out;
 }
 
-// One line of every kind whose text a save drops, among lines it keeps. The
-// values of the settings section come first, before any other header.
+// Values of the settings section whose text a save rewrites and loses, and
+// one line of a setting whose writer's form drops text. They come first, in
+// the settings section.
 const char* const kLosingLines[] = {
     "width = 720px",
     "vbv_buffer = big",
     "target_bitrate = 99999999999",
     "frame_rate = 1e999",
-    "; a semicolon comment",
     "height=#576",
+};
+// Lines the reader takes only in part: a save writes them exactly as they
+// stand (the section header among them starts another section).
+const char* const kKeptAsReadLines[] = {
+    "; a semicolon comment",
     "  an indented continuation",
     "key # comment = 5",
     "quality=9 #",
@@ -805,16 +810,22 @@ TEST(Mp4vcfgCheck, OneFindingPerLosingLineWithItsNumber) {
     // The settings section first, so the bad values are in it.
     text += std::string("[MP4V Settings]") + line_end;
     ++number;
-    for (size_t i = 0; i < sizeof kLosingLines / sizeof *kLosingLines; ++i) {
-      text += std::string(kLosingLines[i]) + line_end;
-      losing.push_back(++number);
+    auto add = [&](const char* line, bool loses, size_t i) {
+      text += std::string(line) + line_end;
+      ++number;
+      if (loses) losing.push_back(number);
       text += std::string(kKeptLines[i % 5]) + line_end;
       ++number;
       text += line_end;  // an empty line: dropped, but nothing to lose
       ++number;
-    }
+    };
+    size_t i = 0;
+    for (const char* line : kLosingLines) add(line, true, i++);
+    for (const char* line : kKeptAsReadLines) add(line, false, i++);
     text += std::string(600, 'x') + line_end;  // over-long
     losing.push_back(++number);
+    text += std::string(511, 'y') + line_end;  // exactly as long as a line may be
+    ++number;
     for (const char* kept : {kKeptLines[5], kKeptLines[6]}) {
       text += std::string(kept) + line_end;
       ++number;
@@ -827,6 +838,13 @@ TEST(Mp4vcfgCheck, OneFindingPerLosingLineWithItsNumber) {
     EXPECT_EQ(c.lines, losing);
     for (const std::string& l : c.losing) EXPECT_EQ(l, "true");
     EXPECT_EQ(testutil::ReadBytes(path), text);
+
+    // The real save keeps every line the check does not name.
+    ASSERT_EQ(RunTool({"set", path, "--force", "quality=9"}).status, 0);
+    const std::string saved = testutil::ReadBytes(path);
+    for (const char* line : kKeptAsReadLines) {
+      EXPECT_TRUE(Contains(saved, std::string(line) + testutil::LineEnd())) << line;
+    }
   }
 }
 
@@ -902,7 +920,9 @@ TEST(Mp4vcfgSet, RefusesToLoseTextUnlessForced) {
   const Outcome refused = RunTool({"set", path, "width=720"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, "");
-  EXPECT_TRUE(Contains(refused.err, path + ":1: ")) << refused.err;
+  // The note on line 1 is kept as it stands; the setting on line 4 is
+  // rewritten and loses its "#576".
+  EXPECT_FALSE(Contains(refused.err, path + ":1: ")) << refused.err;
   EXPECT_TRUE(Contains(refused.err, path + ":4: ")) << refused.err;
   EXPECT_TRUE(Contains(refused.err, "--force")) << refused.err;
   EXPECT_EQ(testutil::ReadBytes(path), before);

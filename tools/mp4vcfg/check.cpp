@@ -3,33 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
 
 #include "api/requests.h"
 #include "config/config_file.h"
 #include "config/value_text.h"
-#include "config/white_space.h"
 #include "settings/key_table.h"
 
 namespace mp4vcfg {
 namespace {
-
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-
-struct DocumentDeleter {
-  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
-};
-using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
-
-// One line of the file as an editor shows it, and the nodes the reader
-// makes of it (none for an empty line, several for an over-long one).
-struct Line {
-  size_t number = 0;
-  std::string text;
-  ConfigNode* first = nullptr;
-  size_t nodes = 0;
-};
 
 // UTF-16 text has a byte-order mark of its own, or a zero byte in every
 // other place.
@@ -44,151 +25,90 @@ bool LooksLikeUtf16(const std::string& bytes) {
   return sample >= 4 && zeros * 4 >= sample;
 }
 
-std::string WithoutBlanks(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c != ' ' && c != '\t') out.push_back(c);
+// The lines of a text as an editor counts them: where each begins, with LF,
+// CR LF and a lone CR each ending one line.
+class LineNumbers {
+ public:
+  explicit LineNumbers(const std::string& bytes) : bytes_(bytes) {
+    starts_.push_back(0);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+      if (bytes[i] == '\n' || bytes[i] == '\r') starts_.push_back(i + 1);
+    }
   }
-  return out;
+  // 1-based number of the line holding byte `offset`.
+  size_t At(size_t offset) const {
+    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                               starts_.begin());
+  }
+  // The text of line `number`, without its line end.
+  std::string Text(size_t number) const {
+    const size_t start = starts_[number - 1];
+    size_t end = number < starts_.size() ? starts_[number] : bytes_.size();
+    while (end > start && (bytes_[end - 1] == '\n' || bytes_[end - 1] == '\r')) --end;
+    return bytes_.substr(start, end - start);
+  }
+
+ private:
+  const std::string& bytes_;
+  std::vector<size_t> starts_;
+};
+
+// The key table's row for `key` (as a file spells it), or null.
+const MP4VSettingsKey* TableRow(const std::string& key) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    if (ConfigNamesEqual(row.key, key.c_str())) return &row;
+  }
+  return nullptr;
 }
 
-// The line the writer makes of `node` alone (its own lines joined by "\n"
-// when a comment moves to lines of its own), without the empty line before
-// a header.
-std::string Written(const ConfigNode& node) {
-  ConfigNode alone = node;
-  alone.next = nullptr;
-  std::string text;
-  // With a mark of its own the writer never adds one for the line's sake.
-  ConfigSerialize(&alone, true, &text, true);
-  text.erase(0, 3);
-  if (!text.empty() && text[0] == '\n') text.erase(0, 1);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
+std::string FieldText(const MP4VSettings& record, const MP4VSettingsKey& row) {
+  const char* field = reinterpret_cast<const char*>(&record) + row.offset;
+  char text[64];
+  if (std::strcmp(row.type_name, "dbl") == 0) {
+    double value;
+    std::memcpy(&value, field, sizeof value);
+    std::snprintf(text, sizeof text, "%.17g", value);
+  } else {
+    int32_t value;
+    std::memcpy(&value, field, sizeof value);
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+  }
   return text;
 }
 
-// Whether the writer's line keeps every character of the line as it
-// stands: the same text but for blanks, a header's "]" added, or a bare
-// key's "=".
-bool KeptAsItStands(const std::string& text, const ConfigNode& node,
-                    const std::string& written) {
-  const std::string before = WithoutBlanks(text);
-  const std::string after = WithoutBlanks(written);
-  if (before == after) return true;
-  if (node.kind == kConfigSection && before + "]" == after) return true;
-  return node.kind == kConfigEntry && !before.empty() &&
-         text.find('=') == std::string::npos && before + "=" == after;
+bool SameField(const MP4VSettings& a, const MP4VSettings& b, const MP4VSettingsKey& row) {
+  const size_t width = std::strcmp(row.type_name, "dbl") == 0 ? 8 : 4;
+  return std::memcmp(reinterpret_cast<const char*>(&a) + row.offset,
+                     reinterpret_cast<const char*>(&b) + row.offset, width) == 0;
 }
 
-// Why the reader's rules drop text of the line `text`, which they read as
-// `node`. The first rule that applies is named.
-Finding Explain(const std::string& text, const ConfigNode& node,
-                const std::string& written) {
-  Finding f;
-  f.text = text;
-  if (text.find('\0') != std::string::npos) {
-    f.reason = "a zero byte ends the line for the reader: the rest of the line is dropped";
-    return f;
-  }
-  ConfigLineMatch match;
-  ConfigMatchLine(text.c_str(), &match);
-  if (node.kind == kConfigSection) {
-    const std::string rest = match.parts == 2
-                                 ? std::string(match.part[1].data, match.part[1].size)
-                                 : std::string();
-    const size_t hash = rest.find('#');
-    if (rest.substr(1, hash == std::string::npos ? std::string::npos : hash - 1)
-            .find_first_not_of(" \t") != std::string::npos) {
-      f.reason = "text after the ']' of a section header is dropped (only a '#' "
-                 "comment is kept there)";
-    } else {
-      f.reason = "an empty comment (a '#' at the end of the line) is dropped";
-    }
-    return f;
-  }
-  if (node.kind == kConfigEntry) {
-    const std::string key_text(match.part[0].data, match.part[0].size);
-    const size_t key_start = key_text.find_first_not_of(" \t\n\v\f\r");
-    const size_t key_end = key_start == std::string::npos
-                               ? std::string::npos
-                               : key_text.find_first_of(" \t\n\v\f\r", key_start);
-    const bool more_words =
-        key_end != std::string::npos &&
-        key_text.find_first_not_of(" \t\n\v\f\r", key_end) != std::string::npos;
-    const char after_key = match.part[0].size < text.size() ? text[match.part[0].size] : '\0';
-    const std::string key = node.name;
-    if (key_start == std::string::npos && after_key == '\0') {
-      f.reason = "a line of blanks is read as an entry with an empty key: a save "
-                 "writes it as ' = '";
-      f.loses_text = false;
-      return f;
-    }
-    if (!key.empty() && key[0] == ';' && (more_words || after_key == '#')) {
-      f.reason = "a line beginning with ';' is an entry named '" + key +
-                 "': the rest of the line is dropped ('#' begins a comment)";
-      return f;
-    }
-    if (more_words) {
-      if (key_start > 0 && text.find('=') == std::string::npos) {
-        f.reason = "an indented continuation line is an entry named by its first word ('" +
-                   key + "'): the rest of the line is dropped";
-      } else {
-        f.reason = "a key of several words keeps only its first word ('" + key +
-                   "'): the rest of the key is dropped";
-      }
-      return f;
-    }
-    if (after_key == '#') {
-      f.reason = key.empty()
-                     ? "a '#' comment after blanks is an entry with an empty key: "
-                       "the comment is dropped (a comment line begins with '#')"
-                     : "a '#' before the '=' ends the entry: the rest of the line is "
-                       "dropped";
-      return f;
-    }
-    if (after_key == '=' && match.parts == 1) {
-      const std::string after = text.substr(match.part[0].size + 1);
-      if (!after.empty() && after[0] == '#') {
-        f.reason = "'=' directly followed by '#' gives an empty value: the text after "
-                   "it is dropped (a blank before the '#' would keep it as a comment)";
-        return f;
-      }
-    }
-    if (match.parts == 2 && text.find('#', match.part[0].size) != std::string::npos) {
-      f.reason = "an empty comment (a '#' at the end of the line) is dropped";
-      return f;
-    }
-  }
-  f.reason = "a save writes this line as '" + DisplayLine(written, 60) + "'";
-  return f;
-}
-
-// The type of the table's key `key`, or kUnknown for another key.
-ConfigType TableType(const char* key) {
-  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-    if (ConfigNamesEqual(row.key, key)) return ConfigResolveType(row.type_name);
-  }
-  return ConfigType::kUnknown;
-}
-
-// A finding for a value of the settings section that a save rewrites and
-// that loses text on the way: text after the number, no number at all, or a
-// number beyond the field's range. False when the rewrite keeps the value.
-bool ExplainRewrite(const std::string& old_value, const ConfigNode& node,
-                    Finding* f) {
-  const ConfigType type = TableType(node.name);
-  const ConfigNumberScan scan = ConfigScanNumber(old_value.c_str(), type);
-  const std::string now = node.value;
-  if (scan.length == 0 && !old_value.empty()) {
-    f->reason = "'" + DisplayLine(old_value, 30) + "' is not a number: it loads as 0 "
-                "and a save writes " + now;
-  } else if (scan.length < old_value.size()) {
-    f->reason = "the value loads as " + now + ": '" +
-                DisplayLine(old_value.substr(scan.length), 30) +
+// Why the save rewrites the value of a setting, when it loses something on
+// the way: the number changes (it is rounded, or is not one a file can
+// hold), the text after the number goes, there is no number, or the number
+// was out of range. False when the value only changes its spelling.
+bool ExplainRewrite(const MP4VSavedLine& line, const MP4VSettings& loaded,
+                    const MP4VSettings& reloaded, Finding* f) {
+  const MP4VSettingsKey* row = TableRow(line.key);
+  if (row == nullptr) return false;
+  const ConfigNumberScan scan =
+      ConfigScanNumber(line.old_value.c_str(), ConfigResolveType(row->type_name));
+  const std::string old_text = "'" + DisplayLine(line.old_value, 30) + "'";
+  if (line.read_lossy) {
+    f->reason = "a save writes this setting's line as '" + DisplayLine(line.written, 50) +
+                "': the rest of the line is dropped";
+  } else if (!SameField(loaded, reloaded, *row)) {
+    f->reason = old_text + " loads as " + FieldText(loaded, *row) + ", a save writes " +
+                line.new_value + ", which loads as " + FieldText(reloaded, *row);
+  } else if (scan.length == 0 && !line.old_value.empty()) {
+    f->reason = old_text + " is not a number: it loads as 0 and a save writes " +
+                line.new_value;
+  } else if (scan.length < line.old_value.size()) {
+    f->reason = "the value loads as " + line.new_value + ": '" +
+                DisplayLine(line.old_value.substr(scan.length), 30) +
                 "' after the number is dropped";
   } else if (scan.out_of_range) {
-    f->reason = "'" + DisplayLine(old_value, 30) + "' is out of range: a save writes " +
-                now + (type == ConfigType::kDbl ? ", which loads as 0" : "");
+    f->reason = old_text + " is out of range: a save writes " + line.new_value;
   } else {
     return false;
   }
@@ -198,17 +118,35 @@ bool ExplainRewrite(const std::string& old_value, const ConfigNode& node,
 }  // namespace
 
 std::string DisplayLine(const std::string& text, size_t width) {
+  // Characters, not bytes, count towards the width, and a cut never falls
+  // inside one: a UTF-8 sequence is one character.
   std::string out;
-  for (unsigned char c : text) {
+  size_t shown = 0;
+  size_t last_fit = 0;  // bytes of `out` within width - 3 characters
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = 1;
+    if (c >= 0xC0) {
+      length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      for (size_t k = 1; k < length; ++k) {
+        if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+          length = 1;
+          break;
+        }
+      }
+    }
     if (c < 0x20 && c != '\t') {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\x%02X", c);
       out += escape;
     } else {
-      out.push_back(static_cast<char>(c));
+      out.append(text, i, length);
     }
+    i += length;
+    ++shown;
+    if (shown + 3 <= width) last_fit = out.size();
   }
-  if (out.size() > width) out = out.substr(0, width > 3 ? width - 3 : 0) + "...";
+  if (shown > width) out = out.substr(0, width > 3 ? last_fit : 0) + "...";
   return out;
 }
 
@@ -218,87 +156,52 @@ std::vector<Finding> CheckSettingsText(const std::string& bytes) {
     Finding f;
     f.line = 1;
     f.text = bytes.substr(0, bytes.find('\n'));
-    f.reason = "UTF-16 text: not readable as 8-bit text (a save keeps almost nothing of it)";
+    f.reason = "UTF-16 text: not readable as 8-bit text (no setting loads from it, and a "
+               "save adds them as 8-bit text)";
     findings.push_back(f);
     return findings;
   }
 
-  // The lines as an editor counts them, each read by the module's reader on
-  // its own: together their nodes are the document a save reads.
-  std::vector<Line> lines;
-  Document document;
-  ConfigNode* last = nullptr;
-  size_t pos = bytes.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
-  for (size_t number = 1; pos < bytes.size(); ++number) {
-    size_t end = bytes.find_first_of("\r\n", pos);
-    if (end == std::string::npos) end = bytes.size();
-    Line line;
-    line.number = number;
-    line.text = bytes.substr(pos, end - pos);
-    pos = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    bool out_of_memory = false;
-    line.first = ConfigParseText(line.text.data(), line.text.size(), &out_of_memory);
-    if (line.first != nullptr) {
-      if (last == nullptr) {
-        document.reset(line.first);
-      } else {
-        last->next = line.first;
-      }
-      for (last = line.first, line.nodes = 1; last->next != nullptr; last = last->next) {
-        ++line.nodes;
-      }
-    }
-    lines.push_back(line);
-  }
-  if (document == nullptr) return findings;
+  // What the save does with the settings the file holds: the module's own
+  // load, save and load again, on these bytes.
+  MP4VSettings loaded{};
+  MP4VConfigLoadText(bytes, &loaded);
+  std::string after;
+  std::vector<MP4VSavedLine> lines;
+  if (!MP4VConfigSaveText(bytes, &loaded, &after, &lines)) throw std::bad_alloc();
+  MP4VSettings reloaded{};
+  MP4VConfigLoadText(after, &reloaded);
 
-  // What a save of the settings the file holds writes: the values as read,
-  // then the same document after the save's bindings.
-  std::map<const ConfigNode*, std::string> read_values;
-  for (const ConfigNode* node = document.get(); node != nullptr; node = node->next) {
-    read_values[node] = node->value;
-  }
-  MP4VSettings record{};
-  MP4VConfigBindDocument(document.get(), "load", &record);
-  MP4VSnapFrameRate(&record);
-  MP4VConfigBindDocument(document.get(), "save", &record);
-
-  for (const Line& line : lines) {
-    if (line.nodes == 0) continue;  // an empty line: nothing to lose
+  const LineNumbers numbers(bytes);
+  size_t reported = 0;  // the last line number given a finding
+  for (const MP4VSavedLine& line : lines) {
+    const size_t number = numbers.At(line.offset);
     Finding f;
-    if (line.text.size() > kConfigLineMax) {
-      f.text = line.text;
+    f.line = number;
+    f.text = numbers.Text(number);
+    const size_t line_end = line.offset + line.size;
+    if (f.text.size() > kConfigLineMax &&
+        (line_end < bytes.size() && bytes[line_end] != '\n' && bytes[line_end] != '\r')) {
       f.reason = "line longer than " + std::to_string(kConfigLineMax) +
                  " characters: the rest becomes a line of its own";
+    } else if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
+      if (!ExplainRewrite(line, loaded, reloaded, &f)) continue;
+    } else if (line.kind == MP4VSavedLineKind::kRealigned &&
+               line.written.find('\n') != std::string::npos) {
+      f.reason = "the comment moves to a line of its own: the entry and its comment no "
+                 "longer fit one line";
+      f.loses_text = false;
+    } else if (line.kind == MP4VSavedLineKind::kRealigned && line.key.size() > 1 &&
+               line.key[0] == '[' && f.text.find_first_not_of(" \t") != 0) {
+      f.reason = "an indented section header is read as an entry named '" +
+                 DisplayLine(line.key, 40) +
+                 "': the lines after it stay in the section before it";
+      f.loses_text = false;
     } else {
-      ConfigNode& node = *line.first;
-      const std::string saved_value = node.value;
-      const std::string& read_value = read_values[&node];
-      std::strcpy(node.value, read_value.c_str());
-      const std::string as_read = Written(node);
-      std::strcpy(node.value, saved_value.c_str());
-      const std::string as_saved = Written(node);
-      const size_t first_character = line.text.find_first_not_of(" \t");
-      if (!KeptAsItStands(line.text, node, as_read)) {
-        f = Explain(line.text, node, as_read);
-      } else if (node.kind == kConfigEntry && node.name[0] == '[' &&
-                 first_character > 0 && line.text[first_character] == '[') {
-        f.text = line.text;
-        f.reason = std::string("an indented section header is read as an entry named '") +
-                   node.name + "': the lines after it stay in the section before it";
-        f.loses_text = false;
-      } else if (saved_value != read_value && ExplainRewrite(read_value, node, &f)) {
-        f.text = line.text;
-      } else if (as_saved.find('\n') != std::string::npos) {
-        f.text = line.text;
-        f.reason = "the comment moves to a line of its own: with the value written as " +
-                   saved_value + " the entry and its comment no longer fit one line";
-        f.loses_text = false;
-      } else {
-        continue;
-      }
+      continue;
     }
-    f.line = line.number;
+    if (number == reported) continue;  // one finding a line
+    reported = number;
     findings.push_back(f);
   }
   return findings;

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "api/requests.h"
 #include "host/module_library.h"
 #include "mp4v_config.h"
 #include "mp4vcfg/check.h"
@@ -46,38 +46,67 @@ std::string PadRight(std::string text, size_t width) {
   return text;
 }
 
-// Bytes from 0x80 up pass through unchanged: a file name is printed as it
-// was given.
+// A JSON string of `text`, valid for any bytes: well-formed UTF-8 passes
+// through; every other byte from 0x80 up is written as the character of the
+// same number (U+0080 to U+00FF, as Latin-1 reads it), control characters
+// as escapes.
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          json += escape;
-        } else {
-          json += static_cast<char>(c);
-        }
+      case '"': json += "\\\""; continue;
+      case '\\': json += "\\\\"; continue;
+      case '\n': json += "\\n"; continue;
+      case '\r': json += "\\r"; continue;
+      case '\t': json += "\\t"; continue;
+      default: break;
     }
+    if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      json += escape;
+      continue;
+    }
+    if (c < 0x80) {
+      json += static_cast<char>(c);
+      continue;
+    }
+    // The length of a well-formed UTF-8 sequence starting here, or 0.
+    size_t length = 0;
+    uint32_t code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      code = c & 0x07;
+    }
+    for (size_t k = 1; k < length; ++k) {
+      const unsigned char next = i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+      if ((next & 0xC0) != 0x80) {
+        length = 0;
+        break;
+      }
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+      length = 0;
+    }
+    if (length == 0) {
+      json += static_cast<char>(0xC0 | (c >> 6));
+      json += static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    json.append(text, i, length);
+    i += length - 1;
   }
   return json + "\"";
-}
-
-// Reads the whole file; false when it cannot be opened (then `*exists`
-// says whether it is there at all).
-bool ReadFile(const std::string& path, std::string* bytes, bool* exists) {
-  std::ifstream in(path, std::ios::binary);
-  *exists = static_cast<bool>(in) || std::filesystem::exists(path);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 // The findings of `check`, one block each: "FILE:LINE: reason", then the
@@ -99,13 +128,53 @@ size_t CountLosses(const std::vector<mp4vcfg::Finding>& findings) {
   return losses;
 }
 
+// A file that cannot be read or written: the command ends with status 2.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a save of `file` meets before it writes, as the module's save checks
+// it: the file's bytes in `*bytes`, `*exists` whether it is there. When the
+// save would not write, throws FileError (for check and a dry run: the
+// file cannot be read or written) or, when `saving`, CommandError.
+void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists,
+                       bool saving) {
+  std::string reason;
+  std::string message;
+  switch (MP4VConfigCheckSave(file.c_str(), bytes, exists, &reason)) {
+    case MP4VSaveCheck::kPossible:
+      return;
+    case MP4VSaveCheck::kNameRefused: {
+      const std::string refused = file + ": the module refuses this file name (it must end in "
+                                         "\".cfg\" or \".ini\", in lower case)";
+      if (saving) throw CommandError(refused);
+      throw FileError(refused);
+    }
+    case MP4VSaveCheck::kUnreadable:
+      message = "cannot read the file" + (reason.empty() ? std::string() : " (" + reason + ")");
+      break;
+    case MP4VSaveCheck::kNotReplaceable:
+      message = reason;
+      break;
+    case MP4VSaveCheck::kOutOfMemory:
+      throw std::bad_alloc();
+  }
+  if (saving) {
+    throw CommandError(file + ": could not save the file: " + message +
+                       "; it is left as it was");
+  }
+  throw FileError(file + ": a save would fail: " + message);
+}
+
 // `check FILE`: what a save would not keep of FILE. Returns the exit status:
-// 0 when a save loses no text, 1 when it does.
+// 0 when a save loses no text, 1 when it does; a file a save cannot read or
+// write throws FileError.
 int Check(const std::string& file, bool json, std::ostream& out) {
   std::string bytes;
   bool exists = false;
-  if (!ReadFile(file, &bytes, &exists)) {
-    if (exists) throw CommandError(file + ": cannot read the file: " + std::strerror(errno));
+  CheckSavePossible(file, &bytes, &exists, false);
+  if (!exists) {
     if (json) {
       out << "{\n  \"file\": " << JsonString(file)
           << ",\n  \"exists\": false,\n  \"loses_text\": false,\n  \"findings\": []\n}\n";
@@ -263,10 +332,12 @@ class Session {
       }
       changes.push_back(change);
     }
+    // The checks the save makes before it writes, on the real file: a dry
+    // run ends where the save would fail.
     std::string bytes;
     bool exists = false;
-    const bool readable = ReadFile(file, &bytes, &exists);
-    if (readable && !force) GuardAgainstLosingText(file, bytes, dry_run, "set", err);
+    CheckSavePossible(file, &bytes, &exists, !dry_run);
+    if (exists && !force) GuardAgainstLosingText(file, bytes, dry_run, "set", err);
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
     Load(file, &record);
@@ -278,7 +349,10 @@ class Session {
       }
     }
     if (dry_run) {
-      out_ << mp4vcfg::UnifiedDiff(file, bytes, SaveToCopy(file, bytes, exists, record));
+      // The bytes the module's save computes from these, before it writes.
+      std::string after;
+      if (!MP4VConfigSaveText(bytes, &record, &after)) throw std::bad_alloc();
+      out_ << mp4vcfg::UnifiedDiff(file, bytes, after);
       return kExitSuccess;
     }
     if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
@@ -366,9 +440,8 @@ class Session {
 #ifdef _WIN32
     std::string bytes;
     bool exists = false;
-    if (!force && ReadFile(file, &bytes, &exists)) {
-      GuardAgainstLosingText(file, bytes, false, "edit", err);
-    }
+    CheckSavePossible(file, &bytes, &exists, true);
+    if (exists && !force) GuardAgainstLosingText(file, bytes, false, "edit", err);
     MP4VSettings before;
     std::memset(&before, 0, sizeof before);
     Load(file, &before);
@@ -411,38 +484,6 @@ class Session {
   }
 
  private:
-  // What a save of `record` writes over `file`, whose contents are `bytes`
-  // (when it `exists`): the module saves a copy under the same name in a
-  // scratch directory of its own, which is then removed again.
-  std::string SaveToCopy(const std::string& file, const std::string& bytes, bool exists,
-                         const MP4VSettings& record) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path base = fs::temp_directory_path(error);
-    fs::path scratch;
-    for (unsigned attempt = 0; attempt < 100 && scratch.empty(); ++attempt) {
-      const fs::path candidate =
-          base / ("mp4vcfg-dry-run-" + std::to_string(std::random_device{}()));
-      if (fs::create_directory(candidate, error)) scratch = candidate;
-    }
-    if (scratch.empty()) throw CommandError("cannot make a scratch directory for --dry-run");
-    const std::string copy = (scratch / fs::path(file).filename()).string();
-    bool saved = false;
-    std::string after;
-    {
-      std::ofstream out(copy, std::ios::binary);
-      if (exists) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    if (!exists) fs::remove(copy, error);
-    if (module_.save()(&record, copy.c_str()) == MP4V_STATUS_OK) {
-      bool copy_exists = false;
-      saved = ReadFile(copy, &after, &copy_exists);
-    }
-    fs::remove_all(scratch, error);
-    if (!saved) throw CommandError(file + ": the module could not save a copy for --dry-run");
-    return after;
-  }
-
   static const SettingKey& FindKey(const std::string& name) {
     const SettingKey* key = mp4v_host::FindSettingKey(name);
     if (key == nullptr) {
@@ -648,6 +689,11 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     return status;
   } catch (const CommandError& e) {
     err << "mp4vcfg: " << e.what() << "\n";
+  } catch (const FileError& e) {
+    err << "mp4vcfg: " << e.what() << "\n";
+    return kExitUsage;
+  } catch (const std::bad_alloc&) {
+    err << "mp4vcfg: out of memory\n";
   } catch (const std::exception& e) {
     err << "mp4vcfg: internal error: " << e.what() << "\n";
   } catch (...) {
