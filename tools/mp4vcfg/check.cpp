@@ -83,10 +83,11 @@ bool SameField(const MP4VSettings& a, const MP4VSettings& b, const MP4VSettingsK
                      reinterpret_cast<const char*>(&b) + row.offset, width) == 0;
 }
 
-// Why the save rewrites the value of a setting, when it loses something on
-// the way: the number changes (it is rounded, or is not one a file can
-// hold), the text after the number goes, there is no number, or the number
-// was out of range. False when the value only changes its spelling.
+// Why the save rewrites the value of a setting: it loses something on the
+// way (the number changes: it is rounded, or is not one a file can hold;
+// the text after the number goes; there is no number; the number was out of
+// range), or it only spells the same number another way (no loss). False
+// for a key that is no setting.
 bool ExplainRewrite(const MP4VSavedLine& line, const MP4VSettings& loaded,
                     const MP4VSettings& reloaded, Finding* f) {
   const MP4VSettingsKey* row = TableRow(line.key);
@@ -110,7 +111,9 @@ bool ExplainRewrite(const MP4VSavedLine& line, const MP4VSettings& loaded,
   } else if (scan.out_of_range) {
     f->reason = old_text + " is out of range: a save writes " + line.new_value;
   } else {
-    return false;
+    f->reason = "a save writes the value " + old_text + " as " + line.new_value +
+                ", the same number";
+    f->loses_text = false;
   }
   return true;
 }
@@ -186,11 +189,10 @@ std::vector<Finding> CheckSettingsText(const std::string& bytes) {
                  " characters: the rest becomes a line of its own";
     } else if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
       if (!ExplainRewrite(line, loaded, reloaded, &f)) continue;
-    } else if (line.kind == MP4VSavedLineKind::kRealigned &&
-               line.written.find('\n') != std::string::npos) {
-      f.reason = "the comment moves to a line of its own: the entry and its comment no "
-                 "longer fit one line";
-      f.loses_text = false;
+      if (line.written.find('\n') != std::string::npos) {
+        f.reason += "; the comment moves to a line of its own (the entry and its comment "
+                    "no longer fit one line)";
+      }
     } else if (line.kind == MP4VSavedLineKind::kRealigned && line.key.size() > 1 &&
                line.key[0] == '[' && f.text.find_first_not_of(" \t") != 0) {
       f.reason = "an indented section header is read as an entry named '" +

@@ -23,8 +23,9 @@ struct Finding {
 // it stands, or re-aligns an entry, completes a header's "]" or gives a bare
 // key its "="): a setting's value whose text or number the save changes, a
 // line over 511 characters (split in two), and, as changes that lose no
-// text, a comment moved to a line of its own and an indented section header
-// (read as an entry). Lines a save adds are not findings. A file in UTF-16
+// text, a setting's number spelled another way ("0x2D0" written as 720), a
+// comment moved to a line of its own and an indented section header (read
+// as an entry). Lines a save adds are not findings. A file in UTF-16
 // gives one finding, for its first line. Empty for an empty text. Throws
 // std::bad_alloc when memory runs out.
 std::vector<Finding> CheckSettingsText(const std::string& bytes);

@@ -135,36 +135,27 @@ class FileError : public std::runtime_error {
 };
 
 // What a save of `file` meets before it writes, as the module's save checks
-// it: the file's bytes in `*bytes`, `*exists` whether it is there. When the
-// save would not write, throws FileError (for check and a dry run: the
-// file cannot be read or written) or, when `saving`, CommandError.
-void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists,
-                       bool saving) {
+// it: the file's bytes in `*bytes`, `*exists` whether it is there. Throws
+// FileError (exit status 2) when the save would not write: a refused name,
+// a file that cannot be read, or one that cannot be replaced.
+void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists) {
   std::string reason;
-  std::string message;
   switch (MP4VConfigCheckSave(file.c_str(), bytes, exists, &reason)) {
     case MP4VSaveCheck::kPossible:
       return;
-    case MP4VSaveCheck::kNameRefused: {
-      const std::string refused = file + ": the module refuses this file name (it must end in "
-                                         "\".cfg\" or \".ini\", in lower case)";
-      if (saving) throw CommandError(refused);
-      throw FileError(refused);
-    }
+    case MP4VSaveCheck::kNameRefused:
+      throw FileError(file + ": the module refuses this file name (it must end in "
+                             "\".cfg\" or \".ini\", in lower case)");
     case MP4VSaveCheck::kUnreadable:
-      message = "cannot read the file" + (reason.empty() ? std::string() : " (" + reason + ")");
-      break;
+      throw FileError(file + ": a save cannot read the file" +
+                      (reason.empty() ? std::string() : " (" + reason + ")") +
+                      "; it is left as it is");
     case MP4VSaveCheck::kNotReplaceable:
-      message = reason;
-      break;
+      throw FileError(file + ": a save cannot write the file: " + reason +
+                      "; it is left as it is");
     case MP4VSaveCheck::kOutOfMemory:
       throw std::bad_alloc();
   }
-  if (saving) {
-    throw CommandError(file + ": could not save the file: " + message +
-                       "; it is left as it was");
-  }
-  throw FileError(file + ": a save would fail: " + message);
 }
 
 // `check FILE`: what a save would not keep of FILE. Returns the exit status:
@@ -173,7 +164,7 @@ void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists
 int Check(const std::string& file, bool json, std::ostream& out) {
   std::string bytes;
   bool exists = false;
-  CheckSavePossible(file, &bytes, &exists, false);
+  CheckSavePossible(file, &bytes, &exists);
   if (!exists) {
     if (json) {
       out << "{\n  \"file\": " << JsonString(file)
@@ -336,7 +327,7 @@ class Session {
     // run ends where the save would fail.
     std::string bytes;
     bool exists = false;
-    CheckSavePossible(file, &bytes, &exists, !dry_run);
+    CheckSavePossible(file, &bytes, &exists);
     if (exists && !force) GuardAgainstLosingText(file, bytes, dry_run, "set", err);
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
@@ -440,7 +431,7 @@ class Session {
 #ifdef _WIN32
     std::string bytes;
     bool exists = false;
-    CheckSavePossible(file, &bytes, &exists, true);
+    CheckSavePossible(file, &bytes, &exists);
     if (exists && !force) GuardAgainstLosingText(file, bytes, false, "edit", err);
     MP4VSettings before;
     std::memset(&before, 0, sizeof before);
