@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -728,6 +729,112 @@ TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
     MP4VSnapFrameRate(&expected);
     ASSERT_EQ(std::memcmp(&loaded, &expected, sizeof loaded), 0) << text;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The lines of `text` between the platform's line ends.
+std::vector<std::string> SavedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  const std::string end = testutil::LineEnd();
+  for (size_t start = 0; start < text.size();) {
+    size_t stop = text.find(end, start);
+    if (stop == std::string::npos) stop = text.size();
+    lines.push_back(text.substr(start, stop - start));
+    start = stop + end.size();
+  }
+  return lines;
+}
+
+// Lines the reader takes only in part. A save writes each exactly as it
+// stands, in another section and among the settings alike, whatever the
+// file's line ends; the load reads them as it always has.
+TEST(SaveKeepsLinesTest, LinesTheReaderTakesInPartStayAsTheyStand) {
+  using namespace std::string_literals;
+  const std::string lines[] = {
+      "; my app encoder settings",
+      "bare word here",
+      "k4 # x = y",
+      "k1 =#lost",
+      "k2 = v #",
+      "    continued on an indented line",
+      "  # an indented comment",
+      "   ",
+      "\t",
+      "\0 a line led by a zero byte"s,
+      "key=val\0ue"s,
+      "\xEF\xBB\xBF; a mark inside the file",
+  };
+  const std::string headers[] = {"[Section] trailing text", "[a][b]", "[c] #"};
+  for (const char* line_end : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(line_end[0] == '\r' ? (line_end[1] ? "CR LF" : "CR") : "LF");
+    std::string before = "[Other]"s + line_end;
+    for (const std::string& line : lines) before += line + line_end;
+    before += "[MP4V Settings]"s + line_end + "width = 1" + line_end;
+    for (const std::string& line : lines) before += line + line_end;
+    for (const std::string& header : headers) before += header + line_end;
+    ScratchDir dir;
+    const std::string path = dir.File("kept.cfg");
+    WriteBytes(path, before);
+    MP4VSettings record = ExampleRecord();
+    record.frame_rate = 25.0;  // a rate the load keeps as it is
+    ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+    const std::string once = ReadBytes(path);
+    const std::vector<std::string> saved = SavedLines(once);
+    for (const std::string& line : lines) {
+      EXPECT_EQ(std::count(saved.begin(), saved.end(), line), 2)
+          << testing::PrintToString(line);
+    }
+    for (const std::string& header : headers) {
+      EXPECT_EQ(std::count(saved.begin(), saved.end(), header), 1) << header;
+    }
+    // The setting took the record's value; a second save changes no byte.
+    MP4VSettings back{};
+    ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(back.width, record.width);
+    ASSERT_EQ(Save(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(ReadBytes(path), once);
+  }
+}
+
+// A line whose setting the save changes is written in the writer's form;
+// one it sets to the same text stays as it stands.
+TEST(SaveKeepsLinesTest, AChangedSettingIsRewrittenAnUnchangedOneIsNot) {
+  ScratchDir dir;
+  const std::string path = dir.File("set.cfg");
+  WriteBytes(path, "[MP4V Settings]\nwidth = 720 #\nheight=#576\n");
+  MP4VSettings record{};
+  ASSERT_EQ(Load(&record, path), MP4V_STATUS_OK);
+  ASSERT_EQ(record.width, 720);
+  record.height = 480;
+  ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+  const std::vector<std::string> saved = SavedLines(ReadBytes(path));
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), "width = 720 #"), 1);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(),
+                       "height                          = 480"),
+            1);
+}
+
+// The save text the dry run and check show is the one the save writes.
+TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
+  const std::string before = "# top\r\n[MP4V Settings]\r\nwidth=5 # w\r\n; note\r\n";
+  ScratchDir dir;
+  const std::string path = dir.File("text.cfg");
+  WriteBytes(path, before);
+  MP4VSettings record = ExampleRecord();
+  std::string after;
+  std::vector<MP4VSavedLine> lines;
+  ASSERT_TRUE(MP4VConfigSaveText(before, &record, &after, &lines));
+  ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+  EXPECT_EQ(ReadBytes(path), after);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].kind, MP4VSavedLineKind::kKept);
+  EXPECT_EQ(lines[1].kind, MP4VSavedLineKind::kKept);
+  EXPECT_EQ(lines[2].kind, MP4VSavedLineKind::kSettingRewritten);
+  EXPECT_EQ(lines[2].old_value, "5");
+  EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKeptAsRead);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "mp4vcfg/check.h"
 #include "mp4vcfg/cli.h"
 #include "mp4vcfg/unified_diff.h"
 #include "support/test_util.h"
@@ -133,7 +134,21 @@ class FlatJson {
       const char c = text_[pos_++];
       if (c == '"') return true;
       if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
+      if (static_cast<unsigned char>(c) >= 0x80) {
+        // JSON text is UTF-8: a well-formed sequence, taken whole.
+        const unsigned char lead = static_cast<unsigned char>(c);
+        const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                              : lead >= 0xE0 && lead <= 0xEF ? 3
+                              : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                             : 0;
+        if (length == 0 || pos_ + length - 1 > text_.size()) return false;
+        *out += c;
+        for (size_t k = 1; k < length; ++k) {
+          const char next = text_[pos_++];
+          if ((static_cast<unsigned char>(next) & 0xC0) != 0x80) return false;
+          *out += next;
+        }
+      } else if (c != '\\') {
         *out += c;
       } else if (pos_ < text_.size() && std::strchr("\"\\/bfnrt", text_[pos_]) && text_[pos_]) {
         const char e = text_[pos_++];
@@ -890,6 +905,50 @@ TEST(Mp4vcfgCheck, FilesTheModuleWroteAndNewFilesNeedNothing) {
   EXPECT_TRUE(Contains(text.out, "a save keeps every line")) << text.out;
 }
 
+// Whatever bytes a file and its name hold, --json prints JSON: UTF-8 as it
+// is, any other byte from 0x80 up as the character of that number.
+TEST(Mp4vcfgCheck, JsonIsValidForAnyBytes) {
+  testutil::ScratchDir dir;
+#ifdef _WIN32
+  const std::string path = dir.File("bytes.cfg");
+#else
+  const std::string path = dir.File("caf\xC3\xA9 \xFF.cfg");
+#endif
+  const std::string value = "720 caf\xC3\xA9 \xFF\xFE \xE2\x82 \x01 end";
+  testutil::WriteBytes(path, "[MP4V Settings]\nwidth = " + value + "\n; caf\xC3\xA9\n");
+  const Outcome r = RunTool({"check", "--json", path});
+  EXPECT_EQ(r.status, 1);
+  FlatJson json;
+  ASSERT_TRUE(json.Read(r.out)) << r.out;
+#ifndef _WIN32
+  EXPECT_EQ(json.Get("file"), dir.File("caf\xC3\xA9 \xC3\xBF.cfg"));
+#endif
+  EXPECT_EQ(json.Get("findings.0.line"), "2");
+  EXPECT_EQ(json.Get("findings.0.text"),
+            "width = 720 caf\xC3\xA9 \xC3\xBF\xC3\xBE \xC3\xA2\xC2\x82 \x01 end");
+  // A display text cut to its width never splits a character.
+  EXPECT_EQ(mp4vcfg::DisplayLine("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 4), "\xC3\xA9...");
+  EXPECT_EQ(mp4vcfg::DisplayLine("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 4),
+            "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9");
+}
+
+// Rates too large for a double load as infinity: equal in two files they
+// agree, of opposite signs they differ; the JSON stays JSON either way.
+TEST(Mp4vcfgDiff, InfiniteRatesInJson) {
+  testutil::ScratchDir dir;
+  const std::string a = dir.File("a.cfg");
+  const std::string b = dir.File("b.cfg");
+  testutil::WriteBytes(a, "[MP4V Settings]\nframe_rate=1e999\n");
+  for (const char* rate : {"1e999", "-1e999"}) {
+    testutil::WriteBytes(b, std::string("[MP4V Settings]\nframe_rate=") + rate + "\n");
+    const Outcome r = RunTool({"diff", "--json", a, b});
+    ASSERT_EQ(r.status, 0) << r.err;
+    FlatJson json;
+    ASSERT_TRUE(json.Read(r.out)) << r.out;
+    EXPECT_EQ(json.Get("differences.frame_rate.0") != "<missing>", rate[0] == '-') << r.out;
+  }
+}
+
 TEST(Mp4vcfgCheck, Utf16TextIsOneFinding) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("wide.cfg");
@@ -931,9 +990,24 @@ TEST(Mp4vcfgSet, DryRunShowsExactlyWhatTheSaveWrites) {
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), before.empty() ? 0u : 1u);
     EXPECT_TRUE(Contains(dry.out, "--- " + path + "\n+++ " + path + "\n")) << dry.out;
 
+#ifndef _WIN32
+    // The system's patch takes the diff as it stands: every hunk header's
+    // line counts must be right.
+    const std::string copy = dir.File("copy.cfg");
+    const std::string diff = dir.File("dry.diff");
+    testutil::WriteBytes(copy, before);
+    testutil::WriteBytes(diff, dry.out);
+    const std::string command = "patch --quiet --binary " + copy + " < " + diff;
+    ASSERT_EQ(std::system(command.c_str()), 0) << dry.out;
+#endif
     const Outcome real = RunTool({"set", path, "width=720", "frame_rate=25", "--force"});
     ASSERT_EQ(real.status, 0) << real.err;
     EXPECT_EQ(ApplyUnifiedDiff(before, dry.out), testutil::ReadBytes(path));
+#ifndef _WIN32
+    EXPECT_EQ(testutil::ReadBytes(copy), testutil::ReadBytes(path));
+    std::remove(copy.c_str());
+    std::remove(diff.c_str());
+#endif
     // Nothing to change: an empty diff.
     EXPECT_EQ(RunTool({"set", path, "width=720", "--dry-run"}).out, "");
   }
