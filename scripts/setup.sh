@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 locales libcli11-dev libbenchmark-dev libinih-dev libsimpleini-dev
+  wine wine32:i386 locales libcli11-dev libdtl-dev libbenchmark-dev libinih-dev libsimpleini-dev
   qemu-user-static binfmt-support python3
   llvm-14  # llvm-pdbutil-14: the release package's PDB check
   xvfb imagemagick fonts-wine

@@ -1,6 +1,8 @@
-// The shortest edit script by Myers' O(ND) algorithm, kept only while its
-// trace stays small; beyond that one hunk replaces the differing middle.
+// The edit script comes from dtl (its O(NP) shortest edit script); this
+// file turns it into hunks with their context and line-end marks.
 #include "mp4vcfg/unified_diff.h"
+
+#include <dtl/dtl.hpp>
 
 #include <algorithm>
 #include <string_view>
@@ -10,8 +12,6 @@ namespace mp4vcfg {
 namespace {
 
 constexpr size_t kContext = 3;
-// Largest trace (in positions) kept for the shortest edit script.
-constexpr size_t kTraceLimit = size_t{1} << 24;
 
 std::vector<std::string_view> SplitLines(const std::string& text) {
   std::vector<std::string_view> lines;
@@ -27,65 +27,19 @@ std::vector<std::string_view> SplitLines(const std::string& text) {
 
 enum class Op { kSame, kDelete, kInsert };
 
-// The edit script turning a[0, n) into b[0, m): Myers' greedy algorithm;
-// when its trace would pass kTraceLimit, delete all, then insert all.
+// The shortest edit script turning a[0, n) into b[0, m).
 std::vector<Op> EditScript(const std::string_view* a, size_t n,
                            const std::string_view* b, size_t m) {
-  const long max = static_cast<long>(n + m);
-  std::vector<std::vector<long>> trace;  // trace[d][k + d]: furthest x
-  std::vector<long> v(2 * static_cast<size_t>(max) + 3, 0);
-  const long offset = max + 1;
-  size_t traced = 0;
-  long found = -1;
-  for (long d = 0; d <= max && found < 0; ++d) {
-    traced += static_cast<size_t>(2 * d + 1);
-    if (traced > kTraceLimit) break;
-    for (long k = -d; k <= d; k += 2) {
-      long x = (k == -d || (k != d && v[k - 1 + offset] < v[k + 1 + offset]))
-                   ? v[k + 1 + offset]
-                   : v[k - 1 + offset] + 1;
-      long y = x - k;
-      while (x < static_cast<long>(n) && y < static_cast<long>(m) && a[x] == b[y]) {
-        ++x;
-        ++y;
-      }
-      v[k + offset] = x;
-      if (x >= static_cast<long>(n) && y >= static_cast<long>(m)) found = d;
-    }
-    trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
-  }
+  using Lines = std::vector<std::string_view>;
+  dtl::Diff<std::string_view, Lines> diff(Lines(a, a + n), Lines(b, b + m));
+  diff.onHuge();  // keeps memory in bounds on long, very different texts
+  diff.compose();
   std::vector<Op> script;
-  if (found < 0) {
-    script.assign(n, Op::kDelete);
-    script.insert(script.end(), m, Op::kInsert);
-    return script;
+  for (const auto& step : diff.getSes().getSequence()) {
+    script.push_back(step.second.type == dtl::SES_ADD      ? Op::kInsert
+                     : step.second.type == dtl::SES_DELETE ? Op::kDelete
+                                                           : Op::kSame);
   }
-  // Back from (n, m) through the trace, collecting the steps in reverse.
-  long x = static_cast<long>(n);
-  long y = static_cast<long>(m);
-  for (long d = found; d > 0; --d) {
-    const std::vector<long>& previous = trace[static_cast<size_t>(d - 1)];
-    const long k = x - y;
-    auto at = [&](long kk) { return previous[static_cast<size_t>(kk + d - 1)]; };
-    const bool down = k == -d || (k != d && at(k - 1) < at(k + 1));
-    const long previous_k = down ? k + 1 : k - 1;
-    const long previous_x = at(previous_k);
-    const long previous_y = previous_x - previous_k;
-    while (x > previous_x && y > previous_y) {
-      script.push_back(Op::kSame);
-      --x;
-      --y;
-    }
-    script.push_back(down ? Op::kInsert : Op::kDelete);
-    x = previous_x;
-    y = previous_y;
-  }
-  while (x > 0 && y > 0) {
-    script.push_back(Op::kSame);
-    --x;
-    --y;
-  }
-  std::reverse(script.begin(), script.end());
   return script;
 }
 
