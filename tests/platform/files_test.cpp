@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,28 @@ TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 
+// The creation mask decides the mode of a new file only: a replaced file
+// keeps the mode it had, also bits the mask would have taken away.
+TEST(ReplaceFileTest, KeepsTheModeUnderARestrictiveCreationMask) {
+  ScratchDir dir;
+  const std::string kept = dir.File("kept.cfg");
+  const std::string fresh = dir.File("fresh.cfg");
+  WriteBytes(kept, "old\n");
+  ASSERT_EQ(chmod(kept.c_str(), 0664), 0);
+  EXPECT_TRUE(testutil::RunInChildProcess([&] {
+    umask(077);
+    const std::string bytes = "new\n";
+    return PlatformReplaceFile(kept.c_str(), bytes.data(), bytes.size()) &&
+           PlatformReplaceFile(fresh.c_str(), bytes.data(), bytes.size());
+  }));
+  struct stat status;
+  ASSERT_EQ(stat(kept.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0664u);
+  ASSERT_EQ(stat(fresh.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadBytes(kept), "new\n");
+}
+
 // Linux has no locks that keep a file from being replaced, and the module
 // takes none: a file another process holds a lock on is saved all the same.
 TEST(ReplaceFileTest, ALockedFileIsReplacedOnLinux) {
@@ -238,6 +261,66 @@ TEST(ReplaceFileTest, ALockedFileIsReplacedOnLinux) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 #endif
+
+// The checks a dry run makes are the replacement's own: where they say it
+// would go ahead it does, where they refuse it fails, and they leave
+// nothing behind.
+TEST(ReplaceCheckTest, AgreesWithTheReplacement) {
+  struct Case {
+    const char* what;
+    std::function<std::string(const ScratchDir&)> prepare;
+    ReplaceCheck expected;
+  };
+  const Case cases[] = {
+      {"existing file",
+       [](const ScratchDir& d) { WriteBytes(d.File("a.cfg"), "old\n"); return d.File("a.cfg"); },
+       ReplaceCheck::kPossible},
+      {"new file", [](const ScratchDir& d) { return d.File("new.cfg"); }, ReplaceCheck::kPossible},
+      {"missing folder",
+       [](const ScratchDir& d) { return d.File("nodir") + "/a.cfg"; }, ReplaceCheck::kNoFolder},
+      {"a folder",
+       [](const ScratchDir& d) {
+         MakeDirectory(d.File("dir.cfg"));
+         return d.File("dir.cfg");
+       },
+       ReplaceCheck::kNotAFile},
+      {"read-only file",
+       [](const ScratchDir& d) {
+         WriteBytes(d.File("ro.cfg"), "old\n");
+         testutil::SetReadOnly(d.File("ro.cfg"), true);
+         return d.File("ro.cfg");
+       },
+       ReplaceCheck::kReadOnly},
+      {"no name", [](const ScratchDir&) { return std::string(); }, ReplaceCheck::kNoName},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string path = c.prepare(dir);
+    const std::vector<std::string> before = testutil::ListDir(dir.path());
+    EXPECT_EQ(PlatformCheckReplace(path.c_str()), c.expected);
+    EXPECT_EQ(testutil::ListDir(dir.path()), before);
+    const std::string bytes = "new\n";
+    EXPECT_EQ(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()),
+              c.expected == ReplaceCheck::kPossible);
+    if (c.expected == ReplaceCheck::kReadOnly) testutil::SetReadOnly(path, false);
+  }
+#ifdef _WIN32
+  // Another program holds the file open, sharing reading only.
+  ScratchDir dir;
+  const std::string path = dir.File("held.cfg");
+  WriteBytes(path, "old\n");
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PlatformCheckReplace(path.c_str()), ReplaceCheck::kInUse);
+  const std::string bytes = "new\n";
+  EXPECT_FALSE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+  CloseHandle(held);
+  EXPECT_EQ(ReadBytes(path), "old\n");
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+#endif
+}
 
 // ---- The replace step failing ----------------------------------------------
 //

@@ -152,7 +152,7 @@ void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists
                       "; it is left as it is");
     case MP4VSaveCheck::kNotReplaceable:
       throw FileError(file + ": a save cannot write the file: " + reason +
-                      "; it is left as it is");
+                      (*exists ? "; it is left as it is" : ""));
     case MP4VSaveCheck::kOutOfMemory:
       throw std::bad_alloc();
   }
