@@ -90,10 +90,17 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
     if (document == nullptr) return false;
     std::vector<std::string> values_read;
     std::vector<bool> lossy;
+    std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
     if (lines != nullptr) {
       for (const ConfigNodeSpan& span : read) {
         values_read.emplace_back(span.node->value);
         lossy.push_back(span.node->as_read != nullptr);
+      }
+      // The lines a load takes each setting from (a load of a single line
+      // takes none).
+      for (size_t k = 0; document->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
+        loaded_from[k] = ConfigLookupNode(document.get(), kMP4VSettingsSection,
+                                          MP4VSettingsKeyTable[k].key);
       }
     }
     // A save only reads the record; the binding takes one pointer type for
@@ -121,6 +128,9 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
       line.size = read[r].size;
       line.written.assign(text, written[w].offset, written[w].size);
       line.read_lossy = lossy[r];
+      for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+        if (loaded_from[k] == node) line.loads = MP4VSettingsKeyTable[k].key;
+      }
       if (node->kind == kConfigEntry) {
         line.key = node->name;
         line.old_value = values_read[r];

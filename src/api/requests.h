@@ -43,6 +43,8 @@ struct MP4VSavedLine {
                            // lines when a comment moves to its own line)
   bool read_lossy = false; // its writer's form loses text of it: it stays
                            // as read unless the save rewrites it
+  const char* loads = nullptr;  // the key table's key whose value a load of
+                                // this text takes from this line, or null
 };
 
 // The text a save of the record at `settings` writes over a file whose

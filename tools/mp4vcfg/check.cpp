@@ -206,6 +206,29 @@ std::vector<Finding> CheckSettingsText(const std::string& bytes) {
     reported = number;
     findings.push_back(f);
   }
+
+  // A setting the load took from a later section of the same name than the
+  // one the save writes to: the save adds it to the first, and the next
+  // load reads it there, as the number the save wrote.
+  for (const MP4VSavedLine& line : lines) {
+    if (line.loads == nullptr || line.kind == MP4VSavedLineKind::kSettingRewritten) continue;
+    const MP4VSettingsKey* row = TableRow(line.loads);
+    if (row == nullptr || SameField(loaded, reloaded, *row)) continue;
+    Finding f;
+    f.line = numbers.At(line.offset);
+    f.text = numbers.Text(f.line);
+    f.reason = std::string(row->key) + " loads from this line as " + FieldText(loaded, *row) +
+               "; a save writes it into the first [" + kMP4VSettingsSection +
+               "] section, and it then loads as " + FieldText(reloaded, *row);
+    const auto at = std::find_if(findings.begin(), findings.end(),
+                                 [&](const Finding& g) { return g.line >= f.line; });
+    if (at != findings.end() && at->line == f.line) {
+      at->reason += "; " + f.reason;
+      at->loses_text = true;
+    } else {
+      findings.insert(at, f);
+    }
+  }
   return findings;
 }
 
