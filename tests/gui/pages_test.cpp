@@ -638,6 +638,65 @@ TEST_F(PagesTest, OnOffSettingsAreCheckBoxesThatKeepOtherValues) {
   }
 }
 
+struct FoundTips {
+  HWND sheet;
+  std::vector<HWND> tips;
+};
+
+BOOL CALLBACK FindTips(HWND window, LPARAM data) {
+  auto* found = reinterpret_cast<FoundTips*>(data);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (std::wstring(name) == TOOLTIPS_CLASSW && GetWindow(window, GW_OWNER) == found->sheet) {
+    found->tips.push_back(window);
+  }
+  return TRUE;
+}
+
+// The tooltip that `page` shows over `control`. A page's tooltip window is
+// owned by the sheet (a pop-up is owned by a top-level window), so each of
+// the sheet's is asked.
+std::wstring TipOf(HWND page, HWND control) {
+  FoundTips found{GetAncestor(page, GA_ROOT), {}};
+  EnumThreadWindows(GetWindowThreadProcessId(page, nullptr), &FindTips,
+                    reinterpret_cast<LPARAM>(&found));
+  for (HWND tips : found.tips) {
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = page;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = text;
+    SendMessageW(tips, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    if (text[0] != L'\0') return text;
+  }
+  return L"<no tooltip>";
+}
+
+// The key moved into the tooltip, with the field's range; an on/off
+// setting's tip tells the value it holds until the box is clicked.
+TEST_F(PagesTest, TooltipsNameTheKeyTheRangeAndAHeldValue) {
+  mp4v_host::StoreInt32(&record_, Key("closed_gov"), 5);
+  ASSERT_NE(nullptr, Open());
+  HWND width = ShowControl(sheet_, FieldId("width"));
+  ASSERT_NE(nullptr, width);
+  const std::wstring width_tip = TipOf(GetParent(width), width);
+  EXPECT_NE(std::wstring::npos, width_tip.find(L"\"width\" of [MP4V Settings]")) << Narrow(width_tip);
+  EXPECT_NE(std::wstring::npos, width_tip.find(L"from 1 to 8191")) << Narrow(width_tip);
+  HWND label = GetDlgItem(GetParent(width), mp4v_pages::kLabelIdBase + Index(Key("width")));
+  EXPECT_EQ(width_tip, TipOf(GetParent(width), label)) << "the label shows the same tip";
+
+  HWND box = ShowControl(sheet_, FieldId("closed_gov"));
+  ASSERT_NE(nullptr, box);
+  EXPECT_NE(std::wstring::npos, TipOf(GetParent(box), box).find(L"holds 5"))
+      << Narrow(TipOf(GetParent(box), box));
+  ASSERT_TRUE(Click(box));
+  EXPECT_EQ(std::wstring::npos, TipOf(GetParent(box), box).find(L"holds 5"))
+      << Narrow(TipOf(GetParent(box), box));
+  PressButton(sheet_, IDCANCEL);
+  EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
+}
+
 // A fraction, and a rate a load would snap, store what the load gives.
 TEST_F(PagesTest, FrameRatesStoreWhatALoadGives) {
   struct Case {
