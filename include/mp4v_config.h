@@ -327,7 +327,9 @@ typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
  * (from another thread, or from the host's own window while the pages run
  * their message loop, e.g. a second click on an unowned host's button)
  * shows no second sheet. It brings the open sheet to the front and returns
- * MP4V_PAGES_FAILED at once, its record untouched.
+ * MP4V_PAGES_FAILED at once, its record untouched. Make that call through
+ * the address already in hand: a new MP4V_FUNC_SETTINGS_PAGES request while
+ * a sheet is open frees the library that is showing it.
  *
  * The pages look the same in every host: the library carries its own
  * manifest (resource 2, Common Controls 6) and activates it around the
