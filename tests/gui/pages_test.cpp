@@ -751,7 +751,9 @@ TEST_F(PagesTest, ControlsComeFromCommonControls6WithoutAHostManifest) {
     const std::wstring module = ClassModule(control);
     std::wstring lower = module;
     for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-    EXPECT_NE(std::wstring::npos, lower.find(L"common-controls")) << Narrow(module);
+    EXPECT_NE(std::wstring::npos, lower.find(L"common-controls"))
+        << Narrow(module) << " (a Wine prefix keeps Common Controls 6 in windows\\winsxs; "
+        << "scripts/wine-setup.sh makes the prefix)";
     EXPECT_NE(std::wstring::npos, lower.find(L"comctl32.dll")) << Narrow(module);
   }
   HWND ok = GetDlgItem(sheet_, IDOK);
