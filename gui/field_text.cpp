@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "host/frame_rate.h"
 #include "host/number_text.h"
 
 namespace mp4v_pages {
@@ -52,23 +53,28 @@ TextStatus ParseIntegerText(std::string_view text, int32_t* value) {
   return FromNumberStatus(mp4v_host::ParseInt32(text, value));
 }
 
+TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
+                            int32_t* value) {
+  int32_t parsed = 0;
+  const TextStatus status = ParseIntegerText(text, &parsed);
+  if (status != TextStatus::kOk) return status;
+  if (parsed < range.minimum) return TextStatus::kBelowRange;
+  if (parsed > range.maximum) return TextStatus::kAboveRange;
+  *value = parsed;
+  return TextStatus::kOk;
+}
+
 TextStatus ParseFrameRateText(std::string_view text, double* value) {
   text = Trimmed(text);
   if (text.empty()) return TextStatus::kEmpty;
-  double rate = 0;
-  const TextStatus status =
-      FromNumberStatus(mp4v_host::ParseFiniteDouble(text, &rate));
-  if (status != TextStatus::kOk) return status;
-  if (!(rate > 0)) return TextStatus::kNotPositive;
-  if (rate == 23.976) {
-    rate = SnappedRate23976();
-  } else if (rate == 29.97) {
-    rate = SnappedRate2997();
-  } else if (rate == 59.94) {
-    rate = SnappedRate5994();
+  switch (mp4v_host::ParseFrameRate(text, value)) {
+    case mp4v_host::FrameRateStatus::kOk: return TextStatus::kOk;
+    case mp4v_host::FrameRateStatus::kNotANumber: return TextStatus::kNotANumber;
+    case mp4v_host::FrameRateStatus::kOutOfRange: return TextStatus::kOutOfRange;
+    case mp4v_host::FrameRateStatus::kNotPositive: return TextStatus::kNotPositive;
+    case mp4v_host::FrameRateStatus::kTooSmall: return TextStatus::kTooSmall;
   }
-  *value = rate;
-  return TextStatus::kOk;
+  return TextStatus::kNotANumber;
 }
 
 std::string IntegerText(int32_t value) { return mp4v_host::FormatInt32(value); }
@@ -80,26 +86,53 @@ std::string FrameRateText(double value) {
   return mp4v_host::FormatDouble(value);
 }
 
-int32_t StepInteger(int32_t value, int steps) {
-  const int64_t moved = static_cast<int64_t>(value) + steps;
-  if (moved > std::numeric_limits<int32_t>::max()) {
-    return std::numeric_limits<int32_t>::max();
-  }
-  if (moved < std::numeric_limits<int32_t>::min()) {
-    return std::numeric_limits<int32_t>::min();
-  }
+int32_t StepInteger(int32_t value, int steps, int32_t step, IntegerRange range) {
+  int64_t moved = static_cast<int64_t>(value) + static_cast<int64_t>(steps) * step;
+  if (moved > range.maximum) moved = range.maximum;
+  if (moved < range.minimum) moved = range.minimum;
   return static_cast<int32_t>(moved);
 }
 
-std::string ProblemText(TextStatus status, bool frame_rate,
-                        std::string_view text) {
+bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range,
+              std::string* stepped) {
+  int32_t value = 0;
+  if (ParseIntegerText(text, &value) != TextStatus::kOk) return false;
+  const int32_t moved = StepInteger(value, steps, step, range);
+  // The form as typed: a sign, then "0x" or "0X" for a hexadecimal number.
+  std::string_view digits = Trimmed(text);
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+    digits.remove_prefix(1);
+  }
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    // Lower-case digits stay lower case when the person typed them so.
+    bool lower = false;
+    for (char c : digits.substr(2)) lower = lower || (c >= 'a' && c <= 'f');
+    const char* hex = lower ? "0123456789abcdef" : "0123456789ABCDEF";
+    uint32_t magnitude = moved < 0 ? 0u - static_cast<uint32_t>(moved)
+                                   : static_cast<uint32_t>(moved);
+    std::string reversed;
+    do {
+      reversed += hex[magnitude % 16];
+      magnitude /= 16;
+    } while (magnitude != 0);
+    *stepped = std::string(moved < 0 ? "-" : "") + "0" + digits[1] +
+               std::string(reversed.rbegin(), reversed.rend());
+    return true;
+  }
+  *stepped = IntegerText(moved);
+  return true;
+}
+
+std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
+                        IntegerRange range) {
   const std::string quoted = "\"" + std::string(Trimmed(text)) + "\"";
-  const std::string integer_hint =
-      "Enter a whole number from -2147483648 to 2147483647, in decimal "
-      "(720) or in hexadecimal (0x2D0).";
+  const std::string range_text = "from " + IntegerText(range.minimum) + " to " +
+                                 IntegerText(range.maximum);
+  const std::string integer_hint = "Enter a whole number " + range_text +
+                                   ", in decimal or in hexadecimal after 0x.";
   const std::string rate_hint =
       "Enter a number of frames per second greater than 0, such as 25 or "
-      "29.97.";
+      "29.97, or a fraction such as 30000/1001.";
   const std::string& hint = frame_rate ? rate_hint : integer_hint;
   switch (status) {
     case TextStatus::kOk:
@@ -107,7 +140,7 @@ std::string ProblemText(TextStatus status, bool frame_rate,
     case TextStatus::kEmpty:
       return "The field is empty. " + hint;
     case TextStatus::kNotANumber:
-      return quoted + (frame_rate ? " is not a decimal number. "
+      return quoted + (frame_rate ? " is not a decimal number or a fraction. "
                                   : " is not a whole number. ") +
              hint;
     case TextStatus::kOutOfRange:
@@ -116,6 +149,14 @@ std::string ProblemText(TextStatus status, bool frame_rate,
              hint;
     case TextStatus::kNotPositive:
       return quoted + " is not a frame rate greater than 0. " + hint;
+    case TextStatus::kTooSmall:
+      return quoted + " is too small: a settings file keeps ten decimals and "
+             "would hold it as 0. Enter a frame rate of at least " +
+             mp4v_host::kSmallestFrameRateText + ".";
+    case TextStatus::kBelowRange:
+      return quoted + " is less than this setting takes. " + hint;
+    case TextStatus::kAboveRange:
+      return quoted + " is more than this setting takes. " + hint;
   }
   return std::string();
 }

@@ -17,6 +17,15 @@ enum class TextStatus {
   kNotANumber,   // not the form the field takes
   kOutOfRange,   // an integer beyond 32 bits, a rate beyond a double's range
   kNotPositive,  // a frame rate of zero or below
+  kTooSmall,     // a frame rate a file would hold as 0
+  kBelowRange,   // a whole number below the field's own range
+  kAboveRange,   // a whole number above it
+};
+
+// The numbers an integer field takes: the whole 32-bit range, or less.
+struct IntegerRange {
+  int32_t minimum;
+  int32_t maximum;
 };
 
 // The choices of the frame-rate list, in the order shown.
@@ -32,12 +41,15 @@ double SnappedRate5994();
 // Blanks (spaces and tabs) around a text are ignored by both parsers.
 //
 // An optional sign, then decimal digits or "0x"/"0X" and hexadecimal digits,
-// as mp4vcfg and the files take them; the value must fit 32 signed bits.
+// as mp4vcfg and the files take them; the value must fit 32 signed bits and
+// then `range`.
 TextStatus ParseIntegerText(std::string_view text, int32_t* value);
+TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
+                            int32_t* value);
 
-// A positive finite decimal number (optional fraction and exponent). A text
-// that reads as 23.976, 29.97 or 59.94 stands for the snapped rate, so that
-// typing a list item's text and choosing the item store the same value.
+// A frame rate by the rule mp4vcfg follows too (host/frame_rate.h): a
+// positive decimal number or a fraction such as "30000/1001", a rate a file
+// can hold, snapped as a load would snap it.
 TextStatus ParseFrameRateText(std::string_view text, double* value);
 
 std::string IntegerText(int32_t value);
@@ -47,15 +59,22 @@ std::string IntegerText(int32_t value);
 // that reads back to the same double.
 std::string FrameRateText(double value);
 
-// `value` moved by `steps` (the up-down arrows), held within the 32-bit
-// range instead of wrapping around.
-int32_t StepInteger(int32_t value, int steps);
+// `value` moved by `steps` times `step` (the up-down arrows), held within
+// `range` instead of wrapping around. A value outside the range moves into
+// it.
+int32_t StepInteger(int32_t value, int steps, int32_t step, IntegerRange range);
+
+// The text an arrow press makes of `text`: the number stepped as above, in
+// the form it was typed in (hexadecimal stays hexadecimal, with its "0x" or
+// "0X"). False, with `*stepped` untouched, when `text` is no number.
+bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range,
+              std::string* stepped);
 
 // What is wrong with `text`, as sentences for the person, e.g.
-// "\"12x\" is not a whole number. Enter ...". `frame_rate` chooses the
-// frame rate's wording instead of an integer's.
-std::string ProblemText(TextStatus status, bool frame_rate,
-                        std::string_view text);
+// "\"12x\" is not a whole number. Enter ...", naming the numbers `range`
+// allows. `frame_rate` chooses the frame rate's wording instead.
+std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
+                        IntegerRange range = IntegerRange{INT32_MIN, INT32_MAX});
 
 }  // namespace mp4v_pages
 

@@ -7,9 +7,11 @@
 
 namespace mp4v_pages {
 
-constexpr int kFieldIdBase = 1000;   // the edit field, or the frame-rate list
+// The edit field, the frame-rate list, or the check box of an on/off
+// setting (which carries its label and mnemonic itself).
+constexpr int kFieldIdBase = 1000;
 constexpr int kLabelIdBase = 1100;   // the label with the mnemonic
-constexpr int kKeyIdBase = 1200;     // the text showing the key
+constexpr int kUnitIdBase = 1200;    // the unit after the field
 constexpr int kUpDownIdBase = 1300;  // the up-down arrows of an integer
 
 }  // namespace mp4v_pages

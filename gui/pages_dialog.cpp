@@ -3,8 +3,9 @@
 // dialog units, so that they grow with the dialog font on every DPI setting.
 //
 // The record is read once, when the pages open, and written once, after OK
-// was pressed and every field was found good; until then the person's texts
-// live in the page controls alone. Nothing outlives a call.
+// was pressed and every changed field was found good; until then the
+// person's texts live in the page controls alone. Nothing outlives a call
+// but the note that a sheet is open, which keeps a second one from opening.
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -29,35 +30,51 @@
 
 namespace {
 
-using mp4v_host::FieldType;
 using mp4v_host::SettingKey;
+using mp4v_pages::Control;
+using mp4v_pages::IntegerRange;
 using mp4v_pages::PageField;
 using mp4v_pages::PageGroup;
 using mp4v_pages::TextStatus;
 
-constexpr wchar_t kSheetCaption[] = L"MPEG-4 Video Encoder Settings";
-constexpr wchar_t kMessageCaption[] = L"Encoder settings";
+// The sheet and its messages carry the same title.
+constexpr wchar_t kCaption[] = L"MPEG-4 Video Encoder Settings";
+
+// The library's manifest resource (see version.rc).
+constexpr WORD kManifestId = 2;
+
+// One sheet in the process at a time. The note is taken before anything is
+// shown and given back after the sheet is gone; `g_open_sheet` is the open
+// sheet's window, once it has one, so a second call can bring it forward.
+volatile LONG g_sheet_taken = 0;
+HWND volatile g_open_sheet = nullptr;
 
 // ---- Layout, in dialog units ------------------------------------------------
+// A row is a label, the field (with its arrows) and the field's unit; an
+// on/off setting is one check box that carries its label, as wide as the
+// label and the field together.
 constexpr short kMargin = 7;
 constexpr short kRowHeight = 14;
 constexpr short kLabelX = kMargin;
-constexpr short kLabelWidth = 110;
+constexpr short kLabelWidth = 150;
 constexpr short kTextHeight = 8;
 constexpr short kTextDrop = 2;  // a label's top below its field's top
 constexpr short kFieldX = kLabelX + kLabelWidth + 4;
-constexpr short kFieldWidth = 70;
+constexpr short kFieldWidth = 62;
 constexpr short kFieldHeight = 12;
 constexpr short kUpDownWidth = 10;
+constexpr short kCheckHeight = 10;
+constexpr short kCheckDrop = 1;
 constexpr short kListDropHeight = 100;  // the frame-rate list when open
-constexpr short kKeyX = kFieldX + kFieldWidth + 8;
-constexpr short kKeyWidth = 130;
-constexpr short kPageWidth = kKeyX + kKeyWidth + kMargin;
+constexpr short kUnitX = kFieldX + kFieldWidth + kUpDownWidth + 4;
+constexpr short kUnitWidth = 100;
+constexpr short kPageWidth = kUnitX + kUnitWidth + kMargin;
 
 // Room for any number a person may mean; longer texts are refused anyway.
 constexpr int kFieldTextLimit = 40;
 
 // Window class atoms of dialog templates.
+constexpr WORD kButtonAtom = 0x0080;
 constexpr WORD kEditAtom = 0x0081;
 constexpr WORD kStaticAtom = 0x0082;
 constexpr WORD kComboBoxAtom = 0x0085;
@@ -163,7 +180,9 @@ struct Slot {
   const SettingKey* key;
   size_t index;  // the key's place in MP4V_SETTINGS_FIELDS
   const PageField* field;
-  bool is_rate() const { return key->type == FieldType::kDouble; }
+  bool is_rate() const { return field->control == Control::kFrameRate; }
+  bool is_check() const { return field->control == Control::kOnOff; }
+  IntegerRange range() const { return IntegerRange{field->minimum, field->maximum}; }
 };
 
 class Session;
@@ -190,13 +209,18 @@ class Session {
       const PageGroup& group = mp4v_pages::PageGroups()[p];
       contexts_[p] = PageContext{this, p};
       for (size_t r = 0; r < group.field_count; ++r) {
-        const SettingKey* key = mp4v_host::FindSettingKey(group.fields[r].key);
-        const Slot slot{key, static_cast<size_t>(key - keys), &group.fields[r]};
+        const PageField& field = group.fields[r];
+        const Slot slot{&keys[field.index()], field.index(), &field};
         slots_[p].push_back(slot);
-        initial_[slot.index] =
-            Widen(slot.is_rate() ? mp4v_pages::FrameRateText(
-                                       mp4v_host::LoadDouble(record, *key))
-                                 : mp4v_host::FormatField(record, *key));
+        if (slot.is_rate()) {
+          initial_[slot.index] =
+              Widen(mp4v_pages::FrameRateText(mp4v_host::LoadDouble(record, *slot.key)));
+        } else {
+          std::memcpy(&initial_value_[slot.index],
+                      reinterpret_cast<const unsigned char*>(&record) + slot.key->offset,
+                      sizeof(int32_t));
+          initial_[slot.index] = Widen(mp4v_pages::IntegerText(initial_value_[slot.index]));
+        }
       }
       templates_.push_back(BuildTemplate(p));
     }
@@ -207,22 +231,31 @@ class Session {
   PageContext* context(size_t page) { return &contexts_[page]; }
   bool accepted() const { return accepted_; }
 
-  // The page's controls get their texts, limits and tooltips; the first page
-  // also hooks OK on the sheet.
+  // The page's controls get their values, limits and tooltips; the first
+  // page also hooks OK on the sheet and makes OK the default button.
   void OnPageInit(size_t page, HWND window) {
     pages_[page] = window;
     if (sheet_ == nullptr) {
       sheet_ = GetParent(window);
       SetWindowSubclass(sheet_, &Session::SheetProc, 1,
                         reinterpret_cast<DWORD_PTR>(this));
+      SendMessageW(sheet_, DM_SETDEFID, IDOK, 0);
+      g_open_sheet = sheet_;
     }
     HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0,
                                 0, 0, window, nullptr, ThisModule(), nullptr);
-    if (tips != nullptr) SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 320);
+    if (tips != nullptr) {
+      SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 360);
+      // Long enough to read a tip of three sentences.
+      SendMessageW(tips, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+    }
+    tips_[page] = tips;
     for (const Slot& slot : slots_[page]) {
       HWND field = GetDlgItem(window, mp4v_pages::kFieldIdBase + static_cast<int>(slot.index));
-      if (slot.is_rate()) {
+      if (slot.is_check()) {
+        SendMessageW(field, BM_SETCHECK, InitialCheck(slot), 0);
+      } else if (slot.is_rate()) {
         for (const char* choice : mp4v_pages::kFrameRateChoices) {
           SendMessageW(field, CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>(Widen(choice).c_str()));
@@ -232,6 +265,7 @@ class Session {
             field, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
             reinterpret_cast<LPARAM>(initial_[slot.index].c_str()));
         if (item != CB_ERR) SendMessageW(field, CB_SETCURSEL, item, 0);
+        SetWindowTextW(field, initial_[slot.index].c_str());
       } else {
         SendMessageW(field, EM_LIMITTEXT, kFieldTextLimit, 0);
         HWND arrows = GetDlgItem(window, mp4v_pages::kUpDownIdBase + static_cast<int>(slot.index));
@@ -239,28 +273,54 @@ class Session {
         // the middle of the range keeps both of them working.
         SendMessageW(arrows, UDM_SETRANGE32, static_cast<WPARAM>(INT_MIN), INT_MAX);
         SendMessageW(arrows, UDM_SETPOS32, 0, 0);
+        SetWindowTextW(field, initial_[slot.index].c_str());
       }
-      SetWindowTextW(field, initial_[slot.index].c_str());
       if (tips != nullptr) AddTips(tips, window, slot);
     }
   }
 
-  // An arrow of an integer field: its text moved by the step, held within
-  // the 32-bit range. A text that is not a number stays as it is, to be
-  // reported by OK.
+  // An arrow of an integer field: its text moved by the field's step, held
+  // within the field's range and kept in the form it was typed in. A text
+  // that is not a number stays as it is, to be reported by OK.
   void OnDeltaPos(HWND page, const NMUPDOWN& change) {
     const int index = static_cast<int>(change.hdr.idFrom) - mp4v_pages::kUpDownIdBase;
+    if (index < 0 || index >= static_cast<int>(MP4V_SETTINGS_COUNT)) return;
+    const PageField& row = mp4v_pages::FieldAt(static_cast<size_t>(index));
     HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
-    int32_t value = 0;
-    if (mp4v_pages::ParseIntegerText(Narrow(WindowText(field)), &value) !=
-        TextStatus::kOk) {
+    std::string stepped;
+    if (!mp4v_pages::StepText(Narrow(WindowText(field)), change.iDelta, row.step,
+                              IntegerRange{row.minimum, row.maximum}, &stepped)) {
       MessageBeep(MB_OK);
       return;
     }
-    const std::wstring text =
-        Widen(mp4v_pages::IntegerText(mp4v_pages::StepInteger(value, change.iDelta)));
+    const std::wstring text = Widen(stepped);
     SetWindowTextW(field, text.c_str());
     SendMessageW(field, EM_SETSEL, text.size(), text.size());
+  }
+
+  // A click on an on/off setting's box (or Space, or its access key): a
+  // cleared or third-state box becomes checked, a checked one cleared. The
+  // third state never comes back: it only shows a value the record held.
+  void OnCheckClicked(HWND page, int id) {
+    const int index = id - mp4v_pages::kFieldIdBase;
+    if (index < 0 || index >= static_cast<int>(MP4V_SETTINGS_COUNT)) return;
+    const PageField& row = mp4v_pages::FieldAt(static_cast<size_t>(index));
+    if (row.control != Control::kOnOff) return;
+    HWND box = GetDlgItem(page, id);
+    const bool checked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    SendMessageW(box, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
+    // The tip no longer speaks of the value the box held.
+    std::wstring& text = tip_texts_[index];
+    text = mp4v_pages::TipText(row, nullptr);
+    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+      if (pages_[p] != page || tips_[p] == nullptr) continue;
+      TTTOOLINFOW tool{};
+      tool.cbSize = TTTOOLINFOW_V2_SIZE;
+      tool.hwnd = page;
+      tool.uId = reinterpret_cast<UINT_PTR>(box);
+      tool.lpszText = &text[0];
+      SendMessageW(tips_[p], TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
   }
 
   // PSN_APPLY comes only after OK was let through.
@@ -270,7 +330,7 @@ class Session {
   // values, and every other byte is left alone.
   void Commit(MP4VSettings* record) const {
     for (const Change& change : changes_) {
-      if (change.key->type == FieldType::kDouble) {
+      if (change.key->type == mp4v_host::FieldType::kDouble) {
         mp4v_host::StoreDouble(record, *change.key, change.real);
       } else {
         mp4v_host::StoreInt32(record, *change.key, change.integer);
@@ -279,6 +339,11 @@ class Session {
   }
 
  private:
+  WPARAM InitialCheck(const Slot& slot) const {
+    const int32_t value = initial_value_[slot.index];
+    return value == 0 ? BST_UNCHECKED : value == 1 ? BST_CHECKED : BST_INDETERMINATE;
+  }
+
   DialogTemplate BuildTemplate(size_t page) const {
     const std::vector<Slot>& slots = slots_[page];
     // Every page is as tall as the tallest, so that no page looks cut short.
@@ -293,13 +358,19 @@ class Session {
       const Slot& slot = slots[r];
       const int index = static_cast<int>(slot.index);
       const short y = static_cast<short>(kMargin + r * kRowHeight);
+      if (slot.is_check()) {
+        page_template.Item(kButtonAtom, nullptr, slot.field->label,
+                           mp4v_pages::kFieldIdBase + index, WS_TABSTOP | BS_3STATE, 0,
+                           kLabelX, y + kCheckDrop, kUnitX - kLabelX - 4, kCheckHeight);
+        continue;
+      }
       page_template.Item(kStaticAtom, nullptr, slot.field->label,
                          mp4v_pages::kLabelIdBase + index, SS_LEFT | SS_NOTIFY,
                          0, kLabelX, y + kTextDrop, kLabelWidth, kTextHeight);
       if (slot.is_rate()) {
         page_template.Item(kComboBoxAtom, nullptr, L"", mp4v_pages::kFieldIdBase + index,
                            WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
-                           0, kFieldX, y, kFieldWidth, kListDropHeight);
+                           0, kFieldX, y, kFieldWidth + kUpDownWidth, kListDropHeight);
       } else {
         page_template.Item(kEditAtom, nullptr, L"", mp4v_pages::kFieldIdBase + index,
                            WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
@@ -310,27 +381,27 @@ class Session {
                                UDS_NOTHOUSANDS,
                            0, kFieldX + kFieldWidth, y, kUpDownWidth, kFieldHeight);
       }
-      const std::wstring key = Widen(slot.key->name);
-      page_template.Item(kStaticAtom, nullptr, key.c_str(),
-                         mp4v_pages::kKeyIdBase + index,
-                         SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kKeyX,
-                         y + kTextDrop, kKeyWidth, kTextHeight);
+      if (slot.field->unit != nullptr) {
+        page_template.Item(kStaticAtom, nullptr, slot.field->unit,
+                           mp4v_pages::kUnitIdBase + index,
+                           SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kUnitX,
+                           y + kTextDrop, kUnitWidth, kTextHeight);
+      }
     }
     return page_template;
   }
 
   void AddTips(HWND tips, HWND page, const Slot& slot) {
     std::wstring& text = tip_texts_[slot.index];
-    text = L"Key \"" + Widen(slot.key->name) + L"\" of [" MP4V_SETTINGS_SECTION L"]\n";
-    text += slot.is_rate()
-                ? L"Frames per second, greater than 0. 23.976, 29.97 and 59.94 "
-                  L"store 24, 30 and 60 divided by 1.001."
-                : L"A whole number from -2147483648 to 2147483647; 0x starts "
-                  L"a hexadecimal one.";
+    const int32_t odd = initial_value_[slot.index];
+    text = mp4v_pages::TipText(*slot.field,
+                               slot.is_check() && odd != 0 && odd != 1 ? &odd : nullptr);
     const int index = static_cast<int>(slot.index);
     HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
-    std::vector<HWND> targets = {GetDlgItem(page, mp4v_pages::kLabelIdBase + index), field,
-                                 GetDlgItem(page, mp4v_pages::kKeyIdBase + index)};
+    std::vector<HWND> targets = {field};
+    for (int base : {mp4v_pages::kLabelIdBase, mp4v_pages::kUnitIdBase}) {
+      if (HWND other = GetDlgItem(page, base + index)) targets.push_back(other);
+    }
     if (slot.is_rate()) {
       COMBOBOXINFO info{};
       info.cbSize = sizeof info;
@@ -349,33 +420,43 @@ class Session {
     }
   }
 
-  // Every field in reading order, page by page. The first bad one is
-  // reported and nothing is kept; when all are good, the changes wait for
-  // the sheet's PSN_APPLY.
+  // Every field in reading order, page by page. A field left as it was shown
+  // keeps its bytes and is not judged (the record may hold what the pages
+  // would not take from a person). The first bad changed one is reported
+  // and nothing is kept; when all are good, the changes wait for the
+  // sheet's PSN_APPLY.
   bool Validate() {
     validated_ = false;
     changes_.clear();
     for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
       for (const Slot& slot : slots_[p]) {
-        // A page never opened still shows what it was given.
-        const std::wstring text =
-            pages_[p] != nullptr
-                ? WindowText(GetDlgItem(pages_[p], mp4v_pages::kFieldIdBase +
-                                                       static_cast<int>(slot.index)))
-                : initial_[slot.index];
+        const int id = mp4v_pages::kFieldIdBase + static_cast<int>(slot.index);
         Change change{slot.key, 0, 0.0};
+        if (slot.is_check()) {
+          // A page never opened still shows what it was given.
+          const WPARAM state = pages_[p] != nullptr
+                                   ? static_cast<WPARAM>(SendDlgItemMessageW(
+                                         pages_[p], id, BM_GETCHECK, 0, 0))
+                                   : InitialCheck(slot);
+          if (state == InitialCheck(slot)) continue;
+          change.integer = state == BST_CHECKED ? 1 : 0;
+          changes_.push_back(change);
+          continue;
+        }
+        const std::wstring text = pages_[p] != nullptr
+                                      ? WindowText(GetDlgItem(pages_[p], id))
+                                      : initial_[slot.index];
+        if (text == initial_[slot.index]) continue;
         const TextStatus status =
             slot.is_rate()
                 ? mp4v_pages::ParseFrameRateText(Narrow(text), &change.real)
-                : mp4v_pages::ParseIntegerText(Narrow(text), &change.integer);
+                : mp4v_pages::ParseIntegerText(Narrow(text), slot.range(), &change.integer);
         if (status != TextStatus::kOk) {
           changes_.clear();
           Report(p, slot, status, text);
           return false;
         }
-        // Untouched text keeps the field's bytes exactly (a rate of 29.97
-        // stays 29.97, say, instead of becoming the snapped rate).
-        if (text != initial_[slot.index]) changes_.push_back(change);
+        changes_.push_back(change);
       }
     }
     validated_ = true;
@@ -392,8 +473,8 @@ class Session {
     const std::wstring message =
         L"The setting \"" + mp4v_pages::PlainLabel(slot.field->label) + L"\" (" +
         Widen(slot.key->name) + L") is not valid.\n\n" +
-        Widen(mp4v_pages::ProblemText(status, slot.is_rate(), Narrow(text)));
-    MessageBoxW(sheet_, message.c_str(), kMessageCaption, MB_OK | MB_ICONWARNING);
+        Widen(mp4v_pages::ProblemText(status, slot.is_rate(), Narrow(text), slot.range()));
+    MessageBoxW(sheet_, message.c_str(), kCaption, MB_OK | MB_ICONWARNING);
     SelectField(slot, field);
   }
 
@@ -407,7 +488,7 @@ class Session {
   }
 
   // The sheet's window, hooked so that OK (the button or Enter) is let
-  // through only when every field is good.
+  // through only when every changed field is good.
   static LRESULT CALLBACK SheetProc(HWND sheet, UINT message, WPARAM wparam,
                                     LPARAM lparam, UINT_PTR id, DWORD_PTR data) {
     Session* session = reinterpret_cast<Session*>(data);
@@ -419,11 +500,13 @@ class Session {
   }
 
   std::vector<std::wstring> initial_;  // what each field showed at first
+  int32_t initial_value_[MP4V_SETTINGS_COUNT] = {};  // each integer as read
   std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
   std::vector<Slot> slots_[mp4v_pages::kPageGroupCount];
   std::vector<DialogTemplate> templates_;
   PageContext contexts_[mp4v_pages::kPageGroupCount];
   HWND pages_[mp4v_pages::kPageGroupCount] = {};
+  HWND tips_[mp4v_pages::kPageGroupCount] = {};
   HWND sheet_ = nullptr;
   std::vector<Change> changes_;
   bool validated_ = false;
@@ -447,7 +530,7 @@ void TakeFocusIfHidden(HWND page) {
   }
 }
 
-INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM, LPARAM lparam) {
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     auto* context = reinterpret_cast<PageContext*>(
         reinterpret_cast<const PROPSHEETPAGEW*>(lparam)->lParam);
@@ -460,7 +543,12 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM, LPARAM lparam) {
     return TRUE;
   }
   auto* context = reinterpret_cast<PageContext*>(GetWindowLongPtrW(page, DWLP_USER));
-  if (context == nullptr || message != WM_NOTIFY) return FALSE;
+  if (context == nullptr) return FALSE;
+  if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED) {
+    context->session->OnCheckClicked(page, LOWORD(wparam));
+    return TRUE;
+  }
+  if (message != WM_NOTIFY) return FALSE;
   const NMHDR& header = *reinterpret_cast<const NMHDR*>(lparam);
   if (header.code == UDN_DELTAPOS) {
     context->session->OnDeltaPos(page, *reinterpret_cast<const NMUPDOWN*>(lparam));
@@ -556,7 +644,65 @@ class PageKeys {
   HHOOK hook_ = nullptr;
 };
 
+// The library's own manifest, active on this thread for the life of the
+// object: the windows made meanwhile are Common Controls 6 windows whether
+// or not the host's manifest asks for them. Without it (a system that
+// refuses the context) the pages still show, in the host's controls.
+class OwnManifest {
+ public:
+  OwnManifest() {
+    wchar_t path[MAX_PATH] = {};
+    const HMODULE module = ThisModule();
+    if (GetModuleFileNameW(module, path, MAX_PATH) == 0) return;
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.lpSource = path;
+    context.hModule = module;
+    context.lpResourceName = MAKEINTRESOURCEW(kManifestId);
+    handle_ = CreateActCtxW(&context);
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    if (!ActivateActCtx(handle_, &cookie_)) cookie_ = 0;
+  }
+  ~OwnManifest() {
+    if (cookie_ != 0) DeactivateActCtx(0, cookie_);
+    if (handle_ != INVALID_HANDLE_VALUE) ReleaseActCtx(handle_);
+  }
+  OwnManifest(const OwnManifest&) = delete;
+  OwnManifest& operator=(const OwnManifest&) = delete;
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  ULONG_PTR cookie_ = 0;
+};
+
+class OneSheet {
+ public:
+  OneSheet() : taken_(InterlockedCompareExchange(&g_sheet_taken, 1, 0) == 0) {}
+  ~OneSheet() {
+    if (!taken_) return;
+    g_open_sheet = nullptr;
+    InterlockedExchange(&g_sheet_taken, 0);
+  }
+  OneSheet(const OneSheet&) = delete;
+  OneSheet& operator=(const OneSheet&) = delete;
+  bool taken() const { return taken_; }
+
+ private:
+  bool taken_;
+};
+
+// The open sheet (of this or another thread) comes to the front, restored
+// if it was minimized, so the person sees why no second one opened.
+void BringOpenSheetForward() {
+  HWND sheet = g_open_sheet;
+  if (sheet == nullptr || !IsWindow(sheet)) return;
+  if (IsIconic(sheet)) ShowWindowAsync(sheet, SW_RESTORE);
+  SetForegroundWindow(sheet);
+}
+
 int32_t ShowPages(HWND owner, MP4VSettings* record) {
+  OwnManifest manifest;
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_WIN95_CLASSES;
@@ -580,7 +726,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
                    PSH_USECALLBACK;
   header.hwndParent = owner;
   header.hInstance = module;
-  header.pszCaption = kSheetCaption;
+  header.pszCaption = kCaption;
   header.nPages = mp4v_pages::kPageGroupCount;
   header.nStartPage = 0;
   header.ppsp = pages;
@@ -600,6 +746,15 @@ extern "C" int32_t MP4V_CDECL showMP4VEncoderPages(void* owner_window,
   if (settings == nullptr) return MP4V_PAGES_FAILED;
   HWND owner = static_cast<HWND>(owner_window);
   if (owner != nullptr && !IsWindow(owner)) return MP4V_PAGES_FAILED;
+  // A modal sheet disables the window it is owned by; owned by a child
+  // window (a host's button, say) it would leave the top-level window
+  // usable. The top-level window is the owner then.
+  if (owner != nullptr) owner = GetAncestor(owner, GA_ROOT);
+  OneSheet one;
+  if (!one.taken()) {
+    BringOpenSheetForward();
+    return MP4V_PAGES_FAILED;
+  }
   try {
     return ShowPages(owner, settings);
   } catch (...) {

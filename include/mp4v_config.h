@@ -301,32 +301,54 @@ typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
  *   int32_t showMP4VEncoderPages(void *owner_window, MP4VSettings *settings);
  *
  * `owner_window` is the window (HWND) the pages belong to, or null for none.
- * The pages are modal to it: the owner is disabled while they are shown and
- * enabled again before the call returns. The pages open with the record's
- * current values. OK first checks every field (an integer in decimal or 0x
- * hexadecimal within the 32-bit range; a positive finite frame rate) and
- * refuses while one is bad, bringing its page forward and saying what is
- * wrong; once all are good the 56 fields are written at once, and no other
- * byte of the record. Choosing 23.976, 29.97 or 59.94 stores 24/1.001,
- * 30/1.001 or 60/1.001, as a load's snapping does. A field whose text the
- * person left as shown keeps its bytes exactly.
+ * The pages are modal to its top-level window (the owner itself, or the
+ * top-level window a child window such as a button belongs to): that window
+ * is disabled while they are shown and enabled again before the call
+ * returns. The pages open with the record's current values. On/off settings
+ * are check boxes; one whose field holds a value other than 0 and 1 shows
+ * the third state and keeps that value unless the person clicks the box,
+ * which stores 1 or 0. Every other integer is an edit field that takes
+ * decimal or 0x hexadecimal within its own range (no negative numbers for
+ * sizes, rates, counts, intervals, quantizers, threads and buffer sizes;
+ * width and height 1 to 8191). The frame rate takes a positive number or a
+ * fraction such as 30000/1001; a rate a load would snap (about 23.976, 29.97
+ * or 59.94) is stored as 24/1.001, 30/1.001 or 60/1.001, and a rate a file
+ * would hold as 0 (below 0.0000000001) is refused. OK checks every field the
+ * person changed and refuses while one is bad, bringing its page forward and
+ * saying what is wrong; once all are good the 56 fields are written at once,
+ * and no other byte of the record. A field the person left as shown keeps
+ * its bytes exactly, whatever it holds.
  *
  * Results: MP4V_PAGES_OK, MP4V_PAGES_CANCELLED or MP4V_PAGES_FAILED below.
+ * Note that they differ from the status values of the other functions
+ * (MP4V_STATUS_OK is 0): here 1 is OK, 0 cancelled and -1 failed.
  *
- * The call keeps no state between calls and may be made again and again. It
- * reads no file, writes none and never loads the configuration module:
- * editing the record is all it does. Threads: call it from a thread that may
- * own windows (it runs a message loop on the calling thread until the pages
- * close); one call at a time per record, and the record must not change
- * during the call. */
+ * One sheet at a time in a process: a call made while the pages are open
+ * (from another thread, or from the host's own window while the pages run
+ * their message loop, e.g. a second click on an unowned host's button)
+ * shows no second sheet. It brings the open sheet to the front and returns
+ * MP4V_PAGES_FAILED at once, its record untouched. Make that call through
+ * the address already in hand: a new MP4V_FUNC_SETTINGS_PAGES request while
+ * a sheet is open frees the library that is showing it.
+ *
+ * The pages look the same in every host: the library carries its own
+ * manifest (resource 2, Common Controls 6) and activates it around the
+ * sheet, so a host without a manifest gets the modern controls too.
+ *
+ * The call keeps no state between calls and may be made again and again once
+ * the pages have closed. It reads no file, writes none and never loads the
+ * configuration module: editing the record is all it does. Threads: call it
+ * from a thread that may own windows (it runs a message loop on the calling
+ * thread until the pages close); one call at a time per record, and the
+ * record must not change during the call. */
 #define MP4V_SHOW_ENCODER_PAGES_NAME "showMP4VEncoderPages"
 
 /* OK was pressed: all 56 fields were written at once. */
 #define MP4V_PAGES_OK 1
 /* Cancel, Escape or the close box: the record is byte for byte unchanged. */
 #define MP4V_PAGES_CANCELLED 0
-/* A null record, an owner that is not a window, or no window could be
- * shown: the record is unchanged. */
+/* A null record, an owner that is not a window, a sheet already open in the
+ * process, or no window could be shown: the record is unchanged. */
 #define MP4V_PAGES_FAILED (-1)
 
 typedef int32_t(MP4V_CDECL *MP4VShowEncoderPagesFn)(void *owner_window,

@@ -2,7 +2,10 @@
 # Renders every page of the settings pages, as they show a settings file, to
 # PNG files: page-1-picture.png, page-2-rate-control.png, ...
 #
-#   bash scripts/render-pages.sh SETTINGS_FILE [OUTPUT_DIR]   (default docs/pages)
+#   bash scripts/render-pages.sh [--dpi N] SETTINGS_FILE [OUTPUT_DIR]   (default docs/pages)
+#
+# --dpi N shows them at N dots per inch (96 is 100%, 144 is 150%), in a Wine
+# prefix of its own (scripts/wine-dpi.sh).
 #
 # Needs the Windows build in build/win32 (pages_render.exe, the module and the
 # pages library), Xvfb and ImageMagick (scripts/setup.sh installs them). The
@@ -12,7 +15,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-[ $# -ge 1 ] || { sed -n '2,6p' "$0"; exit 2; }
+dpi=""
+if [ "${1:-}" = --dpi ]; then dpi=${2:?--dpi needs a number}; shift 2; fi
+[ $# -ge 1 ] || { sed -n '2,9p' "$0"; exit 2; }
 file=$(realpath "$1")
 out=$(realpath -m "${2:-docs/pages}")
 renderer=$root/build/win32/bin/pages_render.exe
@@ -21,9 +26,11 @@ renderer=$root/build/win32/bin/pages_render.exe
 mkdir -p "$out"
 
 source scripts/wine-env.sh
+source scripts/wine-dpi.sh
 source scripts/xvfb.sh
 xvfb_start
-trap 'xvfb_stop' EXIT
+trap 'xvfb_stop; wine_dpi_stop' EXIT
+if [ -n "$dpi" ]; then wine_dpi_start "$dpi"; fi
 
 titles=("picture" "rate-control" "gop-and-b-frames" "motion-search" "h263-and-resilience" "other")
 # The renderer says where the dialog is for each page and waits for a line
@@ -36,7 +43,7 @@ while IFS= read -r -t 120 line <&"${RENDER[0]}"; do
   line=${line%$'\r'}
   read -r word page x y width height <<<"$line" || true
   [ "$word" = page ] || { echo "render-pages: $line" >&2; continue; }
-  name=$(printf 'page-%d-%s.png' $((page + 1)) "${titles[$page]:-page}")
+  name=$(printf 'page-%d-%s%s.png' $((page + 1)) "${titles[$page]:-page}" "${dpi:+-${dpi}dpi}")
   import -window root -crop "${width}x${height}+${x}+${y}" +repage "$out/$name"
   echo "$out/$name"
   count=$((count + 1))

@@ -144,12 +144,25 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
     desktops='HKCU\Software\Wine\Explorer\Desktops'
     # A desktop for each test program: one closing down as the next program
     # starts would take that program's windows with it.
-    for name in $(ctest --test-dir build/win32 -N -L gui | sed -n 's/^ *Test *#[0-9]*: //p'); do
+    for name in $(ctest --test-dir build/win32 -N -L gui -LE dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
       desktop=mp4v-gui-$$-$name
       wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
       MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
       wine reg delete "$desktops" /v "$desktop" /f >/dev/null 2>&1
     done
+    # The layout test again at 120, 144 and 192 DPI (the run above is at 96),
+    # in a copy of the Wine prefix set to each: the usual prefix, which
+    # other programs may be using, keeps its setting.
+    source scripts/wine-dpi.sh
+    for name in $(ctest --test-dir build/win32 -N -L dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
+      dpi=${name##*_}; dpi=${dpi%dpi}
+      if wine_dpi_start "$dpi"; then
+        desktop=mp4v-gui-$$-$name
+        wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
+        MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
+      else record "wine $name (a prefix at $dpi dpi)" 1; fi
+    done
+    wine_dpi_stop
     xvfb_stop
     # The pictures of every page, as the README shows them.
     mkdir -p build/win32/pages-check

@@ -17,22 +17,10 @@ void MP4VSnapFrameRate(void* settings) {
       static_cast<unsigned char*>(settings) + offsetof(MP4VSettings, frame_rate);
   double rate;
   std::memcpy(&rate, field, sizeof rate);
-  // The product must be a double before it is truncated: 29.97 lies just
-  // below 29.97 and only the rounded product is 2997.0. The volatile store
-  // forces that rounding even where arithmetic runs in wider precision.
-  volatile double product = rate * 100.0;
-  const double rounded = product;
-  if (!(rounded > -2147483649.0 && rounded < 2147483648.0)) return;  // NaN too
-  const int32_t n = static_cast<int32_t>(rounded);
-  uint64_t bits;
-  if (n == 2397 || n == 2398) {
-    bits = kFrameRate23976Bits;
-  } else if (n == 2997) {
-    bits = kFrameRate2997Bits;
-  } else if (n == 5994) {
-    bits = kFrameRate5994Bits;
-  } else {
-    return;
+  const double snapped = MP4VSnappedFrameRate(rate);
+  // Written only when it snapped: any other rate, a NaN's payload too, keeps
+  // its bytes.
+  if (std::memcmp(&snapped, &rate, sizeof rate) != 0) {
+    std::memcpy(field, &snapped, sizeof snapped);
   }
-  std::memcpy(field, &bits, sizeof bits);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "mp4v_config.h"
+#include "settings/frame_rate_snap.h"
 
 // The one section every key of the table belongs to.
 constexpr char kMP4VSettingsSection[] = MP4V_SETTINGS_SECTION;
@@ -24,16 +25,10 @@ constexpr size_t kMP4VSettingsKeyCount = MP4V_SETTINGS_COUNT;
 // so the order in which keys a file lacks are added to it on save.
 extern const MP4VSettingsKey MP4VSettingsKeyTable[kMP4VSettingsKeyCount];
 
-// The snapped frame rates: 24, 30 and 60 divided by 1.001 in double
-// precision.
-constexpr uint64_t kFrameRate23976Bits = 0x4037F9DCB5112287ull;
-constexpr uint64_t kFrameRate2997Bits = 0x403DF853E2556B29ull;
-constexpr uint64_t kFrameRate5994Bits = 0x404DF853E2556B29ull;
-
-// Replaces the record's frame_rate by 24/1.001 when 100 times it (rounded to
-// a double, then truncated toward zero) is 2397 or 2398, by 30/1.001 when it
-// is 2997, and by 60/1.001 when it is 5994; any other rate, infinity or NaN
-// is left alone. Touches no other byte of the record; applying it twice
+// Replaces the record's frame_rate by MP4VSnappedFrameRate of it: 24/1.001
+// when 100 times it (rounded to a double, then truncated toward zero) is
+// 2397 or 2398, 30/1.001 when it is 2997, and 60/1.001 when it is 5994; any
+// other rate, infinity or NaN is left alone. Touches no other byte of the record; applying it twice
 // gives the same bits as once.
 void MP4VSnapFrameRate(void* settings);
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -80,7 +81,13 @@ TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
       // Other spellings of the same numbers, and other rates as typed.
       {" 29.970 ", TextStatus::kOk, k2997},
       {"5994e-2", TextStatus::kOk, k5994},
-      {"29.9700001", TextStatus::kOk, Bits(29.9700001)},
+      {"29.9700001", TextStatus::kOk, k2997},  // a load snaps it so
+      {"23.98", TextStatus::kOk, k23976},
+      {"29.98", TextStatus::kOk, Bits(29.98)},
+      {"30000/1001", TextStatus::kOk, k2997},
+      {" 25 / 1 ", TextStatus::kOk, Bits(25.0)},
+      {"1e-11", TextStatus::kTooSmall, 0},
+      {"1/0", TextStatus::kOutOfRange, 0},
       {"12.5", TextStatus::kOk, Bits(12.5)},
       {"+1e2", TextStatus::kOk, Bits(100.0)},
       {"0", TextStatus::kNotPositive, 0},
@@ -111,7 +118,7 @@ TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
 TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
   const double rates[] = {mp4v_pages::SnappedRate23976(), mp4v_pages::SnappedRate2997(),
                           mp4v_pages::SnappedRate5994(), 25.0, 29.97, 0.1,
-                          1e300, 5e-324, std::nextafter(30.0, 0.0)};
+                          1e300, std::nextafter(30.0, 0.0)};
   for (double rate : rates) {
     const std::string text = mp4v_pages::FrameRateText(rate);
     double back = 0;
@@ -128,15 +135,82 @@ TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
   EXPECT_EQ("29.97", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate2997()));
   EXPECT_EQ("59.94", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate5994()));
   EXPECT_EQ("0", mp4v_pages::FrameRateText(0.0));
+  // A rate a file cannot hold still shows as it is, and is refused only
+  // when typed: an untouched field keeps it.
+  EXPECT_EQ("5e-324", mp4v_pages::FrameRateText(5e-324));
+  double back = 0;
+  EXPECT_EQ(TextStatus::kTooSmall, mp4v_pages::ParseFrameRateText("5e-324", &back));
+}
+
+TEST(FieldTextTest, IntegerTextsWithinAFieldsRange) {
+  struct Case {
+    const char* text;
+    mp4v_pages::IntegerRange range;
+    TextStatus status;
+  };
+  const Case cases[] = {
+      {"-720", {1, 8191}, TextStatus::kBelowRange},
+      {"0", {1, 8191}, TextStatus::kBelowRange},
+      {"1", {1, 8191}, TextStatus::kOk},
+      {"0x1FFF", {1, 8191}, TextStatus::kOk},
+      {"8192", {1, 8191}, TextStatus::kAboveRange},
+      {"-1", {0, INT32_MAX}, TextStatus::kBelowRange},
+      {"2147483647", {0, INT32_MAX}, TextStatus::kOk},
+      {"2147483648", {0, INT32_MAX}, TextStatus::kOutOfRange},
+      {"12x", {0, 31}, TextStatus::kNotANumber},
+      {"", {0, 31}, TextStatus::kEmpty},
+  };
+  for (const Case& c : cases) {
+    int32_t value = -99;
+    EXPECT_EQ(c.status, mp4v_pages::ParseIntegerText(c.text, c.range, &value)) << c.text;
+    if (c.status != TextStatus::kOk) {
+      EXPECT_EQ(-99, value) << c.text;
+    }
+  }
 }
 
 TEST(FieldTextTest, StepsStopAtTheEndsOfTheRange) {
-  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX - 1, 5));
-  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX, 1));
-  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN + 1, -20));
-  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN, -1));
-  EXPECT_EQ(0, mp4v_pages::StepInteger(-1, 1));
-  EXPECT_EQ(-3, mp4v_pages::StepInteger(2, -5));
+  const mp4v_pages::IntegerRange all{INT32_MIN, INT32_MAX};
+  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX - 1, 5, 1, all));
+  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX, 1, 1, all));
+  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN + 1, -20, 1, all));
+  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN, -1, 1, all));
+  EXPECT_EQ(0, mp4v_pages::StepInteger(-1, 1, 1, all));
+  EXPECT_EQ(-3, mp4v_pages::StepInteger(2, -5, 1, all));
+  // A step of its own, and a range of its own.
+  EXPECT_EQ(4001000, mp4v_pages::StepInteger(4000000, 1, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX - 10, 3, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(0, mp4v_pages::StepInteger(500, -1, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(1, mp4v_pages::StepInteger(-720, 1, 16, {1, 8191}));
+  EXPECT_EQ(8191, mp4v_pages::StepInteger(8190, 1, 16, {1, 8191}));
+}
+
+// An arrow keeps the form the number was typed in.
+TEST(FieldTextTest, SteppedTextKeepsItsForm) {
+  struct Case {
+    const char* text;
+    int steps;
+    int32_t step;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"0x2D0", 1, 1, "0x2D1"},      {"0x2d0", 1, 16, "0x2e0"},
+      {"0X2D0", -1, 16, "0X2C0"},    {"0x0", -1, 1, "-0x1"},
+      {"-0x10", 1, 1, "-0xF"},       {"720", 1, 16, "736"},
+      {" +5 ", -2, 1, "3"},          {"0x7FFFFFFF", 1, 1, "0x7FFFFFFF"},
+      {"-0x80000000", -1, 1, "-0x80000000"},
+  };
+  for (const Case& c : cases) {
+    std::string stepped;
+    ASSERT_TRUE(mp4v_pages::StepText(c.text, c.steps, c.step, {INT32_MIN, INT32_MAX}, &stepped))
+        << c.text;
+    EXPECT_EQ(c.expected, stepped) << c.text;
+    int32_t back = 0;
+    EXPECT_EQ(TextStatus::kOk, mp4v_pages::ParseIntegerText(stepped, &back)) << stepped;
+  }
+  std::string untouched = "kept";
+  EXPECT_FALSE(mp4v_pages::StepText("12x", 1, 1, {0, 31}, &untouched));
+  EXPECT_EQ("kept", untouched);
 }
 
 TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
@@ -151,7 +225,7 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
       {TextStatus::kOutOfRange, false, "2147483648", "\"2147483648\" is outside the 32-bit range."},
       {TextStatus::kEmpty, false, "", "The field is empty."},
       {TextStatus::kNotPositive, true, "0", "\"0\" is not a frame rate greater than 0."},
-      {TextStatus::kNotANumber, true, "abc", "\"abc\" is not a decimal number."},
+      {TextStatus::kNotANumber, true, "abc", "\"abc\" is not a decimal number or a fraction."},
   };
   for (const Case& c : cases) {
     const std::string problem = mp4v_pages::ProblemText(c.status, c.rate, c.text);
@@ -160,6 +234,15 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
               problem.find(c.rate ? "frames per second" : "-2147483648 to 2147483647"))
         << problem;
   }
+  // A field of its own range names that range, and only it.
+  const std::string width =
+      mp4v_pages::ProblemText(TextStatus::kBelowRange, false, "-720", {1, 8191});
+  EXPECT_EQ(0u, width.find("\"-720\" is less than this setting takes.")) << width;
+  EXPECT_NE(std::string::npos, width.find("from 1 to 8191")) << width;
+  EXPECT_EQ(std::string::npos, width.find("2147483647")) << width;
+  const std::string tiny = mp4v_pages::ProblemText(TextStatus::kTooSmall, true, "1e-11");
+  EXPECT_EQ(0u, tiny.find("\"1e-11\" is too small")) << tiny;
+  EXPECT_NE(std::string::npos, tiny.find("0.0000000001")) << tiny;
 }
 
 }  // namespace

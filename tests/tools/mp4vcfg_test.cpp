@@ -328,6 +328,12 @@ TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
       {"enc.cfg", {"set", "@", "frame_rate=0x1p4"}, "frame_rate: \"0x1p4\" is not"},
       {"enc.cfg", {"set", "@", "frame_rate=1e"}, "frame_rate: \"1e\" is not"},
       {"enc.cfg", {"set", "@", "frame_rate=1e999"}, "frame_rate: \"1e999\" is out of"},
+      // The pages' frame-rate rule: greater than 0, and a rate a file holds.
+      {"enc.cfg", {"set", "@", "frame_rate=-1.5"}, "frame_rate: \"-1.5\" is not a frame rate greater than 0"},
+      {"enc.cfg", {"set", "@", "frame_rate=0"}, "frame_rate: \"0\" is not a frame rate greater than 0"},
+      {"enc.cfg", {"set", "@", "frame_rate=1e-11"}, "frame_rate: \"1e-11\" is too small: the file would hold it as 0"},
+      {"enc.cfg", {"set", "@", "frame_rate=1/0"}, "frame_rate: \"1/0\" is out of"},
+      {"enc.cfg", {"set", "@", "frame_rate=30000/"}, "frame_rate: \"30000/\" is not"},
       // One bad assignment among good ones stops them all.
       {"enc.cfg", {"set", "@", "width=720", "height=abc"}, "height"},
       {"enc.cfg", {"set", "@", "width=720", "bogus=1"}, "\"bogus\""},
@@ -466,8 +472,9 @@ TEST(Mp4vcfgRoundTrip, ExampleSetThenShowAndGet) {
     EXPECT_EQ(shown[i].key, entries[i].first);
     EXPECT_EQ(shown[i].mark, "set") << shown[i].key;
     if (shown[i].key == "frame_rate") {
-      EXPECT_EQ(entries[i].second, "29.9700000000");
-      EXPECT_EQ(shown[i].value, "29.970029970029973");  // snapped on load
+      // Stored as the load would give it: the snapped rate, also in the file.
+      EXPECT_EQ(entries[i].second, "29.9700299700");
+      EXPECT_EQ(shown[i].value, "29.970029970029973");
     } else {
       EXPECT_EQ(shown[i].value, entries[i].second) << shown[i].key;
     }
@@ -527,7 +534,10 @@ TEST(Mp4vcfgRoundTrip, AcceptedValueForms) {
       {"frame_rate=25", "frame_rate", "25"},
       {"frame_rate=2.5e1", "frame_rate", "25"},
       {"frame_rate=+50", "frame_rate", "50"},
-      {"frame_rate=-1.5", "frame_rate", "-1.5"},
+      {"frame_rate=30000/1001", "frame_rate", "29.970029970029973"},
+      {"frame_rate=24000/1001", "frame_rate", "23.976023976023978"},
+      {"frame_rate=23.98", "frame_rate", "23.976023976023978"},
+      {"frame_rate=1/8", "frame_rate", "0.125"},
       {"frame_rate=.5", "frame_rate", "0.5"},
       {"frame_rate=59.94", "frame_rate", "59.940059940059946"},
   };
@@ -896,7 +906,7 @@ TEST(Mp4vcfgCheck, FilesTheModuleWroteAndNewFilesNeedNothing) {
   const std::string path = dir.File("written.cfg");
   EXPECT_EQ(CheckFile(path).status, 0);  // no file yet
   testutil::WriteBytes(path, "# preset\n[Job]\nsource = tape.avi  # reel 2\n");
-  ASSERT_EQ(RunTool({"set", path, "width=720", "frame_rate=25", "quality=-3"}).status, 0);
+  ASSERT_EQ(RunTool({"set", path, "width=720", "frame_rate=29.97", "quality=-3"}).status, 0);
   const Checked c = CheckFile(path);
   EXPECT_EQ(c.status, 0);
   EXPECT_TRUE(c.lines.empty());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "api/requests.h"
+#include "host/frame_rate.h"
 #include "host/module_library.h"
 #include "mp4v_config.h"
 #include "mp4vcfg/check.h"
@@ -302,24 +303,19 @@ class Session {
       Change change{&FindKey(assignment.substr(0, equals)), 0, 0.0};
       const std::string text = assignment.substr(equals + 1);
       const SettingKey& key = *change.key;
-      NumberStatus status;
-      std::string expected;
       if (key.type == FieldType::kDouble) {
-        status = mp4v_host::ParseFiniteDouble(text, &change.real);
-        expected = "a finite decimal number";
-      } else {
-        status = mp4v_host::ParseInt32(text, &change.integer);
-        expected = "an integer (decimal or 0x hexadecimal)";
+        RequireFrameRate(key, text, &change.real);
+        changes.push_back(change);
+        continue;
       }
+      const NumberStatus status = mp4v_host::ParseInt32(text, &change.integer);
       if (status == NumberStatus::kNotANumber) {
-        throw CommandError(std::string(key.name) + ": " + Quoted(text) + " is not " +
-                           expected);
+        throw CommandError(std::string(key.name) + ": " + Quoted(text) +
+                           " is not an integer (decimal or 0x hexadecimal)");
       }
       if (status == NumberStatus::kOutOfRange) {
         throw CommandError(std::string(key.name) + ": " + Quoted(text) +
-                           (key.type == FieldType::kDouble
-                                ? " is out of the range of a double"
-                                : " is out of range (-2147483648 to 2147483647)"));
+                           " is out of range (-2147483648 to 2147483647)");
       }
       changes.push_back(change);
     }
@@ -352,6 +348,30 @@ class Session {
                          "unreadable file, or a full disk); it is left as it was");
     }
     return kExitSuccess;
+  }
+
+  // The frame rate by the rule the settings pages follow too; a refused
+  // text ends the command.
+  static void RequireFrameRate(const SettingKey& key, const std::string& text,
+                               double* rate) {
+    std::string problem;
+    switch (mp4v_host::ParseFrameRate(text, rate)) {
+      case mp4v_host::FrameRateStatus::kOk: return;
+      case mp4v_host::FrameRateStatus::kNotANumber:
+        problem = " is not a decimal number or a fraction such as 30000/1001";
+        break;
+      case mp4v_host::FrameRateStatus::kOutOfRange:
+        problem = " is out of the range of a double";
+        break;
+      case mp4v_host::FrameRateStatus::kNotPositive:
+        problem = " is not a frame rate greater than 0";
+        break;
+      case mp4v_host::FrameRateStatus::kTooSmall:
+        problem = std::string(" is too small: the file would hold it as 0 (the least it "
+                              "holds is ") + mp4v_host::kSmallestFrameRateText + ")";
+        break;
+    }
+    throw CommandError(std::string(key.name) + ": " + Quoted(text) + problem);
   }
 
   // A file whose contents `bytes` a save would rob of text is left alone:
@@ -592,8 +612,10 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
       "entry and comment and adds the keys the file lacked, with the value 0. "
       "Nothing is written unless every KEY=VALUE is valid. Integers take an "
       "optional sign and decimal or 0x hexadecimal digits and must fit 32 "
-      "bits; frame_rate takes a finite decimal number and is stored with ten "
-      "decimals.");
+      "bits; frame_rate takes a number greater than 0 or a fraction such as "
+      "30000/1001, is stored as a load of the file would give it (about 29.97 "
+      "as 30/1.001) and with ten decimals, so it must be at least "
+      "0.0000000001.");
   set->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();
