@@ -34,6 +34,7 @@ TEST(FieldTextTest, IntegerTexts) {
   const Case cases[] = {
       {"720", TextStatus::kOk, 720},
       {"  -15\t", TextStatus::kOk, -15},
+      {"\t720", TextStatus::kOk, 720},  // a tab before the number, as a paste may bring
       {"+7", TextStatus::kOk, 7},
       {"0x2D0", TextStatus::kOk, 720},
       {"-0X10", TextStatus::kOk, -16},
