@@ -80,9 +80,31 @@ bool Click(HWND box) {
          }, 5000) != nullptr;
 }
 
+int CALLBACK NoteFontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Whether the system has a font family of this name.
+bool HasFontFamily(const wchar_t* name) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  wcsncpy(wanted.lfFaceName, name, LF_FACESIZE - 1);
+  HDC screen = GetDC(nullptr);
+  bool found = false;
+  EnumFontFamiliesExW(screen, &wanted, NoteFontFound, reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, screen);
+  return found;
+}
+
 class PagesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // The pages are measured in the font dialogs use ("MS Shell Dlg", which
+    // is Tahoma): without it every size would be another font's.
+    ASSERT_TRUE(HasFontFamily(L"Tahoma"))
+        << "no Tahoma font: under Wine the fonts-wine package (scripts/setup.sh) and "
+           "the font folder scripts/xvfb.sh adds provide it";
     module_ = new mp4v_host::ModuleLibrary;
     std::string error;
     ASSERT_TRUE(module_->Open("", &error)) << error;
