@@ -270,7 +270,9 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
 
 /* Save request: writes the 56 fields into the file `file_name`, changing
  * values in place and adding missing keys at the end of the section, and
- * keeps every other section, entry and comment of the file. The file is
+ * keeps every line it does not change as it stands (other sections, entries
+ * and comments of any kind; a line is re-aligned only where that keeps
+ * every character of it but blanks). The file is read once, and is
  * replaced in one step: the new text goes to a temporary file in the same
  * directory, which then takes the file's place, so the file is either fully
  * updated or left exactly as it was. This needs a directory in which the
