@@ -109,70 +109,30 @@ void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
 
 namespace {
 
-// Whether the writer's own form of the node the reader makes of `line`
-// (its `content` bytes before the line end, matched as `match`) keeps every
-// non-blank character of it. The writer keeps a section name, key, value
-// and comment whole and adds only blanks, a header's "]" and a bare key's
-// "="; so the line loses characters exactly where the reader leaves some
-// out: a zero byte and what follows it, text after a header's "]" that is
-// not a "#" comment, words of a key after the first, a "#" before the "=",
-// "=#", and a "#" with nothing after it. A line of blanks alone has no key
-// to give an "=", and is kept as it stands.
-bool WrittenFormKeepsLine(const char* line, size_t content,
-                          const ConfigLineMatch& match) {
-  const char* end = line + content;
-  if (std::memchr(line, '\0', content) != nullptr) return false;
-  switch (match.kind) {
-    case ConfigLineKind::kFreeLine:
-      return true;
-    case ConfigLineKind::kSection: {
-      const char* at = match.part[0].data + match.part[0].size;
-      if (at == end) return true;  // no "]": the writer adds it
-      ++at;                        // the "]"
-      while (at < end && ConfigIsWhiteSpace(*at)) ++at;
-      return at == end || (*at == '#' && at + 1 < end);
-    }
-    case ConfigLineKind::kEntry: {
-      const char* at = match.part[0].data;
-      const char* key_text_end = at + match.part[0].size;
-      while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
-      const bool has_key = at < key_text_end;
-      while (at < key_text_end && !ConfigIsWhiteSpace(*at)) ++at;
-      while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
-      if (at != key_text_end) return false;  // more than one word
-      if (at == end) return has_key;         // a bare key gets its "="
-      if (*at != '=') return false;          // "#" before any "="
-      ++at;
-      while (at < end && *at != '#') ++at;   // the value
-      if (at == end) return true;
-      // "=#" leaves the comment unread, and so does a "#" at the end.
-      return match.parts == 3;
-    }
-    case ConfigLineKind::kEmpty:
-      break;
-  }
-  return false;
-}
-
-}  // namespace
-
-ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
-  return ConfigNodeFromLine(line, std::strlen(line), out_of_memory);
-}
-
-ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
-                               bool* out_of_memory) {
-  size_t content = size;
-  if (content > 0 && IsLineEnd(line[content - 1])) --content;
+// The node of one line: its `content` bytes before the line end, NUL
+// bytes among them when `has_nul`. Along the way it decides whether the
+// writer's own form of the node keeps every non-blank character of the
+// line. The writer keeps a section name, key, value and comment whole and
+// adds only blanks, a header's "]" and a bare key's "="; so a line loses
+// characters exactly where the reader leaves some out: a zero byte and what
+// follows it, text after a header's "]" that is not a "#" comment, words of
+// a key after the first, a "#" before the "=", "=#", and a "#" with nothing
+// after it. Such a line keeps its text as read. A line of blanks alone has
+// no key to give an "=", and is kept as it stands too.
+ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
+                         bool* out_of_memory) {
   if (content == 0) return nullptr;
+  const char* const end = line + content;
   ConfigLineMatch match;
   ConfigMatchLine(line, &match);
 
   ConfigNode* node = nullptr;
+  bool keeps = !has_nul;
   switch (match.kind) {
     case ConfigLineKind::kSection: {
       node = ConfigNewSection(nullptr, nullptr);
       if (node == nullptr) break;
+      const char* name_end = match.part[0].data + match.part[0].size;
       CopyPart(node->name, match.part[0].data, match.part[0].size);
       if (match.parts == 2) {
         // The comment is what follows the first "#" after the "]".
@@ -183,6 +143,11 @@ ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
         if (hash != nullptr && hash + 1 < rest_end) {
           CopyPart(node->comment, hash + 1, rest_end - (hash + 1));
         }
+      }
+      if (keeps && name_end != end) {  // no "]": the writer adds it
+        const char* at = name_end + 1;  // after the "]"
+        while (at < end && ConfigIsWhiteSpace(*at)) ++at;
+        keeps = at == end || (*at == '#' && at + 1 < end);
       }
       break;
     }
@@ -207,6 +172,22 @@ ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
       if (match.parts == 3) {
         CopyPart(node->comment, match.part[2].data, match.part[2].size);
       }
+      if (keeps) {
+        const char* at = key_end;
+        while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
+        if (at != key_text_end) {
+          keeps = false;  // a second word
+        } else if (at == end) {
+          keeps = key != key_end;  // a bare key gets its "="
+        } else if (*at != '=') {
+          keeps = false;  // "#" before any "="
+        } else if (match.parts == 1) {
+          keeps = at + 1 == end;  // "key=" alone; "=#" drops the rest
+        } else {
+          // The value runs to the end, or a "#" with a comment follows it.
+          keeps = match.part[1].data + match.part[1].size == end || match.parts == 3;
+        }
+      }
       break;
     }
     case ConfigLineKind::kFreeLine:
@@ -217,15 +198,29 @@ ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
     case ConfigLineKind::kEmpty:
       // Only a line that begins with a zero byte: kept by its bytes alone.
       node = ConfigNewFreeLine(nullptr);
+      keeps = false;
       break;
   }
-  if (node != nullptr && !WrittenFormKeepsLine(line, content, match) &&
-      !ConfigSetAsRead(node, line, content)) {
+  if (node != nullptr && !keeps && !ConfigSetAsRead(node, line, content)) {
     ConfigFreeDocument(node);
     node = nullptr;
   }
   if (node == nullptr && out_of_memory != nullptr) *out_of_memory = true;
   return node;
+}
+
+}  // namespace
+
+ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
+  return ConfigNodeFromLine(line, std::strlen(line), out_of_memory);
+}
+
+ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
+                               bool* out_of_memory) {
+  size_t content = size;
+  if (content > 0 && IsLineEnd(line[content - 1])) --content;
+  return NodeFromLine(line, content, std::memchr(line, '\0', content) != nullptr,
+                      out_of_memory);
 }
 
 ConfigNode* ConfigParseText(const char* data, size_t size,
@@ -245,18 +240,19 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     // end, at most kConfigLineMax characters.
     const size_t start = pos;
     size_t length = 0;
+    bool has_nul = false;
     while (pos < size && length < kConfigLineMax) {
       char c = data[pos++];
-      line[length++] = c;
       if (IsLineEnd(c)) break;
+      has_nul |= c == '\0';
+      line[length++] = c;
     }
     line[length] = '\0';
     bool failed = false;
-    ConfigNode* node = ConfigNodeFromLine(line, length, &failed);
+    ConfigNode* node = NodeFromLine(line, length, has_nul, &failed);
     if (!failed && node != nullptr && spans != nullptr) {
       try {
-        spans->push_back({node, start,
-                          length - (IsLineEnd(line[length - 1]) ? 1 : 0)});
+        spans->push_back({node, start, length});
       } catch (const std::bad_alloc&) {
         ConfigFreeDocument(node);
         failed = true;
