@@ -204,6 +204,19 @@ echo "  Windows i686 (build and tests): $((SECONDS - win32_start)) s"
 # emulator), in a prefix and an environment of its own.
 stage "Windows (x86-64) build and tests under 64-bit Wine"
 win64_start=$SECONDS
+# The header's layout checks (and the platform text's length) for a host
+# built with Visual C++ as well, both architectures, as C11 and C++11:
+# clang checks the syntax for those targets.
+rc=0
+for target in i686-pc-windows-msvc:15 x86_64-pc-windows-msvc:14; do
+  for language in "c -std=c11" "c++ -std=c++11"; do
+    printf '#include "mp4v_config.h"\nMP4V_CHECK_(MP4V_INFO_PLATFORM_LENGTH == %s, "platform text length");\n' "${target#*:}" |
+      clang-14 --target="${target%:*}" -ffreestanding -fsyntax-only -Wall -Wextra -Werror \
+        -DMP4V_CHECK_=$([ "${language%% *}" = c ] && echo _Static_assert || echo static_assert) \
+        -x $language -I include - || rc=1
+  done
+done
+record "header layout under the MSVC ABIs (i686, x86-64)" $rc
 if configure_and_build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release; then
   check_pe_tables win64 build/win64 x86_64-w64-mingw32- pei-x86-64 "020b"
   source scripts/wine64-env.sh
