@@ -221,6 +221,16 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     // the save fails.
     std::string target(path);
     std::string created;
+    // A file created behind a dangling link goes again when the save fails,
+    // as long as it is the empty file made here.
+    const auto remove_created = [&created]() {
+      WIN32_FILE_ATTRIBUTE_DATA data{};
+      if (!created.empty() &&
+          GetFileAttributesExA(created.c_str(), GetFileExInfoStandard, &data) &&
+          data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
+        DeleteFileA(created.c_str());
+      }
+    };
     if (dangling) {
       created = CreateBehindLink(path);
       if (created.empty()) return false;
@@ -231,18 +241,14 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     if (target != path) {
       attributes = GetFileAttributesA(target.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    }
-    const auto remove_created = [&created]() {
-      WIN32_FILE_ATTRIBUTE_DATA data{};
-      if (!created.empty() &&
-          GetFileAttributesExA(created.c_str(), GetFileExInfoStandard, &data) &&
-          data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
-        DeleteFileA(created.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        remove_created();
+        return false;
       }
-    };
+    }
     if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY |
                                  FILE_ATTRIBUTE_READONLY)) != 0) {
+      remove_created();
       return false;
     }
     TemporaryNames names;
