@@ -70,9 +70,16 @@ extern "C" {
 /* Version text "9.6.8.3641". */
 #define MP4V_INFO_VERSION 4u
 #define MP4V_INFO_VERSION_LENGTH 10u
-/* Platform text "QZPLATFORM_IA32". */
+/* Platform text: "QZPLATFORM_X64" in the 64-bit Windows (x86-64) module,
+ * "QZPLATFORM_IA32" in every other build. The length follows the target the
+ * host is compiled for, which is the module's own: a process loads only a
+ * module of its own architecture. */
 #define MP4V_INFO_PLATFORM 5u
+#if defined(_WIN64)
+#define MP4V_INFO_PLATFORM_LENGTH 14u
+#else
 #define MP4V_INFO_PLATFORM_LENGTH 15u
+#endif
 /* A buffer of this many bytes takes any item. */
 #define MP4V_INFO_MAX_BYTES 67u
 

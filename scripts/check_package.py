@@ -8,9 +8,12 @@
   --forbid PATH    no file in any archive may hold PATH (in 8-bit or UTF-16)
   --wine           also run mp4vcfg.exe from the unpacked Windows archive
 
-Each archive is unpacked into an empty folder and checked: the files it must
-hold and no others, its SHA256SUMS, stripped binaries with a debug link
-that names their .debug file and its CRC, PDBs that match their binary's
+Each system's archive and its symbols archive are unpacked into one empty
+folder and checked: both unpack into one top folder named like the
+binaries' archive, the symbols overwrite no file, the files each must hold
+and no others, both checksum files (SHA256SUMS, SHA256SUMS-symbols),
+binaries of the system's architecture, stripped, with a debug link that
+names their .debug file and its CRC, PDBs that match their binary's
 CodeView record, and mp4vcfg running from that folder alone. Prints one
 line per failed check and exits 1 if there was one.
 """
@@ -26,7 +29,13 @@ import zipfile
 import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-MINGW = "i686-w64-mingw32-"
+# Per Windows archive: the tools, objdump's file format and the decoration
+# of a C name among a PDB's public symbols.
+WINDOWS = {
+    "win32": ("i686-w64-mingw32-", "pei-i386", "_"),
+    "win64": ("x86_64-w64-mingw32-", "pei-x86-64", ""),
+}
+SYMBOL_SUMS = "SHA256SUMS-symbols"
 PDBUTIL_NAMES = ("llvm-pdbutil-14", "llvm-pdbutil")
 
 failures = []
@@ -54,8 +63,8 @@ def files_under(root):
     return sorted(out)
 
 
-def unpack(archive, into):
-    os.makedirs(into)
+def unpack(archive, into, exist_ok=False):
+    os.makedirs(into, exist_ok=exist_ok)
     if archive.endswith(".zip"):
         with zipfile.ZipFile(archive) as z:
             z.extractall(into)
@@ -65,15 +74,45 @@ def unpack(archive, into):
     return into
 
 
-def check_sums(folder, label):
-    listed = run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=folder)
+def check_sums(folder, label, sums="SHA256SUMS", files=None):
+    """`sums` in `folder` verifies and lists exactly `files` (default: every
+    other file there)."""
+    listed = run(["sha256sum", "--strict", "-c", sums], cwd=folder)
     if listed.returncode != 0:
-        fail("%s: sha256sum -c SHA256SUMS: %s" % (label, (listed.stdout + listed.stderr).strip()))
+        fail("%s: sha256sum -c %s: %s" % (label, sums, (listed.stdout + listed.stderr).strip()))
     names = sorted(line.split("  ", 1)[1].rstrip("\n")
-                   for line in open(os.path.join(folder, "SHA256SUMS")) if line.strip())
-    others = [f for f in files_under(folder) if f != "SHA256SUMS"]
+                   for line in open(os.path.join(folder, sums)) if line.strip())
+    others = sorted(files) if files is not None else [f for f in files_under(folder) if f != sums]
     if names != others:
-        fail("%s: SHA256SUMS lists %s, the archive holds %s" % (label, names, others))
+        fail("%s: %s lists %s, the archive holds %s" % (label, sums, names, others))
+
+
+def archive_files(archive):
+    """The names of the files (not folders) an archive holds."""
+    if archive.endswith(".zip"):
+        with zipfile.ZipFile(archive) as z:
+            return [n for n in z.namelist() if not n.endswith("/")]
+    with tarfile.open(archive) as t:
+        return [m.name for m in t.getmembers() if not m.isdir()]
+
+
+def unpack_pair(main_archive, symbols_archive, into, top, label):
+    """Unpacks both archives into `into`, as a person would unpack them in
+    one place; checks that each holds one top folder `top` and that the
+    symbols overwrite nothing. The folder the files are in."""
+    main_files, symbol_files = archive_files(main_archive), archive_files(symbols_archive)
+    for archive, names in ((main_archive, main_files), (symbols_archive, symbol_files)):
+        tops = sorted({n.split("/", 1)[0] for n in names})
+        if tops != [top]:
+            fail("%s: %s unpacks into %s, not one folder %s" % (label, os.path.basename(archive), tops, top))
+    clash = sorted(set(main_files) & set(symbol_files))
+    if clash:
+        fail("%s: the symbols archive overwrites %s" % (label, clash))
+    unpack(main_archive, into)
+    unpack(symbols_archive, into, exist_ok=True)
+    folder = os.path.join(into, top)
+    strip = lambda names: [n.split("/", 1)[1] for n in names if "/" in n]
+    return folder, strip(main_files), strip(symbol_files)
 
 
 def section_names(tools, binary):
@@ -114,12 +153,12 @@ def pdbutil():
     return None
 
 
-def check_pdb(binary, pdb, public, label):
+def check_pdb(tools, binary, pdb, public, label):
     """The binary's CodeView record names the PDB by file name alone and
     carries the PDB's GUID and age; the PDB reads and holds public symbols,
     `public` among them when given."""
     m = re.search(r"format RSDS signature ([0-9a-f]{32}) age (\d+) pdb (\S+)\)",
-                  run([MINGW + "objdump", "-p", binary]).stdout)
+                  run([tools + "objdump", "-p", binary]).stdout)
     if not m:
         fail("%s: no CodeView record in the debug directory" % label)
         return
@@ -179,12 +218,16 @@ def main(argv):
     args = parser.parse_args(argv)
     dist = os.path.abspath(args.dist)
     name = "demo_config_mp4v-" + version()
-    win, win_sym = name + "-win32.zip", name + "-win32-symbols.zip"
-    lin, lin_sym = name + "-linux-x86_64.tar.gz", name + "-linux-x86_64-symbols.tar.gz"
+    systems = ["win32", "win64", "linux-x86_64"]
+    archives = {}
+    for system in systems:
+        ext = ".tar.gz" if system.startswith("linux") else ".zip"
+        archives[system] = (name + "-" + system + ext, name + "-" + system + "-symbols" + ext)
+    all_archives = [a for pair in archives.values() for a in pair]
 
     print("archives in %s" % dist)
     present = sorted(os.listdir(dist))
-    if present != sorted([win, win_sym, lin, lin_sym, "SHA256SUMS"]):
+    if present != sorted(all_archives + ["SHA256SUMS"]):
         fail("the folder holds %s" % present)
         return 1
     check_sums(dist, "dist")
@@ -201,68 +244,78 @@ def main(argv):
 
     with tempfile.TemporaryDirectory() as tmp:
         folders = {}
-        for archive in (win, win_sym, lin, lin_sym):
-            folders[archive] = unpack(os.path.join(dist, archive), os.path.join(tmp, archive))
-        for archive, folder in folders.items():
-            check_sums(folder, archive)
-
-        print("Windows archive")
-        w, ws = folders[win], folders[win_sym]
-        binaries = ["demo_config_mp4v.dll", "mp4vcfg.exe"]
-        if os.path.exists(os.path.join(w, "demo_config_gui_mp4v.dll")):
-            binaries.insert(1, "demo_config_gui_mp4v.dll")
-        expected = sorted(binaries + ["LICENSE", "README.txt", "SHA256SUMS", "include/mp4v_config.h"])
-        if files_under(w) != expected:
-            fail("%s holds %s, not %s" % (win, files_under(w), expected))
-        expected_sym = sorted([b + ".debug" for b in binaries] +
-                              [os.path.splitext(b)[0] + ".pdb" for b in binaries] + ["SHA256SUMS"])
-        if files_under(ws) != expected_sym:
-            fail("%s holds %s, not %s" % (win_sym, files_under(ws), expected_sym))
-        publics = {"demo_config_mp4v.dll": "_MP4VConfigGetAPIExt", "mp4vcfg.exe": "_main",
-                   "demo_config_gui_mp4v.dll": None}
-        for b in binaries:
-            path = os.path.join(w, b)
-            if not os.path.exists(path):
+        for system in systems:
+            main_archive, symbols_archive = archives[system]
+            print("%s: %s and %s unpacked into one folder" % (system, main_archive, symbols_archive))
+            folder, main_files, symbol_files = unpack_pair(
+                os.path.join(dist, main_archive), os.path.join(dist, symbols_archive),
+                os.path.join(tmp, system), name + "-" + system, system)
+            folders[system] = folder
+            check_sums(folder, main_archive, "SHA256SUMS", [f for f in main_files if f != "SHA256SUMS"])
+            check_sums(folder, symbols_archive, SYMBOL_SUMS, [f for f in symbol_files if f != SYMBOL_SUMS])
+            if system.startswith("linux"):
                 continue
-            check_stripped(MINGW, path, ws, b)
-            pdb = os.path.join(ws, os.path.splitext(b)[0] + ".pdb")
-            if os.path.exists(pdb):
-                check_pdb(path, pdb, publics[b], b)
-        dump = run([MINGW + "objdump", "-p", os.path.join(w, "demo_config_mp4v.dll")]).stdout
-        imports = sorted(x.lower() for x in re.findall(r"^\s*DLL Name: (\S+)", dump, re.M))
-        table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
-        exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", table, re.M)
-        if imports != ["kernel32.dll", "msvcrt.dll"] or exports != ["MP4VConfigGetAPIExt"]:
-            fail("demo_config_mp4v.dll: imports %s, exports %s" % (imports, exports))
+            tools, file_format, prefix = WINDOWS[system]
+            binaries = ["demo_config_mp4v.dll", "mp4vcfg.exe"]
+            if os.path.exists(os.path.join(folder, "demo_config_gui_mp4v.dll")):
+                binaries.insert(1, "demo_config_gui_mp4v.dll")
+            expected = sorted(binaries + ["LICENSE", "README.txt", "SHA256SUMS", "include/mp4v_config.h"])
+            if sorted(main_files) != expected:
+                fail("%s holds %s, not %s" % (main_archive, sorted(main_files), expected))
+            expected_sym = sorted([b + ".debug" for b in binaries] +
+                                  [os.path.splitext(b)[0] + ".pdb" for b in binaries] + [SYMBOL_SUMS])
+            if sorted(symbol_files) != expected_sym:
+                fail("%s holds %s, not %s" % (symbols_archive, sorted(symbol_files), expected_sym))
+            publics = {"demo_config_mp4v.dll": prefix + "MP4VConfigGetAPIExt", "mp4vcfg.exe": prefix + "main",
+                       "demo_config_gui_mp4v.dll": None}
+            for b in binaries:
+                path = os.path.join(folder, b)
+                if not os.path.exists(path):
+                    continue
+                if ("file format " + file_format) not in run([tools + "objdump", "-f", path]).stdout:
+                    fail("%s %s: not %s" % (system, b, file_format))
+                check_stripped(tools, path, folder, "%s %s" % (system, b))
+                pdb = os.path.join(folder, os.path.splitext(b)[0] + ".pdb")
+                if os.path.exists(pdb):
+                    check_pdb(tools, path, pdb, publics[b], "%s %s" % (system, b))
+            dump = run([tools + "objdump", "-p", os.path.join(folder, "demo_config_mp4v.dll")]).stdout
+            imports = sorted(x.lower() for x in re.findall(r"^\s*DLL Name: (\S+)", dump, re.M))
+            table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
+            exports = re.findall(r"^\s*\[\s*\d+\] (\S+)$", table, re.M)
+            if imports != ["kernel32.dll", "msvcrt.dll"] or exports != ["MP4VConfigGetAPIExt"]:
+                fail("%s demo_config_mp4v.dll: imports %s, exports %s" % (system, imports, exports))
 
         print("Linux archive")
-        l, ls = folders[lin], folders[lin_sym]
+        lin, lin_sym = archives["linux-x86_64"]
+        l = folders["linux-x86_64"]
         expected = ["LICENSE", "README.txt", "SHA256SUMS", "demo_config_mp4v.so",
                     "include/mp4v_config.h", "mp4vcfg"]
-        if files_under(l) != expected:
-            fail("%s holds %s, not %s" % (lin, files_under(l), expected))
-        if files_under(ls) != ["SHA256SUMS", "demo_config_mp4v.so.debug", "mp4vcfg.debug"]:
-            fail("%s holds %s" % (lin_sym, files_under(ls)))
+        expected_all = sorted(expected + [SYMBOL_SUMS, "demo_config_mp4v.so.debug", "mp4vcfg.debug"])
+        if files_under(l) != expected_all:
+            fail("%s and %s hold %s" % (lin, lin_sym, files_under(l)))
         for b in ("demo_config_mp4v.so", "mp4vcfg"):
             if os.path.exists(os.path.join(l, b)):
-                check_stripped("", os.path.join(l, b), ls, b)
+                check_stripped("", os.path.join(l, b), l, b)
         dynsym = run(["nm", "-D", "--defined-only", os.path.join(l, "demo_config_mp4v.so")]).stdout
         if re.findall(r" T (\S+)", dynsym) != ["MP4VConfigGetAPIExt"]:
             fail("demo_config_mp4v.so exports %s" % re.findall(r" T (\S+)", dynsym))
 
         print("no build paths (%s)" % ", ".join(args.forbid) if args.forbid else "no paths given")
-        for archive, folder in folders.items():
-            check_no_paths(folder, args.forbid, archive)
+        for system, folder in folders.items():
+            check_no_paths(folder, args.forbid, system)
 
         print("mp4vcfg info from the unpacked folders alone")
         env = {k: v for k, v in os.environ.items() if not k.startswith("LD_")}
         check_info([os.path.join(l, "mp4vcfg"), "info"], l,
                    os.path.join(l, "demo_config_mp4v.so"), env, "linux mp4vcfg")
         if args.wine:
-            script = 'source "%s/scripts/wine-env.sh" && export WINEDEBUG=-all && exec wine mp4vcfg.exe info' % ROOT
-            check_info(["bash", "-c", script, "mp4vcfg.exe", "info"], w,
-                       "Z:" + w.replace("/", "\\") + "\\demo_config_mp4v.dll", dict(os.environ),
-                       "wine mp4vcfg.exe")
+            for system, script in (
+                    ("win32", 'unset WINESERVER WINELOADER && source "%s/scripts/wine-env.sh" && export WINEDEBUG=-all && exec wine mp4vcfg.exe info'),
+                    ("win64", 'source "%s/scripts/wine64-env.sh" && exec "$WINELOADER" mp4vcfg.exe info')):
+                w = folders[system]
+                check_info(["bash", "-c", script % ROOT, "mp4vcfg.exe", "info"], w,
+                           "Z:" + w.replace("/", "\\") + "\\demo_config_mp4v.dll", dict(os.environ),
+                           "wine %s mp4vcfg.exe" % system)
 
     print("%d check(s) failed" % len(failures) if failures else "package checks passed")
     return 1 if failures else 0

@@ -2,11 +2,17 @@
 # Builds the release package from the committed tree (HEAD) and writes to
 # dist/:
 #   demo_config_mp4v-<version>-win32.zip                  DLLs, mp4vcfg.exe, header, README.txt, LICENSE, SHA256SUMS
-#   demo_config_mp4v-<version>-win32-symbols.zip          a PDB and a DWARF .debug file per Windows binary
+#   demo_config_mp4v-<version>-win32-symbols.zip          a PDB and a DWARF .debug file per Windows binary, SHA256SUMS-symbols
+#   demo_config_mp4v-<version>-win64.zip                  the same for 64-bit Windows (x86-64)
+#   demo_config_mp4v-<version>-win64-symbols.zip
 #   demo_config_mp4v-<version>-linux-x86_64.tar.gz        the .so, mp4vcfg, header, README.txt, LICENSE, SHA256SUMS
-#   demo_config_mp4v-<version>-linux-x86_64-symbols.tar.gz  a DWARF .debug file per Linux binary
-#   SHA256SUMS                                            of the four archives
-# Two runs on the same commit give the same bytes, in any folder.
+#   demo_config_mp4v-<version>-linux-x86_64-symbols.tar.gz  a DWARF .debug file per Linux binary, SHA256SUMS-symbols
+#   SHA256SUMS                                            of the six archives
+# Each archive unpacks into one folder named like its binaries' archive
+# (demo_config_mp4v-<version>-win32/, ...): a symbols archive unpacked in
+# the same place puts its files beside the binaries, where debuggers look,
+# and overwrites nothing. Two runs on the same commit give the same bytes,
+# in any folder.
 #
 #   bash scripts/package.sh [--work DIR] [--out DIR] [--source DIR] [--no-setup]
 #
@@ -77,6 +83,7 @@ build() {  # folder, cmake arguments...
   echo "package: built $(basename "$dir") in $((SECONDS - t0)) s"
 }
 build "$work/build-win32" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake"
+build "$work/build-win64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x86_64.cmake"
 build "$work/build-linux"
 
 # ---- Stripped binaries and their symbols -------------------------------------
@@ -97,41 +104,45 @@ split_symbols() {  # tool prefix, binary, stage folder, symbols folder, strip op
 # The integrators' documents: README.txt from its template (the lines marked
 # @GUI@ only when the settings-pages library is shipped), the license, the
 # header.
-documents() {  # template, stage folder, with the pages library (1 or empty)
-  local template=$1 stage=$2 gui=$3
+documents() {  # template, stage folder, with the pages library (1 or empty), archive suffix, system
+  local template=$1 stage=$2 gui=$3 arch=${4:-} system=${5:-}
   mkdir -p "$stage/include"
   cp "$src/include/mp4v_config.h" "$stage/include/"
   cp "$src/LICENSE" "$stage/LICENSE"
-  if [ -n "$gui" ]; then
-    sed -e "s/@VERSION@/$version/g" -e 's/^@GUI@//' "$template" >"$stage/README.txt"
-  else
-    sed -e "s/@VERSION@/$version/g" -e '/^@GUI@/d' "$template" >"$stage/README.txt"
-  fi
+  local keep='s/^@GUI@//'
+  [ -n "$gui" ] || keep='/^@GUI@/d'
+  sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s/@SYSTEM@/$system/g" -e "$keep" "$template" >"$stage/README.txt"
   chmod 0644 "$stage/include/mp4v_config.h" "$stage/LICENSE" "$stage/README.txt"
 }
 
 stage=$work/stage
-win=$stage/win32 win_symbols=$stage/win32-symbols
 linux=$stage/linux-x86_64 linux_symbols=$stage/linux-x86_64-symbols
-mkdir -p "$win" "$win_symbols" "$linux" "$linux_symbols"
+mkdir -p "$linux" "$linux_symbols"
 
-bin=$work/build-win32/bin
-gui=
-for file in demo_config_mp4v.dll demo_config_gui_mp4v.dll mp4vcfg.exe; do
-  if [ ! -f "$bin/$file" ]; then
-    # The settings-pages library is shipped once the build has it.
-    [ "$file" = demo_config_gui_mp4v.dll ] && continue
-    die "the Windows build made no $file"
-  fi
-  [ "$file" = demo_config_gui_mp4v.dll ] && gui=1
-  split_symbols i686-w64-mingw32- "$bin/$file" "$win" "$win_symbols" --strip-all
-  pdb=$work/build-win32/${file%.*}.pdb
-  [ -f "$pdb" ] || die "the Windows build made no ${file%.*}.pdb"
-  cp "$pdb" "$win_symbols/"
-  chmod 0644 "$win_symbols/${file%.*}.pdb"
-  python3 "$src/scripts/pdb_paths.py" "$win_symbols/${file%.*}.pdb" --strip "$work/build-win32" --strip "$src"
-done
-documents "$src/packaging/README-win32.txt" "$win" "$gui"
+# Each Windows architecture: its build, its tools, what its README calls it.
+windows() {  # archive suffix, tool prefix, system
+  local arch=$1 tools=$2 system=$3 file pdb
+  local bin=$work/build-$arch/bin win=$stage/$arch win_symbols=$stage/$arch-symbols
+  mkdir -p "$win" "$win_symbols"
+  gui=
+  for file in demo_config_mp4v.dll demo_config_gui_mp4v.dll mp4vcfg.exe; do
+    if [ ! -f "$bin/$file" ]; then
+      # The settings-pages library is shipped once the build has it.
+      [ "$file" = demo_config_gui_mp4v.dll ] && continue
+      die "the Windows ($arch) build made no $file"
+    fi
+    [ "$file" = demo_config_gui_mp4v.dll ] && gui=1
+    split_symbols "$tools" "$bin/$file" "$win" "$win_symbols" --strip-all
+    pdb=$work/build-$arch/${file%.*}.pdb
+    [ -f "$pdb" ] || die "the Windows ($arch) build made no ${file%.*}.pdb"
+    cp "$pdb" "$win_symbols/"
+    chmod 0644 "$win_symbols/${file%.*}.pdb"
+    python3 "$src/scripts/pdb_paths.py" "$win_symbols/${file%.*}.pdb" --strip "$work/build-$arch" --strip "$src"
+  done
+  documents "$src/packaging/README-windows.txt" "$win" "$gui" "$arch" "$system"
+}
+windows win32 i686-w64-mingw32- "32-bit Windows (IA-32)"
+windows win64 x86_64-w64-mingw32- "64-bit Windows (x86-64)"
 
 bin=$work/build-linux/bin
 [ -f "$bin/demo_config_mp4v.so" ] && [ -f "$bin/mp4vcfg" ] || die "the Linux build made no demo_config_mp4v.so or mp4vcfg"
@@ -141,14 +152,19 @@ documents "$src/packaging/README-linux.txt" "$linux" ""
 
 # ---- Archives -----------------------------------------------------------------
 archive=$src/scripts/package_archive.py
-for dir in "$win" "$win_symbols" "$linux" "$linux_symbols"; do python3 "$archive" sums "$dir"; done
 rm -f "$out"/demo_config_mp4v-*.zip "$out"/demo_config_mp4v-*.tar.gz "$out/SHA256SUMS"
-python3 "$archive" zip "$out/$name-win32.zip" "$win" --epoch "$epoch"
-python3 "$archive" zip "$out/$name-win32-symbols.zip" "$win_symbols" --epoch "$epoch"
-python3 "$archive" tar "$out/$name-linux-x86_64.tar.gz" "$linux" --epoch "$epoch"
-python3 "$archive" tar "$out/$name-linux-x86_64-symbols.tar.gz" "$linux_symbols" --epoch "$epoch"
-
-archives=("$name-win32.zip" "$name-win32-symbols.zip" "$name-linux-x86_64.tar.gz" "$name-linux-x86_64-symbols.tar.gz")
+archives=()
+for system in win32 win64 linux-x86_64; do
+  kind=zip ext=zip
+  [ "$system" = linux-x86_64 ] && kind=tar ext=tar.gz
+  # The symbols go into the binaries' folder, their checksums under a name
+  # of their own.
+  python3 "$archive" sums "$stage/$system"
+  python3 "$archive" sums "$stage/$system-symbols" --name SHA256SUMS-symbols
+  python3 "$archive" $kind "$out/$name-$system.$ext" "$stage/$system" --epoch "$epoch" --top "$name-$system"
+  python3 "$archive" $kind "$out/$name-$system-symbols.$ext" "$stage/$system-symbols" --epoch "$epoch" --top "$name-$system"
+  archives+=("$name-$system.$ext" "$name-$system-symbols.$ext")
+done
 (cd "$out" && sha256sum "${archives[@]}" >SHA256SUMS)
 echo "package: written to $out ($( [ -n "$gui" ] && echo "with" || echo "without") the settings-pages library)"
 (cd "$out" && for f in "${archives[@]}"; do

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes the release archives so that the same files give the same bytes.
 
-    package_archive.py sums DIR               writes DIR/SHA256SUMS
-    package_archive.py zip OUT.zip DIR        --epoch SECONDS
-    package_archive.py tar OUT.tar.gz DIR     --epoch SECONDS
+    package_archive.py sums DIR [--name NAME]   writes DIR/SHA256SUMS (or DIR/NAME)
+    package_archive.py zip OUT.zip DIR        --epoch SECONDS [--top FOLDER]
+    package_archive.py tar OUT.tar.gz DIR     --epoch SECONDS [--top FOLDER]
 
-Entries are in byte order of their paths (directories before what they
-hold), every entry carries the given date, files are 0644, or 0755 when
+With --top every entry lies in one top folder of that name, so the archive
+unpacks into it. Entries are in byte order of their paths (directories
+before what they hold), every entry carries the given date, files are 0644, or 0755 when
 executable, directories 0755, and owner and group are 0 without names. The
 gzip header holds no date and no file name.
 """
@@ -45,24 +46,32 @@ def mode_of(path, is_dir):
     return 0o755 if os.stat(path).st_mode & stat.S_IXUSR else 0o644
 
 
-def write_sums(root):
-    """Writes root/SHA256SUMS for every file under root but itself, in the
+def write_sums(root, name=SUMS_NAME):
+    """Writes root/NAME for every file under root but itself, in the
     format `sha256sum -c` reads."""
     lines = []
     for rel, is_dir in entries(root):
-        if is_dir or rel == SUMS_NAME:
+        if is_dir or rel == name:
             continue
         with open(os.path.join(root, rel), "rb") as f:
             lines.append("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), rel))
-    with open(os.path.join(root, SUMS_NAME), "w", encoding="utf-8", newline="\n") as f:
+    with open(os.path.join(root, name), "w", encoding="utf-8", newline="\n") as f:
         f.writelines(lines)
 
 
-def write_zip(out, root, epoch):
+def archive_entries(root, top):
+    """(path on disk, name in the archive, is directory), the top folder
+    first when there is one."""
+    found = [(os.path.join(root, rel), rel, is_dir) for rel, is_dir in entries(root)]
+    if top:
+        found = [(root, top, True)] + [(path, top + "/" + rel, d) for path, rel, d in found]
+    return found
+
+
+def write_zip(out, root, epoch, top=None):
     date = time.gmtime(max(epoch, ZIP_EPOCH_MIN))[:6]
     with zipfile.ZipFile(out, "w") as z:
-        for rel, is_dir in entries(root):
-            path = os.path.join(root, rel)
+        for path, rel, is_dir in archive_entries(root, top):
             info = zipfile.ZipInfo(rel + "/" if is_dir else rel, date_time=date)
             info.create_system = 3  # Unix: unzip restores the modes below
             kind = stat.S_IFDIR if is_dir else stat.S_IFREG
@@ -76,11 +85,10 @@ def write_zip(out, root, epoch):
                     z.writestr(info, f.read(), compresslevel=9)
 
 
-def write_tar_gz(out, root, epoch):
+def write_tar_gz(out, root, epoch, top=None):
     buffer = io.BytesIO()
     with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as t:
-        for rel, is_dir in entries(root):
-            path = os.path.join(root, rel)
+        for path, rel, is_dir in archive_entries(root, top):
             info = tarfile.TarInfo(rel)
             info.mtime = epoch
             info.mode = mode_of(path, is_dir)
@@ -103,18 +111,20 @@ def main(argv):
     sub = parser.add_subparsers(dest="command", required=True)
     sums = sub.add_parser("sums")
     sums.add_argument("dir")
+    sums.add_argument("--name", default=SUMS_NAME)
     for name in ("zip", "tar"):
         p = sub.add_parser(name)
         p.add_argument("out")
         p.add_argument("dir")
         p.add_argument("--epoch", type=int, required=True)
+        p.add_argument("--top")
     args = parser.parse_args(argv)
     if args.command == "sums":
-        write_sums(args.dir)
+        write_sums(args.dir, args.name)
     elif args.command == "zip":
-        write_zip(args.out, args.dir, args.epoch)
+        write_zip(args.out, args.dir, args.epoch, args.top)
     else:
-        write_tar_gz(args.out, args.dir, args.epoch)
+        write_tar_gz(args.out, args.dir, args.epoch, args.top)
     return 0
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine
 # (run as root; idempotent): compilers, CMake, GoogleTest, the mingw-w64
-# cross compilers, Wine for 32-bit Windows programs and a comma-decimal locale
+# cross compilers for 32- and 64-bit Windows, Wine for 32-bit and for 64-bit
+# Windows programs (each in a prefix of its own) and a comma-decimal locale
 # for the locale tests; a virtual X display, ImageMagick and Wine's own fonts
 # for the settings pages' tests and pictures.
 set -euo pipefail
@@ -9,7 +10,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 locales libcli11-dev libdtl-dev libbenchmark-dev libinih-dev libsimpleini-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine wine32:i386 wine64 locales libcli11-dev libdtl-dev libbenchmark-dev libinih-dev libsimpleini-dev
   qemu-user-static binfmt-support python3
   llvm-14  # llvm-pdbutil-14: the release package's PDB check
   xvfb imagemagick fonts-wine
@@ -40,3 +42,6 @@ fi
 # (scripts/wine-env.sh reads it).
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/wine-setup.sh" --env-file "$top/build/wine.env" >/dev/null
+# The 64-bit Wine for the 64-bit programs: build/wine64.env
+# (scripts/wine64-env.sh reads it).
+bash "$top/scripts/wine64-setup.sh" --env-file "$top/build/wine64.env" >/dev/null

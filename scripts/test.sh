@@ -2,8 +2,9 @@
 # The whole test suite: installs what is missing, builds both targets, runs
 # the native tests plain, under AddressSanitizer + UndefinedBehaviorSanitizer
 # and (the concurrency tests) under ThreadSanitizer, the Windows tests under
-# Wine, and each fuzz target for a short bounded time. Ends with one summary
-# line "N passed, M failed".
+# Wine for both Windows architectures (i686 under the 32-bit Wine, x86-64
+# under the 64-bit one), and each fuzz target for a short bounded time. Ends
+# with one summary line "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -42,6 +43,72 @@ run_ctest() {  # label, dir, ctest selection (e.g. -L gui)...
       sed "s/^/  $label $name: /"
     record "$label $name" $rc
   done
+}
+
+# The settings pages' test programs (label "gui") of the Windows build in
+# `dir`, run by ctest with the Wine loader `loader` (for its reg command)
+# in the environment already set: on a virtual X display of their own, their
+# windows on a Wine desktop of their own (named for this run, removed after
+# it), so no other program meets either. Its size makes it a desktop window
+# inside the display, where windows open and close without waiting for a
+# window manager that a bare X server does not have.
+run_gui_tests() {  # label, dir, loader
+  local label=$1 dir=$2 loader=$3
+  source scripts/xvfb.sh
+  if xvfb_start; then
+    echo "  display $DISPLAY"
+    local desktops='HKCU\Software\Wine\Explorer\Desktops' name desktop
+    # A desktop for each test program: one closing down as the next program
+    # starts would take that program's windows with it.
+    for name in $(ctest --test-dir "$dir" -N -L gui -LE dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
+      desktop=mp4v-gui-$$-$label-$name
+      "$loader" reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
+      MP4V_GUI_DESKTOP=$desktop run_ctest "$label" "$dir" -R "^${name}\$"
+      "$loader" reg delete "$desktops" /v "$desktop" /f >/dev/null 2>&1
+    done
+    if [ "$loader" = wine ]; then
+      # The layout test again at 120, 144 and 192 DPI (the run above is at
+      # 96), in a copy of the Wine prefix set to each: the usual prefix,
+      # which other programs may be using, keeps its setting.
+      source scripts/wine-dpi.sh
+      for name in $(ctest --test-dir "$dir" -N -L dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
+        dpi=${name##*_}; dpi=${dpi%dpi}
+        if wine_dpi_start "$dpi"; then
+          desktop=mp4v-gui-$$-$label-$name
+          wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
+          MP4V_GUI_DESKTOP=$desktop run_ctest "$label" "$dir" -R "^${name}\$"
+        else record "$label $name (a prefix at $dpi dpi)" 1; fi
+      done
+      wine_dpi_stop
+    fi
+    xvfb_stop
+    return 0
+  fi
+  record "$label virtual display" 1
+  return 1
+}
+
+# The PE tables of the Windows build in `dir`: each shipped binary of the
+# architecture (objdump's file format and the optional header's magic), its
+# exports (the module's and the pages library's one name each, none for
+# mp4vcfg.exe) and system DLLs alone among its imports.
+check_pe_tables() {  # label, dir, tool prefix, file format, magic
+  local label=$1 dir=$2 tools=$3 format=$4 magic=$5 file want allowed dump exports imports unexpected ok=0
+  for file in demo_config_mp4v.dll demo_config_gui_mp4v.dll mp4vcfg.exe; do
+    case $file in
+      demo_config_mp4v.dll) want="MP4VConfigGetAPIExt "; allowed="kernel32.dll msvcrt.dll" ;;
+      demo_config_gui_mp4v.dll) want="showMP4VEncoderPages "; allowed="kernel32.dll user32.dll gdi32.dll comctl32.dll msvcrt.dll" ;;
+      mp4vcfg.exe) want=""; allowed="kernel32.dll msvcrt.dll version.dll" ;;
+    esac
+    dump=$("${tools}objdump" -p "$dir/bin/$file" 2>&1)
+    exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -nE 's/^\s*\[ *[0-9]+\] +//p' | tr '\n' ' ')
+    imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+    unexpected=$(for dll in $imports; do case " $allowed " in *" $dll "*) ;; *) echo "$dll";; esac; done)
+    echo "  $file: $(printf '%s\n' "$dump" | sed -n 's/^.*file format //p' | head -1), magic $(printf '%s\n' "$dump" | sed -n 's/^Magic\s*//p'); exports: ${exports:-none}; imports: $imports"
+    grep -q "file format $format" <<<"$dump" && grep -qE "^Magic\s+$magic" <<<"$dump" &&
+      [ "$exports" = "$want" ] && [ -z "$unexpected" ] || ok=1
+  done
+  record "$label binaries: architecture, one export, system DLLs alone" $ok
 }
 
 mkdir -p build
@@ -110,6 +177,7 @@ fi
 echo "  release package stage: $((SECONDS - t0)) s"
 
 stage "Windows (i686) build and tests under Wine"
+win32_start=$SECONDS
 if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release; then
   exports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -cE '^\s*\[ *[0-9]+\]')
   imports=$(i686-w64-mingw32-objdump -p build/win32/bin/demo_config_mp4v.dll | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
@@ -124,6 +192,7 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
     case $dll in kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|msvcrt.dll) ;; *) echo "$dll";; esac; done)
   [ "$pages_exports" = "showMP4VEncoderPages " ] && [ -z "$unexpected" ]
   record "win32 pages dll export and import tables" $?
+  check_pe_tables win32 build/win32 i686-w64-mingw32- pei-i386 "010b"
   # The Wine environment (it may preload a helper into every process) is set
   # only now, after the native stages.
   source scripts/wine-env.sh
@@ -131,39 +200,9 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
   # Everything but the settings pages runs without a display.
   run_ctest wine build/win32 -LE gui
 
-  # The settings pages on a virtual X display of their own, their windows on
-  # a Wine desktop of their own (named for this run, removed after it): no
-  # other program meets either. Its size makes it a desktop window inside the
-  # display, where windows open and close without waiting for a window
-  # manager that a bare X server does not have.
   stage "settings pages under Wine on a virtual display"
   gui_start=$SECONDS
-  source scripts/xvfb.sh
-  if xvfb_start; then
-    echo "  display $DISPLAY"
-    desktops='HKCU\Software\Wine\Explorer\Desktops'
-    # A desktop for each test program: one closing down as the next program
-    # starts would take that program's windows with it.
-    for name in $(ctest --test-dir build/win32 -N -L gui -LE dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
-      desktop=mp4v-gui-$$-$name
-      wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
-      MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
-      wine reg delete "$desktops" /v "$desktop" /f >/dev/null 2>&1
-    done
-    # The layout test again at 120, 144 and 192 DPI (the run above is at 96),
-    # in a copy of the Wine prefix set to each: the usual prefix, which
-    # other programs may be using, keeps its setting.
-    source scripts/wine-dpi.sh
-    for name in $(ctest --test-dir build/win32 -N -L dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
-      dpi=${name##*_}; dpi=${dpi%dpi}
-      if wine_dpi_start "$dpi"; then
-        desktop=mp4v-gui-$$-$name
-        wine reg add "$desktops" /v "$desktop" /d 1280x1024 /f >/dev/null 2>&1
-        MP4V_GUI_DESKTOP=$desktop run_ctest wine build/win32 -R "^${name}\$"
-      else record "wine $name (a prefix at $dpi dpi)" 1; fi
-    done
-    wine_dpi_stop
-    xvfb_stop
+  if run_gui_tests wine build/win32 wine; then
     # The pictures of every page, as the README shows them.
     mkdir -p build/win32/pages-check
     printf '[MP4V Settings]\nwidth = 720\nheight = 576\nframe_rate = 29.97\n' >build/win32/pages-check/example.cfg
@@ -171,9 +210,36 @@ if configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i68
       [ "$(ls build/win32/pages-check/page-*.png | wc -l)" = 6 ]
     rc=$?; [ $rc -eq 0 ] || tail -n 20 build/win32/pages-check.log
     record "wine settings pages rendered" $rc
-  else record "wine virtual display" 1; fi
+  fi
   echo "  settings pages stage: $((SECONDS - gui_start)) s"
 else record "win32 build" 1; fi
+echo "  Windows i686 (build and tests): $((SECONDS - win32_start)) s"
+
+# The same tests for 64-bit Windows, under the 64-bit Wine run directly (no
+# emulator), in a prefix and an environment of its own.
+stage "Windows (x86-64) build and tests under 64-bit Wine"
+win64_start=$SECONDS
+# The header's layout checks (and the platform text's length) for a host
+# built with Visual C++ as well, both architectures, as C11 and C++11:
+# clang checks the syntax for those targets.
+rc=0
+for target in i686-pc-windows-msvc:15 x86_64-pc-windows-msvc:14; do
+  for language in "c -std=c11" "c++ -std=c++11"; do
+    printf '#include "mp4v_config.h"\nMP4V_CHECK_(MP4V_INFO_PLATFORM_LENGTH == %s, "platform text length");\n' "${target#*:}" |
+      clang-14 --target="${target%:*}" -ffreestanding -fsyntax-only -Wall -Wextra -Werror \
+        -DMP4V_CHECK_=$([ "${language%% *}" = c ] && echo _Static_assert || echo static_assert) \
+        -x $language -I include - || rc=1
+  done
+done
+record "header layout under the MSVC ABIs (i686, x86-64)" $rc
+if configure_and_build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release; then
+  check_pe_tables win64 build/win64 x86_64-w64-mingw32- pei-x86-64 "020b"
+  source scripts/wine64-env.sh
+  "$WINESERVER" -p >/dev/null 2>&1 || true
+  run_ctest wine64 build/win64 -LE gui
+  run_gui_tests wine64 build/win64 "$WINELOADER" || true
+else record "win64 build" 1; fi
+echo "  Windows x86-64 (build and tests): $((SECONDS - win64_start)) s"
 
 echo
 if [ $failed -gt 0 ]; then printf 'failed: %s\n' "${failures[@]}"; fi

@@ -16,7 +16,7 @@ static_assert(sizeof(kModuleName) - 1 == MP4V_INFO_MODULE_NAME_LENGTH,
 static_assert(sizeof(kVersionText) - 1 == MP4V_INFO_VERSION_LENGTH,
               "version text is 10 bytes");
 static_assert(sizeof(kPlatformText) - 1 == MP4V_INFO_PLATFORM_LENGTH,
-              "platform text is 15 bytes");
+              "platform text is as long as the header says");
 
 void StoreLittleEndian32(void* buffer, uint32_t value) {
   const unsigned char bytes[4] = {

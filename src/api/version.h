@@ -18,6 +18,12 @@
 
 #define MP4V_MODULE_DESCRIPTION "MPEG-4 part 2 Video Encoder Configuration Module"
 #define MP4V_MAKER_NAME "Brennovatix (Demo)"
+/* The platform text of the information query: the 64-bit Windows module
+ * says so, every other build keeps the 32-bit text. */
+#if defined(_WIN64)
+#define MP4V_PLATFORM_TEXT "QZPLATFORM_X64"
+#else
 #define MP4V_PLATFORM_TEXT "QZPLATFORM_IA32"
+#endif
 
 #endif /* MP4V_API_VERSION_H_ */

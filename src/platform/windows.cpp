@@ -64,43 +64,141 @@ bool Delete(const char* path, uint32_t* error) {
 constexpr ReplaceSteps kWindowsSteps = {ReplaceKeepingAttributes,
                                         MoveReplacing, Delete};
 
-// The file that the existing `path` finally names, when that is another
-// path (behind a symbolic link or junction, also a Unix link under Wine):
-// the link then stays and the file it points to is replaced, as on other
-// systems. Otherwise, or when it cannot be told, `path` itself.
+// `text` in the process's ANSI code page as UTF-16; empty when it does not
+// convert.
+std::wstring WideFromAnsi(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.c_str(),
+                      static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+// `text` in the process's ANSI code page; empty when a character has no
+// form there.
+std::string AnsiFromWide(const std::wstring& text) {
+  BOOL lossy = FALSE;
+  // UTF-8 has a form for every character and takes no such flag.
+  BOOL* lossy_flag = GetACP() == CP_UTF8 ? nullptr : &lossy;
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, lossy_flag);
+  if (length <= 0 || lossy) return std::string();
+  std::string ansi(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &ansi[0],
+                      length, nullptr, nullptr);
+  return ansi;
+}
+
+// The path the open `file` finally has, when that differs from `path` (it
+// lies behind a symbolic link or junction, also a Unix link under Wine):
+// the plain form where it fits the ANSI functions, else the "\\?\" form.
+// Otherwise, or when it cannot be told, `path` itself. The comparison is
+// made in UTF-16, whose functions take any length: the ANSI ones refuse some
+// paths that the system still lets a program create.
+std::string FinalPathOf(HANDLE file, const std::string& path) {
+  std::wstring final_path(kLongPathCapacityAnsi, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(
+      file, &final_path[0], static_cast<DWORD>(final_path.size()),
+      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= final_path.size()) return path;
+  final_path.resize(length);
+  // "\\?\C:\..." or "\\?\UNC\server\...": the plain form.
+  std::wstring plain = final_path;
+  if (plain.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    plain = L"\\\\" + plain.substr(8);
+  } else if (plain.compare(0, 4, L"\\\\?\\") == 0) {
+    plain = plain.substr(4);
+  }
+  const std::wstring given = WideFromAnsi(path);
+  if (given.empty()) return path;
+  std::wstring full(kLongPathCapacityAnsi, L'\0');
+  const DWORD full_length = GetFullPathNameW(
+      given.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (full_length > 0 && full_length < full.size()) {
+    full.resize(full_length);
+    if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1,
+                       plain.c_str(), -1) == CSTR_EQUAL) {
+      return path;  // no link on the way
+    }
+  }
+  std::string plain_ansi = AnsiFromWide(plain);
+  if (!plain_ansi.empty() && plain_ansi.size() <= kAnsiPathMax) return plain_ansi;
+  std::string final_ansi = AnsiFromWide(final_path);
+  return final_ansi.empty() ? path : final_ansi;
+}
+
+// The file that the existing `path` finally names (see FinalPathOf): the
+// link then stays and the file it points to is replaced, as on other
+// systems.
 std::string ResolveLinks(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), 0,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) return path;
-  std::string final_path(kLongPathCapacityAnsi, '\0');
-  const DWORD length = GetFinalPathNameByHandleA(
-      file, &final_path[0], static_cast<DWORD>(final_path.size()),
-      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  std::string final_path = FinalPathOf(file, path);
   CloseHandle(file);
-  if (length == 0 || length >= final_path.size()) return path;
-  final_path.resize(length);
-  // "\\?\C:\..." or "\\?\UNC\server\...": the plain form where it fits the
-  // ANSI functions.
-  std::string plain = final_path;
-  if (plain.compare(0, 8, "\\\\?\\UNC\\") == 0) {
-    plain = "\\\\" + plain.substr(8);
-  } else if (plain.compare(0, 4, "\\\\?\\") == 0) {
-    plain = plain.substr(4);
-  }
-  std::string full(kLongPathCapacityAnsi, '\0');
-  const DWORD full_length = GetFullPathNameA(
-      path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-  if (full_length > 0 && full_length < full.size()) {
-    full.resize(full_length);
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1,
-                       plain.c_str(), -1) == CSTR_EQUAL) {
-      return path;  // no link on the way
-    }
-  }
-  return plain.size() <= kAnsiPathMax ? plain : final_path;
+  return final_path;
 }
+
+// Whether `path`, for which GetFileAttributesA just gave `attributes`, is a
+// symbolic link to a file that does not exist (a dangling link). Windows
+// shows such a link as an entry of its own with the reparse-point attribute
+// that cannot be followed; Wine does not show a dangling Unix link at all,
+// but a search for the name finds an entry there that leads nowhere (no
+// more files, rather than no such file).
+bool IsDanglingLink(const char* path, DWORD attributes) {
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return false;
+    }
+    HANDLE file = CreateFileA(path, 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if (GetLastError() != ERROR_FILE_NOT_FOUND || std::strpbrk(path, "*?") != nullptr) {
+    return false;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// Creates, empty, the file that the dangling link `path` names, by opening
+// the link for writing (which follows it), so that the save can replace that
+// file and the link stays. Its path, or empty when it could not be created
+// or its path cannot be told.
+std::string CreateBehindLink(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  const std::string created = FinalPathOf(file, path);
+  CloseHandle(file);
+  return created == path ? std::string() : created;
+}
+
+// The attributes a save sets on the file it wrote: those a person sets
+// (hidden, system, not content indexed) as the old file had them, and the
+// archive bit, as any write sets it. Offline is not put back: the file's
+// content is here now.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kSavedAttributes = kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE |
+                                   FILE_ATTRIBUTE_OFFLINE;
 
 }  // namespace
 
@@ -118,25 +216,56 @@ struct Prepared {
   std::string target;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   bool exists = false;
+  // The empty file made behind a dangling link, to be deleted again when
+  // the save fails (as long as it is still that empty file).
+  std::string created;
   TemporaryNames names;
   HANDLE file = INVALID_HANDLE_VALUE;
+
+  void RemoveCreated() const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!created.empty() &&
+        GetFileAttributesExA(created.c_str(), GetFileExInfoStandard, &data) &&
+        data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
+      DeleteFileA(created.c_str());
+    }
+  }
 };
 
-ReplaceCheck Prepare(const char* path, Prepared* p) {
+// Everything a replacement of `path` does before it writes, in its order.
+// Behind a link the file it names is saved and the link stays; its
+// attributes are the ones that count. A dangling link gets the file it
+// names, as on other systems: created empty here when `create_behind_link`
+// (a check that must change nothing looks at the link's folder instead).
+ReplaceCheck Prepare(const char* path, bool create_behind_link, Prepared* p) {
   if (path == nullptr || path[0] == '\0') return ReplaceCheck::kNoName;
   p->attributes = GetFileAttributesA(path);
+  const DWORD missing_error = GetLastError();
+  const bool dangling = IsDanglingLink(path, p->attributes);
   p->exists = p->attributes != INVALID_FILE_ATTRIBUTES;
+  p->target = path;
+  if (dangling && create_behind_link) {
+    p->created = CreateBehindLink(path);
+    if (p->created.empty()) return ReplaceCheck::kOtherFailure;
+    p->target = p->created;
+    p->exists = true;
+  } else if (p->exists && !dangling) {
+    p->target = ResolveLinks(path);
+  } else if (!dangling && missing_error != ERROR_FILE_NOT_FOUND) {
+    return missing_error == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
+                                                 : ReplaceCheck::kOtherFailure;
+  }
+  if (p->target != path) {
+    p->attributes = GetFileAttributesA(p->target.c_str());
+    if (p->attributes == INVALID_FILE_ATTRIBUTES) return ReplaceCheck::kOtherFailure;
+  }
+  if (dangling && !create_behind_link) p->exists = false;
   if (p->exists && (p->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return ReplaceCheck::kNotAFile;
   }
   if (p->exists && (p->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return ReplaceCheck::kReadOnly;
   }
-  if (!p->exists && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    return GetLastError() == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
-                                                  : ReplaceCheck::kOtherFailure;
-  }
-  p->target = p->exists ? ResolveLinks(path) : std::string(path);
   if (p->exists) {
     // Another program that holds the file open without letting others
     // delete it would make the replace step fail: found before anything is
@@ -194,7 +323,7 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
 ReplaceCheck PlatformCheckReplace(const char* path) {
   try {
     Prepared p;
-    const ReplaceCheck check = Prepare(path, &p);
+    const ReplaceCheck check = Prepare(path, false, &p);
     if (p.file != INVALID_HANDLE_VALUE) {
       CloseHandle(p.file);
       DeleteFileA(p.names.Path().c_str());
@@ -209,7 +338,10 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size) {
   try {
     Prepared p;
-    if (Prepare(path, &p) != ReplaceCheck::kPossible) return false;
+    if (Prepare(path, true, &p) != ReplaceCheck::kPossible) {
+      p.RemoveCreated();
+      return false;
+    }
     bool ok = WriteAll(p.file, data, size) && FlushFileBuffers(p.file);
     ok = CloseHandle(p.file) && ok;
     // ReplaceFile keeps the target's attributes and security. The old file
@@ -217,18 +349,17 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     // it back.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
                            size)) {
+      p.RemoveCreated();
       return false;
     }
-    // The attributes a person sets (hidden, system, ...) stay as they were,
-    // also where the replacement did not carry them over.
-    constexpr DWORD kKeptAttributes =
-        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE;
-    if (p.exists && (GetFileAttributesA(p.target.c_str()) & kKeptAttributes) !=
-                        (p.attributes & kKeptAttributes)) {
-      SetFileAttributesA(p.target.c_str(), (p.attributes & kKeptAttributes) != 0
-                                               ? p.attributes & kKeptAttributes
-                                               : FILE_ATTRIBUTE_NORMAL);
+    // The attributes a save sets (see kKeptAttributes), also where the
+    // replacement did not carry them over or a new file lacks the archive
+    // bit.
+    const DWORD wanted =
+        (p.exists ? p.attributes & kKeptAttributes : 0) | FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD now = GetFileAttributesA(p.target.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kSavedAttributes) != wanted) {
+      SetFileAttributesA(p.target.c_str(), wanted);
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "support/test_util.h"
+
 namespace {
 
 TEST(GetAPIExtTest, IdentifiersOutsideTheTableGiveNull) {
@@ -50,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Configuration Module"},
         InfoCase{2, std::string("\0\0\0\0", 4)},
         InfoCase{3, std::string("\2\0\0\0", 4)},
-        InfoCase{4, "9.6.8.3641"}, InfoCase{5, "QZPLATFORM_IA32"}));
+        InfoCase{4, "9.6.8.3641"}, InfoCase{5, testutil::kPlatformText}));
 
 TEST(InfoTest, ModuleNameIs67Bytes) {
   unsigned char buffer[MP4V_INFO_MAX_BYTES + 1];

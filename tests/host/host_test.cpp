@@ -65,7 +65,7 @@ TEST_F(HostTest, TableAndInformationQuery) {
       {2, std::string("\0\0\0\0", 4)},
       {3, std::string("\2\0\0\0", 4)},
       {4, "9.6.8.3641"},
-      {5, "QZPLATFORM_IA32"}};
+      {5, testutil::kPlatformText}};
   for (const auto& item : items) {
     unsigned char buffer[80];
     std::memset(buffer, 0xFF, sizeof buffer);
@@ -177,8 +177,16 @@ TEST_F(HostTest, VersionResource) {
 TEST_F(HostTest, ExportsOneNameAndImportsOnlySystemLibraries) {
   const auto* base = static_cast<const unsigned char*>(module_.handle());
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  // The headers of this process's own architecture: PE32 for IA-32, PE32+
+  // for AMD64.
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+#ifdef _WIN64
+  ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  ASSERT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+#else
   ASSERT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+  ASSERT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+#endif
   const IMAGE_DATA_DIRECTORY& exports =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
   const auto* dir = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + exports.VirtualAddress);

@@ -106,6 +106,35 @@ class ArchiveTest(unittest.TestCase):
         bad = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=self.one, capture_output=True)
         self.assertNotEqual(bad.returncode, 0)
 
+    def test_top_folder_holds_every_entry_and_unpacks_to_the_same_files(self):
+        for kind, ext in (("zip", ".zip"), ("tar", ".tar.gz")):
+            out = self.out("top" + ext)
+            package_archive.main([kind, out, self.one, "--epoch", str(EPOCH), "--top", "pkg-1.0"])
+            if kind == "zip":
+                with zipfile.ZipFile(out) as z:
+                    names = [i.filename.rstrip("/") for i in z.infolist()]
+                    z.extractall(self.out("unpacked-" + kind))
+            else:
+                with tarfile.open(out) as t:
+                    names = [m.name for m in t.getmembers()]
+                    t.extractall(self.out("unpacked-" + kind))
+            self.assertEqual(names, ["pkg-1.0", "pkg-1.0/B.txt", "pkg-1.0/README.txt", "pkg-1.0/a.dll",
+                                     "pkg-1.0/include", "pkg-1.0/include/h.h"], kind)
+            self.assertEqual(os.listdir(self.out("unpacked-" + kind)), ["pkg-1.0"])
+            with open(os.path.join(self.out("unpacked-" + kind), "pkg-1.0/include/h.h"), "rb") as f:
+                self.assertEqual(f.read(), b"#pragma once\n")
+
+    def test_sums_of_a_given_name_leave_the_usual_file_alone(self):
+        package_archive.main(["sums", self.one])
+        package_archive.main(["sums", self.one, "--name", "SHA256SUMS-symbols"])
+        with open(os.path.join(self.one, "SHA256SUMS-symbols")) as f:
+            names = [line.split("  ", 1)[1].strip() for line in f]
+        # Its own file is left out; the other sums file is a file like any.
+        self.assertEqual(names, ["B.txt", "README.txt", "SHA256SUMS", "a.dll", "include/h.h"])
+        ok = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS-symbols"], cwd=self.one,
+                            capture_output=True)
+        self.assertEqual(ok.returncode, 0, ok.stdout)
+
 
 # ---- PDB ----------------------------------------------------------------------
 

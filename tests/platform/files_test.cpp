@@ -124,6 +124,50 @@ TEST(ReplaceFileTest, WorksAtTheLongestPathTheSystemTakes) {
 // What a replacement keeps of the old file, on the platform where it runs
 // (the host's guide states these).
 #ifdef _WIN32
+// The attributes of a saved file, by what the old file had: hidden, system
+// and not-content-indexed stay, the archive bit is set as by any write, and
+// offline is not put back.
+TEST(ReplaceFileTest, SetsTheArchiveBitAndDropsOffline) {
+  struct Case {
+    const char* name;
+    DWORD before;
+    DWORD after;
+  };
+  const Case cases[] = {
+      {"none", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE},
+      {"hidden", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+      {"offline", FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_SYSTEM,
+       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {"not indexed", FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
+       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE},
+  };
+  constexpr DWORD kLooked = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir.File(std::string(c.name) + ".cfg");
+    WriteBytes(path, "old\n");
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), c.before));
+    // A system that cannot keep an attribute (Wine without extended
+    // attributes) cannot show that a save keeps it.
+    const DWORD held = GetFileAttributesA(path.c_str()) & kLooked;
+    if ((held & ~FILE_ATTRIBUTE_ARCHIVE) != (c.before & kLooked)) {
+      std::printf("%s: this file system keeps only %#lx of %#lx\n", c.name,
+                  static_cast<unsigned long>(held), static_cast<unsigned long>(c.before));
+      continue;
+    }
+    const std::string bytes = "new\n";
+    EXPECT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size())) << c.name;
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & kLooked, c.after) << c.name;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  // A new file gets the archive bit too.
+  const std::string fresh = dir.File("fresh.cfg");
+  EXPECT_TRUE(PlatformReplaceFile(fresh.c_str(), "x\n", 2));
+  EXPECT_EQ(GetFileAttributesA(fresh.c_str()) & kLooked, FILE_ATTRIBUTE_ARCHIVE);
+}
+
 TEST(ReplaceFileTest, KeepsTheAttributesAPersonSets) {
   ScratchDir dir;
   const std::string path = dir.File("hidden.cfg");
@@ -197,6 +241,60 @@ TEST(ReplaceFileTest, ReplacesTheFileBehindALink) {
   WriteBytes(real, "again\n");  // still one file under two names
   EXPECT_EQ(ReadBytes(link), "again\n");
   EXPECT_EQ(testutil::ListDir("link-fixture").size(), 2u);
+}
+
+// The attributes kept are those of the file the link names.
+TEST(ReplaceFileTest, KeepsTheAttributesOfTheFileBehindALink) {
+  const std::string link = "link-fixture\\link.cfg";
+  const std::string real = "link-fixture\\real.cfg";
+  if (!testutil::Exists(link)) GTEST_SKIP() << "no link fixture (only made for Wine)";
+  WriteBytes(real, "old\n");
+  if (!SetFileAttributesA(real.c_str(), FILE_ATTRIBUTE_HIDDEN) ||
+      (GetFileAttributesA(real.c_str()) & FILE_ATTRIBUTE_HIDDEN) == 0) {
+    GTEST_SKIP() << "this file system keeps no hidden attribute (Wine needs extended "
+                    "attributes: scripts/wine-setup.sh)";
+  }
+  const std::string bytes = "new\n";
+  EXPECT_TRUE(PlatformReplaceFile(link.c_str(), bytes.data(), bytes.size()));
+  EXPECT_NE(GetFileAttributesA(real.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(ReadBytes(link), bytes);
+  SetFileAttributesA(real.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(testutil::ListDir("link-fixture").size(), 2u);
+}
+
+// A save through a link that names no file yet creates that file and keeps
+// the link, as on Linux: afterwards the link reads what was saved, and
+// writing the file shows through the link. A failed save there leaves
+// nothing behind.
+TEST(ReplaceFileTest, SavesThroughADanglingLink) {
+  const std::string link = "dangling-fixture\\dangling.cfg";
+  const std::string missing = "dangling-fixture\\missing.cfg";
+  const std::string nowhere = "dangling-fixture\\nowhere.cfg";
+  if (!testutil::Exists("dangling-fixture")) {
+    GTEST_SKIP() << "no dangling link fixture (only made for Wine)";
+  }
+  DeleteFileA(missing.c_str());  // what an earlier run saved
+  ASSERT_FALSE(testutil::Exists(link));
+  // The link names a file in a folder that is not there: nothing is saved,
+  // nothing made.
+  EXPECT_FALSE(PlatformReplaceFile(nowhere.c_str(), "x\n", 2));
+  EXPECT_FALSE(testutil::Exists("dangling-fixture\\absent"));
+  EXPECT_FALSE(testutil::Exists(nowhere));
+
+  const std::string bytes = "saved\n";
+  EXPECT_TRUE(PlatformReplaceFile(link.c_str(), bytes.data(), bytes.size()));
+  EXPECT_EQ(ReadBytes(missing), bytes);
+  EXPECT_EQ(ReadBytes(link), bytes);
+  WriteBytes(missing, "again\n");  // one file under two names: the link stayed
+  EXPECT_EQ(ReadBytes(link), "again\n");
+  EXPECT_NE(GetFileAttributesA(missing.c_str()) & FILE_ATTRIBUTE_ARCHIVE, 0u);
+  // A second save goes through the link that now leads somewhere.
+  EXPECT_TRUE(PlatformReplaceFile(link.c_str(), bytes.data(), bytes.size()));
+  EXPECT_EQ(ReadBytes(missing), bytes);
+  WriteBytes(missing, "once more\n");
+  EXPECT_EQ(ReadBytes(link), "once more\n");
+  EXPECT_TRUE(DeleteFileA(missing.c_str()));
+  EXPECT_FALSE(testutil::Exists(link));  // dangling again
 }
 #else
 TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {

@@ -8,6 +8,14 @@
 
 namespace testutil {
 
+// The platform text a module of this test's architecture reports: a
+// process loads only a module of its own architecture.
+#ifdef _WIN64
+inline constexpr char kPlatformText[] = "QZPLATFORM_X64";
+#else
+inline constexpr char kPlatformText[] = "QZPLATFORM_IA32";
+#endif
+
 // A fresh, empty directory removed (with its contents) when the object dies.
 class ScratchDir {
  public:
