@@ -1,6 +1,7 @@
 #include "config/config_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -109,6 +110,20 @@ void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
 
 namespace {
 
+// Past a run of blanks from `at` (never past `end`), eight at a time: the
+// aligned layout pads every key with up to 31 of them.
+inline const char* SkipBlanks(const char* at, const char* end) {
+  constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
+  while (end - at >= 8) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    if (word != kEightBlanks) break;
+    at += 8;
+  }
+  while (at < end && *at == ' ') ++at;
+  return at;
+}
+
 // The node of one line: its `content` bytes before the line end, NUL
 // bytes among them when `has_nul`. Along the way it decides whether the
 // writer's own form of the node keeps every non-blank character of the
@@ -173,7 +188,7 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
         CopyPart(node->comment, match.part[2].data, match.part[2].size);
       }
       if (keeps) {
-        const char* at = key_end;
+        const char* at = SkipBlanks(key_end, key_text_end);
         while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
         if (at != key_text_end) {
           keeps = false;  // a second word
@@ -239,15 +254,15 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     // One line as the line reader takes it: up to and including its line
     // end, at most kConfigLineMax characters.
     const size_t start = pos;
-    size_t length = 0;
-    bool has_nul = false;
-    while (pos < size && length < kConfigLineMax) {
-      char c = data[pos++];
-      if (IsLineEnd(c)) break;
-      has_nul |= c == '\0';
-      line[length++] = c;
-    }
+    const size_t limit = std::min(size, pos + kConfigLineMax);
+    size_t stop = pos;
+    while (stop < limit && !IsLineEnd(data[stop])) ++stop;
+    const size_t length = stop - pos;
+    std::memcpy(line, data + pos, length);
     line[length] = '\0';
+    const bool has_nul = std::memchr(line, '\0', length) != nullptr;
+    // The line end, when it came within the line's length, is the line's.
+    pos = stop < size && stop < limit ? stop + 1 : stop;
     bool failed = false;
     ConfigNode* node = NodeFromLine(line, length, has_nul, &failed);
     if (!failed && node != nullptr && spans != nullptr) {
