@@ -53,6 +53,7 @@ inline std::string Squashed(const std::string& line) {
   return out;
 }
 
+// The 56 fields of `a` and `b` have the same bytes.
 inline bool SameFields(const MP4VSettings& a, const MP4VSettings& b) {
   for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
     const size_t width = std::strcmp(row.type_name, "dbl") == 0 ? 8 : 4;

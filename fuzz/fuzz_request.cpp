@@ -13,6 +13,7 @@
 #include <string>
 
 #include "api/module.h"
+#include "check_property.h"
 #include "config/value_text.h"
 #include "settings/key_table.h"
 
@@ -28,18 +29,6 @@ namespace {
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The 56 fields of `a` and `b` have the same bytes.
-bool SameFields(const MP4VSettings& a, const MP4VSettings& b) {
-  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-    const size_t width = std::strcmp(row.type_name, "dbl") == 0 ? 8 : 4;
-    if (std::memcmp(reinterpret_cast<const char*>(&a) + row.offset,
-                    reinterpret_cast<const char*>(&b) + row.offset, width) != 0) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string RateText(const MP4VSettings& record) {
@@ -71,12 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool finite = first.frame_rate - first.frame_rate == 0.0;
   MP4VSettings integers = first;
   integers.frame_rate = second.frame_rate;
-  if (!SameFields(integers, second)) std::abort();
+  if (!check_property::SameFields(integers, second)) std::abort();
   if (finite && RateText(first) != RateText(second)) std::abort();
   if (save(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();
   if (finite && ReadAll(path) != once) std::abort();
   if (load(&third, path.c_str()) != MP4V_STATUS_OK) std::abort();
-  if (!SameFields(second, third)) std::abort();
+  if (!check_property::SameFields(second, third)) std::abort();
   std::remove(path.c_str());
   return 0;
 }

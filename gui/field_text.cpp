@@ -9,16 +9,6 @@
 namespace mp4v_pages {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 TextStatus FromNumberStatus(mp4v_host::NumberStatus status) {
   switch (status) {
     case mp4v_host::NumberStatus::kOk: return TextStatus::kOk;
@@ -48,7 +38,7 @@ double SnappedRate2997() { return DividedBy1001(30.0); }
 double SnappedRate5994() { return DividedBy1001(60.0); }
 
 TextStatus ParseIntegerText(std::string_view text, int32_t* value) {
-  text = Trimmed(text);
+  text = mp4v_host::TrimBlanks(text);
   if (text.empty()) return TextStatus::kEmpty;
   return FromNumberStatus(mp4v_host::ParseInt32(text, value));
 }
@@ -65,7 +55,7 @@ TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
 }
 
 TextStatus ParseFrameRateText(std::string_view text, double* value) {
-  text = Trimmed(text);
+  text = mp4v_host::TrimBlanks(text);
   if (text.empty()) return TextStatus::kEmpty;
   switch (mp4v_host::ParseFrameRate(text, value)) {
     case mp4v_host::FrameRateStatus::kOk: return TextStatus::kOk;
@@ -99,7 +89,7 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
   if (ParseIntegerText(text, &value) != TextStatus::kOk) return false;
   const int32_t moved = StepInteger(value, steps, step, range);
   // The form as typed: a sign, then "0x" or "0X" for a hexadecimal number.
-  std::string_view digits = Trimmed(text);
+  std::string_view digits = mp4v_host::TrimBlanks(text);
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
     digits.remove_prefix(1);
   }
@@ -125,7 +115,7 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
 
 std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
                         IntegerRange range) {
-  const std::string quoted = "\"" + std::string(Trimmed(text)) + "\"";
+  const std::string quoted = "\"" + std::string(mp4v_host::TrimBlanks(text)) + "\"";
   const std::string range_text = "from " + IntegerText(range.minimum) + " to " +
                                  IntegerText(range.maximum);
   const std::string integer_hint = "Enter a whole number " + range_text +

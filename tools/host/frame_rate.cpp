@@ -9,16 +9,6 @@
 namespace mp4v_host {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 FrameRateStatus FromNumberStatus(NumberStatus status) {
   switch (status) {
     case NumberStatus::kOk: return FrameRateStatus::kOk;
@@ -62,10 +52,10 @@ FrameRateStatus ParseFrameRate(std::string_view text, double* rate) {
     double numerator = 0;
     double denominator = 0;
     FrameRateStatus status =
-        FromNumberStatus(ParseFiniteDouble(Trimmed(text.substr(0, slash)), &numerator));
+        FromNumberStatus(ParseFiniteDouble(TrimBlanks(text.substr(0, slash)), &numerator));
     if (status != FrameRateStatus::kOk) return status;
     status = FromNumberStatus(
-        ParseFiniteDouble(Trimmed(text.substr(slash + 1)), &denominator));
+        ParseFiniteDouble(TrimBlanks(text.substr(slash + 1)), &denominator));
     if (status != FrameRateStatus::kOk) return status;
     if (denominator == 0) return FrameRateStatus::kOutOfRange;
     value = Divided(numerator, denominator);

@@ -20,6 +20,10 @@ NumberStatus ParseInt32(std::string_view text, int32_t* value);
 // magnitude beyond the double's range is out of range.
 NumberStatus ParseFiniteDouble(std::string_view text, double* value);
 
+// `text` without the blanks and tabs at its ends, as a person's typing or
+// pasting leaves them.
+std::string_view TrimBlanks(std::string_view text);
+
 std::string FormatInt32(int32_t value);
 // The shortest text that reads back to exactly `value`.
 std::string FormatDouble(double value);
