@@ -60,6 +60,7 @@ TEST(CheckTextTest, NamesWhatTheSaveChangesAndNothingElse) {
     const char* reason;  // part of the reason; null: not named
     bool loses;
   };
+  const std::string longest_line(511, 'n');  // as long as a line may be
   const Row rows[] = {
       {"frame_rate = 12.345678901234", "which loads as 12.345678901199999", true},
       {"bitrate kbps = 5000", nullptr, false},  // not a key of the settings
@@ -68,7 +69,7 @@ TEST(CheckTextTest, NamesWhatTheSaveChangesAndNothingElse) {
       {"quality=#9", "the rest of the line is dropped", true},
       {"  [Indented]", "an indented section header", false},
       {"; a note", nullptr, false},
-      {std::string(511, 'n').c_str(), nullptr, false},  // as long as a line may be
+      {longest_line.c_str(), nullptr, false},
   };
   std::string text = "[MP4V Settings]\n";
   for (const Row& row : rows) text += std::string(row.line) + "\n";
