@@ -22,7 +22,10 @@
 # Wine process spends about a minute probing the address space.
 #
 # Environment knobs: WINEPREFIX (default $HOME/.wine-test32),
-# WINE_QEMU_DIR (default /usr/local/lib/wine-qemu).
+# WINE_QEMU_DIR (default /usr/local/lib/wine-qemu), WINE_SETUP_FORCE_QEMU=1
+# (take the qemu-user way even where i386 runs natively: to try that way on
+# any machine; it registers the emulator for every i386 program until
+# `echo -1 > /proc/sys/fs/binfmt_misc/qemu-i386-wine`).
 set -euo pipefail
 
 PREFIX=${WINEPREFIX:-$HOME/.wine-test32}
@@ -156,7 +159,7 @@ handlers=$(i386_handlers)
 for h in $handlers; do echo 0 > "$h"; done      # keep qemu out of the probe
 set +e; "$WORK/probe32" 2>/dev/null; rc=$?; set -e
 for h in $handlers; do echo 1 > "$h"; done
-[ $rc = 42 ] && NATIVE=1
+[ $rc = 42 ] && [ "${WINE_SETUP_FORCE_QEMU:-0}" != 1 ] && NATIVE=1
 log "native i386 execution: $([ $NATIVE = 1 ] && echo yes || echo no)"
 
 # ------------------------------------------------------ qemu-user fallback
