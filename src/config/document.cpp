@@ -24,6 +24,14 @@ ConfigNode* NewNode(int32_t kind, const char* name, const char* value,
   return node;
 }
 
+// Whether `node` can hold `key`: a line led by a zero byte (a free line of
+// no name, kept only for its bytes) holds none, as when it was not read at
+// all.
+bool HoldsKey(const ConfigNode& node, const char* key) {
+  return (node.kind != kConfigFreeLine || node.name[0] != '\0') &&
+         ConfigNamesEqual(node.name, key);
+}
+
 inline unsigned char FoldAscii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
@@ -139,7 +147,7 @@ ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
   for (ConfigNode* node = first; node != nullptr; node = node->next) {
     if (node->kind == kConfigSection) {
       inside = ConfigNamesEqual(node->name, section);
-    } else if (inside && ConfigNamesEqual(node->name, key)) {
+    } else if (inside && HoldsKey(*node, key)) {
       return node;
     }
   }
@@ -208,7 +216,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
       continue;
     }
     if (!inside) continue;
-    if (ConfigNamesEqual(node->name, key)) {
+    if (HoldsKey(*node, key)) {
       // An entry's line must still fit with the new value; a free line's
       // value is never written.
       if (node->kind == kConfigEntry && !EntryLineFits(node->name, value)) {

@@ -449,3 +449,16 @@ TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {
 #endif
 
 }  // namespace
+
+// A line led by a zero byte is kept for its bytes alone: as when the reader
+// dropped it, it holds no key, not even the empty one.
+TEST(ReadTest, ALineLedByAZeroByteHoldsNoKey) {
+  using namespace std::string_literals;
+  auto doc = Parse("[S]\n\0x\n"s);
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(ConfigLookup(doc.get(), "S", ""), nullptr);
+  ASSERT_NE(ConfigSetEntry(doc.get(), "S", "", "v"), nullptr);  // a new entry
+  std::string text;
+  ASSERT_TRUE(ConfigSerialize(doc.get(), false, &text));
+  EXPECT_EQ(text, "\n[S]\n\0x\n =v\n"s);
+}
