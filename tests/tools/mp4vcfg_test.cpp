@@ -726,11 +726,13 @@ TEST(Mp4vcfgEdit, CancelPrintsNoChangesAndLeavesTheFile) {
 TEST(Mp4vcfgEdit, RefusesToLoseTextUnlessForced) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("hand.cfg");
-  const std::string hand = std::string("; notes\n") + kPreset;
+  // "; notes" is kept as it stands; the text after the bit rate is not.
+  const std::string hand = std::string("; notes\n") + kPreset + "target_bitrate = 4000 kbit/s\n";
   testutil::WriteBytes(path, hand);
   const Outcome refused = RunTool({"edit", path});
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(Contains(refused.err, path + ":1: ")) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, path + ":10: ")) << refused.err;
+  EXPECT_FALSE(Contains(refused.err, path + ":1: ")) << refused.err;
   EXPECT_TRUE(Contains(refused.err, "--force")) << refused.err;
   EXPECT_EQ(testutil::ReadBytes(path), hand);
   const Outcome forced = EditDriven(
