@@ -729,7 +729,19 @@ TEST(Mp4vcfgEdit, RefusesToLoseTextUnlessForced) {
   // "; notes" is kept as it stands; the text after the bit rate is not.
   const std::string hand = std::string("; notes\n") + kPreset + "target_bitrate = 4000 kbit/s\n";
   testutil::WriteBytes(path, hand);
-  const Outcome refused = RunTool({"edit", path});
+  Outcome refused{-1, "", ""};
+  {
+    pages_driver::UseTestDesktop();
+    pages_driver::GuiThread gui([&](HWND) { refused = RunTool({"edit", path}); }, false);
+    if (!gui.Join(10000)) {
+      // The pages showed after all: closed, so the test fails instead of
+      // waiting for a person.
+      if (HWND sheet = pages_driver::FindSheet(gui.id())) {
+        pages_driver::PressButton(sheet, IDCANCEL);
+      }
+      EXPECT_TRUE(gui.Join()) << "edit did not refuse the file";
+    }
+  }
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(Contains(refused.err, path + ":10: ")) << refused.err;
   EXPECT_FALSE(Contains(refused.err, path + ":1: ")) << refused.err;
