@@ -60,9 +60,10 @@ constexpr PageField kRateControl[] = {
            L"The highest bit rate the encoder may reach."),
     OnOff(S::no_limit_bitrate_by_level, L"&No bit-rate limit from the level",
           L"When on, the bit rate is not held to the most the chosen level allows."),
-    Number(S::vbv_buffer, L"Decoder &buffer size (VBV)", 0, kMost, 1, L"\u00D7 16,384 bits",
-           L"The size of the decoder's buffer the stream must fit, in the units "
-           L"of 16,384 bits in which the stream's header gives it."),
+    Number(S::vbv_buffer, L"Decoder &buffer size (VBV)", 0, kMost, 1, nullptr,
+           L"The size of the decoder's buffer the stream must fit. The settings do "
+           L"not say in which unit; the stream's header counts it in units of "
+           L"16,384 bits."),
     OnOff(S::write_vbv_params, L"&Write decoder buffer parameters",
           L"When on, the stream's header carries the decoder buffer parameters."),
     Choice(S::quality, L"&Quality", nullptr),
