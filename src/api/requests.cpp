@@ -79,6 +79,14 @@ Document ReadText(const std::string& bytes, bool* byte_order_mark,
   return document;
 }
 
+// Binds the settings the text `bytes` holds into the record, as a load does
+// before its snapping.
+void BindForLoad(const std::string& bytes, void* settings) {
+  bool byte_order_mark = false;
+  Document document = ReadText(bytes, &byte_order_mark);
+  if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+}
+
 }  // namespace
 
 bool MP4VConfigSaveText(const std::string& before, const void* settings,
@@ -156,9 +164,7 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
 
 void MP4VConfigLoadText(const std::string& bytes, void* settings) {
   try {
-    bool byte_order_mark = false;
-    Document document = ReadText(bytes, &byte_order_mark);
-    if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+    BindForLoad(bytes, settings);
   } catch (const std::bad_alloc&) {
   }
   MP4VSnapFrameRate(settings);
@@ -229,9 +235,7 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
         return !save;
     }
     if (!save) {
-      bool byte_order_mark = false;
-      Document document = ReadText(bytes, &byte_order_mark);
-      if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+      BindForLoad(bytes, settings);
       return true;
     }
     // No partial file is written when memory ran out.

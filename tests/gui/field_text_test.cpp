@@ -10,6 +10,8 @@
 #include <limits>
 #include <string>
 
+#include "src/settings/frame_rate_snap.h"
+
 namespace {
 
 using mp4v_pages::TextStatus;
@@ -21,9 +23,9 @@ uint64_t Bits(double value) {
 }
 
 // The bit patterns a load's snapping stores (24, 30 and 60 divided by 1.001).
-constexpr uint64_t k23976 = 0x4037F9DCB5112287ull;
-constexpr uint64_t k2997 = 0x403DF853E2556B29ull;
-constexpr uint64_t k5994 = 0x404DF853E2556B29ull;
+constexpr uint64_t k23976 = kFrameRate23976Bits;
+constexpr uint64_t k2997 = kFrameRate2997Bits;
+constexpr uint64_t k5994 = kFrameRate5994Bits;
 
 TEST(FieldTextTest, IntegerTexts) {
   struct Case {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "settings/frame_rate_snap.h"
+
 #include "host/module_library.h"
 #include "mp4v_config.h"
 #include "support/test_util.h"
@@ -24,10 +26,10 @@ uint64_t Bits(double value) {
   return bits;
 }
 
-// 24, 30 and 60 divided by 1.001: what a load snaps to.
-constexpr uint64_t k23976 = 0x4037F9DCB5112287ull;
-constexpr uint64_t k2997 = 0x403DF853E2556B29ull;
-constexpr uint64_t k5994 = 0x404DF853E2556B29ull;
+// The bit patterns a load's snapping stores (24, 30 and 60 divided by 1.001).
+constexpr uint64_t k23976 = kFrameRate23976Bits;
+constexpr uint64_t k2997 = kFrameRate2997Bits;
+constexpr uint64_t k5994 = kFrameRate5994Bits;
 
 TEST(FrameRateRuleTest, TextsAndTheBitsTheyStore) {
   struct Case {
