@@ -89,21 +89,21 @@ void BindForLoad(const std::string& bytes, void* settings) {
 
 }  // namespace
 
-bool MP4VConfigSaveText(const std::string& before, const void* settings,
-                        std::string* after, std::vector<MP4VSavedLine>* lines) {
+MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
+                                      const void* settings, std::string* after,
+                                      std::vector<MP4VSavedLine>* lines) {
+  if (ConfigHasUtf16Mark(before.data(), before.size())) {
+    return MP4VSaveTextResult::kUtf16;
+  }
   try {
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
     Document document = ReadText(before, &byte_order_mark, lines ? &read : nullptr);
-    if (document == nullptr) return false;
+    if (document == nullptr) return MP4VSaveTextResult::kOutOfMemory;
     std::vector<std::string> values_read;
-    std::vector<bool> lossy;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
     if (lines != nullptr) {
-      for (const ConfigNodeSpan& span : read) {
-        values_read.emplace_back(span.node->value);
-        lossy.push_back(span.node->as_read != nullptr);
-      }
+      for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value);
       // The lines a load takes each setting from (a load of a single line
       // takes none).
       for (size_t k = 0; document->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
@@ -114,16 +114,16 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
     // A save only reads the record; the binding takes one pointer type for
     // both directions.
     if (!MP4VConfigBindDocument(document.get(), "save", const_cast<void*>(settings))) {
-      return false;
+      return MP4VSaveTextResult::kOutOfMemory;
     }
     std::string text;
     std::vector<ConfigNodeSpan> written;
     if (!ConfigSerialize(document.get(), true, &text, byte_order_mark,
                          lines ? &written : nullptr)) {
-      return false;
+      return MP4VSaveTextResult::kOutOfMemory;
     }
     *after = ConfigPlatformText(text);
-    if (lines == nullptr) return true;
+    if (lines == nullptr) return MP4VSaveTextResult::kWritten;
     // The nodes read come first in the written order too, interleaved with
     // the ones the save added.
     lines->clear();
@@ -135,7 +135,9 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
       line.offset = read[r].offset;
       line.size = read[r].size;
       line.written.assign(text, written[w].offset, written[w].size);
-      line.read_lossy = lossy[r];
+      line.read_lossy = node->form_loses_text;
+      const size_t written_end = written[w].offset + written[w].size;
+      line.split = node->continued && text[written_end] == '\n';
       for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
         if (loaded_from[k] == node) line.loads = MP4VSettingsKeyTable[k].key;
       }
@@ -144,21 +146,13 @@ bool MP4VConfigSaveText(const std::string& before, const void* settings,
         line.old_value = values_read[r];
         line.new_value = node->value;
       }
-      if (node->as_read != nullptr) {
-        line.kind = MP4VSavedLineKind::kKeptAsRead;
-      } else if (line.written.compare(0, std::string::npos, before, line.offset,
-                                      line.size) == 0) {
-        line.kind = MP4VSavedLineKind::kKept;
-      } else if (line.old_value != line.new_value) {
-        line.kind = MP4VSavedLineKind::kSettingRewritten;
-      } else {
-        line.kind = MP4VSavedLineKind::kRealigned;
-      }
+      line.kind = node->as_read != nullptr ? MP4VSavedLineKind::kKept
+                                           : MP4VSavedLineKind::kSettingRewritten;
       lines->push_back(std::move(line));
     }
-    return true;
+    return MP4VSaveTextResult::kWritten;
   } catch (const std::bad_alloc&) {
-    return false;
+    return MP4VSaveTextResult::kOutOfMemory;
   }
 }
 
@@ -191,6 +185,10 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
       return MP4VSaveCheck::kUnreadable;
     case FileReadStatus::kOutOfMemory:
       return MP4VSaveCheck::kOutOfMemory;
+  }
+  if (ConfigHasUtf16Mark(before->data(), before->size())) {
+    *reason = "it is UTF-16 text, not 8-bit text";
+    return MP4VSaveCheck::kUtf16;
   }
   switch (PlatformCheckReplace(file_name)) {
     case ReplaceCheck::kPossible:
@@ -238,9 +236,10 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       BindForLoad(bytes, settings);
       return true;
     }
-    // No partial file is written when memory ran out.
+    // Nothing is written over a file that is not 8-bit text, nor a partial
+    // file when memory ran out.
     std::string after;
-    return MP4VConfigSaveText(bytes, settings, &after) &&
+    return MP4VConfigSaveText(bytes, settings, &after) == MP4VSaveTextResult::kWritten &&
            PlatformReplaceFile(file_name, after.data(), after.size());
   } catch (const std::bad_alloc&) {
     return !save;

@@ -27,10 +27,9 @@ bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
 
 // How a save treats one line of the file it reads.
 enum class MP4VSavedLineKind {
-  kKept,             // written exactly as it stands
-  kKeptAsRead,       // its writer's form would lose text: written as read
-  kRealigned,        // written in the writer's form, every non-blank kept
-  kSettingRewritten, // the save set another value text: writer's form
+  kKept,             // written exactly as read
+  kSettingRewritten, // the save set another value text: written in the
+                     // writer's own layout
 };
 struct MP4VSavedLine {
   size_t offset = 0;       // the line in the text read: `size` bytes from
@@ -41,21 +40,33 @@ struct MP4VSavedLine {
   std::string new_value;
   std::string written;     // what the save writes for it ("\n" between the
                            // lines when a comment moves to its own line)
-  bool read_lossy = false; // its writer's form loses text of it: it stays
-                           // as read unless the save rewrites it
+  bool read_lossy = false; // the writer's layout of this line loses text of
+                           // it besides blanks (a second word of the key, a
+                           // "#" before the "=", ...): a rewrite drops it
+  bool split = false;      // the line went on past kConfigLineMax characters
+                           // in the next account, and the save ends it here
   const char* loads = nullptr;  // the key table's key whose value a load of
                                 // this text takes from this line, or null
 };
 
+// What a save makes of a file's bytes.
+enum class MP4VSaveTextResult {
+  kWritten,      // `*after` holds the bytes the save puts in the file's place
+  kUtf16,        // they begin with a UTF-16 byte-order mark (FF FE or FE
+                 // FF): not 8-bit text, and a save writes nothing over them
+  kOutOfMemory,
+};
+
 // The text a save of the record at `settings` writes over a file whose
 // bytes are `before` (empty for a missing file), with the platform's line
-// ends: the bytes that MP4VConfigSave puts in the file's place. When `lines`
-// is given, it receives one account for each line of `before` that the
-// reader keeps, in file order (lines the save adds have none). Returns false
-// only when memory ran out.
-bool MP4VConfigSaveText(const std::string& before, const void* settings,
-                        std::string* after,
-                        std::vector<MP4VSavedLine>* lines = nullptr);
+// ends: what MP4VConfigSave computes, and the only way it computes it.
+// Every line of `before` is written as it was read but the lines of the
+// settings whose value text changes; the settings the file lacks are added.
+// When `lines` is given, it receives one account for each line of `before`
+// that the reader keeps, in file order (lines the save adds have none).
+MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
+                                      const void* settings, std::string* after,
+                                      std::vector<MP4VSavedLine>* lines = nullptr);
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).
@@ -66,14 +77,15 @@ enum class MP4VSaveCheck {
   kPossible,       // the save would write the file
   kNameRefused,    // not a name the requests take (".cfg"/".ini")
   kUnreadable,     // it exists but cannot be read: a save never replaces it
+  kUtf16,          // it is UTF-16 text (MP4VSaveTextResult::kUtf16)
   kNotReplaceable, // see `*reason`: read-only, a folder, no such folder, ...
   kOutOfMemory,
 };
 // Runs the checks a save of `file_name` makes, in its order, up to the
 // point where it would write: the name, reading the file (its bytes go to
 // `*before`, empty when it is missing; `*exists` says whether it is there),
-// and every check the replacement makes on the target and its folder
-// (PlatformCheckReplace). `*reason` gets a short explanation for
+// its byte-order mark, and every check the replacement makes on the target
+// and its folder (PlatformCheckReplace). `*reason` gets a short explanation for
 // kNotReplaceable, and for kUnreadable when the target is no file.
 MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
                                   bool* exists, std::string* reason);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -124,18 +125,19 @@ inline const char* SkipBlanks(const char* at, const char* end) {
   return at;
 }
 
-// The node of one line: its `content` bytes before the line end, NUL
-// bytes among them when `has_nul`. Along the way it decides whether the
-// writer's own form of the node keeps every non-blank character of the
-// line. The writer keeps a section name, key, value and comment whole and
-// adds only blanks, a header's "]" and a bare key's "="; so a line loses
-// characters exactly where the reader leaves some out: a zero byte and what
-// follows it, text after a header's "]" that is not a "#" comment, words of
-// a key after the first, a "#" before the "=", "=#", and a "#" with nothing
-// after it. Such a line keeps its text as read. A line of blanks alone has
-// no key to give an "=", and is kept as it stands too.
+// The node of one line: its `content` bytes before the line end, NUL-
+// terminated at `line`, with NUL bytes among them when `has_nul`; `as_read`
+// is where the same bytes stay for as long as the document lives. Along the
+// way it decides whether the writer's own form of the node keeps every
+// non-blank character of the line. That form keeps a section name, key,
+// value and comment whole and adds only blanks, a header's "]" and a bare
+// key's "="; so it loses characters exactly where the reader leaves some
+// out: a zero byte and what follows it, text after a header's "]" that is
+// not a "#" comment, words of a key after the first, a "#" before the "=",
+// "=#", and a "#" with nothing after it. A line of blanks alone has no key
+// to give an "=" and would lose them all.
 ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
-                         bool* out_of_memory) {
+                         const char* as_read, bool* out_of_memory) {
   if (content == 0) return nullptr;
   const char* const end = line + content;
   ConfigLineMatch match;
@@ -211,32 +213,23 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
       CopyPart(node->name, match.part[0].data, match.part[0].size);
       break;
     case ConfigLineKind::kEmpty:
-      // Only a line that begins with a zero byte: kept by its bytes alone.
+      // Only a line that begins with a zero byte: a free line of no name,
+      // kept by its bytes alone.
       node = ConfigNewFreeLine(nullptr);
       keeps = false;
       break;
   }
-  if (node != nullptr && !keeps && !ConfigSetAsRead(node, line, content)) {
-    ConfigFreeDocument(node);
-    node = nullptr;
+  if (node == nullptr) {
+    if (out_of_memory != nullptr) *out_of_memory = true;
+    return nullptr;
   }
-  if (node == nullptr && out_of_memory != nullptr) *out_of_memory = true;
+  node->as_read = as_read;
+  node->as_read_size = static_cast<uint32_t>(content);
+  node->form_loses_text = !keeps;
   return node;
 }
 
 }  // namespace
-
-ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory) {
-  return ConfigNodeFromLine(line, std::strlen(line), out_of_memory);
-}
-
-ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
-                               bool* out_of_memory) {
-  size_t content = size;
-  if (content > 0 && IsLineEnd(line[content - 1])) --content;
-  return NodeFromLine(line, content, std::memchr(line, '\0', content) != nullptr,
-                      out_of_memory);
-}
 
 ConfigNode* ConfigParseText(const char* data, size_t size,
                             bool* out_of_memory, bool* byte_order_mark,
@@ -247,6 +240,16 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     pos = kByteOrderMarkSize;
   }
   if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
+  if (pos == size) return nullptr;
+  // Every node's text as read is a view into one copy of the bytes, which
+  // the first node keeps: no allocation per line.
+  char* text = static_cast<char*>(std::malloc(size - pos));
+  if (text == nullptr) {
+    if (out_of_memory != nullptr) *out_of_memory = true;
+    return nullptr;
+  }
+  std::memcpy(text, data + pos, size - pos);
+  const char* const base = text - pos;  // base + i is the copy of data[i]
   ConfigNode* first = nullptr;
   ConfigNode* last = nullptr;
   char line[kConfigLineMax + 1];
@@ -264,7 +267,11 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     // The line end, when it came within the line's length, is the line's.
     pos = stop < size && stop < limit ? stop + 1 : stop;
     bool failed = false;
-    ConfigNode* node = NodeFromLine(line, length, has_nul, &failed);
+    ConfigNode* node = NodeFromLine(line, length, has_nul, base + start, &failed);
+    if (node != nullptr) {
+      // Cut short with more to come: the rest is the next line's.
+      node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+    }
     if (!failed && node != nullptr && spans != nullptr) {
       try {
         spans->push_back({node, start, length});
@@ -275,6 +282,7 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     }
     if (failed) {
       ConfigFreeDocument(first);
+      std::free(text);
       if (out_of_memory != nullptr) *out_of_memory = true;
       return nullptr;
     }
@@ -285,6 +293,14 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
       last->next = node;
     }
     last = node;
+  }
+  if (first == nullptr) {
+    std::free(text);
+  } else if (!ConfigKeepWithNode(first, text)) {
+    ConfigFreeDocument(first);
+    std::free(text);
+    if (out_of_memory != nullptr) *out_of_memory = true;
+    return nullptr;
   }
   return first;
 }
@@ -402,9 +418,10 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
     out->clear();
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
     const size_t first_span = spans != nullptr ? spans->size() : 0;
+    bool joined = false;  // this node goes on the line of the one before
     for (const ConfigNode* node = document; node != nullptr;
          node = node->next) {
-      if (node->kind == kConfigSection) out->push_back('\n');
+      if (node->kind == kConfigSection && !joined) out->push_back('\n');
       const size_t start = out->size();
       if (node->as_read != nullptr) {
         out->append(node->as_read, node->as_read_size);
@@ -416,7 +433,11 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
         out->append(node->name);
       }
       if (spans != nullptr) spans->push_back({node, start, out->size() - start});
-      out->push_back('\n');
+      // A line the reader took in parts is written whole again while its
+      // parts are written as read.
+      joined = node->continued && node->as_read != nullptr &&
+               node->next != nullptr && node->next->as_read != nullptr;
+      if (!joined) out->push_back('\n');
     }
     // A first line that begins with the bytes of a byte-order mark would
     // lose them to the reader, which skips a mark at the start of a file;
@@ -434,6 +455,11 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool ConfigHasUtf16Mark(const char* data, size_t size) {
+  return size >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') ||
+                       (data[0] == '\xFE' && data[1] == '\xFF'));
 }
 
 std::string ConfigPlatformText(const std::string& text) {

@@ -18,12 +18,14 @@
 // A UTF-8 byte-order mark at the very start of the file is not part of the
 // first line. Parts of a line are kept whole, never cut.
 //
-// What is written back: every node in the writer's own form (below) where
-// that form keeps every non-blank character of the line as it was read
-// (it may re-align an entry, give a bare key its "=" and a header its "]");
-// any other line is written exactly as it was read (ConfigNode::as_read),
-// so that a save loses no text of the lines it does not change. A line of
-// blanks alone, which has no key to give an "=", stays as it was too.
+// What is written back: every line the reader kept, exactly as it was read
+// (ConfigNode::as_read; a line the reader took in two parts is joined
+// again), so that a save keeps every line it does not change byte for byte
+// and every other program sharing the file reads what it read before. Only
+// the nodes that ConfigSetEntry adds, and those whose value it sets to
+// another text, are written in the writer's own layout. Line ends become
+// the platform's, empty lines are dropped, and an empty line goes before
+// every section header.
 #ifndef MP4V_CONFIG_CONFIG_FILE_H_
 #define MP4V_CONFIG_CONFIG_FILE_H_
 
@@ -62,17 +64,6 @@ struct ConfigLineMatch {
 // free-line patterns in that order.
 void ConfigMatchLine(const char* line, ConfigLineMatch* match);
 
-// Builds the node for one line: the `size` bytes at `line`, its line end
-// (if any) included, followed by a NUL; the line may hold other NUL bytes.
-// Null for a line with nothing before its line end. A line whose first byte
-// is NUL is a free line with an empty name, kept as read; any line whose
-// writer's form would lose characters keeps its text as read. Sets
-// `*out_of_memory` when the node could not be allocated.
-ConfigNode* ConfigNodeFromLine(const char* line, size_t size,
-                               bool* out_of_memory);
-// The same for a line that holds no NUL byte before its terminator.
-ConfigNode* ConfigNodeFromLine(const char* line, bool* out_of_memory);
-
 // Where the line of a node stands in a text: its `size` bytes from
 // `offset`, without the line end. For a node of the writer's own form whose
 // comment moved to lines of its own, those lines are part of its text.
@@ -84,7 +75,10 @@ struct ConfigNodeSpan {
 
 // Builds the document of the lines in `data` (a leading byte-order mark
 // skipped; `*byte_order_mark`, when given, says whether there was one).
-// Returns null when no line was kept, or when memory ran out
+// Every node keeps its line as read (ConfigNode::as_read) in one copy of
+// `data` that the document owns: `data` need not outlive the call. A line
+// that begins with a zero byte is a free line with an empty name, which
+// holds no key. Returns null when no line was kept, or when memory ran out
 // (`*out_of_memory` then set and nothing leaked). When `spans` is given,
 // each node's line in `data` is appended to it, in document order.
 ConfigNode* ConfigParseText(const char* data, size_t size,
@@ -103,12 +97,17 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
 // also when the first line would otherwise begin with those bytes. Reading
 // `out` back (ConfigParseText) gives the same nodes, except such moved
 // comments, for every node the reader makes and every one ConfigSetEntry
-// makes. A node that keeps its text as read is written as that text. When
-// `spans` is given, each node's text in `out` is appended to it, in
-// document order. Returns false only when memory ran out.
+// makes. A node that keeps its text as read is written as that text, and
+// a node `continued` is joined to the next one when both are. When `spans`
+// is given, each node's text in `out` is appended to it, in document order.
+// Returns false only when memory ran out.
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
                      std::string* out, bool byte_order_mark = false,
                      std::vector<ConfigNodeSpan>* spans = nullptr);
+
+// Whether `size` bytes at `data` begin with a UTF-16 byte-order mark (FF FE
+// or FE FF): such a file is not 8-bit text, and a save does not rewrite it.
+bool ConfigHasUtf16Mark(const char* data, size_t size);
 
 // `text` with every "\n" written as the platform's text line end, as a text
 // stream writes it.

@@ -72,7 +72,6 @@ void ConfigFreeDocument(ConfigNode* first) {
       std::free(kept->block);
       std::free(kept);
     }
-    std::free(first->as_read);
     std::free(first);
     first = next;
   }
@@ -85,17 +84,6 @@ bool ConfigKeepWithNode(ConfigNode* node, void* block) {
   kept->block = block;
   kept->next = node->kept;
   node->kept = kept;
-  return true;
-}
-
-bool ConfigSetAsRead(ConfigNode* node, const char* text, size_t size) {
-  if (size > UINT32_MAX) return false;
-  char* copy = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-  if (copy == nullptr) return false;
-  if (size != 0) std::memcpy(copy, text, size);
-  std::free(node->as_read);
-  node->as_read = copy;
-  node->as_read_size = static_cast<uint32_t>(size);
   return true;
 }
 
@@ -224,7 +212,6 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
       }
       if (std::strcmp(node->value, value) != 0) {
         // The line changes: it is written in the writer's form.
-        std::free(node->as_read);
         node->as_read = nullptr;
         node->as_read_size = 0;
         std::memcpy(node->value, value, std::strlen(value) + 1);

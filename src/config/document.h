@@ -34,13 +34,26 @@ struct ConfigNode {
   // Blocks handed out as views into this node (see ConfigKeepWithNode),
   // released with it; null when there are none.
   ConfigKeptBlock* kept;
-  // The line exactly as the reader read it (without its line end; it may
-  // hold NUL bytes), kept only where the writer's own form of this node
-  // would lose some of its characters: the writer then writes these bytes
-  // instead. Null (and 0) otherwise. Owned by the node (ConfigSetAsRead),
-  // dropped when its value is set to another text (ConfigSetEntry).
-  char* as_read;
+  // The line exactly as the reader read it, without its line end (it may
+  // hold NUL bytes): `as_read_size` bytes of a block that the document keeps
+  // (ConfigKeepWithNode on its first node), so the view lives as long as the
+  // document. The writer writes these bytes for the node: a save keeps
+  // every line it does not change byte for byte. Null (and 0) for a node
+  // the reader did not make, and once its value is set to another text
+  // (ConfigSetEntry): the writer then writes the node in its own form.
+  const char* as_read;
   uint32_t as_read_size;
+  // The line went on in the next node: it was longer than a line the reader
+  // takes whole (kConfigLineMax), and no line end came between the two.
+  // While both are written as read, the writer joins them again.
+  bool continued;
+  // The writer's own form of this line (the node's name, value and comment
+  // laid out) would lose some of its characters other than blanks: a zero
+  // byte and what follows it, a key's second word, text after a header's
+  // "]" that is not a comment, a "#" before the "=", "=#", a "#" with
+  // nothing after it. Set by the reader; says what a rewrite of the line
+  // drops.
+  bool form_loses_text;
 };
 
 // Constructors. Each returns a new zero-filled node from the heap with the
@@ -62,11 +75,6 @@ void ConfigFreeDocument(ConfigNode* first);
 // releases it. Returns false, releasing nothing and keeping nothing, when
 // memory runs out; the caller then still owns `block`.
 bool ConfigKeepWithNode(ConfigNode* node, void* block);
-
-// Makes a heap copy of the `size` bytes at `text` the node's text as read
-// (see ConfigNode::as_read), replacing one it had. Returns false, changing
-// nothing, when memory runs out.
-bool ConfigSetAsRead(ConfigNode* node, const char* text, size_t size);
 
 // Whether a section of this name, and an entry of this key and value, can be
 // written so that reading the file gives them back unchanged. A section name
@@ -101,10 +109,10 @@ ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
 // Makes `value` the value of `key` in the first section named `section`:
 // the first node of that section's body whose name equals `key` takes the
 // value in place (its name and comment stay; when the value is another text,
-// the line is written in the writer's form from then on, not as read); otherwise a new entry (the key
-// as given, no comment) becomes the last node of that body, before the next
-// section header; when no such section exists, a new header and the entry
-// are appended to the document. Later sections of the same name and entries
+// the line is written in the writer's form from then on, not as read);
+// otherwise a new entry (the key as given, no comment) becomes the last node
+// of that body, before the next section header; when no such section exists,
+// a new header and the entry are appended to the document. Later sections of the same name and entries
 // before the first header are never touched.
 //
 // Returns the new entry node when one was linked, null otherwise. When

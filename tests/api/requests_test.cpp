@@ -268,9 +268,9 @@ TEST(RequestsTest, OtherCapitalsAndOtherContentAreKept) {
   ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
   const std::string saved = ReadBytes(path);
   std::string expected =
-      "# preamble\n\n[Other]\nwidth                           = 1 # not ours\n"
+      "# preamble\n\n[Other]\nwidth = 1 # not ours\n"
       "\n[mp4v settings] # ours\nWIDTH                           = 1280 # px\n"
-      "height                          = 240\n# tail of section\n";
+      "height=240\n# tail of section\n";
   // Keys the section lacked follow its last line, in table order.
   for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
     std::string key = row.key;
@@ -280,9 +280,7 @@ TEST(RequestsTest, OtherCapitalsAndOtherContentAreKept) {
                                             : "0";
     expected += key + std::string(31 - key.size(), ' ') + " = " + value + "\n";
   }
-  expected +=
-      "\n[Third]\nx                               = y\n"
-      "\n[MP4V Settings]\nquality                         = 9\n";
+  expected += "\n[Third]\nx=y\n\n[MP4V Settings]\nquality=9\n";
   EXPECT_EQ(saved, WithLineEnds(expected));
   // Saving the same record again gives the same file.
   ASSERT_EQ(Save(&s, path), MP4V_STATUS_OK);
@@ -748,54 +746,173 @@ std::vector<std::string> SavedLines(const std::string& text) {
   return lines;
 }
 
-// Lines the reader takes only in part. A save writes each exactly as it
-// stands, in another section and among the settings alike, whatever the
-// file's line ends; the load reads them as it always has.
-TEST(SaveKeepsLinesTest, LinesTheReaderTakesInPartStayAsTheyStand) {
+// Whether `line` is a line a save writes for a setting: a key of the table,
+// padded, " = " and a value.
+bool IsSettingLine(const std::string& line) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    const size_t key = std::strlen(row.key);
+    if (line.compare(0, key, row.key) == 0 && line.size() >= 34 &&
+        line.find_first_not_of(' ', key) == 32 && line.compare(32, 2, "= ") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Every line that is not a setting's line in the first settings section is
+// written with exactly its bytes, wherever it stands (before the first
+// section, in another program's section, among the settings, in a second
+// settings section), whatever the file's line ends: the other programs that
+// share the file read what they read before. The save writes only the lines
+// of the settings it changes and adds; a load binds what it bound before,
+// and a second save changes no byte.
+TEST(SaveKeepsLinesTest, EveryLineButTheSettingsKeepsItsBytes) {
   using namespace std::string_literals;
   const std::string lines[] = {
-      "; my app encoder settings",
+      "C:\\Videos\\a.avi",                 // a list of recent files
+      "flag",                              // a bare name
+      "path=C:\\dir#1\\a.avi",             // a "#" inside a value
+      "   indented = yes  ",               // blanks at both ends
+      ";quality = 5",                      // a comment of another program
+      "parts =",                           // a value continued on
+      "    one",                           //   indented lines
+      "    two",
+      "name  =  two  blanks  inside ",     // blanks another reader keeps
+      "compact=1",
+      "Key=Value;with;semicolons # and a comment",
       "bare word here",
       "k4 # x = y",
       "k1 =#lost",
       "k2 = v #",
-      "    continued on an indented line",
       "  # an indented comment",
+      "# a comment",
+      "=starts with equals",
       "   ",
       "\t",
       "\0 a line led by a zero byte"s,
       "key=val\0ue"s,
       "\xEF\xBB\xBF; a mark inside the file",
+      "bitrate kbps = 5000",               // no key of the settings
+      "  [Indented header]",
   };
-  const std::string headers[] = {"[Section] trailing text", "[a][b]", "[c] #"};
+  const std::string headers[] = {"[broken", "[Section] trailing text", "[a][b]", "[c] #",
+                                 "[ spaced ]"};
   for (const char* line_end : {"\n", "\r\n", "\r"}) {
     SCOPED_TRACE(line_end[0] == '\r' ? (line_end[1] ? "CR LF" : "CR") : "LF");
-    std::string before = "[Other]"s + line_end;
-    for (const std::string& line : lines) before += line + line_end;
-    before += "[MP4V Settings]"s + line_end + "width = 1" + line_end;
-    for (const std::string& line : lines) before += line + line_end;
-    for (const std::string& header : headers) before += header + line_end;
+    std::string before;
+    auto add = [&](const std::string& line) { before += line + line_end; };
+    for (const std::string& line : lines) add(line);
+    add("[Other]");
+    add("width = 99 px");  // a key of the settings, in another program's section
+    for (const std::string& line : lines) add(line);
+    add("[MP4V Settings]");
+    add("width = 1");
+    for (const std::string& line : lines) add(line);
+    add("width = 2 # the same key again");
+    add("[mp4v settings]");
+    add("height = 3 px");  // only here: it loads from this line
+    for (const std::string& line : lines) add(line);
+    for (const std::string& header : headers) add(header);
+    const size_t kept_lines = 4 * std::size(lines) + std::size(headers) + 7;
+
     ScratchDir dir;
     const std::string path = dir.File("kept.cfg");
     WriteBytes(path, before);
+    MP4VSettings loaded{};
+    ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+    ASSERT_EQ(loaded.width, 1);
+    ASSERT_EQ(loaded.height, 3);
+    for (int change : {0, 1}) {
+      SCOPED_TRACE(change ? "width changed" : "the record the file loads as");
+      WriteBytes(path, before);
+      MP4VSettings record = loaded;
+      if (change) record.width = 720;
+      ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+      const std::string once = ReadBytes(path);
+      const std::vector<std::string> saved = SavedLines(once);
+      // The lines read, in order and byte for byte; the rest are empty lines
+      // before headers and the settings' lines the save wrote.
+      std::vector<std::string> read;
+      for (size_t start = 0; start < before.size();) {
+        const size_t stop = before.find(line_end, start);
+        read.push_back(before.substr(start, stop - start));
+        start = stop + std::strlen(line_end);
+      }
+      ASSERT_EQ(read.size(), kept_lines);
+      if (change) read.erase(std::find(read.begin(), read.end(), "width = 1"));
+      size_t at = 0;
+      std::vector<std::string> written;
+      for (const std::string& line : saved) {
+        if (at < read.size() && line == read[at]) {
+          ++at;
+        } else {
+          written.push_back(line);
+        }
+      }
+      ASSERT_EQ(at, read.size())
+          << "first line not kept: " << testing::PrintToString(read[at]);
+      size_t settings = 0;
+      for (const std::string& line : written) {
+        if (line.empty()) continue;
+        EXPECT_TRUE(IsSettingLine(line)) << testing::PrintToString(line);
+        ++settings;
+      }
+      // The width's line when it changes, and the 55 keys the section lacked.
+      EXPECT_EQ(settings, change ? 56u : 55u);
+      MP4VSettings back{};
+      ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+      EXPECT_EQ(std::memcmp(&back, &record, sizeof back), 0);
+      ASSERT_EQ(Save(&back, path), MP4V_STATUS_OK);
+      EXPECT_EQ(ReadBytes(path), once);
+    }
+  }
+}
+
+// A line longer than a line the reader takes whole is read in parts, and
+// written whole again: in another program's section, as the file's last
+// line with or without a line end.
+TEST(SaveKeepsLinesTest, ALongLineIsWrittenWhole) {
+  const std::string long_line = "recent=" + std::string(593, 'x');  // 600 characters
+  for (const char* last_end : {"\n", ""}) {
+    for (bool last : {false, true}) {
+      SCOPED_TRACE(std::string(last ? "last line" : "inside") + (*last_end ? "" : ", no end"));
+      std::string before = "[Other]\n" + long_line + "\n";
+      before = last ? "[MP4V Settings]\nwidth = 720\n[Other]\n" + long_line + last_end
+                    : before + "[MP4V Settings]\nwidth = 720" + last_end;
+      ScratchDir dir;
+      const std::string path = dir.File("long.cfg");
+      WriteBytes(path, before);
+      MP4VSettings record = ExampleRecord();
+      ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+      const std::vector<std::string> saved = SavedLines(ReadBytes(path));
+      EXPECT_EQ(std::count(saved.begin(), saved.end(), long_line), 1);
+      for (const std::string& line : saved) {
+        EXPECT_TRUE(line == long_line || line.size() <= 511) << line.size();
+      }
+    }
+  }
+}
+
+// A file that begins with a UTF-16 byte-order mark is not 8-bit text: a
+// save refuses it and leaves it byte for byte; a load reads nothing from it.
+TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
+  for (bool big_endian : {false, true}) {
+    SCOPED_TRACE(big_endian ? "FE FF" : "FF FE");
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : std::string("[MP4V Settings]\r\nwidth=640\r\n")) {
+      bytes += big_endian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    }
+    ScratchDir dir;
+    const std::string path = dir.File("wide.cfg");
+    WriteBytes(path, bytes);
     MP4VSettings record = ExampleRecord();
-    record.frame_rate = 25.0;  // a rate the load keeps as it is
-    ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
-    const std::string once = ReadBytes(path);
-    const std::vector<std::string> saved = SavedLines(once);
-    for (const std::string& line : lines) {
-      EXPECT_EQ(std::count(saved.begin(), saved.end(), line), 2)
-          << testing::PrintToString(line);
-    }
-    for (const std::string& header : headers) {
-      EXPECT_EQ(std::count(saved.begin(), saved.end(), header), 1) << header;
-    }
-    // The setting took the record's value; a second save changes no byte.
-    MP4VSettings back{};
-    ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
-    EXPECT_EQ(back.width, record.width);
-    ASSERT_EQ(Save(&back, path), MP4V_STATUS_OK);
-    EXPECT_EQ(ReadBytes(path), once);
+    EXPECT_EQ(Save(&record, path), MP4V_STATUS_FAILED);
+    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+    ASSERT_EQ(Load(&record, path), MP4V_STATUS_OK);
+    EXPECT_EQ(record.width, 720);
+    std::string after;
+    EXPECT_EQ(MP4VConfigSaveText(bytes, &record, &after), MP4VSaveTextResult::kUtf16);
   }
 }
 
@@ -826,7 +943,7 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   MP4VSettings record = ExampleRecord();
   std::string after;
   std::vector<MP4VSavedLine> lines;
-  ASSERT_TRUE(MP4VConfigSaveText(before, &record, &after, &lines));
+  ASSERT_EQ(MP4VConfigSaveText(before, &record, &after, &lines), MP4VSaveTextResult::kWritten);
   ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
   EXPECT_EQ(ReadBytes(path), after);
   ASSERT_EQ(lines.size(), 4u);
@@ -834,7 +951,8 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[1].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[2].kind, MP4VSavedLineKind::kSettingRewritten);
   EXPECT_EQ(lines[2].old_value, "5");
-  EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKeptAsRead);
+  EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
+  EXPECT_EQ(lines[3].written, "; note");
 }
 
 }  // namespace

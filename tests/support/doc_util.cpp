@@ -9,6 +9,17 @@ Document Parse(const std::string& text) {
   return Document(ConfigParseText(text.data(), text.size(), &out_of_memory));
 }
 
+Document ParseRewritten(const std::string& text) {
+  Document doc = Parse(text);
+  for (ConfigNode* node = doc.get(); node != nullptr; node = node->next) {
+    // A line led by a zero byte holds no key, so no save rewrites it.
+    if (node->kind == kConfigFreeLine && node->name[0] == '\0') continue;
+    node->as_read = nullptr;
+    node->as_read_size = 0;
+  }
+  return doc;
+}
+
 std::string Describe(const ConfigNode* first) {
   std::string out;
   for (const ConfigNode* node = first; node != nullptr; node = node->next) {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "check_property.h"
+#include "api/module.h"
+#include "api/requests.h"
 #include "mp4vcfg/check.h"
 #include "support/test_util.h"
 
@@ -67,7 +69,7 @@ TEST(CheckTextTest, NamesWhatTheSaveChangesAndNothingElse) {
       {"width = 0x2D0", "as 720, the same number", false},
       {"height = 576 px", "px' after the number is dropped", true},
       {"quality=#9", "the rest of the line is dropped", true},
-      {"  [Indented]", "an indented section header", false},
+      {"  [Indented]", nullptr, false},
       {"; a note", nullptr, false},
       {longest_line.c_str(), nullptr, false},
   };
@@ -118,6 +120,96 @@ TEST(CheckTextTest, RatesAFileCannotHoldAndMovedComments) {
   const auto utf16 = mp4vcfg::CheckSettingsText(wide);
   ASSERT_EQ(utf16.size(), 1u);
   EXPECT_EQ(utf16[0].reason.compare(0, 6, "UTF-16"), 0);
+}
+
+// What check says a save writes is what the real save writes: a rate the
+// load snaps is written as the snapped number, and called the same value
+// only as far as a load reads both the same.
+TEST(CheckTextTest, NamesExactlyWhatTheRealSaveWrites) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("rate.cfg");
+  const std::string text = "[MP4V Settings]\nframe_rate = 29.97\nwidth = 0x2D0\n";
+  const auto findings = mp4vcfg::CheckSettingsText(text);
+  ASSERT_EQ(findings.size(), 2u);
+  EXPECT_EQ(findings[0].reason,
+            "a save writes the value '29.97' as 29.9700299700: a load reads both as "
+            "29.970029970029973");
+  EXPECT_FALSE(findings[0].loses_text);
+  EXPECT_EQ(findings[1].reason, "a save writes the value '0x2D0' as 720, the same number");
+  EXPECT_FALSE(findings[1].loses_text);
+  // The real request, through a file.
+  check_property::WriteAll(path, text);
+  auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
+  auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
+  MP4VSettings record{};
+  ASSERT_EQ(load(&record, path.c_str()), MP4V_STATUS_OK);
+  ASSERT_EQ(save(&record, path.c_str()), MP4V_STATUS_OK);
+  EXPECT_NE(check_property::ReadAll(path).find("= 29.9700299700"), std::string::npos);
+}
+
+// A line of 1,533 characters, read in three parts that are each a setting
+// with text after its number: one finding for the line, every part's reason
+// in it.
+TEST(CheckTextTest, OneFindingForALongLineOfSeveralSettings) {
+  auto part = [](const std::string& text) { return text + std::string(511 - text.size(), ' '); };
+  const std::string line = part("width = 1x") + part("height = 2y") + part("quality = 3z");
+  const auto findings = mp4vcfg::CheckSettingsText("[MP4V Settings]\n" + line + "\n");
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].line, 2u);
+  EXPECT_TRUE(findings[0].loses_text);
+  for (const char* lost : {"'x' after", "'y' after", "'z' after", "line of its own"}) {
+    EXPECT_NE(findings[0].reason.find(lost), std::string::npos) << findings[0].reason;
+  }
+}
+
+// A setting that loads only from a later section of the same name, which
+// the save writes into the first one as another number, is named on its own
+// line; the indented header after it is kept as it stands.
+TEST(CheckTextTest, ASettingFromALaterSectionIsNamedOnItsLine) {
+  const auto findings = mp4vcfg::CheckSettingsText(
+      "[MP4V Settings]\nwidth = 0x10\n[Other]\n[MP4V Settings]\n"
+      "frame_rate = 12.345678901234\n  [Indented]\nx = 1\n");
+  ASSERT_EQ(findings.size(), 2u);
+  EXPECT_EQ(findings[0].line, 2u);
+  EXPECT_EQ(findings[1].line, 5u);
+  EXPECT_EQ(findings[1].reason,
+            "frame_rate loads from this line as 12.345678901234001; a save writes it into "
+            "the first [MP4V Settings] section, and it then loads as 12.345678901199999");
+  EXPECT_TRUE(findings[1].loses_text);
+}
+
+// For a setting the save is asked to change, its old value goes by design:
+// what else would go is named; nothing is named when nothing else goes.
+TEST(CheckTextTest, AChangedSettingNamesOnlyWhatElseGoes) {
+  struct Row {
+    const char* line;
+    const char* reason;  // null: no finding
+  } rows[] = {
+      {"width = 720", nullptr},
+      {"width=720px", nullptr},  // its old value, one word
+      {"width = 99999999999", nullptr},
+      {"width = 7 ; note", "a save writes 640 in place of '7 ; note': '; note' after its first "
+                           "word is dropped"},
+      {"width x = 720", "a save writes this setting's line as 'width                           "
+                        "= 640': the rest of the line is dropped"},
+      {"width=720 #", "a save writes this setting's line as 'width                           "
+                      "= 640': the rest of the line is dropped"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    const std::string text = std::string("[MP4V Settings]\n") + row.line + "\n";
+    MP4VSettings record{};
+    MP4VConfigLoadText(text, &record);
+    record.width = 640;
+    const auto findings = mp4vcfg::CheckSave(text, record);
+    if (row.reason == nullptr) {
+      EXPECT_TRUE(findings.empty()) << findings[0].reason;
+    } else {
+      ASSERT_EQ(findings.size(), 1u);
+      EXPECT_EQ(findings[0].reason, row.reason);
+      EXPECT_TRUE(findings[0].loses_text);
+    }
+  }
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <locale>
+#include <iterator>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -752,6 +754,25 @@ TEST(Mp4vcfgEdit, RefusesToLoseTextUnlessForced) {
   EXPECT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(forced.out, "no changes\n");
 }
+
+// What edit judges is the record the pages give back: a file an unchanged
+// save keeps whole ("width x" keeps its " x") is refused once the person
+// changes that setting, whose line the save would rewrite.
+TEST(Mp4vcfgEdit, JudgesTheRecordThePagesGiveBack) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("words.cfg");
+  const std::string before = "[MP4V Settings]\nwidth x = 720\nheight = 576\n";
+  testutil::WriteBytes(path, before);
+  const Outcome r = EditDriven(path, [](HWND sheet) {
+    pages_driver::SetText(pages_driver::ShowControl(sheet, FieldId("width")), L"640");
+    pages_driver::PressButton(sheet, IDOK);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, path + ":2: a save writes this setting's line as")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "nothing was written")) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(testutil::ReadBytes(path), before);
+}
 #else
 TEST(Mp4vcfgEdit, NeedsTheWindowsBuild) {
   testutil::ScratchDir dir;
@@ -889,8 +910,9 @@ TEST(Mp4vcfgCheck, OneFindingPerLosingLineWithItsNumber) {
     size_t i = 0;
     for (const char* line : kLosingLines) add(line, true, i++);
     for (const char* line : kKeptAsReadLines) add(line, false, i++);
-    text += std::string(600, 'x') + line_end;  // over-long
-    losing.push_back(++number);
+    const std::string long_line(600, 'x');  // read in two parts, written whole
+    text += long_line + line_end;
+    ++number;
     text += std::string(511, 'y') + line_end;  // exactly as long as a line may be
     ++number;
     for (const char* kept : {kKeptLines[5], kKeptLines[6]}) {
@@ -912,6 +934,7 @@ TEST(Mp4vcfgCheck, OneFindingPerLosingLineWithItsNumber) {
     for (const char* line : kKeptAsReadLines) {
       EXPECT_TRUE(Contains(saved, std::string(line) + testutil::LineEnd())) << line;
     }
+    EXPECT_TRUE(Contains(saved, testutil::LineEnd() + long_line + testutil::LineEnd()));
   }
 }
 
@@ -973,19 +996,44 @@ TEST(Mp4vcfgDiff, InfiniteRatesInJson) {
   }
 }
 
-TEST(Mp4vcfgCheck, Utf16TextIsOneFinding) {
+// UTF-16 text with a byte-order mark is refused by the save, so check and
+// set say a save cannot write it (2) and leave it; without a mark, the save
+// would add 8-bit lines to it: one finding, text lost (1). A line of zero
+// bytes in 8-bit text is no UTF-16.
+TEST(Mp4vcfgCheck, Utf16TextIsNamed) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("wide.cfg");
-  std::string wide = "\xFF\xFE";
-  for (char c : std::string("[MP4V Settings]\r\nwidth=720\r\n")) {
-    wide.push_back(c);
-    wide.push_back('\0');
+  for (const char* mark : {"\xFF\xFE", "\xFE\xFF", ""}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(mark)));
+    std::string wide = mark;
+    for (char c : std::string("[MP4V Settings]\r\nwidth=720\r\n")) {
+      wide.push_back(mark[0] == '\xFE' ? '\0' : c);
+      wide.push_back(mark[0] == '\xFE' ? c : '\0');
+    }
+    testutil::WriteBytes(path, wide);
+    const Outcome check = RunTool({"check", path});
+    const Outcome set = RunTool({"set", path, "width=640"});
+    if (*mark != '\0') {
+      EXPECT_EQ(check.status, 2);
+      EXPECT_EQ(check.err, "mp4vcfg: " + path +
+                               ": a save does not write the file: it is UTF-16 text, not "
+                               "8-bit text; it is left as it is\n");
+      EXPECT_EQ(set.status, 2);
+      EXPECT_EQ(set.err, check.err);
+    } else {
+      const Checked c = CheckFile(path);
+      EXPECT_EQ(c.status, 1);
+      EXPECT_EQ(c.lines, std::vector<size_t>{1});
+      EXPECT_TRUE(Contains(check.out, "UTF-16 text")) << check.out;
+      EXPECT_EQ(set.status, 1);
+    }
+    EXPECT_EQ(testutil::ReadBytes(path), wide);
   }
-  testutil::WriteBytes(path, wide);
-  const Checked c = CheckFile(path);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.lines, std::vector<size_t>{1});
-  EXPECT_TRUE(Contains(RunTool({"check", path}).out, "UTF-16 text"));
+  const std::string zeros = "[MP4V Settings]\nwidth=720\n" + std::string(14, '\0') + "\n";
+  testutil::WriteBytes(path, zeros);
+  const Outcome check = RunTool({"check", path});
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_FALSE(Contains(check.out, "UTF-16")) << check.out;
 }
 
 // The dry run writes nothing, and its diff applied to the file gives
@@ -1006,7 +1054,8 @@ TEST(Mp4vcfgSet, DryRunShowsExactlyWhatTheSaveWrites) {
     if (!before.empty()) testutil::WriteBytes(path, before);
     const Outcome dry =
         RunTool({"set", path, "width=720", "frame_rate=25", "--dry-run"});
-    ASSERT_EQ(dry.status, 0) << dry.err;
+    // As set would: it refuses the file whose values lose text.
+    ASSERT_EQ(dry.status, Contains(before, losing) ? 1 : 0) << dry.err;
     EXPECT_EQ(testutil::Exists(path), !before.empty());
     if (!before.empty()) {
       EXPECT_EQ(testutil::ReadBytes(path), before);
@@ -1056,6 +1105,102 @@ TEST(Mp4vcfgSet, RefusesToLoseTextUnlessForced) {
   const Outcome forced = RunTool({"set", path, "width=720", "--force"});
   EXPECT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(Lines(RunTool({"get", path, "width"}).out), std::vector<std::string>{"720"});
+}
+
+// The words of a text as a person reads them: runs of characters between
+// blanks, tabs and line ends, with "=", "#" and a zero byte words of their
+// own (so a lost "#" or zero byte counts as a lost word).
+std::multiset<std::string> TextWords(const std::string& text) {
+  std::multiset<std::string> words;
+  std::string word;
+  for (char c : text) {
+    const bool own = c == '=' || c == '#' || c == '\0';
+    if (own || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      if (!word.empty()) words.insert(word);
+      word.clear();
+      if (own) words.insert(std::string(1, c));
+    } else {
+      word.push_back(c);
+    }
+  }
+  if (!word.empty()) words.insert(word);
+  return words;
+}
+
+// set judges the record it will save, changes included: on files whose
+// settings lines carry extra text, either it refuses (1) and the file stays
+// as it was, or it saves (0) and no word of the file is lost but the
+// changed setting's old value. set --dry-run exits as set does.
+TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
+  struct Key {
+    const char* name;
+    const char* values[2];  // values as a save writes them
+  };
+  static const Key kKeys[] = {{"width", {"720", "640"}},
+                              {"height", {"576", "480"}},
+                              {"quality", {"5", "7"}},
+                              {"num_threads", {"0", "-3"}},
+                              {"frame_rate", {"25.0000000000", "50.0000000000"}}};
+  static const char* const kLeads[] = {"", "  ", "\t"};
+  static const char* const kAfterKey[] = {"", " x", " two words"};
+  static const char* const kSeparators[] = {"=", " = ", "  =  ", "\t=\t"};
+  static const std::string kExtras[] = {"", "", "", " #", " # note", " ; note", " px", "px",
+                                        std::string("\0junk", 5), " x y", "#"};
+  static const char* const kOthers[] = {"; a comment", "[Other]", "path=C:\\a#1",
+                                        "  continued", "bare"};
+  std::mt19937 rng(26);
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("s.cfg");
+  int refused = 0, saved = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string before = "[MP4V Settings]\n";
+    std::map<std::string, std::string> old_values;  // as the first line holds it
+    for (int i = static_cast<int>(rng() % 6); i >= 0; --i) {
+      const Key& key = kKeys[rng() % std::size(kKeys)];
+      const std::string value = key.values[rng() % 2];
+      if (rng() % 4 == 0) {
+        before += std::string(kOthers[rng() % std::size(kOthers)]) + "\n";
+        continue;
+      }
+      old_values.emplace(key.name, value);
+      before += std::string(kLeads[rng() % 3]) + key.name + kAfterKey[rng() % 3] +
+                kSeparators[rng() % 4] + value + kExtras[rng() % std::size(kExtras)] + "\n";
+    }
+    const Key& key = kKeys[rng() % std::size(kKeys)];
+    const auto old = old_values.find(key.name);
+    const std::string value =
+        old != old_values.end() && old->second == key.values[0] ? key.values[1] : key.values[0];
+    const std::string assignment = std::string(key.name) + "=" + value;
+    SCOPED_TRACE(testing::PrintToString(before) + " " + assignment);
+
+    testutil::WriteBytes(path, before);
+    const Outcome dry = RunTool({"set", path, assignment, "--dry-run"});
+    ASSERT_EQ(testutil::ReadBytes(path), before);
+    const Outcome set = RunTool({"set", path, assignment});
+    EXPECT_EQ(dry.status, set.status) << set.err;
+    const std::string after = testutil::ReadBytes(path);
+    if (set.status == 1) {
+      ++refused;
+      EXPECT_EQ(after, before);
+      EXPECT_TRUE(Contains(set.err, "nothing was written")) << set.err;
+      continue;
+    }
+    ASSERT_EQ(set.status, 0) << set.err;
+    ++saved;
+    std::multiset<std::string> lost = TextWords(before);
+    for (const std::string& word : TextWords(after)) {
+      const auto at = lost.find(word);
+      if (at != lost.end()) lost.erase(at);
+    }
+    if (old != old_values.end() && old->second != value) {
+      const auto at = lost.find(old->second);
+      if (at != lost.end()) lost.erase(at);
+    }
+    EXPECT_TRUE(lost.empty()) << testing::PrintToString(lost) << "\n" << after;
+  }
+  // Both outcomes occur.
+  EXPECT_GT(refused, 30);
+  EXPECT_GT(saved, 30);
 }
 
 TEST(Mp4vcfgDiff, ListsTheSettingsThatDiffer) {

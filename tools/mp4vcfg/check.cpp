@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "api/requests.h"
 #include "config/config_file.h"
@@ -12,17 +13,20 @@
 namespace mp4vcfg {
 namespace {
 
-// UTF-16 text has a byte-order mark of its own, or a zero byte in every
-// other place.
+// UTF-16 text without a byte-order mark: in its first 512 bytes, a zero
+// byte in nearly every other place (the high bytes of its Latin letters)
+// and few in the places between. A line of zero bytes in 8-bit text has
+// zeros in both.
 bool LooksLikeUtf16(const std::string& bytes) {
-  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                            (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
-    return true;
+  const size_t sample = std::min<size_t>(bytes.size(), 512) & ~size_t{1};
+  if (sample < 4) return false;
+  size_t zeros[2] = {0, 0};
+  for (size_t i = 0; i < sample; ++i) zeros[i % 2] += bytes[i] == '\0';
+  const size_t half = sample / 2;
+  for (int p = 0; p < 2; ++p) {
+    if (zeros[p] * 4 >= half * 3 && zeros[1 - p] * 4 <= half) return true;
   }
-  const size_t sample = std::min<size_t>(bytes.size(), 512);
-  size_t zeros = 0;
-  for (size_t i = 0; i < sample; ++i) zeros += bytes[i] == '\0';
-  return sample >= 4 && zeros * 4 >= sample;
+  return false;
 }
 
 // The lines of a text as an editor counts them: where each begins, with LF,
@@ -83,25 +87,67 @@ bool SameField(const MP4VSettings& a, const MP4VSettings& b, const MP4VSettingsK
                      reinterpret_cast<const char*>(&b) + row.offset, width) == 0;
 }
 
-// Why the save rewrites the value of a setting: it loses something on the
-// way (the number changes: it is rounded, or is not one a file can hold;
-// the text after the number goes; there is no number; the number was out of
-// range), or it only spells the same number another way (no loss). False
-// for a key that is no setting.
+// The words of `text` after its first, as one text ("" when there is
+// none): words are separated by blanks and tabs.
+std::string WordsAfterFirst(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const size_t gap = text.find_first_of(" \t", first);
+  if (gap == std::string::npos) return "";
+  const size_t rest = text.find_first_not_of(" \t", gap);
+  return rest == std::string::npos ? "" : text.substr(rest);
+}
+
+// Whether the texts `a` and `b` of a setting of this row are the same number
+// (before a load's frame-rate snapping).
+bool SameNumber(const MP4VSettingsKey& row, const std::string& a, const std::string& b) {
+  if (std::strcmp(row.type_name, "dbl") == 0) {
+    const double x = ConfigParseDouble(a.c_str());
+    const double y = ConfigParseDouble(b.c_str());
+    return std::memcmp(&x, &y, sizeof x) == 0;
+  }
+  return ConfigParseInt32(a.c_str()) == ConfigParseInt32(b.c_str());
+}
+
+// Why the save rewrites the line of a setting, `loaded` being what the file
+// loads as, `saved` the record saved and `reloaded` what the saved file loads
+// as. A setting the save was asked to change (`saved` differs from
+// `loaded`) loses its old value by design, and nothing else may go: the rest
+// of its line, or words of its value after the first. One it was not asked
+// to change loses something when its number changes (it is rounded, or is
+// not one a file can hold), when text follows the number, when there is no
+// number, or when the number was out of range; it loses nothing when the
+// save only spells the same number another way. False for a key that is no
+// setting, and for a changed setting that loses nothing.
 bool ExplainRewrite(const MP4VSavedLine& line, const MP4VSettings& loaded,
-                    const MP4VSettings& reloaded, Finding* f) {
+                    const MP4VSettings& saved, const MP4VSettings& reloaded, Finding* f) {
   const MP4VSettingsKey* row = TableRow(line.key);
   if (row == nullptr) return false;
-  const ConfigNumberScan scan =
-      ConfigScanNumber(line.old_value.c_str(), ConfigResolveType(row->type_name));
+  const bool changed = !SameField(loaded, saved, *row);
   const std::string old_text = "'" + DisplayLine(line.old_value, 30) + "'";
   if (line.read_lossy) {
     f->reason = "a save writes this setting's line as '" + DisplayLine(line.written, 50) +
                 "': the rest of the line is dropped";
-  } else if (!SameField(loaded, reloaded, *row)) {
-    f->reason = old_text + " loads as " + FieldText(loaded, *row) + ", a save writes " +
-                line.new_value + ", which loads as " + FieldText(reloaded, *row);
-  } else if (scan.length == 0 && !line.old_value.empty()) {
+    return true;
+  }
+  if (!SameField(saved, reloaded, *row)) {
+    f->reason = (changed ? "the new value " + FieldText(saved, *row)
+                         : old_text + " loads as " + FieldText(loaded, *row) + ",") +
+                " a save writes " + line.new_value + ", which loads as " +
+                FieldText(reloaded, *row);
+    if (changed) f->reason.insert(f->reason.find(" a save"), ":");
+    return true;
+  }
+  if (changed) {
+    const std::string rest = WordsAfterFirst(line.old_value);
+    if (rest.empty()) return false;
+    f->reason = "a save writes " + line.new_value + " in place of " + old_text + ": '" +
+                DisplayLine(rest, 30) + "' after its first word is dropped";
+    return true;
+  }
+  const ConfigNumberScan scan =
+      ConfigScanNumber(line.old_value.c_str(), ConfigResolveType(row->type_name));
+  if (scan.length == 0 && !line.old_value.empty()) {
     f->reason = old_text + " is not a number: it loads as 0 and a save writes " +
                 line.new_value;
   } else if (scan.length < line.old_value.size()) {
@@ -110,9 +156,13 @@ bool ExplainRewrite(const MP4VSavedLine& line, const MP4VSettings& loaded,
                 "' after the number is dropped";
   } else if (scan.out_of_range) {
     f->reason = old_text + " is out of range: a save writes " + line.new_value;
-  } else {
+  } else if (SameNumber(*row, line.old_value, line.new_value)) {
     f->reason = "a save writes the value " + old_text + " as " + line.new_value +
                 ", the same number";
+    f->loses_text = false;
+  } else {
+    f->reason = "a save writes the value " + old_text + " as " + line.new_value +
+                ": a load reads both as " + FieldText(reloaded, *row);
     f->loses_text = false;
   }
   return true;
@@ -154,80 +204,95 @@ std::string DisplayLine(const std::string& text, size_t width) {
 }
 
 std::vector<Finding> CheckSettingsText(const std::string& bytes) {
+  MP4VSettings loaded{};
+  MP4VConfigLoadText(bytes, &loaded);
+  return CheckSave(bytes, loaded);
+}
+
+std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved) {
   std::vector<Finding> findings;
+  const std::string first_line = bytes.substr(0, bytes.find_first_of("\r\n"));
+  if (ConfigHasUtf16Mark(bytes.data(), bytes.size())) {
+    findings.push_back({1, first_line,
+                        "UTF-16 text (it begins with a UTF-16 byte-order mark): a save "
+                        "refuses it and leaves it as it is, and no setting loads from it",
+                        false});
+    return findings;
+  }
   if (LooksLikeUtf16(bytes)) {
-    Finding f;
-    f.line = 1;
-    f.text = bytes.substr(0, bytes.find('\n'));
-    f.reason = "UTF-16 text: not readable as 8-bit text (no setting loads from it, and a "
-               "save adds them as 8-bit text)";
-    findings.push_back(f);
+    findings.push_back({1, first_line,
+                        "UTF-16 text: not readable as 8-bit text (no setting loads from "
+                        "it, and a save adds them as 8-bit text)",
+                        true});
     return findings;
   }
 
-  // What the save does with the settings the file holds: the module's own
-  // load, save and load again, on these bytes.
+  // What the save does: the module's own load, its save of `saved`, and a
+  // load of what it wrote, on these bytes.
   MP4VSettings loaded{};
   MP4VConfigLoadText(bytes, &loaded);
   std::string after;
   std::vector<MP4VSavedLine> lines;
-  if (!MP4VConfigSaveText(bytes, &loaded, &after, &lines)) throw std::bad_alloc();
+  if (MP4VConfigSaveText(bytes, &saved, &after, &lines) != MP4VSaveTextResult::kWritten) {
+    throw std::bad_alloc();  // not UTF-16 (above): memory ran out
+  }
   MP4VSettings reloaded{};
   MP4VConfigLoadText(after, &reloaded);
 
   const LineNumbers numbers(bytes);
-  size_t reported = 0;  // the last line number given a finding
-  for (const MP4VSavedLine& line : lines) {
-    const size_t number = numbers.At(line.offset);
-    Finding f;
-    f.line = number;
-    f.text = numbers.Text(number);
-    const size_t line_end = line.offset + line.size;
-    if (f.text.size() > kConfigLineMax &&
-        (line_end < bytes.size() && bytes[line_end] != '\n' && bytes[line_end] != '\r')) {
-      f.reason = "line longer than " + std::to_string(kConfigLineMax) +
-                 " characters: the rest becomes a line of its own";
-    } else if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
-      if (!ExplainRewrite(line, loaded, reloaded, &f)) continue;
-      if (line.written.find('\n') != std::string::npos) {
-        f.reason += "; the comment moves to a line of its own (the entry and its comment "
-                    "no longer fit one line)";
-      }
-    } else if (line.kind == MP4VSavedLineKind::kRealigned && line.key.size() > 1 &&
-               line.key[0] == '[' && f.text.find_first_not_of(" \t") != 0) {
-      f.reason = "an indented section header is read as an entry named '" +
-                 DisplayLine(line.key, 40) +
-                 "': the lines after it stay in the section before it";
-      f.loses_text = false;
+  // One finding a line: a line over kConfigLineMax characters is read in
+  // parts, and each part may be rewritten.
+  auto add = [&findings](Finding f) {
+    if (!findings.empty() && findings.back().line == f.line) {
+      findings.back().reason += "; " + f.reason;
+      findings.back().loses_text = findings.back().loses_text || f.loses_text;
     } else {
-      continue;
+      findings.push_back(std::move(f));
     }
-    if (number == reported) continue;  // one finding a line
-    reported = number;
-    findings.push_back(f);
+  };
+  bool after_split = false;  // the line before was ended where this one begins
+  for (const MP4VSavedLine& line : lines) {
+    const bool split_here = after_split;
+    after_split = line.split;
+    if (line.kind != MP4VSavedLineKind::kSettingRewritten) continue;
+    Finding f;
+    f.line = numbers.At(line.offset);
+    f.text = numbers.Text(f.line);
+    if (!ExplainRewrite(line, loaded, saved, reloaded, &f)) continue;
+    if (line.written.find('\n') != std::string::npos) {
+      f.reason += "; the comment moves to a line of its own (the entry and its comment "
+                  "no longer fit one line)";
+    }
+    if (line.split) {
+      f.reason += "; the rest of the line, past " + std::to_string(kConfigLineMax) +
+                  " characters, goes on a line of its own";
+      f.loses_text = true;
+    }
+    if (split_here) {
+      f.reason = "a line longer than " + std::to_string(kConfigLineMax) +
+                 " characters is read in parts, and a save writes this part on a line "
+                 "of its own: " + f.reason;
+      f.loses_text = true;
+    }
+    add(f);
   }
 
   // A setting the load took from a later section of the same name than the
   // one the save writes to: the save adds it to the first, and the next
-  // load reads it there, as the number the save wrote.
+  // load reads it there, as the number the save wrote. (Such lines follow
+  // the first section, where every rewritten line is: the findings stay in
+  // line order.)
   for (const MP4VSavedLine& line : lines) {
     if (line.loads == nullptr || line.kind == MP4VSavedLineKind::kSettingRewritten) continue;
     const MP4VSettingsKey* row = TableRow(line.loads);
-    if (row == nullptr || SameField(loaded, reloaded, *row)) continue;
+    if (row == nullptr || SameField(saved, reloaded, *row)) continue;
     Finding f;
     f.line = numbers.At(line.offset);
     f.text = numbers.Text(f.line);
     f.reason = std::string(row->key) + " loads from this line as " + FieldText(loaded, *row) +
                "; a save writes it into the first [" + kMP4VSettingsSection +
                "] section, and it then loads as " + FieldText(reloaded, *row);
-    const auto at = std::find_if(findings.begin(), findings.end(),
-                                 [&](const Finding& g) { return g.line >= f.line; });
-    if (at != findings.end() && at->line == f.line) {
-      at->reason += "; " + f.reason;
-      at->loses_text = true;
-    } else {
-      findings.insert(at, f);
-    }
+    add(f);
   }
   return findings;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "mp4v_config.h"
+
 namespace mp4vcfg {
 
 // One line that a save would not keep as it stands.
@@ -18,16 +20,27 @@ struct Finding {
   bool loses_text = true;  // false: the line changes, but no text is lost
 };
 
-// The lines of the file contents `bytes` that a save of the settings it
-// holds changes beyond re-aligning them (a save keeps every other line as
-// it stands, or re-aligns an entry, completes a header's "]" or gives a bare
-// key its "="): a setting's value whose text or number the save changes, a
-// line over 511 characters (split in two), and, as changes that lose no
-// text, a setting's number spelled another way ("0x2D0" written as 720), a
-// comment moved to a line of its own and an indented section header (read
-// as an entry). Lines a save adds are not findings. A file in UTF-16
-// gives one finding, for its first line. Empty for an empty text. Throws
-// std::bad_alloc when memory runs out.
+// The lines of the file contents `bytes` that a save of the record `saved`
+// over them would not keep as they stand, as the module's own save computes
+// it (MP4VConfigSaveText): a save keeps every line but the lines of the
+// settings whose value text it changes. For a setting the record changes
+// (it differs from what `bytes` load as), the old value goes by design and
+// the finding names only what else goes: the rest of its line, or words of
+// its value after the first. For one it does not change, the finding says
+// how the save changes its text: a number rounded or out of range, text
+// after the number, no number (each losing text), or the same number
+// spelled another way ("0x2D0" written as 720, no loss). A setting's line
+// in a long line that the save ends, a comment moved to a line of its own,
+// and a setting loaded from a later section of the same name that the save
+// writes as another number are named too. Lines a save adds are not
+// findings; one finding a line. A text beginning with a UTF-16 byte-order
+// mark, which a save refuses, gives one finding for its first line that
+// loses no text; UTF-16 text without a mark, one that loses text. Empty for
+// an empty text. Throws std::bad_alloc when memory runs out.
+std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved);
+
+// The same for a save of the record `bytes` load as: what any save of the
+// file does when no setting changes.
 std::vector<Finding> CheckSettingsText(const std::string& bytes);
 
 // `text` for display on one line: control characters as \xNN, at most

@@ -151,6 +151,9 @@ void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists
       throw FileError(file + ": a save cannot read the file" +
                       (reason.empty() ? std::string() : " (" + reason + ")") +
                       "; it is left as it is");
+    case MP4VSaveCheck::kUtf16:
+      throw FileError(file + ": a save does not write the file: " + reason +
+                      "; it is left as it is");
     case MP4VSaveCheck::kNotReplaceable:
       throw FileError(file + ": a save cannot write the file: " + reason +
                       (*exists ? "; it is left as it is" : ""));
@@ -190,7 +193,7 @@ int Check(const std::string& file, bool json, std::ostream& out) {
     }
     out << (findings.empty() ? "]\n}\n" : "\n  ]\n}\n");
   } else if (findings.empty()) {
-    out << file << ": a save keeps every line as it stands (entries may be re-aligned)\n";
+    out << file << ": a save keeps every line as it stands\n";
   } else {
     out << FindingsText(file, findings);
     out << file << ": a save would change " << findings.size()
@@ -324,7 +327,6 @@ class Session {
     std::string bytes;
     bool exists = false;
     CheckSavePossible(file, &bytes, &exists);
-    if (exists && !force) GuardAgainstLosingText(file, bytes, dry_run, "set", err);
     MP4VSettings record;
     std::memset(&record, 0, sizeof record);
     Load(file, &record);
@@ -335,13 +337,19 @@ class Session {
         mp4v_host::StoreInt32(&record, *change.key, change.integer);
       }
     }
+    // Judged for the record this save writes, changes included.
+    const bool refused = exists && !force &&
+                         RefuseLosingText(file, bytes, record, dry_run, "set", err);
     if (dry_run) {
       // The bytes the module's save computes from these, before it writes.
       std::string after;
-      if (!MP4VConfigSaveText(bytes, &record, &after)) throw std::bad_alloc();
+      if (MP4VConfigSaveText(bytes, &record, &after) != MP4VSaveTextResult::kWritten) {
+        throw std::bad_alloc();  // UTF-16 text was refused above
+      }
       out_ << mp4vcfg::UnifiedDiff(file, bytes, after);
-      return kExitSuccess;
+      return refused ? kExitFailure : kExitSuccess;
     }
+    if (refused) return kExitFailure;
     if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
       throw CommandError(file +
                          ": could not save the file (missing directory, read-only or "
@@ -374,23 +382,27 @@ class Session {
     throw CommandError(std::string(key.name) + ": " + Quoted(text) + problem);
   }
 
-  // A file whose contents `bytes` a save would rob of text is left alone:
-  // the lines are listed on `err` and the command ends, or with `dry_run`
-  // only a note follows them.
-  static void GuardAgainstLosingText(const std::string& file, const std::string& bytes,
-                                     bool dry_run, const char* command, std::ostream& err) {
-    const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSettingsText(bytes);
+  // Whether a save of `record` over the file contents `bytes` would rob
+  // them of text, as the module's save computes it: the lines are then
+  // listed on `err` with what becomes of the command (`dry_run`: it writes
+  // nothing anyway), and the command must not save.
+  static bool RefuseLosingText(const std::string& file, const std::string& bytes,
+                               const MP4VSettings& record, bool dry_run,
+                               const char* command, std::ostream& err) {
+    const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSave(bytes, record);
     const size_t losses = CountLosses(findings);
-    if (losses == 0) return;
+    if (losses == 0) return false;
     err << FindingsText(file, findings);
     const std::string what = file + ": a save would lose text from " + std::to_string(losses) +
                              (losses == 1 ? " line" : " lines") + " (listed above)";
-    if (!dry_run) {
-      throw CommandError(what + "; nothing was written. " +
-                         (std::string(command) == "set" ? "--dry-run shows the change, " : "") +
-                         "--force saves anyway");
+    if (dry_run) {
+      err << "mp4vcfg: " << what << ": " << command << " refuses it without --force\n";
+    } else {
+      err << "mp4vcfg: " << what << "; nothing was written. "
+          << (std::string(command) == "set" ? "--dry-run shows the change, " : "")
+          << "--force saves anyway\n";
     }
-    err << "mp4vcfg: " << what << ": " << command << " refuses it without --force\n";
+    return true;
   }
 
   // `diff FILE1 FILE2`: the settings whose values differ.
@@ -447,15 +459,20 @@ class Session {
 
   // Shows FILE's settings on the settings pages (the library that request
   // 0x2008 loads from beside the module) and saves them when OK is pressed.
-  void Edit(const std::string& file, bool force, std::ostream& err) {
+  // Returns the exit status.
+  int Edit(const std::string& file, bool force, std::ostream& err) {
 #ifdef _WIN32
     std::string bytes;
     bool exists = false;
     CheckSavePossible(file, &bytes, &exists);
-    if (exists && !force) GuardAgainstLosingText(file, bytes, false, "edit", err);
     MP4VSettings before;
     std::memset(&before, 0, sizeof before);
     Load(file, &before);
+    // A file that loses text even when no setting changes is refused before
+    // the pages open; the record the pages give back is judged again below.
+    if (exists && !force && RefuseLosingText(file, bytes, before, false, "edit", err)) {
+      return kExitFailure;
+    }
     auto show = reinterpret_cast<MP4VShowEncoderPagesFn>(
         module_.get_api()(MP4V_FUNC_SETTINGS_PAGES));
     if (show == nullptr) {
@@ -471,7 +488,10 @@ class Session {
     }
     if (result != MP4V_PAGES_OK) {
       out_ << "no changes\n";
-      return;
+      return kExitSuccess;
+    }
+    if (exists && !force && RefuseLosingText(file, bytes, after, false, "edit", err)) {
+      return kExitFailure;
     }
     if (module_.save()(&after, file.c_str()) != MP4V_STATUS_OK) {
       throw CommandError(file +
@@ -486,6 +506,7 @@ class Session {
                  " -> " + mp4v_host::FormatField(after, keys[i]) + "\n";
     }
     out_ << (changes.empty() ? "no changes\n" : changes);
+    return kExitSuccess;
 #else
     (void)force;
     (void)err;
@@ -697,7 +718,7 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     if (get->parsed()) session.Get(file, keys);
     if (set->parsed()) status = session.Set(file, assignments, dry_run, force, err);
     if (diff->parsed()) session.Diff(file, second_file, json);
-    if (edit->parsed()) session.Edit(file, force, err);
+    if (edit->parsed()) status = session.Edit(file, force, err);
     out.flush();
     return status;
   } catch (const CommandError& e) {
