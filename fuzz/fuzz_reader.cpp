@@ -1,7 +1,8 @@
 // Any bytes read as a configuration file, and any names set into documents:
 // no fault, and what the writer writes reads back as the same document.
-//   1. The bytes as a file: writing it, reading and writing again gives the
-//      same bytes.
+//   1. The bytes as a file: writing it gives every line that is not empty
+//      byte for byte, in order (a line longer than the reader takes whole
+//      included); reading and writing again gives the same bytes.
 //   2. The bytes as (section, key, value) triples separated by 0x01, set
 //      with ConfigSetEntry into an empty document: read back, every node has
 //      the same kind, name, value and comment, in both layouts. (A value
@@ -55,6 +56,21 @@ ConfigNode* Apply(ConfigNode* document, const std::vector<Triple>& triples) {
   return document;
 }
 
+// The lines of `text` that are not empty, as an editor shows them (LF, CR LF
+// or CR ends one), after a leading byte-order mark.
+std::vector<std::string> FilledLines(std::string text) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return lines;
+}
+
 ConfigNode* Reread(const ConfigNode* document, bool aligned, std::string* text) {
   bool out_of_memory = false;
   ConfigSerialize(document, aligned, text);
@@ -71,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ConfigNode* again = Reread(document, true, &once);
   ConfigSerialize(again, true, &twice);
   if (once != twice) std::abort();
+  if (FilledLines(once) != FilledLines(bytes)) std::abort();
   ConfigFreeDocument(again);
 
   const std::vector<Triple> triples = Triples(bytes);

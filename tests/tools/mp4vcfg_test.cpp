@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/settings_fields.h"
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/cli.h"
 #include "mp4vcfg/unified_diff.h"
@@ -29,7 +30,6 @@
 
 #include "gui/page_ids.h"
 #include "gui/pages_driver.h"
-#include "host/settings_fields.h"
 #endif
 
 namespace {
@@ -1105,6 +1105,44 @@ TEST(Mp4vcfgSet, RefusesToLoseTextUnlessForced) {
   const Outcome forced = RunTool({"set", path, "width=720", "--force"});
   EXPECT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(Lines(RunTool({"get", path, "width"}).out), std::vector<std::string>{"720"});
+}
+
+// The integrator's shared file: after "set FILE width=720", every line but
+// the settings' own is there byte for byte, in order (the recent-files list,
+// "#" inside a value, indentation and trailing blanks, ";" comments,
+// continuation lines, a line of 600 characters and more, a header without
+// "]"); the save wrote the lines of the width and of the rate (as the ten
+// decimals a file holds) and added the missing settings.
+TEST(Mp4vcfgSet, KeepsEveryLineOfAnotherProgram) {
+  const std::string before =
+      testutil::ReadBytes(std::string(MP4V_PEER_FILES) + "/integrator.cfg");
+  ASSERT_NE(before.find("[broken\n"), std::string::npos);
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("shared.cfg");
+  testutil::WriteBytes(path, before);
+  const Outcome r = RunTool({"set", path, "width=720"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> kept;
+  for (const std::string& line : Lines(before)) {
+    if (!line.empty() && line != "width = 640" && line != "frame_rate = 25") {
+      kept.push_back(line);
+    }
+  }
+  std::vector<std::string> saved;
+  size_t settings = 0;
+  for (const std::string& line : Lines(testutil::ReadBytes(path))) {
+    if (line.empty()) continue;
+    const bool setting = line.size() > 34 && line.compare(31, 3, " = ") == 0 &&
+                         mp4v_host::FindSettingKey(Words(line)[0]) != nullptr;
+    if (setting && std::find(kept.begin(), kept.end(), line) == kept.end()) {
+      ++settings;
+    } else {
+      saved.push_back(line);
+    }
+  }
+  EXPECT_EQ(saved, kept);
+  EXPECT_EQ(settings, 55u);  // width, frame_rate and the 53 the section lacked
+  EXPECT_TRUE(Contains(testutil::ReadBytes(path), "width                           = 720"));
 }
 
 // The words of a text as a person reads them: runs of characters between
