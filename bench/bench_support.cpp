@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <ini.h>
+
 namespace bench {
 
 #define MP4V_BENCH_KEY(field, offset, c_type, type_name) \
@@ -19,11 +21,35 @@ namespace bench {
 const Key kKeys[kKeyCount] = {MP4V_SETTINGS_FIELDS(MP4V_BENCH_KEY)};
 #undef MP4V_BENCH_KEY
 
-bool LoadModule(Module* module, std::string* error) {
-  if (!module->library.Open(std::string(), error)) return false;
+bool LoadModule(Module* module, std::string* error, const std::string& path) {
+  if (!module->library.Open(path, error)) return false;
   module->load = module->library.load();
   module->save = module->library.save();
   return true;
+}
+
+// What a user of inih writes: pick the 56 keys out of the settings section.
+static int InihHandler(void* user, const char* section, const char* name,
+                       const char* value) {
+  if (std::strcmp(section, kSection) != 0) return 1;
+  auto* record = static_cast<MP4VSettings*>(user);
+  for (const Key& key : kKeys) {
+    if (std::strcmp(name, key.name) != 0) continue;
+    char* base = reinterpret_cast<char*>(record) + key.offset;
+    if (key.is_double) {
+      double number = std::strtod(value, nullptr);
+      std::memcpy(base, &number, sizeof number);
+    } else {
+      int32_t number = static_cast<int32_t>(std::strtol(value, nullptr, 0));
+      std::memcpy(base, &number, sizeof number);
+    }
+    break;
+  }
+  return 1;
+}
+
+bool InihLoad(const char* path, MP4VSettings* record) {
+  return ini_parse(path, InihHandler, record) == 0;
 }
 
 double FieldValue(const MP4VSettings& record, const Key& key) {

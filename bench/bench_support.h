@@ -31,9 +31,14 @@ struct Module {
   MP4VConfigLoadFn load = nullptr;
   MP4VConfigSaveFn save = nullptr;
 };
-// Loads demo_config_mp4v.so from beside the running program. On failure returns
-// false with the reason in `*error`.
-bool LoadModule(Module* module, std::string* error);
+// Loads demo_config_mp4v.so from beside the running program, or the module
+// at `path` when it is not empty. On failure returns false with the reason
+// in `*error`.
+bool LoadModule(Module* module, std::string* error, const std::string& path = "");
+
+// inih's parse of `path` with a handler that picks the 56 keys out of the
+// settings section (strcmp, strtol/strtod), as a user of inih writes it.
+bool InihLoad(const char* path, MP4VSettings* record);
 
 // Reads a 56-key field of `record` as a double (integers converted).
 double FieldValue(const MP4VSettings& record, const Key& key);

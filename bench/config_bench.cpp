@@ -7,7 +7,6 @@
 //   --scratch_dir=DIR   where the input files go (a fresh directory inside)
 //   --keep_files        leave the scratch directory in place
 #include <benchmark/benchmark.h>
-#include <ini.h>
 // Debian's SimpleIni.h keeps its template bodies behind SI_IMPLEMENTATION;
 // the narrow-character class needs no conversion library.
 #define SI_NO_CONVERSION
@@ -34,30 +33,6 @@ using bench::kSection;
 bench::Module g_module;
 
 // ---- The peers ---------------------------------------------------------
-
-// What a user of inih writes: pick the 56 keys out of the settings section.
-int InihHandler(void* user, const char* section, const char* name,
-                const char* value) {
-  if (std::strcmp(section, kSection) != 0) return 1;
-  auto* record = static_cast<MP4VSettings*>(user);
-  for (const bench::Key& key : kKeys) {
-    if (std::strcmp(name, key.name) != 0) continue;
-    char* base = reinterpret_cast<char*>(record) + key.offset;
-    if (key.is_double) {
-      double number = std::strtod(value, nullptr);
-      std::memcpy(base, &number, sizeof number);
-    } else {
-      int32_t number = static_cast<int32_t>(std::strtol(value, nullptr, 0));
-      std::memcpy(base, &number, sizeof number);
-    }
-    break;
-  }
-  return 1;
-}
-
-bool InihLoad(const char* path, MP4VSettings* record) {
-  return ini_parse(path, InihHandler, record) == 0;
-}
 
 bool SimpleIniLoad(const char* path, MP4VSettings* record) {
   CSimpleIniA ini;
@@ -253,7 +228,7 @@ bool SetUpCases(const std::string& dir, std::vector<InputFile>* files) {
   for (const InputFile& file : *files) {
     const std::string tag = std::to_string(file.lines);
     if (!CheckLoad("module load", file, ModuleLoad) ||
-        !CheckLoad("inih ini_parse", file, InihLoad) ||
+        !CheckLoad("inih ini_parse", file, bench::InihLoad) ||
         !CheckLoad("SimpleIni load", file, SimpleIniLoad)) {
       return false;
     }
@@ -280,7 +255,7 @@ bool SetUpCases(const std::string& dir, std::vector<InputFile>* files) {
     Register("load/" + tag + "/inih", file, [path] {
       MP4VSettings record;
       std::memset(&record, 0, sizeof record);
-      bool ok = InihLoad(path->c_str(), &record);
+      bool ok = bench::InihLoad(path->c_str(), &record);
       benchmark::DoNotOptimize(record);
       return ok;
     });

@@ -276,11 +276,15 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 
 /* Save request: writes the 56 fields into the file `file_name`, changing
- * values in place and adding missing keys at the end of the section, and
- * keeps every line it does not change as it stands (other sections, entries
- * and comments of any kind; a line is re-aligned only where that keeps
- * every character of it but blanks). The file is read once, and is
- * replaced in one step: the new text goes to a temporary file in the same
+ * values in place and adding missing keys at the end of the first section
+ * "MP4V Settings". It writes only the settings' lines: a setting's line is
+ * written anew only when its value text changes, and every other line of
+ * the file keeps its bytes exactly (other sections, headers, comments of
+ * any kind, lines over 511 characters); line ends become CR LF on Windows
+ * and LF elsewhere, and empty lines are dropped but one before each section
+ * header. A file that begins with a UTF-16 byte-order mark is not 8-bit
+ * text and is left as it is (MP4V_STATUS_FAILED). The file is read once,
+ * and is replaced in one step: the new text goes to a temporary file in the same
  * directory, which then takes the file's place, so the file is either fully
  * updated or left exactly as it was. This needs a directory in which the
  * process may create a file: a writable file in a read-only directory is not
@@ -289,7 +293,8 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * the file it points to is replaced. Returns MP4V_STATUS_OK when the file was
  * written; MP4V_STATUS_FAILED when the arguments are refused (as for the load
  * request) or the file could not be written (missing or read-only directory,
- * read-only or unreadable file, full disk). `settings` is only read. */
+ * read-only or unreadable file, UTF-16 text, full disk). `settings` is only
+ * read. */
 typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
                                               const char *file_name);
 

@@ -629,8 +629,10 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   CLI::App* set = app.add_subcommand(
       "set", "Change settings of FILE and save it through the module");
   set->footer(
-      "FILE is created when missing. The module keeps every other section, "
-      "entry and comment and adds the keys the file lacked, with the value 0. "
+      "FILE is created when missing. The module writes only the settings' "
+      "lines, keeps every other line byte for byte and adds the keys the file "
+      "lacked, with the value 0. A save that would lose text of FILE besides "
+      "the old values of the settings changed is refused unless --force. "
       "Nothing is written unless every KEY=VALUE is valid. Integers take an "
       "optional sign and decimal or 0x hexadecimal digits and must fit 32 "
       "bits; frame_rate takes a number greater than 0 or a fraction such as "
@@ -654,11 +656,11 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
                 "without it such a file is left untouched");
 
   CLI::App* check = app.add_subcommand(
-      "check", "List each line of FILE that a save would not keep as it stands");
+      "check", "List each line of FILE that a save would not keep byte for byte");
   check->footer(
-      "A save rewrites FILE in the module's layout. Re-aligned entries are not "
-      "listed; every line whose text a save would drop or change is, with its line "
-      "number and why. Exit status: 0 when a save loses no text, 1 when it would, "
+      "A save writes only the settings' lines and keeps every other line's bytes. "
+      "Every setting's line whose text a save would drop or change is listed, with "
+      "its line number and why. Exit status: 0 when a save loses no text, 1 when it would, "
       "2 for usage errors.");
   check->add_option("FILE", file, "Settings file")->type_name("")->required();
   check->add_flag("--json", json,
