@@ -1,5 +1,7 @@
 // Any file bytes through whole load and save requests, as a host makes them:
-// no fault, every save succeeds, an unchanged save keeps every value (load,
+// no fault, every save succeeds but over a file that begins with a UTF-16
+// byte-order mark (refused, the file left as it was), an unchanged save
+// keeps every value (load,
 // save, load gives the same record; the frame rate as its ten-decimal text)
 // and a second unchanged save changes no byte of the file. A rate that is
 // not finite is written as "inf" or "nan" and loads back as 0, so only the
@@ -54,6 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(&second, 0xA5, sizeof second);
   std::memset(&third, 0x3C, sizeof third);
   if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
+    if (save(&first, path.c_str()) != MP4V_STATUS_FAILED) std::abort();
+    if (ReadAll(path) != std::string(reinterpret_cast<const char*>(data), size)) std::abort();
+    std::remove(path.c_str());
+    return 0;
+  }
   if (save(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
   const std::string once = ReadAll(path);
   if (load(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();
