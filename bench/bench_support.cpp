@@ -28,6 +28,17 @@ bool LoadModule(Module* module, std::string* error, const std::string& path) {
   return true;
 }
 
+void SetFieldFromText(MP4VSettings* record, const Key& key, const char* value) {
+  char* base = reinterpret_cast<char*>(record) + key.offset;
+  if (key.is_double) {
+    double number = std::strtod(value, nullptr);
+    std::memcpy(base, &number, sizeof number);
+  } else {
+    int32_t number = static_cast<int32_t>(std::strtol(value, nullptr, 0));
+    std::memcpy(base, &number, sizeof number);
+  }
+}
+
 // What a user of inih writes: pick the 56 keys out of the settings section.
 static int InihHandler(void* user, const char* section, const char* name,
                        const char* value) {
@@ -35,14 +46,7 @@ static int InihHandler(void* user, const char* section, const char* name,
   auto* record = static_cast<MP4VSettings*>(user);
   for (const Key& key : kKeys) {
     if (std::strcmp(name, key.name) != 0) continue;
-    char* base = reinterpret_cast<char*>(record) + key.offset;
-    if (key.is_double) {
-      double number = std::strtod(value, nullptr);
-      std::memcpy(base, &number, sizeof number);
-    } else {
-      int32_t number = static_cast<int32_t>(std::strtol(value, nullptr, 0));
-      std::memcpy(base, &number, sizeof number);
-    }
+    SetFieldFromText(record, key, value);
     break;
   }
   return 1;

@@ -36,6 +36,10 @@ struct Module {
 // in `*error`.
 bool LoadModule(Module* module, std::string* error, const std::string& path = "");
 
+// Stores `value` into the field of `key` as a generic INI library's user
+// converts it (strtod, or strtol with base 0).
+void SetFieldFromText(MP4VSettings* record, const Key& key, const char* value);
+
 // inih's parse of `path` with a handler that picks the 56 keys out of the
 // settings section (strcmp, strtol/strtod), as a user of inih writes it.
 bool InihLoad(const char* path, MP4VSettings* record);

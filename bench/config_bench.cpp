@@ -40,14 +40,7 @@ bool SimpleIniLoad(const char* path, MP4VSettings* record) {
   for (const bench::Key& key : kKeys) {
     const char* value = ini.GetValue(kSection, key.name, nullptr);
     if (value == nullptr) continue;
-    char* base = reinterpret_cast<char*>(record) + key.offset;
-    if (key.is_double) {
-      double number = std::strtod(value, nullptr);
-      std::memcpy(base, &number, sizeof number);
-    } else {
-      int32_t number = static_cast<int32_t>(std::strtol(value, nullptr, 0));
-      std::memcpy(base, &number, sizeof number);
-    }
+    bench::SetFieldFromText(record, key, value);
   }
   return true;
 }
