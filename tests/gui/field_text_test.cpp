@@ -119,9 +119,11 @@ TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
 }
 
 TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
+  // Rates the rule stores: the snapped ones, and rates whose ten-decimal
+  // text loads as themselves.
   const double rates[] = {mp4v_pages::SnappedRate23976(), mp4v_pages::SnappedRate2997(),
                           mp4v_pages::SnappedRate5994(), 25.0, 29.97, 0.1,
-                          1e300, std::nextafter(30.0, 0.0)};
+                          1e300, 12.3456789012, 0.0000000001};
   for (double rate : rates) {
     const std::string text = mp4v_pages::FrameRateText(rate);
     double back = 0;
@@ -138,6 +140,12 @@ TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
   EXPECT_EQ("29.97", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate2997()));
   EXPECT_EQ("59.94", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate5994()));
   EXPECT_EQ("0", mp4v_pages::FrameRateText(0.0));
+  // A record's rate that no save keeps shows as it is; typed back, it is
+  // stored as a save and a load of it give it.
+  EXPECT_EQ("29.999999999999996", mp4v_pages::FrameRateText(std::nextafter(30.0, 0.0)));
+  double typed = 0;
+  ASSERT_EQ(TextStatus::kOk, mp4v_pages::ParseFrameRateText("29.999999999999996", &typed));
+  EXPECT_EQ(Bits(30.0), Bits(typed));
   // A rate a file cannot hold still shows as it is, and is refused only
   // when typed: an untouched field keeps it.
   EXPECT_EQ("5e-324", mp4v_pages::FrameRateText(5e-324));
