@@ -189,7 +189,7 @@ TEST(FrameRateRuleTest, AStoredRateIsWhatASaveAndALoadGiveBack) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("rate.cfg");
   size_t stored = 0;
-  for (const std::string& text : SampledRateTexts(1, 80)) {
+  for (const std::string& text : SampledRateTexts(1, 30)) {
     double rate = 0;
     if (mp4v_host::ParseFrameRate(text, &rate) != FrameRateStatus::kOk) continue;
     ++stored;
@@ -208,7 +208,7 @@ TEST(FrameRateRuleTest, AStoredRateIsWhatASaveAndALoadGiveBack) {
     ASSERT_EQ(MP4V_STATUS_OK, save(&back, path.c_str())) << text;
     EXPECT_EQ(first, testutil::ReadBytes(path)) << text;
   }
-  EXPECT_GT(stored, 130u);  // the smallest samples alone are refused
+  EXPECT_GT(stored, 110u);  // the smallest samples alone are refused
 }
 
 // The same over many more rates, through the module's own conversions of
