@@ -67,6 +67,17 @@ TextStatus ParseFrameRateText(std::string_view text, double* value) {
   return TextStatus::kNotANumber;
 }
 
+TextStatus ParseSettingText(const PageField& field, std::string_view text, int32_t* integer,
+                            double* real) {
+  if (field.control == Control::kFrameRate) return ParseFrameRateText(text, real);
+  return ParseIntegerText(text, IntegerRange{field.minimum, field.maximum}, integer);
+}
+
+std::string SettingProblemText(const PageField& field, TextStatus status, std::string_view text) {
+  return ProblemText(status, field.control == Control::kFrameRate, text,
+                     IntegerRange{field.minimum, field.maximum});
+}
+
 std::string IntegerText(int32_t value) { return mp4v_host::FormatInt32(value); }
 
 std::string FrameRateText(double value) {
@@ -128,7 +139,7 @@ std::string ProblemText(TextStatus status, bool frame_rate, std::string_view tex
     case TextStatus::kOk:
       return std::string();
     case TextStatus::kEmpty:
-      return "The field is empty. " + hint;
+      return "The value is empty. " + hint;
     case TextStatus::kNotANumber:
       return quoted + (frame_rate ? " is not a decimal number or a fraction. "
                                   : " is not a whole number. ") +

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "gui/page_table.h"
+
 namespace mp4v_pages {
 
 // What a field's text amounts to. Every status but kOk refuses the text.
@@ -51,6 +53,20 @@ TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
 // positive decimal number or a fraction such as "30000/1001", a rate a file
 // can hold, snapped as a load would snap it.
 TextStatus ParseFrameRateText(std::string_view text, double* value);
+
+// A person's text for the setting of `field`, a row of the page table: the
+// one judgement of the settings pages' OK and of `mp4vcfg set`, so that both
+// take and refuse the same texts and store the same values. Blanks and tabs
+// around the text are ignored. The frame rate follows ParseFrameRateText
+// into `*real`; every other setting takes a whole number within the row's
+// range into `*integer` (0 or 1 for an on/off setting, which the pages
+// themselves store from a click). Each is written only for kOk.
+TextStatus ParseSettingText(const PageField& field, std::string_view text, int32_t* integer,
+                            double* real);
+
+// ProblemText for `text` refused by ParseSettingText for that setting: it
+// names the row's own range.
+std::string SettingProblemText(const PageField& field, TextStatus status, std::string_view text);
 
 std::string IntegerText(int32_t value);
 

@@ -182,7 +182,6 @@ struct Slot {
   const PageField* field;
   bool is_rate() const { return field->control == Control::kFrameRate; }
   bool is_check() const { return field->control == Control::kOnOff; }
-  IntegerRange range() const { return IntegerRange{field->minimum, field->maximum}; }
 };
 
 class Session;
@@ -447,10 +446,8 @@ class Session {
                                       ? WindowText(GetDlgItem(pages_[p], id))
                                       : initial_[slot.index];
         if (text == initial_[slot.index]) continue;
-        const TextStatus status =
-            slot.is_rate()
-                ? mp4v_pages::ParseFrameRateText(Narrow(text), &change.real)
-                : mp4v_pages::ParseIntegerText(Narrow(text), slot.range(), &change.integer);
+        const TextStatus status = mp4v_pages::ParseSettingText(*slot.field, Narrow(text),
+                                                               &change.integer, &change.real);
         if (status != TextStatus::kOk) {
           changes_.clear();
           Report(p, slot, status, text);
@@ -473,7 +470,7 @@ class Session {
     const std::wstring message =
         L"The setting \"" + mp4v_pages::PlainLabel(slot.field->label) + L"\" (" +
         Widen(slot.key->name) + L") is not valid.\n\n" +
-        Widen(mp4v_pages::ProblemText(status, slot.is_rate(), Narrow(text), slot.range()));
+        Widen(mp4v_pages::SettingProblemText(*slot.field, status, Narrow(text)));
     MessageBoxW(sheet_, message.c_str(), kCaption, MB_OK | MB_ICONWARNING);
     SelectField(slot, field);
   }

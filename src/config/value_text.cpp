@@ -13,6 +13,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "config/decimal_text.h"
 #include "config/white_space.h"
 
 namespace {
@@ -100,117 +101,6 @@ int64_t ParseInt64Range(const char* p, const char* end) {
   return value;
 }
 
-// For a decimal number text [p, stop) (digits, optional point and fraction,
-// optional exponent) whose value from_chars found out of range: true when its
-// magnitude is too large, false when too small. The decimal exponent of the
-// first significant digit decides; every count saturates, so absurd
-// exponents and digit runs cannot overflow.
-bool MagnitudeTooLarge(const char* p, const char* stop) {
-  constexpr int64_t kCap = int64_t{1} << 40;
-  int64_t exponent10 = 0;
-  bool significant = false;
-  int64_t integer_digits = 0;
-  for (; p < stop && IsDecimalDigit(*p); ++p) {
-    if (*p != '0') significant = true;
-    if (significant && integer_digits < kCap) ++integer_digits;
-  }
-  if (significant) {
-    exponent10 = integer_digits - 1;
-  } else if (p < stop && *p == '.') {
-    int64_t zeros = 0;
-    for (++p; p < stop && *p == '0'; ++p) {
-      if (zeros < kCap) ++zeros;
-    }
-    exponent10 = -(zeros + 1);
-  }
-  while (p < stop && *p != 'e' && *p != 'E') ++p;
-  if (p < stop) {
-    ++p;
-    bool negative = false;
-    if (p < stop && (*p == '+' || *p == '-')) {
-      negative = *p == '-';
-      ++p;
-    }
-    int64_t exponent = 0;
-    for (; p < stop && IsDecimalDigit(*p); ++p) {
-      if (exponent < kCap) exponent = exponent * 10 + (*p - '0');
-    }
-    exponent10 += negative ? -exponent : exponent;
-  }
-  return exponent10 >= 0;
-}
-
-// Reads the decimal number text at [p, end) as m * 10^e and, when m and 10^e
-// are both exact doubles (m at most 2^53, |e| at most 22, or a larger e
-// whose extra powers of ten fit into m), gives the correctly rounded value
-// by one multiplication or division. Returns false for any other text.
-//
-// The library's own conversion takes the same shortcut, but where its code
-// was built for the x87 unit the shortcut runs in extended precision and
-// rounds twice; doing it here, in double arithmetic, keeps every platform
-// correctly rounded. The other texts take the library's integer-only paths.
-bool ExactSmallDecimal(const char* p, const char* end, double* out) {
-  constexpr uint64_t kLimit = uint64_t{1} << 53;
-  static constexpr double kPowersOfTen[] = {
-      1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int64_t exponent = 0;
-  auto take = [&](char c) {
-    if (mantissa == 0 && c == '0') return true;  // leading zeros add nothing
-    if (++digits > 19) return false;
-    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-    return true;
-  };
-  for (; p < end && IsDecimalDigit(*p); ++p) {
-    if (!take(*p)) return false;
-  }
-  if (p < end && *p == '.') {
-    for (++p; p < end && IsDecimalDigit(*p); ++p) {
-      if (!take(*p)) return false;
-      --exponent;
-    }
-  }
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    const char* q = p + 1;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) {
-      negative = *q == '-';
-      ++q;
-    }
-    if (q < end && IsDecimalDigit(*q)) {
-      int64_t value = 0;
-      for (; q < end && IsDecimalDigit(*q); ++q) {
-        if (value < 100000) value = value * 10 + (*q - '0');
-      }
-      exponent += negative ? -value : value;
-    }
-  }
-  if (mantissa == 0) {
-    *out = 0.0;
-    return true;
-  }
-  if (mantissa > kLimit) return false;
-  if (exponent >= 0 && exponent <= 22) {
-    *out = static_cast<double>(mantissa) * kPowersOfTen[exponent];
-    return true;
-  }
-  if (exponent < 0 && exponent >= -22) {
-    *out = static_cast<double>(mantissa) / kPowersOfTen[-exponent];
-    return true;
-  }
-  if (exponent > 22 && exponent <= 22 + 16) {
-    for (int64_t i = 22; i < exponent; ++i) {
-      mantissa *= 10;
-      if (mantissa > kLimit) return false;
-    }
-    *out = static_cast<double>(mantissa) * 1e22;
-    return true;
-  }
-  return false;
-}
-
 // The end of the decimal number at `p` as the floating-point conversion
 // reads it (digits, an optional point and fraction, an optional exponent
 // with at least one digit), or null when `p` begins none.
@@ -230,31 +120,6 @@ const char* DecimalNumberEnd(const char* p, const char* end) {
     }
   }
   return p;
-}
-
-double ParseDoubleRange(const char* p, const char* end) {
-  while (p < end && ConfigIsWhiteSpace(*p)) ++p;
-  bool negative = false;
-  if (p < end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-  // Only a decimal number counts: "inf", "nan" and a hexadecimal form are
-  // not numbers here, and the "0" of "0x1F" reads as zero.
-  bool starts_number =
-      p < end && (IsDecimalDigit(*p) ||
-                  (*p == '.' && end - p >= 2 && IsDecimalDigit(p[1])));
-  if (!starts_number) return 0.0;
-  double value = 0.0;
-  if (ExactSmallDecimal(p, end, &value)) return negative ? -value : value;
-  std::from_chars_result result =
-      std::from_chars(p, end, value, std::chars_format::general);
-  if (result.ec == std::errc::result_out_of_range) {
-    value = MagnitudeTooLarge(p, result.ptr) ? HUGE_VAL : 0.0;
-  } else if (result.ec != std::errc()) {
-    value = 0.0;
-  }
-  return negative ? -value : value;
 }
 
 // Elements of a list body are separated by runs of spaces and commas.
@@ -328,7 +193,7 @@ void ConvertElement(const char* first, const char* last, ConfigType type,
       StoreInteger(slot, ParseInt64Range(first, last), 8);
       break;
     case ConfigType::kDbl: {
-      double value = ParseDoubleRange(first, last);
+      double value = ConfigReadDecimal(first, last);
       std::memcpy(slot, &value, sizeof value);
       break;
     }
@@ -359,15 +224,8 @@ int FormatInteger(T value, char* out) {
 // Writes the exact decimal expansion of `value` with `precision` fraction
 // digits (0: no point), as printf's "%.<precision>f" does in the C locale.
 int FormatFixed(double value, int precision, char* out) {
-  std::to_chars_result r =
-      std::to_chars(out, out + kConfigTextCapacity - 1, value,
-                    std::chars_format::fixed, precision);
-  if (r.ec != std::errc()) {  // cannot happen: 321 characters at most
-    out[0] = '\0';
-    return 0;
-  }
-  *r.ptr = '\0';
-  return static_cast<int>(r.ptr - out);
+  // Always fits: 321 characters at most.
+  return static_cast<int>(ConfigWriteFixed(value, precision, out, kConfigTextCapacity));
 }
 
 // A growing list text in a buffer of one entry value. Appending beyond
@@ -465,7 +323,7 @@ int ConfigFormatScalar(const void* field, ConfigType type, char* out) {
     case ConfigType::kInt64:
       return FormatFixed(static_cast<double>(ReadField<int64_t>(field)), 0, out);
     case ConfigType::kDbl:
-      return FormatFixed(ReadField<double>(field), 10, out);
+      return FormatFixed(ReadField<double>(field), kConfigDoubleFractionDigits, out);
     case ConfigType::kStr: {
       const char* text = ReadField<const char*>(field);
       if (text == nullptr) return 0;
@@ -533,7 +391,7 @@ int64_t ConfigParseInt64(const char* text) {
 
 double ConfigParseDouble(const char* text) {
   if (text == nullptr) return 0.0;
-  return ParseDoubleRange(text, text + std::strlen(text));
+  return ConfigReadDecimal(text, text + std::strlen(text));
 }
 
 void* ConfigParseList(const char* text, int32_t* count, const char* type_name) {
@@ -581,7 +439,7 @@ ConfigNumberScan ConfigScanNumber(const char* text, ConfigType type) {
     const char* stop = DecimalNumberEnd(p, end);
     if (stop != nullptr) {
       scan.length = static_cast<size_t>(stop - text);
-      scan.out_of_range = std::isinf(ParseDoubleRange(text, end));
+      scan.out_of_range = std::isinf(ConfigReadDecimal(text, end));
     }
     return scan;
   }

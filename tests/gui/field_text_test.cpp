@@ -10,6 +10,8 @@
 #include <limits>
 #include <string>
 
+#include "gui/page_table.h"
+#include "host/settings_fields.h"
 #include "src/settings/frame_rate_snap.h"
 
 namespace {
@@ -119,9 +121,11 @@ TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
 }
 
 TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
+  // Rates the rule stores: the snapped ones, and rates whose ten-decimal
+  // text loads as themselves.
   const double rates[] = {mp4v_pages::SnappedRate23976(), mp4v_pages::SnappedRate2997(),
                           mp4v_pages::SnappedRate5994(), 25.0, 29.97, 0.1,
-                          1e300, std::nextafter(30.0, 0.0)};
+                          1e300, 12.3456789012, 0.0000000001};
   for (double rate : rates) {
     const std::string text = mp4v_pages::FrameRateText(rate);
     double back = 0;
@@ -138,6 +142,12 @@ TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
   EXPECT_EQ("29.97", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate2997()));
   EXPECT_EQ("59.94", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate5994()));
   EXPECT_EQ("0", mp4v_pages::FrameRateText(0.0));
+  // A record's rate that no save keeps shows as it is; typed back, it is
+  // stored as a save and a load of it give it.
+  EXPECT_EQ("29.999999999999996", mp4v_pages::FrameRateText(std::nextafter(30.0, 0.0)));
+  double typed = 0;
+  ASSERT_EQ(TextStatus::kOk, mp4v_pages::ParseFrameRateText("29.999999999999996", &typed));
+  EXPECT_EQ(Bits(30.0), Bits(typed));
   // A rate a file cannot hold still shows as it is, and is refused only
   // when typed: an untouched field keeps it.
   EXPECT_EQ("5e-324", mp4v_pages::FrameRateText(5e-324));
@@ -226,7 +236,7 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
   const Case cases[] = {
       {TextStatus::kNotANumber, false, " 12x ", "\"12x\" is not a whole number."},
       {TextStatus::kOutOfRange, false, "2147483648", "\"2147483648\" is outside the 32-bit range."},
-      {TextStatus::kEmpty, false, "", "The field is empty."},
+      {TextStatus::kEmpty, false, "", "The value is empty."},
       {TextStatus::kNotPositive, true, "0", "\"0\" is not a frame rate greater than 0."},
       {TextStatus::kNotANumber, true, "abc", "\"abc\" is not a decimal number or a fraction."},
   };
@@ -246,6 +256,73 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
   const std::string tiny = mp4v_pages::ProblemText(TextStatus::kTooSmall, true, "1e-11");
   EXPECT_EQ(0u, tiny.find("\"1e-11\" is too small")) << tiny;
   EXPECT_NE(std::string::npos, tiny.find("0.0000000001")) << tiny;
+}
+
+// The one judgement of a setting's text that the pages' OK and mp4vcfg set
+// share: each setting's own row decides the range, the frame rate its rule.
+TEST(FieldTextTest, SettingTextsByTheirRowOfThePageTable) {
+  struct Case {
+    const char* key;
+    const char* text;
+    TextStatus status;
+    int32_t integer;
+    const char* problem;  // the whole message of a refused text
+  };
+  const std::string hint = ", in decimal or in hexadecimal after 0x.";
+  const Case cases[] = {
+      {"width", " 720\t", TextStatus::kOk, 720, ""},
+      {"width", "8191", TextStatus::kOk, 8191, ""},
+      {"width", "0", TextStatus::kBelowRange, 0,
+       "\"0\" is less than this setting takes. Enter a whole number from 1 to 8191"},
+      {"height", "0x2000", TextStatus::kAboveRange, 0,
+       "\"0x2000\" is more than this setting takes. Enter a whole number from 1 to 8191"},
+      {"quant_p", "31", TextStatus::kOk, 31, ""},
+      {"quant_p", "32", TextStatus::kAboveRange, 0,
+       "\"32\" is more than this setting takes. Enter a whole number from 0 to 31"},
+      {"me_f_code", "0", TextStatus::kBelowRange, 0,
+       "\"0\" is less than this setting takes. Enter a whole number from 1 to 7"},
+      {"num_threads", "-1", TextStatus::kBelowRange, 0,
+       "\"-1\" is less than this setting takes. Enter a whole number from 0 to 2147483647"},
+      // An on/off setting takes what a click stores.
+      {"closed_gov", "1", TextStatus::kOk, 1, ""},
+      {"closed_gov", "0x0", TextStatus::kOk, 0, ""},
+      {"closed_gov", "5", TextStatus::kAboveRange, 0,
+       "\"5\" is more than this setting takes. Enter a whole number from 0 to 1"},
+      // A numbered choice takes any 32-bit number.
+      {"rc_mode", "-2147483648", TextStatus::kOk, INT32_MIN, ""},
+      {"rc_mode", "2147483648", TextStatus::kOutOfRange, 0,
+       "\"2147483648\" is outside the 32-bit range. Enter a whole number from -2147483648 to "
+       "2147483647"},
+      {"width", "", TextStatus::kEmpty, 0, "The value is empty. Enter a whole number from 1 to 8191"},
+      {"frame_rate", " 29.97 ", TextStatus::kOk, 0, ""},
+      {"frame_rate", "-1", TextStatus::kNotPositive, 0,
+       "\"-1\" is not a frame rate greater than 0. Enter a number of frames per second greater "
+       "than 0, such as 25 or 29.97, or a fraction such as 30000/1001."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.text);
+    const auto* key = mp4v_host::FindSettingKey(c.key);
+    ASSERT_NE(nullptr, key);
+    const mp4v_pages::PageField& field =
+        mp4v_pages::FieldAt(static_cast<size_t>(key - mp4v_host::SettingKeys()));
+    ASSERT_EQ(std::string(c.key), field.key());
+    int32_t integer = -99;
+    double real = -99;
+    EXPECT_EQ(c.status, mp4v_pages::ParseSettingText(field, c.text, &integer, &real));
+    if (c.status != TextStatus::kOk) {
+      EXPECT_EQ(-99, integer);
+      EXPECT_EQ(-99, real);
+      std::string expected = c.problem;
+      if (expected.back() != '.') expected += hint;
+      EXPECT_EQ(expected, mp4v_pages::SettingProblemText(field, c.status, c.text));
+    } else if (field.control == mp4v_pages::Control::kFrameRate) {
+      EXPECT_EQ(k2997, Bits(real));
+      EXPECT_EQ(-99, integer);
+    } else {
+      EXPECT_EQ(c.integer, integer);
+      EXPECT_EQ(-99, real);
+    }
+  }
 }
 
 }  // namespace

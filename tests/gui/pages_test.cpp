@@ -300,7 +300,7 @@ TEST_F(PagesTest, BadTextIsRefusedWhereItIs) {
   const Case cases[] = {
       {"width", L"12x", L"is not a whole number"},
       {"quant_b", L"2147483648", L"outside the 32-bit range"},
-      {"num_threads", L"", L"The field is empty"},
+      {"num_threads", L"", L"The value is empty"},
       {"slice_count", L"1.5", L"is not a whole number"},
       // A field's own range, named in the message.
       {"width", L"-720", L"is less than this setting takes. Enter a whole number from 1 to 8191"},

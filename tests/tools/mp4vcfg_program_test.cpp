@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/version.h"
+#include "support/patch_util.h"
 #include "support/test_util.h"
 
 namespace {
@@ -134,16 +135,29 @@ TEST(Mp4vcfgProgram, VersionResourceComesFromTheOneVersionSource) {
   EXPECT_EQ(QueryString(data, L"OriginalFilename"), L"mp4vcfg.exe");
 }
 
-// Runs mp4vcfg.exe with `arguments`; its exit code, or -1.
-int RunProgram(const std::wstring& arguments) {
+// Runs mp4vcfg.exe with `arguments`, its standard output going to the new
+// file `output` when one is named (as "> output" in a command prompt does);
+// its exit code, or -1.
+int RunProgram(const std::wstring& arguments, const std::wstring& output = std::wstring()) {
   std::wstring command = L"\"" + ProgramPath() + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return -1;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (!output.empty()) {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = file;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, !output.empty(), 0,
+                                      nullptr, nullptr, &startup, &process);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!started) return -1;
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = static_cast<DWORD>(-1);
   GetExitCodeProcess(process.hProcess, &code);
@@ -188,6 +202,56 @@ TEST(Mp4vcfgProgram, TakesAnyFileNameThroughTheUtf8CodePage) {
   EXPECT_NE(ReadWide(path).find("720"), std::string::npos) << ReadWide(path);
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
   EXPECT_TRUE(DeleteFileW(path.c_str()));
+}
+
+// Redirected to a file, the dry run's diff and diff's table arrive byte for
+// byte: the diff carries the file's own CR LF and gains no second CR, so it
+// applies to the file and gives exactly what the real save writes. The
+// other commands keep the text mode: their lines end in CR LF.
+TEST(Mp4vcfgProgram, DryRunAndDiffWriteTheirBytesUnchanged) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  const std::string other = dir.File("other.cfg");
+  const std::wstring wide_path(path.begin(), path.end());  // ASCII scratch paths
+  const std::wstring wide_other(other.begin(), other.end());
+  const std::wstring folder(dir.path().begin(), dir.path().end());
+  ASSERT_EQ(RunProgram(L"set \"" + wide_path + L"\" width=720 height=576 frame_rate=25"), 0);
+  ASSERT_EQ(RunProgram(L"set \"" + wide_other + L"\" width=352 height=576 frame_rate=25"), 0);
+  const std::string before = testutil::ReadBytes(path);
+  ASSERT_NE(before.find("\r\n"), std::string::npos) << "the save writes CR LF on Windows";
+
+  ASSERT_EQ(RunProgram(L"set \"" + wide_path + L"\" height=480 --dry-run",
+                       folder + L"\\dry.diff"),
+            0);
+  const std::string diff = testutil::ReadBytes(dir.File("dry.diff"));
+  EXPECT_EQ(diff.find("\r\r\n"), std::string::npos) << diff;
+  EXPECT_EQ(diff.find("--- " + path + "\n+++ " + path + "\n@@ "), 0u) << diff;
+  EXPECT_NE(diff.find("\n-height                          = 576\r\n"
+                      "+height                          = 480\r\n"),
+            std::string::npos)
+      << diff;
+  EXPECT_EQ(testutil::ReadBytes(path), before);
+  ASSERT_EQ(RunProgram(L"set \"" + wide_path + L"\" height=480"), 0);
+  EXPECT_EQ(testutil::ApplyUnifiedDiff(before, diff), testutil::ReadBytes(path));
+
+  // diff and diff --json: LF alone, as written; 1 as the settings differ.
+  for (const wchar_t* json : {L"", L" --json"}) {
+    ASSERT_EQ(RunProgram(L"diff \"" + wide_path + L"\" \"" + wide_other + L"\"" + json,
+                         folder + L"\\table.txt"),
+              1);
+    const std::string table = testutil::ReadBytes(dir.File("table.txt"));
+    EXPECT_NE(table.find("width"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\r'), std::string::npos) << table;
+  }
+  // show stays text: every line ends in CR LF.
+  ASSERT_EQ(RunProgram(L"show \"" + wide_path + L"\"", folder + L"\\show.txt"), 0);
+  const std::string shown = testutil::ReadBytes(dir.File("show.txt"));
+  size_t ends = 0;
+  for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 1)) {
+    ++ends;
+    EXPECT_TRUE(at > 0 && shown[at - 1] == '\r' && (at < 2 || shown[at - 2] != '\r')) << at;
+  }
+  EXPECT_EQ(ends, 56u);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/cli.h"
 #include "mp4vcfg/unified_diff.h"
+#include "support/patch_util.h"
 #include "support/test_util.h"
 
 #ifdef _WIN32
@@ -285,13 +286,38 @@ TEST(Mp4vcfgCommandLine, HelpAndUsageErrors) {
   }
 }
 
+// Every command's --help states the one exit-status table, word for word
+// the program's own.
+TEST(Mp4vcfgCommandLine, EveryHelpStatesTheSameExitStatusTable) {
+  const Outcome program = RunTool({"--help"});
+  ASSERT_EQ(program.status, 0);
+  const size_t start = program.out.find("Exit status, the same for every command:\n");
+  ASSERT_NE(start, std::string::npos) << program.out;
+  const std::string table = program.out.substr(start);
+  for (const char* line :
+       {"\n  0  done; a save loses no text (check, set, edit); the settings agree (diff)\n",
+        "\n  1  a save would lose text and nothing was written (check, set, edit); the\n"
+        "     settings differ (diff). set --dry-run exits as set would.\n",
+        "\n  2  trouble: a usage error, an unknown key or a refused value, a file that\n"
+        "     cannot be read or written or whose name the module refuses, a failed save"}) {
+    EXPECT_TRUE(Contains(table, line)) << line;
+  }
+  for (const char* command : {"info", "show", "get", "set", "check", "diff", "edit"}) {
+    const Outcome r = RunTool({command, "--help"});
+    EXPECT_EQ(r.status, 0) << command;
+    const size_t at = r.out.find("Exit status, the same for every command:\n");
+    ASSERT_NE(at, std::string::npos) << command << "\n" << r.out;
+    EXPECT_EQ(r.out.substr(at), table) << command;
+  }
+}
+
 TEST(Mp4vcfgCommandLine, ModuleThatCannotBeLoaded) {
   testutil::ScratchDir dir;
   const std::string not_a_library = dir.File("fake_module.bin");
   testutil::WriteBytes(not_a_library, "not a library");
   for (const std::string& path : {dir.File("missing_module.bin"), not_a_library}) {
     const Outcome r = RunTool({"--module", path, "info"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(Contains(r.err, "_module.bin")) << r.err;
   }
@@ -299,58 +325,116 @@ TEST(Mp4vcfgCommandLine, ModuleThatCannotBeLoaded) {
 
 // ---- failures leave the file exactly as it was --------------------------
 
+// Each failure: its whole line on stderr ("@" stands for the file's path),
+// its exit status, nothing on stdout, the file untouched.
 TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
   const std::string original = testutil::WithLineEnds(
       "# settings of the night job\n[Other]\nkeep = 1\n\n[MP4V Settings]\n"
       "width = 352   # CIF\nframe_rate = 25\n");
+  const std::string whole = " Enter a whole number from ";
+  const std::string digits = ", in decimal or in hexadecimal after 0x.";
+  const std::string sides = whole + "1 to 8191" + digits;
+  const std::string rate =
+      " Enter a number of frames per second greater than 0, such as 25 or 29.97, or a "
+      "fraction such as 30000/1001.";
+  const std::string forced = " --force saves it anyway.";
+  const std::string refused_name =
+      "@: the module refuses this file name (it must end in \".cfg\" or \".ini\", in lower case)";
+  const std::string read_only =
+      "@: a save cannot write the file: the file is read-only; it is left as it is";
   const struct {
     const char* file_name;
     std::vector<std::string> args;  // "@" stands for the file's path
-    const char* message;            // part of the error message
+    std::string message;            // the whole line, without "mp4vcfg: "
     bool read_only = false;
-    int status = 1;                 // 2: a file a save cannot read or write
+    int status = 2;
   } cases[] = {
-      {"enc.cfg", {"set", "@", "widht=5"}, "\"widht\""},
-      {"enc.cfg", {"set", "@", "width=abc"}, "width: \"abc\" is not"},
-      {"enc.cfg", {"set", "@", "width="}, "width: \"\" is not"},
-      {"enc.cfg", {"set", "@", "width=1.5"}, "width: \"1.5\" is not"},
-      {"enc.cfg", {"set", "@", "width= 5"}, "width: \" 5\" is not"},
-      {"enc.cfg", {"set", "@", "width=5 "}, "width: \"5 \" is not"},
-      {"enc.cfg", {"set", "@", "width=0x"}, "width: \"0x\" is not"},
-      {"enc.cfg", {"set", "@", "width=0xG1"}, "width: \"0xG1\" is not"},
-      {"enc.cfg", {"set", "@", "width=+-1"}, "width: \"+-1\" is not"},
-      {"enc.cfg", {"set", "@", "width=2147483648"}, "width: \"2147483648\" is out of range"},
-      {"enc.cfg", {"set", "@", "width=-2147483649"}, "width: \"-2147483649\" is out of range"},
-      {"enc.cfg", {"set", "@", "width=0x80000000"}, "width: \"0x80000000\" is out of range"},
-      {"enc.cfg", {"set", "@", "width=99999999999999999999999"}, "is out of range"},
-      {"enc.cfg", {"set", "@", "frame_rate=abc"}, "frame_rate: \"abc\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=29,97"}, "frame_rate: \"29,97\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=inf"}, "frame_rate: \"inf\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=-nan"}, "frame_rate: \"-nan\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=0x1p4"}, "frame_rate: \"0x1p4\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=1e"}, "frame_rate: \"1e\" is not"},
-      {"enc.cfg", {"set", "@", "frame_rate=1e999"}, "frame_rate: \"1e999\" is out of"},
+      {"enc.cfg", {"set", "@", "widht=5"},
+       "unknown key \"widht\" (\"mp4vcfg show FILE\" lists every key)"},
+      {"enc.cfg", {"set", "@", "width=abc"}, "width: \"abc\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width="}, "width: The value is empty." + sides},
+      {"enc.cfg", {"set", "@", "width= \t"}, "width: The value is empty." + sides},
+      {"enc.cfg", {"set", "@", "width=1.5"}, "width: \"1.5\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=1 2"}, "width: \"1 2\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=0x"}, "width: \"0x\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=0xG1"}, "width: \"0xG1\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=+-1"}, "width: \"+-1\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=2147483648"},
+       "width: \"2147483648\" is outside the 32-bit range." + sides},
+      {"enc.cfg", {"set", "@", "width=-2147483649"},
+       "width: \"-2147483649\" is outside the 32-bit range." + sides},
+      {"enc.cfg", {"set", "@", "width=0x80000000"},
+       "width: \"0x80000000\" is outside the 32-bit range." + sides},
+      {"enc.cfg", {"set", "@", "width=99999999999999999999999"},
+       "width: \"99999999999999999999999\" is outside the 32-bit range." + sides},
+      // Each setting's own range, from the settings pages' table.
+      {"enc.cfg", {"set", "@", "width=-5"},
+       "width: \"-5\" is less than this setting takes." + sides + forced},
+      {"enc.cfg", {"set", "@", "height=0"},
+       "height: \"0\" is less than this setting takes." + sides + forced},
+      {"enc.cfg", {"set", "@", "height=0x2000"},
+       "height: \"0x2000\" is more than this setting takes." + sides + forced},
+      {"enc.cfg", {"set", "@", "quant_i=32"},
+       "quant_i: \"32\" is more than this setting takes." + whole + "0 to 31" + digits + forced},
+      {"enc.cfg", {"set", "@", "me_f_code=0"},
+       "me_f_code: \"0\" is less than this setting takes." + whole + "1 to 7" + digits + forced},
+      {"enc.cfg", {"set", "@", "target_bitrate=-1"},
+       "target_bitrate: \"-1\" is less than this setting takes." + whole + "0 to 2147483647" +
+           digits + forced},
+      {"enc.cfg", {"set", "@", "deinterlacing_enable=2"},
+       "deinterlacing_enable: \"2\" is more than this setting takes." + whole + "0 to 1" +
+           digits + forced},
+      // --force takes a number outside its range, never a text that is none.
+      {"enc.cfg", {"set", "@", "width=abc", "--force"},
+       "width: \"abc\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=2147483648", "--force"},
+       "width: \"2147483648\" is outside the 32-bit range." + sides},
+      {"enc.cfg", {"set", "@", "frame_rate=0", "--force"},
+       "frame_rate: \"0\" is not a frame rate greater than 0." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=abc"},
+       "frame_rate: \"abc\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate="}, "frame_rate: The value is empty." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=29,97"},
+       "frame_rate: \"29,97\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=inf"},
+       "frame_rate: \"inf\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=-nan"},
+       "frame_rate: \"-nan\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=0x1p4"},
+       "frame_rate: \"0x1p4\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=1e"},
+       "frame_rate: \"1e\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=30000/"},
+       "frame_rate: \"30000/\" is not a decimal number or a fraction." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=1e999"},
+       "frame_rate: \"1e999\" is too large or too small to be stored." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=1/0"},
+       "frame_rate: \"1/0\" is too large or too small to be stored." + rate},
       // The pages' frame-rate rule: greater than 0, and a rate a file holds.
-      {"enc.cfg", {"set", "@", "frame_rate=-1.5"}, "frame_rate: \"-1.5\" is not a frame rate greater than 0"},
-      {"enc.cfg", {"set", "@", "frame_rate=0"}, "frame_rate: \"0\" is not a frame rate greater than 0"},
-      {"enc.cfg", {"set", "@", "frame_rate=1e-11"}, "frame_rate: \"1e-11\" is too small: the file would hold it as 0"},
-      {"enc.cfg", {"set", "@", "frame_rate=1/0"}, "frame_rate: \"1/0\" is out of"},
-      {"enc.cfg", {"set", "@", "frame_rate=30000/"}, "frame_rate: \"30000/\" is not"},
+      {"enc.cfg", {"set", "@", "frame_rate=-1.5"},
+       "frame_rate: \"-1.5\" is not a frame rate greater than 0." + rate},
+      {"enc.cfg", {"set", "@", "frame_rate=1e-11"},
+       "frame_rate: \"1e-11\" is too small: a settings file keeps ten decimals and would hold "
+       "it as 0. Enter a frame rate of at least 0.0000000001."},
       // One bad assignment among good ones stops them all.
-      {"enc.cfg", {"set", "@", "width=720", "height=abc"}, "height"},
-      {"enc.cfg", {"set", "@", "width=720", "bogus=1"}, "\"bogus\""},
-      {"enc.cfg", {"get", "@", "width", "bogus"}, "\"bogus\""},
+      {"enc.cfg", {"set", "@", "width=720", "height=abc"},
+       "height: \"abc\" is not a whole number." + sides},
+      {"enc.cfg", {"set", "@", "width=720", "bogus=1"},
+       "unknown key \"bogus\" (\"mp4vcfg show FILE\" lists every key)"},
+      {"enc.cfg", {"get", "@", "width", "bogus"},
+       "unknown key \"bogus\" (\"mp4vcfg show FILE\" lists every key)"},
       // Names the module refuses.
-      {"enc.CFG", {"set", "@", "width=720"}, "enc.CFG: the module refuses", false, 2},
-      {"enc.cfg.bak", {"set", "@", "width=720"}, "enc.cfg.bak: the module refuses", false, 2},
-      {"enc.Ini", {"show", "@"}, "enc.Ini: the module refuses"},
-      {"enc.txt", {"get", "@", "width"}, "enc.txt: the module refuses"},
-      // A save that fails.
-      {"locked.cfg", {"set", "@", "width=720"},
-       "locked.cfg: a save cannot write the file: the file is read-only", true, 2},
-      {"locked.cfg", {"set", "@", "width=720", "--dry-run"},
-       "locked.cfg: a save cannot write the file: the file is read-only", true, 2},
-      {"locked.cfg", {"check", "@"}, "locked.cfg: a save cannot write the file", true, 2},
+      {"enc.CFG", {"set", "@", "width=720"}, refused_name},
+      {"enc.cfg.bak", {"set", "@", "width=720"}, refused_name},
+      {"enc.Ini", {"show", "@"}, refused_name},
+      {"enc.txt", {"get", "@", "width"}, refused_name},
+      {"enc.INI", {"check", "@"}, refused_name},
+      {"enc.Cfg", {"diff", "@", "@"}, refused_name},
+      // A file a save cannot replace.
+      {"locked.cfg", {"set", "@", "width=720"}, read_only, true},
+      {"locked.cfg", {"set", "@", "width=720", "--dry-run"}, read_only, true},
+      {"locked.cfg", {"set", "@", "width=720", "--force"}, read_only, true},
+      {"locked.cfg", {"check", "@"}, read_only, true},
   };
   for (const auto& c : cases) {
     testutil::ScratchDir dir;
@@ -361,12 +445,13 @@ TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
     for (std::string& arg : args) {
       if (arg == "@") arg = path;
     }
-    SCOPED_TRACE(std::string(c.file_name) + " " + args.back());
+    std::string message = c.message;
+    if (message[0] == '@') message.replace(0, 1, path);
+    SCOPED_TRACE(std::string(c.file_name) + " " + args[0] + " " + args.back());
     const Outcome r = RunTool(args);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
-    EXPECT_EQ(r.err.find("mp4vcfg: "), 0u) << r.err;
+    EXPECT_EQ(r.err, "mp4vcfg: " + message + "\n");
     EXPECT_EQ(testutil::ReadBytes(path), original);
     EXPECT_EQ(testutil::ListDir(dir.path()), std::vector<std::string>{c.file_name});
     if (c.read_only) testutil::SetReadOnly(path, false);
@@ -376,41 +461,108 @@ TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
 TEST(Mp4vcfgFailures, MissingFileOrDirectory) {
   testutil::ScratchDir dir;
   const std::string in_missing_dir = dir.File("nodir") + "/enc.cfg";
+  const std::string folder = dir.File("folder.cfg");
+  const std::string absent = dir.File("absent.cfg");
+  std::filesystem::create_directory(folder);
+  const std::string no_folder =
+      in_missing_dir + ": a save cannot write the file: its folder does not exist";
+  // A folder of a settings file's name is no file a save can read.
+  const std::string a_folder = folder +
+                               ": a save cannot read the file (it is a folder or a device, "
+                               "not a file); it is left as it is";
+  const std::string cannot_open = absent + ": cannot open the file: No such file or directory";
   // set, its dry run and check all stop where the save would, with the
-  // same reason and status 2.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"set", in_missing_dir, "width=720"},
-        std::vector<std::string>{"set", in_missing_dir, "width=720", "--dry-run"},
-        std::vector<std::string>{"check", in_missing_dir},
-        std::vector<std::string>{"check", "--json", in_missing_dir}}) {
-    const Outcome r = RunTool(args);
+  // same reason; show and get refuse a file that is not there.
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"set", in_missing_dir, "width=720"}, no_folder},
+      {{"set", in_missing_dir, "width=720", "--dry-run"}, no_folder},
+      {{"check", in_missing_dir}, no_folder},
+      {{"check", folder}, a_folder},
+      {{"set", folder, "width=720"}, a_folder},
+      {{"set", folder, "width=720", "--dry-run"}, a_folder},
+      {{"show", absent}, cannot_open},
+      {{"get", absent, "width"}, cannot_open},
+      {{"diff", absent, absent}, cannot_open},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    const Outcome r = RunTool(c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(Contains(r.err, in_missing_dir + ": a save cannot write the file: its folder "
-                                                 "does not exist"))
-        << r.err;
-  }
-  // A folder of a settings file's name: no internal error, status 2.
-  const std::string folder = dir.File("folder.cfg");
-  std::filesystem::create_directory(folder);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"check", folder},
-        std::vector<std::string>{"set", folder, "width=720", "--dry-run"}}) {
-    const Outcome r = RunTool(args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Contains(r.err, folder + ": a save cannot")) << r.err;
-    EXPECT_FALSE(Contains(r.err, "internal error")) << r.err;
+    EXPECT_EQ(r.err, "mp4vcfg: " + c.message + "\n");
   }
   std::filesystem::remove(folder);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"show", dir.File("absent.cfg")},
-        std::vector<std::string>{"get", dir.File("absent.cfg"), "width"}}) {
-    const Outcome r = RunTool(args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(Contains(r.err, "absent.cfg: cannot open")) << r.err;
-  }
   EXPECT_TRUE(testutil::ListDir(dir.path()).empty());
+}
+
+// With --json a failure prints one JSON object too: the file, the exit
+// status and the very line stderr got, whatever bytes the name holds.
+TEST(Mp4vcfgFailures, JsonOutputAlsoOnFailure) {
+  testutil::ScratchDir dir;
+  const std::string folder = dir.File("folder.cfg");
+  std::filesystem::create_directory(folder);
+  const std::string locked = dir.File("locked.cfg");
+  testutil::WriteBytes(locked, "[MP4V Settings]\nwidth=720\n");
+  testutil::SetReadOnly(locked, true);
+  const std::string absent = dir.File("absent.cfg");
+  const std::string present = dir.File("present.cfg");
+  testutil::WriteBytes(present, "");
+#ifdef _WIN32
+  const std::string odd_name = dir.File("odd \"name\".CFG");
+  const std::string odd_json = odd_name;
+#else
+  // Bytes that are no UTF-8 come out as the characters of their numbers.
+  const std::string odd_name = dir.File("caf\xC3\xA9 \xFF \"q\"\x7F.CFG");
+  const std::string odd_json = dir.File("caf\xC3\xA9 \xC3\xBF \"q\"\x7F.CFG");
+#endif
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> files;  // as JSON reads them back; "null" for none
+  } cases[] = {
+      {{"check", "--json", folder}, {folder}},
+      {{"check", "--json", dir.File("nodir") + "/enc.cfg"}, {dir.File("nodir") + "/enc.cfg"}},
+      {{"check", "--json", locked}, {locked}},
+      {{"check", "--json", odd_name}, {odd_json}},
+      {{"show", "--json", absent}, {absent}},
+      {{"show", odd_name, "--json"}, {odd_json}},
+      {{"diff", "--json", absent, present}, {absent, present}},
+      {{"diff", "--json", present, absent}, {present, absent}},
+      {{"check", "--json"}, {"null"}},
+      {{"diff", present, "--json"}, {present, "null"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    const Outcome r = RunTool(c.args);
+    EXPECT_EQ(r.status, 2);
+    ASSERT_FALSE(r.err.empty());
+    const std::string line = r.err.substr(0, r.err.find('\n'));
+    FlatJson json;
+    ASSERT_TRUE(json.Read(r.out)) << r.out;
+    std::vector<std::pair<std::string, std::string>> expected;
+    if (c.files.size() == 1) {
+      expected.emplace_back("file", c.files[0]);
+    } else {
+      expected.emplace_back("files.0", c.files[0]);
+      expected.emplace_back("files.1", c.files[1]);
+    }
+    expected.emplace_back("exit_code", "2");
+    std::string error_line = line;
+#ifndef _WIN32
+    if (line.find(odd_name) != std::string::npos) {
+      error_line.replace(line.find(odd_name), odd_name.size(), odd_json);
+    }
+#endif
+    expected.emplace_back("error", error_line);
+    EXPECT_EQ(json.values, expected) << r.out;
+  }
+  // DEL is a control character: escaped like the others.
+  const Outcome del = RunTool({"check", "--json", dir.File("del\x7F.CFG")});
+  EXPECT_TRUE(Contains(del.out, "del\\u007f.CFG")) << del.out;
+  EXPECT_FALSE(Contains(del.out, "\x7F")) << del.out;
+  testutil::SetReadOnly(locked, false);
 }
 
 #ifdef _WIN32
@@ -496,7 +648,8 @@ TEST(Mp4vcfgRoundTrip, EveryKeyReachesItsOwnField) {
   ASSERT_EQ(RunTool({"set", path, "width=1"}).status, 0);
   const auto keys = FileEntries(testutil::ReadBytes(path));
   ASSERT_EQ(keys.size(), 56u);
-  std::vector<std::string> args = {"set", path};
+  // Outside most settings' ranges: --force saves them all the same.
+  std::vector<std::string> args = {"set", path, "--force"};
   std::map<std::string, std::string> expected;
   for (size_t i = 0; i < keys.size(); ++i) {
     const std::string& key = keys[i].first;
@@ -519,39 +672,81 @@ TEST(Mp4vcfgRoundTrip, EveryKeyReachesItsOwnField) {
 
 TEST(Mp4vcfgRoundTrip, AcceptedValueForms) {
   const struct {
-    const char* assignment;
+    std::vector<std::string> assignment;
     const char* key;
     const char* shown;
   } cases[] = {
-      {"width=+5", "width", "5"},
-      {"width=-5", "width", "-5"},
-      {"width=0x2D0", "width", "720"},
-      {"width=0X2d0", "width", "720"},
-      {"width=-0x10", "width", "-16"},
-      {"width=007", "width", "7"},
-      {"width=2147483647", "width", "2147483647"},
-      {"width=-2147483648", "width", "-2147483648"},
-      {"width=-0x80000000", "width", "-2147483648"},
-      {"WIDTH=9", "width", "9"},
-      {"frame_rate=25", "frame_rate", "25"},
-      {"frame_rate=2.5e1", "frame_rate", "25"},
-      {"frame_rate=+50", "frame_rate", "50"},
-      {"frame_rate=30000/1001", "frame_rate", "29.970029970029973"},
-      {"frame_rate=24000/1001", "frame_rate", "23.976023976023978"},
-      {"frame_rate=23.98", "frame_rate", "23.976023976023978"},
-      {"frame_rate=1/8", "frame_rate", "0.125"},
-      {"frame_rate=.5", "frame_rate", "0.5"},
-      {"frame_rate=59.94", "frame_rate", "59.940059940059946"},
+      // A numbered choice takes any 32-bit number.
+      {{"quality=+5"}, "quality", "5"},
+      {{"quality=-5"}, "quality", "-5"},
+      {{"quality=0x2D0"}, "quality", "720"},
+      {{"quality=0X2d0"}, "quality", "720"},
+      {{"quality=-0x10"}, "quality", "-16"},
+      {{"quality=007"}, "quality", "7"},
+      {{"quality=2147483647"}, "quality", "2147483647"},
+      {{"quality=-2147483648"}, "quality", "-2147483648"},
+      {{"quality=-0x80000000"}, "quality", "-2147483648"},
+      {{"WIDTH=9"}, "width", "9"},
+      // The ends of a setting's own range.
+      {{"width=1"}, "width", "1"},
+      {{"height=0x1FFF"}, "height", "8191"},
+      {{"quant_b=31"}, "quant_b", "31"},
+      {{"me_f_code=7"}, "me_f_code", "7"},
+      {{"closed_gov=1"}, "closed_gov", "1"},
+      {{"closed_gov=0x0"}, "closed_gov", "0"},
+      // Blanks around a value are ignored, as the pages ignore them.
+      {{"width= 720\t"}, "width", "720"},
+      {{"frame_rate=25 "}, "frame_rate", "25"},
+      {{"frame_rate= 30000/1001 "}, "frame_rate", "29.970029970029973"},
+      // --force: a number outside its setting's range, as a record may hold.
+      {{"width=-5", "--force"}, "width", "-5"},
+      {{"deinterlacing_enable=5", "--force"}, "deinterlacing_enable", "5"},
+      {{"me_f_code=2147483647", "--force"}, "me_f_code", "2147483647"},
+      {{"frame_rate=25"}, "frame_rate", "25"},
+      {{"frame_rate=2.5e1"}, "frame_rate", "25"},
+      {{"frame_rate=+50"}, "frame_rate", "50"},
+      {{"frame_rate=30000/1001"}, "frame_rate", "29.970029970029973"},
+      {{"frame_rate=24000/1001"}, "frame_rate", "23.976023976023978"},
+      {{"frame_rate=23.98"}, "frame_rate", "23.976023976023978"},
+      {{"frame_rate=1/8"}, "frame_rate", "0.125"},
+      {{"frame_rate=.5"}, "frame_rate", "0.5"},
+      {{"frame_rate=59.94"}, "frame_rate", "59.940059940059946"},
+      // What a save and a load of the rate give back.
+      {{"frame_rate=29.96999999999"}, "frame_rate", "29.970029970029973"},
+      {{"frame_rate=1/3"}, "frame_rate", "0.3333333333"},
   };
   testutil::ScratchDir dir;
   const std::string path = dir.File("forms.cfg");
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.assignment);
-    const Outcome set = RunTool({"set", path, c.assignment});
+    SCOPED_TRACE(c.assignment[0]);
+    std::vector<std::string> args = {"set", path};
+    args.insert(args.end(), c.assignment.begin(), c.assignment.end());
+    const Outcome set = RunTool(args);
     ASSERT_EQ(set.status, 0) << set.err;
     const Outcome get = RunTool({"get", path, c.key});
     EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(Lines(get.out), std::vector<std::string>{c.shown});
+  }
+}
+
+// A rate `set` stores is what the file gives back: a second save of the
+// file writes the same bytes.
+TEST(Mp4vcfgRoundTrip, StoredRatesKeepTheFileStable) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("stable.cfg");
+  for (const char* rate : {"29.96999999999", "59.93999999996", "12.345678901234", "23.975"}) {
+    SCOPED_TRACE(rate);
+    ASSERT_EQ(RunTool({"set", path, std::string("frame_rate=") + rate}).status, 0);
+    const std::string first = testutil::ReadBytes(path);
+    ASSERT_EQ(RunTool({"set", path, "width=720"}).status, 0);
+    EXPECT_EQ(RunTool({"check", path}).status, 0);
+    const std::string second = testutil::ReadBytes(path);
+    // Only the width's line changed.
+    EXPECT_EQ(FileEntries(first).size(), FileEntries(second).size());
+    for (size_t i = 0; i < FileEntries(first).size(); ++i) {
+      if (FileEntries(first)[i].first == "width") continue;
+      EXPECT_EQ(FileEntries(first)[i], FileEntries(second)[i]);
+    }
   }
 }
 
@@ -660,7 +855,7 @@ TEST(Mp4vcfgLocale, CommaDecimalLocaleChangesNothing) {
   if (cpp_locale) std::locale::global(previous);
   std::setlocale(LC_ALL, "C");
   EXPECT_EQ(set.status, 0) << set.err;
-  EXPECT_EQ(comma_value.status, 1);
+  EXPECT_EQ(comma_value.status, 2);
   EXPECT_EQ(Lines(get.out), (std::vector<std::string>{"12.5", "4000000"}));
 }
 
@@ -778,7 +973,7 @@ TEST(Mp4vcfgEdit, NeedsTheWindowsBuild) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("preset.cfg");
   const Outcome r = RunTool({"edit", path});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Contains(r.err, "needs the Windows build")) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(testutil::Exists(path));
@@ -810,49 +1005,6 @@ Checked CheckFile(const std::string& path) {
     c.losing.push_back(json.Get("findings." + std::to_string(i) + ".loses_text"));
   }
   return c;
-}
-
-// Applies the unified diff `patch` to `text`, as `patch` does (hunks in
-// order, context checked). Fails the test on any mismatch.
-std::string ApplyUnifiedDiff(const std::string& text, const std::string& patch) {
-  std::vector<std::string> old_lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    old_lines.push_back(text.substr(start, end - start));
-    start = end;
-  }
-  std::vector<std::string> patch_lines;
-  for (size_t start = 0; start < patch.size();) {
-    size_t end = patch.find('\n', start);
-    end = end == std::string::npos ? patch.size() : end + 1;
-    patch_lines.push_back(patch.substr(start, end - start));
-    start = end;
-  }
-  std::string out;
-  size_t next_old = 0;
-  for (size_t i = 2; i < patch_lines.size();) {
-    size_t old_start = 0, old_count = 0, new_start = 0, new_count = 0;
-    EXPECT_EQ(std::sscanf(patch_lines[i].c_str(), "@@ -%zu,%zu +%zu,%zu @@", &old_start,
-                          &old_count, &new_start, &new_count),
-              4)
-        << patch_lines[i];
-    const size_t first = old_count == 0 ? old_start : old_start - 1;
-    for (; next_old < first; ++next_old) out += old_lines.at(next_old);
-    for (++i; i < patch_lines.size() && patch_lines[i][0] != '@'; ++i) {
-      std::string body = patch_lines[i].substr(1);
-      const bool cut = i + 1 < patch_lines.size() && patch_lines[i + 1][0] == '\\';
-      if (cut) body.pop_back();  // "\ No newline at end of file" follows
-      if (patch_lines[i][0] != '+') {
-        EXPECT_EQ(old_lines.at(next_old), body) << "context of line " << next_old + 1;
-        ++next_old;
-      }
-      if (patch_lines[i][0] != '-') out += body;
-      if (cut) ++i;
-    }
-  }
-  for (; next_old < old_lines.size(); ++next_old) out += old_lines[next_old];
-  return out;
 }
 
 // Values of the settings section whose text a save rewrites and loses, and
@@ -961,7 +1113,7 @@ TEST(Mp4vcfgCheck, JsonIsValidForAnyBytes) {
 #else
   const std::string path = dir.File("caf\xC3\xA9 \xFF.cfg");
 #endif
-  const std::string value = "720 caf\xC3\xA9 \xFF\xFE \xE2\x82 \x01 end";
+  const std::string value = "720 caf\xC3\xA9 \xFF\xFE \xE2\x82 \x01 \x7F end";
   testutil::WriteBytes(path, "[MP4V Settings]\nwidth = " + value + "\n; caf\xC3\xA9\n");
   const Outcome r = RunTool({"check", "--json", path});
   EXPECT_EQ(r.status, 1);
@@ -972,7 +1124,10 @@ TEST(Mp4vcfgCheck, JsonIsValidForAnyBytes) {
 #endif
   EXPECT_EQ(json.Get("findings.0.line"), "2");
   EXPECT_EQ(json.Get("findings.0.text"),
-            "width = 720 caf\xC3\xA9 \xC3\xBF\xC3\xBE \xC3\xA2\xC2\x82 \x01 end");
+            "width = 720 caf\xC3\xA9 \xC3\xBF\xC3\xBE \xC3\xA2\xC2\x82 \x01 \x7F end");
+  // Control characters, DEL among them, are escaped, never written raw.
+  EXPECT_TRUE(Contains(r.out, " \\u0001 \\u007f end")) << r.out;
+  EXPECT_FALSE(Contains(r.out, "\x7F")) << r.out;
   // A display text cut to its width never splits a character.
   EXPECT_EQ(mp4vcfg::DisplayLine("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 4), "\xC3\xA9...");
   EXPECT_EQ(mp4vcfg::DisplayLine("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 4),
@@ -989,7 +1144,7 @@ TEST(Mp4vcfgDiff, InfiniteRatesInJson) {
   for (const char* rate : {"1e999", "-1e999"}) {
     testutil::WriteBytes(b, std::string("[MP4V Settings]\nframe_rate=") + rate + "\n");
     const Outcome r = RunTool({"diff", "--json", a, b});
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.status, rate[0] == '-' ? 1 : 0) << r.err;
     FlatJson json;
     ASSERT_TRUE(json.Read(r.out)) << r.out;
     EXPECT_EQ(json.Get("differences.frame_rate.0") != "<missing>", rate[0] == '-') << r.out;
@@ -1075,7 +1230,7 @@ TEST(Mp4vcfgSet, DryRunShowsExactlyWhatTheSaveWrites) {
 #endif
     const Outcome real = RunTool({"set", path, "width=720", "frame_rate=25", "--force"});
     ASSERT_EQ(real.status, 0) << real.err;
-    EXPECT_EQ(ApplyUnifiedDiff(before, dry.out), testutil::ReadBytes(path));
+    EXPECT_EQ(testutil::ApplyUnifiedDiff(before, dry.out), testutil::ReadBytes(path));
 #ifndef _WIN32
     EXPECT_EQ(testutil::ReadBytes(copy), testutil::ReadBytes(path));
     std::remove(copy.c_str());
@@ -1177,7 +1332,7 @@ TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
   static const Key kKeys[] = {{"width", {"720", "640"}},
                               {"height", {"576", "480"}},
                               {"quality", {"5", "7"}},
-                              {"num_threads", {"0", "-3"}},
+                              {"num_threads", {"0", "4"}},
                               {"frame_rate", {"25.0000000000", "50.0000000000"}}};
   static const char* const kLeads[] = {"", "  ", "\t"};
   static const char* const kAfterKey[] = {"", " x", " two words"};
@@ -1248,7 +1403,7 @@ TEST(Mp4vcfgDiff, ListsTheSettingsThatDiffer) {
   testutil::WriteBytes(a, "[MP4V Settings]\nwidth=720\nheight=576\nframe_rate=25\n");
   testutil::WriteBytes(b, "[mp4v settings]\nWIDTH=0x2D0\nheight=480\nquality=0\n");
   const Outcome text = RunTool({"diff", a, b});
-  ASSERT_EQ(text.status, 0) << text.err;
+  ASSERT_EQ(text.status, 1) << text.err;  // as diff and cmp: they differ
   const std::vector<std::string> lines = Lines(text.out);
   ASSERT_EQ(lines.size(), 3u) << text.out;  // heading, height, frame_rate
   EXPECT_EQ(Words(lines[1]), (std::vector<std::string>{"height", "576", "480"}));
@@ -1256,12 +1411,20 @@ TEST(Mp4vcfgDiff, ListsTheSettingsThatDiffer) {
             (std::vector<std::string>{"frame_rate", "25", "0", "(default)"}));
 
   const Outcome json = RunTool({"diff", "--json", a, b});
+  EXPECT_EQ(json.status, 1);
   FlatJson parsed;
   ASSERT_TRUE(parsed.Read(json.out)) << json.out;
   EXPECT_EQ(parsed.Get("differences.height.0"), "576");
   EXPECT_EQ(parsed.Get("differences.height.1"), "480");
   EXPECT_EQ(parsed.Get("differences.width.0"), "<missing>");
-  EXPECT_TRUE(Contains(RunTool({"diff", a, a}).out, "agree"));
+  const Outcome same = RunTool({"diff", a, a});
+  EXPECT_EQ(same.status, 0);
+  EXPECT_TRUE(Contains(same.out, "agree"));
+  // The same settings spelled another way agree as well.
+  const std::string c = dir.File("c.cfg");
+  testutil::WriteBytes(c, "[MP4V Settings]\nwidth=0x2D0\nheight= 576\nframe_rate=25.0\n");
+  EXPECT_EQ(RunTool({"diff", a, c}).status, 0);
+  EXPECT_EQ(RunTool({"diff", "--json", a, c}).status, 0);
 }
 
 // Random edits of random texts: applying the diff gives the new text. Lines
@@ -1290,6 +1453,6 @@ TEST(UnifiedDiffTest, AppliedItGivesTheNewText) {
     }
     const std::string diff = mp4vcfg::UnifiedDiff("f.cfg", before, after);
     ASSERT_EQ(diff.empty(), before == after);
-    ASSERT_EQ(ApplyUnifiedDiff(before, diff), after) << before << "\n--\n" << diff;
+    ASSERT_EQ(testutil::ApplyUnifiedDiff(before, diff), after) << before << "\n--\n" << diff;
   }
 }

@@ -1,8 +1,8 @@
 #include "host/frame_rate.h"
 
-#include <charconv>
 #include <cmath>
 
+#include "config/decimal_text.h"
 #include "host/number_text.h"
 #include "settings/frame_rate_snap.h"
 
@@ -26,23 +26,20 @@ double Divided(double numerator, double denominator) {
   return n / d;
 }
 
-// Whether the ten-decimal text a save writes for `rate` is all zeros. The
-// text is the exact value rounded to ten decimals, as to_chars gives it in
-// every locale.
-bool WrittenAsZero(double rate) {
-  char buffer[400];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, rate,
-                                    std::chars_format::fixed, 10);
-  if (result.ec != std::errc()) return false;  // far too large to be zero
-  for (const char* c = buffer; c != result.ptr; ++c) {
-    if (*c >= '1' && *c <= '9') return false;
-  }
-  return true;
+// The rate a load gives for a saved `rate`: its text with the fraction
+// digits a save writes, read back by the load's own conversion (both from
+// config/decimal_text.h, as the module does), then snapped as every load
+// snaps it.
+double SavedAndLoaded(double rate) {
+  char text[400];
+  const size_t length = ConfigWriteFixed(rate, kConfigDoubleFractionDigits, text, sizeof text);
+  return MP4VSnappedFrameRate(ConfigReadDecimal(text, text + length));
 }
 
 }  // namespace
 
 FrameRateStatus ParseFrameRate(std::string_view text, double* rate) {
+  text = TrimBlanks(text);
   double value = 0;
   const size_t slash = text.find('/');
   if (slash == std::string_view::npos) {
@@ -62,8 +59,10 @@ FrameRateStatus ParseFrameRate(std::string_view text, double* rate) {
     if (!std::isfinite(value)) return FrameRateStatus::kOutOfRange;
   }
   if (!(value > 0)) return FrameRateStatus::kNotPositive;
-  if (WrittenAsZero(value)) return FrameRateStatus::kTooSmall;
-  *rate = MP4VSnappedFrameRate(value);
+  const double stored = SavedAndLoaded(value);
+  // Ten decimals of all zeros: the file would hold the rate as 0.
+  if (!(stored > 0)) return FrameRateStatus::kTooSmall;
+  *rate = stored;
   return FrameRateStatus::kOk;
 }
 

@@ -19,12 +19,16 @@ enum class FrameRateStatus {
 
 // A decimal number (optional sign, fraction and exponent, as
 // ParseFiniteDouble takes it) or a fraction of two such numbers,
-// "30000/1001", divided in double arithmetic; blanks may stand around the
-// '/'. The rate must be greater than 0 and large enough that its
-// ten-decimal text in a file is not 0.0000000000 (at least 0.0000000001
-// after rounding). A rate the load would snap (about 23.976, 29.97, 59.94)
-// comes back snapped, so that what is stored is what a load gives.
-// `*rate` is written only for kOk.
+// "30000/1001", divided in double arithmetic; blanks and tabs around the
+// whole text and around the '/' are ignored. The rate must be greater than
+// 0. What is stored is what a save and a load of the rate give back: its
+// text with the ten fraction digits a save writes, read back by the load's
+// own conversion (config/decimal_text.h, the module's source too), then
+// snapped as a load snaps it (about 23.976, 29.97 and 59.94 become 24, 30
+// and 60 divided by 1.001; 29.96999999999 too, since its ten-decimal text is
+// 29.9700000000). So a saved stored rate loads as the same bits and a second
+// save writes the same bytes. A rate whose ten-decimal text is 0.0000000000
+// (below 0.00000000005) is too small. `*rate` is written only for kOk.
 FrameRateStatus ParseFrameRate(std::string_view text, double* rate);
 
 // The smallest rate a file holds as something other than 0, as text.

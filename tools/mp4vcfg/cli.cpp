@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "api/requests.h"
-#include "host/frame_rate.h"
+#include "gui/field_text.h"
+#include "gui/page_table.h"
 #include "host/module_library.h"
 #include "mp4v_config.h"
 #include "mp4vcfg/check.h"
@@ -27,15 +28,26 @@ namespace {
 
 using mp4v_host::FieldType;
 using mp4v_host::ModuleLibrary;
-using mp4v_host::NumberStatus;
 using mp4v_host::SettingKey;
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// The exit status of every command, as kExitStatusHelp tells the person.
+constexpr int kExitSuccess = 0;  // done; a save loses no text; the settings agree
+constexpr int kExitFailure = 1;  // a save would lose text, nothing written; the settings differ
+constexpr int kExitUsage = 2;    // trouble: the command line, a key or value, a file, a save
 
-// A failure to report on the error stream; ends the command with status 1.
-class CommandError : public std::runtime_error {
+// The same table in every command's --help and in README.md.
+constexpr char kExitStatusHelp[] =
+    "Exit status, the same for every command:\n"
+    "  0  done; a save loses no text (check, set, edit); the settings agree (diff)\n"
+    "  1  a save would lose text and nothing was written (check, set, edit); the\n"
+    "     settings differ (diff). set --dry-run exits as set would.\n"
+    "  2  trouble: a usage error, an unknown key or a refused value, a file that\n"
+    "     cannot be read or written or whose name the module refuses, a failed save";
+
+// A failure: a key or value refused, a file that cannot be read or
+// written, a refused name, a failed save, a module that cannot be loaded.
+// Ends the command with status 2, the file as it was.
+class Trouble : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -129,15 +141,9 @@ size_t CountLosses(const std::vector<mp4vcfg::Finding>& findings) {
   return losses;
 }
 
-// A file that cannot be read or written: the command ends with status 2.
-class FileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // What a save of `file` meets before it writes, as the module's save checks
 // it: the file's bytes in `*bytes`, `*exists` whether it is there. Throws
-// FileError (exit status 2) when the save would not write: a refused name,
+// Trouble (exit status 2) when the save would not write: a refused name,
 // a file that cannot be read, or one that cannot be replaced.
 void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists) {
   std::string reason;
@@ -145,18 +151,18 @@ void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists
     case MP4VSaveCheck::kPossible:
       return;
     case MP4VSaveCheck::kNameRefused:
-      throw FileError(file + ": the module refuses this file name (it must end in "
-                             "\".cfg\" or \".ini\", in lower case)");
+      throw Trouble(file + ": the module refuses this file name (it must end in "
+                           "\".cfg\" or \".ini\", in lower case)");
     case MP4VSaveCheck::kUnreadable:
-      throw FileError(file + ": a save cannot read the file" +
-                      (reason.empty() ? std::string() : " (" + reason + ")") +
-                      "; it is left as it is");
+      throw Trouble(file + ": a save cannot read the file" +
+                    (reason.empty() ? std::string() : " (" + reason + ")") +
+                    "; it is left as it is");
     case MP4VSaveCheck::kUtf16:
-      throw FileError(file + ": a save does not write the file: " + reason +
-                      "; it is left as it is");
+      throw Trouble(file + ": a save does not write the file: " + reason +
+                    "; it is left as it is");
     case MP4VSaveCheck::kNotReplaceable:
-      throw FileError(file + ": a save cannot write the file: " + reason +
-                      (*exists ? "; it is left as it is" : ""));
+      throw Trouble(file + ": a save cannot write the file: " + reason +
+                    (*exists ? "; it is left as it is" : ""));
     case MP4VSaveCheck::kOutOfMemory:
       throw std::bad_alloc();
   }
@@ -164,7 +170,7 @@ void CheckSavePossible(const std::string& file, std::string* bytes, bool* exists
 
 // `check FILE`: what a save would not keep of FILE. Returns the exit status:
 // 0 when a save loses no text, 1 when it does; a file a save cannot read or
-// write throws FileError.
+// write throws Trouble.
 int Check(const std::string& file, bool json, std::ostream& out) {
   std::string bytes;
   bool exists = false;
@@ -204,13 +210,14 @@ int Check(const std::string& file, bool json, std::ostream& out) {
 }
 
 // One command's use of the module: loads it, then carries out the command.
-// Every failure is a CommandError; nothing is printed to `out` before the
-// command is sure to succeed (short of a failing stream).
+// A failure is a Trouble; a save that would lose text is refused with
+// status 1 (RefuseLosingText); nothing is printed to `out` before the command is sure to succeed (short
+// of a failing stream).
 class Session {
  public:
   Session(std::ostream& out, const std::string& module_path) : out_(out) {
     std::string error;
-    if (!module_.Open(module_path, &error)) throw CommandError(error);
+    if (!module_.Open(module_path, &error)) throw Trouble(error);
   }
 
   void Info() {
@@ -229,8 +236,7 @@ class Session {
       // One byte more than any item takes, so every text ends with a zero.
       unsigned char buffer[MP4V_INFO_MAX_BYTES + 1] = {};
       if (module_.get_info()(item.id, buffer) != MP4V_STATUS_OK) {
-        throw CommandError("the module refuses information item " +
-                           std::to_string(item.id));
+        throw Trouble("the module refuses information item " + std::to_string(item.id));
       }
       std::string value;
       if (item.is_text) {
@@ -304,22 +310,8 @@ class Session {
     for (const std::string& assignment : assignments) {
       const size_t equals = assignment.find('=');
       Change change{&FindKey(assignment.substr(0, equals)), 0, 0.0};
-      const std::string text = assignment.substr(equals + 1);
-      const SettingKey& key = *change.key;
-      if (key.type == FieldType::kDouble) {
-        RequireFrameRate(key, text, &change.real);
-        changes.push_back(change);
-        continue;
-      }
-      const NumberStatus status = mp4v_host::ParseInt32(text, &change.integer);
-      if (status == NumberStatus::kNotANumber) {
-        throw CommandError(std::string(key.name) + ": " + Quoted(text) +
-                           " is not an integer (decimal or 0x hexadecimal)");
-      }
-      if (status == NumberStatus::kOutOfRange) {
-        throw CommandError(std::string(key.name) + ": " + Quoted(text) +
-                           " is out of range (-2147483648 to 2147483647)");
-      }
+      RequireValue(*change.key, assignment.substr(equals + 1), force, &change.integer,
+                   &change.real);
       changes.push_back(change);
     }
     // The checks the save makes before it writes, on the real file: a dry
@@ -351,35 +343,34 @@ class Session {
     }
     if (refused) return kExitFailure;
     if (module_.save()(&record, file.c_str()) != MP4V_STATUS_OK) {
-      throw CommandError(file +
-                         ": could not save the file (missing directory, read-only or "
-                         "unreadable file, or a full disk); it is left as it was");
+      throw Trouble(file +
+                    ": could not save the file (missing directory, read-only or "
+                    "unreadable file, or a full disk); it is left as it was");
     }
     return kExitSuccess;
   }
 
-  // The frame rate by the rule the settings pages follow too; a refused
-  // text ends the command.
-  static void RequireFrameRate(const SettingKey& key, const std::string& text,
-                               double* rate) {
-    std::string problem;
-    switch (mp4v_host::ParseFrameRate(text, rate)) {
-      case mp4v_host::FrameRateStatus::kOk: return;
-      case mp4v_host::FrameRateStatus::kNotANumber:
-        problem = " is not a decimal number or a fraction such as 30000/1001";
-        break;
-      case mp4v_host::FrameRateStatus::kOutOfRange:
-        problem = " is out of the range of a double";
-        break;
-      case mp4v_host::FrameRateStatus::kNotPositive:
-        problem = " is not a frame rate greater than 0";
-        break;
-      case mp4v_host::FrameRateStatus::kTooSmall:
-        problem = std::string(" is too small: the file would hold it as 0 (the least it "
-                              "holds is ") + mp4v_host::kSmallestFrameRateText + ")";
-        break;
+  // `text` for the setting `key` by the rule of the settings pages' OK, the
+  // one function both call: the setting's row of the page table gives its
+  // range and the words of the message. A whole number outside that range
+  // is taken with `force` (a record may hold it, and the pages keep it);
+  // any other refused text ends the command.
+  static void RequireValue(const SettingKey& key, const std::string& text, bool force,
+                           int32_t* integer, double* real) {
+    const mp4v_pages::PageField& field =
+        mp4v_pages::FieldAt(static_cast<size_t>(&key - mp4v_host::SettingKeys()));
+    const mp4v_pages::TextStatus status =
+        mp4v_pages::ParseSettingText(field, text, integer, real);
+    if (status == mp4v_pages::TextStatus::kOk) return;
+    const bool outside_range = status == mp4v_pages::TextStatus::kBelowRange ||
+                               status == mp4v_pages::TextStatus::kAboveRange;
+    if (outside_range && force &&
+        mp4v_pages::ParseIntegerText(text, integer) == mp4v_pages::TextStatus::kOk) {
+      return;
     }
-    throw CommandError(std::string(key.name) + ": " + Quoted(text) + problem);
+    throw Trouble(std::string(key.name) + ": " +
+                  mp4v_pages::SettingProblemText(field, status, text) +
+                  (outside_range ? " --force saves it anyway." : ""));
   }
 
   // Whether a save of `record` over the file contents `bytes` would rob
@@ -405,8 +396,9 @@ class Session {
     return true;
   }
 
-  // `diff FILE1 FILE2`: the settings whose values differ.
-  void Diff(const std::string& first, const std::string& second, bool json) {
+  // `diff FILE1 FILE2`: the settings whose values differ. Returns the exit
+  // status, as diff and cmp give it: 0 when they agree, 1 when they differ.
+  int Diff(const std::string& first, const std::string& second, bool json) {
     MP4VSettings a, a_ones, b, b_ones;
     LoadTwice(first, &a, &a_ones);
     LoadTwice(second, &b, &b_ones);
@@ -441,11 +433,11 @@ class Session {
              << number(*d.key, a, d.first) << ", " << number(*d.key, b, d.second) << "]";
       }
       out_ << (differences.empty() ? "}\n}\n" : "\n  }\n}\n");
-      return;
+      return differences.empty() ? kExitSuccess : kExitFailure;
     }
     if (differences.empty()) {
       out_ << "the 56 settings of " << first << " and " << second << " agree\n";
-      return;
+      return kExitSuccess;
     }
     auto shown = [](const std::string& value, bool set) {
       return set ? value : value + " (default)";
@@ -455,6 +447,7 @@ class Session {
       out_ << PadRight(d.key->name, 28) << PadRight(shown(d.first, d.first_set), 26)
            << shown(d.second, d.second_set) << "\n";
     }
+    return kExitFailure;
   }
 
   // Shows FILE's settings on the settings pages (the library that request
@@ -476,15 +469,14 @@ class Session {
     auto show = reinterpret_cast<MP4VShowEncoderPagesFn>(
         module_.get_api()(MP4V_FUNC_SETTINGS_PAGES));
     if (show == nullptr) {
-      throw CommandError(
+      throw Trouble(
           "the settings pages library (demo_config_gui_mp4v.dll) is missing beside \"" +
           module_.path() + "\" or has no " MP4V_SHOW_ENCODER_PAGES_NAME);
     }
     MP4VSettings after = before;
     const int32_t result = show(nullptr, &after);
     if (result == MP4V_PAGES_FAILED) {
-      throw CommandError("the settings pages could not be shown; " + file +
-                         " is left as it was");
+      throw Trouble("the settings pages could not be shown; " + file + " is left as it was");
     }
     if (result != MP4V_PAGES_OK) {
       out_ << "no changes\n";
@@ -494,9 +486,9 @@ class Session {
       return kExitFailure;
     }
     if (module_.save()(&after, file.c_str()) != MP4V_STATUS_OK) {
-      throw CommandError(file +
-                         ": could not save the file (missing directory, read-only or "
-                         "unreadable file, or a full disk); it is left as it was");
+      throw Trouble(file +
+                    ": could not save the file (missing directory, read-only or "
+                    "unreadable file, or a full disk); it is left as it was");
     }
     std::string changes;
     const SettingKey* keys = mp4v_host::SettingKeys();
@@ -510,8 +502,8 @@ class Session {
 #else
     (void)force;
     (void)err;
-    throw CommandError(file + ": edit needs the Windows build (mp4vcfg.exe under "
-                       "Windows or Wine): the settings pages are a Windows library");
+    throw Trouble(file + ": edit needs the Windows build (mp4vcfg.exe under "
+                         "Windows or Wine): the settings pages are a Windows library");
 #endif
   }
 
@@ -519,17 +511,16 @@ class Session {
   static const SettingKey& FindKey(const std::string& name) {
     const SettingKey* key = mp4v_host::FindSettingKey(name);
     if (key == nullptr) {
-      throw CommandError("unknown key " + Quoted(name) +
-                         " (\"mp4vcfg show FILE\" lists every key)");
+      throw Trouble("unknown key " + Quoted(name) + " (\"mp4vcfg show FILE\" lists every key)");
     }
     return *key;
   }
 
   void Load(const std::string& file, MP4VSettings* record) {
     if (module_.load()(record, file.c_str()) != MP4V_STATUS_OK) {
-      throw CommandError(file +
-                         ": the module refuses this file name (it must end in "
-                         "\".cfg\" or \".ini\", in lower case)");
+      throw Trouble(file +
+                    ": the module refuses this file name (it must end in "
+                    "\".cfg\" or \".ini\", in lower case)");
     }
   }
 
@@ -538,7 +529,7 @@ class Session {
   static void RequireReadable(const std::string& file) {
     std::FILE* stream = std::fopen(file.c_str(), "rb");
     if (stream == nullptr) {
-      throw CommandError(file + ": cannot open the file: " + std::strerror(errno));
+      throw Trouble(file + ": cannot open the file: " + std::strerror(errno));
     }
     std::fclose(stream);
   }
@@ -567,16 +558,25 @@ CLI::Validator AssignmentShape() {
       "");
 }
 
+// The one JSON object `--json` prints when a command fails: `files`, the
+// file it names as JSON ("file": ...; for diff "files": [..., ...]), its exit
+// status and the line it wrote on the error stream.
+std::string FailureJson(const std::string& files, int status, const std::string& line) {
+  return "{\n  " + files + ",\n  \"exit_code\": " + std::to_string(status) +
+         ",\n  \"error\": " + JsonString(line) + "\n}\n";
+}
+
 }  // namespace
 
-int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
-               std::ostream& err) {
+int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               void (*bytes_out)()) {
   CLI::App app{
       "Looks at and changes the encoder settings files of the MPEG-4 part 2 "
       "video encoder through its configuration module (" +
           std::string(mp4v_host::ModuleFileName()) + ").",
       "mp4vcfg"};
   app.require_subcommand(1, 1);
+  app.footer(kExitStatusHelp);
   // "/presets/enc.cfg" is a file name, not a Windows-style option, on every
   // platform (Wine, MSYS and root-relative paths on Windows itself).
   app.allow_windows_style_options(false);
@@ -591,6 +591,10 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
                      std::string(mp4v_host::ModuleFileName()) +
                      " beside this program)")
       ->type_name("PATH");
+  // Each command's own words, then the table every command shares.
+  auto footer = [](const std::string& text) {
+    return (text.empty() ? std::string() : text + "\n\n") + kExitStatusHelp;
+  };
 
   CLI::App* info = app.add_subcommand("info",
 #ifdef _WIN32
@@ -600,19 +604,22 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
                                        "Print the module's file and information items"
 #endif
   );
+  info->footer(footer(""));
 
   std::string file;
   bool json = false;
   CLI::App* show = app.add_subcommand(
       "show", "Print all 56 settings of FILE, each marked set or default");
-  show->footer(
+  show->footer(footer(
       "A setting is \"set\" when FILE gives it and \"default\" when it keeps "
       "the value 0 of a new record. They are listed in the record's order. "
       "Frame rates near 23.976, 29.97 and 59.94 read back as 24/1.001, "
-      "30/1.001 and 60/1.001.");
-  show->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
-      ->type_name("")
-      ->required();
+      "30/1.001 and 60/1.001. With --json a failure prints "
+      "{\"file\", \"exit_code\", \"error\"} as well."));
+  CLI::Option* show_file =
+      show->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
+          ->type_name("")
+          ->required();
   show->add_flag("--json", json,
                  "Print a JSON object: {\"file\": ..., \"settings\": {KEY: "
                  "{\"value\": NUMBER, \"set\": BOOL}, ...}}");
@@ -620,6 +627,7 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   std::vector<std::string> keys;
   CLI::App* get = app.add_subcommand(
       "get", "Print the values of the named settings of FILE, one per line, in the order asked");
+  get->footer(footer(""));
   get->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();
@@ -628,17 +636,20 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   std::vector<std::string> assignments;
   CLI::App* set = app.add_subcommand(
       "set", "Change settings of FILE and save it through the module");
-  set->footer(
+  set->footer(footer(
       "FILE is created when missing. The module writes only the settings' "
       "lines, keeps every other line byte for byte and adds the keys the file "
       "lacked, with the value 0. A save that would lose text of FILE besides "
       "the old values of the settings changed is refused unless --force. "
-      "Nothing is written unless every KEY=VALUE is valid. Integers take an "
-      "optional sign and decimal or 0x hexadecimal digits and must fit 32 "
-      "bits; frame_rate takes a number greater than 0 or a fraction such as "
-      "30000/1001, is stored as a load of the file would give it (about 29.97 "
-      "as 30/1.001) and with ten decimals, so it must be at least "
-      "0.0000000001.");
+      "Nothing is written unless every KEY=VALUE is valid. A value is taken as "
+      "the settings pages take it, blanks around it ignored: a whole number "
+      "(an optional sign, decimal or 0x hexadecimal digits) within the "
+      "setting's range, which a refused value's message names (an on/off "
+      "setting takes 0 or 1); --force saves a 32-bit whole number outside "
+      "its setting's range. frame_rate takes a number greater than 0 "
+      "or a fraction such as 30000/1001 and stores what a save and a load of it "
+      "give back: ten decimals, and about 29.97 as 30/1.001, so it must be at "
+      "least 0.0000000001."));
   set->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();
@@ -652,17 +663,19 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
                 "Write nothing: print, as a unified diff against FILE, exactly what the "
                 "save would write");
   set->add_flag("--force", force,
-                "Save even when the save would lose text of FILE (see \"mp4vcfg check\"); "
-                "without it such a file is left untouched");
+                "Save even when the save would lose text of FILE (see \"mp4vcfg check\"), "
+                "or a whole number is outside its setting's range; without it such a file "
+                "is left untouched");
 
   CLI::App* check = app.add_subcommand(
       "check", "List each line of FILE that a save would not keep byte for byte");
-  check->footer(
+  check->footer(footer(
       "A save writes only the settings' lines and keeps every other line's bytes. "
       "Every setting's line whose text a save would drop or change is listed, with "
-      "its line number and why. Exit status: 0 when a save loses no text, 1 when it would, "
-      "2 for usage errors.");
-  check->add_option("FILE", file, "Settings file")->type_name("")->required();
+      "its line number and why. With --json a failure prints {\"file\", "
+      "\"exit_code\", \"error\"}."));
+  CLI::Option* check_file =
+      check->add_option("FILE", file, "Settings file")->type_name("")->required();
   check->add_flag("--json", json,
                   "Print a JSON object: {\"file\", \"exists\", \"loses_text\", "
                   "\"findings\": [{\"line\", \"loses_text\", \"reason\", \"text\"}]}");
@@ -670,26 +683,55 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
   std::string second_file;
   CLI::App* diff = app.add_subcommand(
       "diff", "Print the settings whose values differ between FILE1 and FILE2");
-  diff->footer("A setting a file does not give is marked (default): it keeps the value 0.");
-  diff->add_option("FILE1", file, "First settings file")->type_name("")->required();
-  diff->add_option("FILE2", second_file, "Second settings file")->type_name("")->required();
+  diff->footer(footer(
+      "A setting a file does not give is marked (default): it keeps the value 0. "
+      "With --json a failure prints {\"files\", \"exit_code\", \"error\"}."));
+  CLI::Option* diff_first =
+      diff->add_option("FILE1", file, "First settings file")->type_name("")->required();
+  CLI::Option* diff_second =
+      diff->add_option("FILE2", second_file, "Second settings file")->type_name("")->required();
   diff->add_flag("--json", json,
                  "Print a JSON object: {\"files\": [FILE1, FILE2], \"differences\": "
                  "{KEY: [VALUE1, VALUE2], ...}}");
 
   CLI::App* edit = app.add_subcommand(
       "edit", "Edit the settings of FILE on the settings pages and save them on OK");
-  edit->footer(
+  edit->footer(footer(
       "Windows build only. The pages come from demo_config_gui_mp4v.dll beside "
       "the module, through its request 0x2008. OK saves FILE through the module "
       "(created when missing) and prints each changed setting as "
-      "\"key: old -> new\"; Cancel leaves it untouched and prints \"no changes\".");
+      "\"key: old -> new\"; Cancel leaves it untouched and prints \"no changes\"."));
   edit->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();
   edit->add_flag("--force", force,
                  "Show the pages and save even when a save would lose text of FILE "
                  "(see \"mp4vcfg check\")");
+
+  // With --json, a failure's object on the output, where nothing else was
+  // printed: `line` is what the error stream got. A command line that
+  // failed to parse may not have set the flag yet.
+  auto json_failure = [&](int status, const std::string& line) {
+    bool asked = json;
+    for (int i = 1; i < argc; ++i) asked = asked || std::strcmp(argv[i], "--json") == 0;
+    if (!asked || !(show->parsed() || check->parsed() || diff->parsed())) return;
+    // A name the command line did not give is null.
+    auto name = [](const CLI::Option* option, const std::string& text) {
+      return option->count() > 0 ? JsonString(text) : std::string("null");
+    };
+    const std::string files =
+        diff->parsed() ? "\"files\": [" + name(diff_first, file) + ", " +
+                             name(diff_second, second_file) + "]"
+                       : "\"file\": " + name(show->parsed() ? show_file : check_file, file);
+    out << FailureJson(files, status, line);
+    out.flush();
+  };
+  auto fail = [&](int status, const std::string& reason) {
+    const std::string line = "mp4vcfg: " + reason;
+    err << line << "\n";
+    json_failure(status, line);
+    return status;
+  };
 
   try {
     app.parse(argc, argv);
@@ -699,13 +741,16 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
     app.exit(e, out, err);
+    json_failure(kExitUsage, "mp4vcfg: " + std::string(e.what()));
     return kExitUsage;
   } catch (const std::exception& e) {
-    err << "mp4vcfg: " << e.what() << "\n";
-    return kExitUsage;
+    return fail(kExitUsage, e.what());
   }
 
   try {
+    // The dry run's diff carries the file's own line ends, and diff prints
+    // for programs as diff and cmp do: both reach the output byte for byte.
+    if (bytes_out != nullptr && ((set->parsed() && dry_run) || diff->parsed())) bytes_out();
     // check reads the file with the module's own rules, linked in; every
     // other command goes through the module itself.
     if (check->parsed()) {
@@ -719,21 +764,17 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out,
     if (show->parsed()) session.Show(file, json);
     if (get->parsed()) session.Get(file, keys);
     if (set->parsed()) status = session.Set(file, assignments, dry_run, force, err);
-    if (diff->parsed()) session.Diff(file, second_file, json);
+    if (diff->parsed()) status = session.Diff(file, second_file, json);
     if (edit->parsed()) status = session.Edit(file, force, err);
     out.flush();
     return status;
-  } catch (const CommandError& e) {
-    err << "mp4vcfg: " << e.what() << "\n";
-  } catch (const FileError& e) {
-    err << "mp4vcfg: " << e.what() << "\n";
-    return kExitUsage;
+  } catch (const Trouble& e) {
+    return fail(kExitUsage, e.what());
   } catch (const std::bad_alloc&) {
-    err << "mp4vcfg: out of memory\n";
+    return fail(kExitUsage, "out of memory");
   } catch (const std::exception& e) {
-    err << "mp4vcfg: internal error: " << e.what() << "\n";
+    return fail(kExitUsage, std::string("internal error: ") + e.what());
   } catch (...) {
-    err << "mp4vcfg: internal error\n";
+    return fail(kExitUsage, "internal error");
   }
-  return kExitFailure;
 }
