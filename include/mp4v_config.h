@@ -271,7 +271,11 @@ typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
  * also when nothing could be read: a missing or empty file, a directory, and
  * an existing file that cannot be opened or read (locked, no permission)
  * all load nothing but the snapping. A host that must tell these apart
- * checks the file itself first. The file is never written. */
+ * checks the file itself first. The file is never written.
+ * After MP4V_STATUS_FAILED the calling thread's last error (GetLastError()
+ * on Windows, errno on Linux) is ERROR_INVALID_NAME / EINVAL. After
+ * MP4V_STATUS_OK it may have changed all the same: read it only after a
+ * failure. */
 typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 
@@ -289,7 +293,29 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * the file it points to is replaced. Returns MP4V_STATUS_OK when the file was
  * written; MP4V_STATUS_FAILED when the arguments are refused (as for the load
  * request) or the file could not be written (missing or read-only directory,
- * read-only or unreadable file, full disk). `settings` is only read. */
+ * read-only or unreadable file, full disk). `settings` is only read.
+ *
+ * Why a save failed: after MP4V_STATUS_FAILED the calling thread's last error
+ * (GetLastError() on Windows, errno on Linux) holds the reason, set as the
+ * request's last step. ERROR_INVALID_NAME / EINVAL: the arguments were
+ * refused. Otherwise the system's code of the step that failed, or where the
+ * module itself refuses, the code the system gives for the same thing:
+ *   the file is read-only                 ERROR_ACCESS_DENIED / EACCES
+ *   its folder does not exist             ERROR_PATH_NOT_FOUND / ENOENT
+ *                                         (ENOTDIR where a part is a file)
+ *   another program holds it (Windows)    ERROR_SHARING_VIOLATION
+ *   a folder of the file's name           ERROR_ACCESS_DENIED / EISDIR
+ *   it cannot be read (no permission)     what reading it gave: usually
+ *                                         ERROR_ACCESS_DENIED / EACCES
+ *   no file may be created in its folder  ERROR_ACCESS_DENIED / EACCES
+ *                                         (EROFS: a read-only file system)
+ *   the disk is full, a write fails       the write's code: ERROR_DISK_FULL
+ *                                         / ENOSPC (EFBIG past a file size
+ *                                         limit)
+ *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+ * Any other failure of the system gives its own code. After MP4V_STATUS_OK
+ * the last error may have changed all the same: read it only after a
+ * failure. */
 typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
                                               const char *file_name);
 
