@@ -14,6 +14,20 @@
  * The settings-pages request (MP4V_FUNC_SETTINGS_PAGES) changes process-wide
  * state: make it from one thread at a time.
  *
+ * Defaults: the module keeps none. The record holds what the host put in it;
+ * a load sets only the fields whose keys the file holds, and a missing or
+ * empty file changes nothing but the frame-rate snapping. Set your defaults
+ * in the record before the first load.
+ *
+ * Unloading: the host may unload the module once no call into it is running
+ * on any thread (no request, no information query, no call of a function it
+ * handed out, the pages' entry included). The addresses it handed out for
+ * the information query, the load and the save then lead nowhere. The module
+ * releases nothing when it is unloaded: the settings-pages library that the
+ * last MP4V_FUNC_SETTINGS_PAGES request loaded stays loaded until the
+ * process ends (the entry address that request handed out stays callable),
+ * and a module loaded again does not know of it.
+ *
  * This header compiles as C11 or later (it checks the record layout with
  * _Static_assert) and as C++11 or later.
  */
@@ -44,10 +58,12 @@ extern "C" {
 /* The save request (MP4VConfigSaveFn). */
 #define MP4V_FUNC_SAVE 0x2002u
 /* Performs a settings-pages request during the call and returns the address
- * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. Every
- * call frees the library loaded by the previous one: use only the latest
- * address. Make these calls from one thread at a time. The address is an
- * MP4VShowEncoderPagesFn (see "The settings pages" below). */
+ * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. It shows
+ * nothing itself: the pages open when the host calls that address. The
+ * library stays loaded until the next such call, which frees it first, or
+ * until the process ends (unloading the module does not free it): use only
+ * the latest address. Make these calls from one thread at a time. The
+ * address is an MP4VShowEncoderPagesFn (see "The settings pages" below). */
 #define MP4V_FUNC_SETTINGS_PAGES 0x2008u
 
 /* ---- Information items of the module information query -----------------
