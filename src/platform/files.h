@@ -82,9 +82,10 @@ const ReplaceSteps& PlatformReplaceSteps();
 // system's code of the first step that failed, or for a refusal the module
 // decides itself the code the system gives for the same thing (a read-only
 // target: ERROR_ACCESS_DENIED / EACCES; a folder: ERROR_ACCESS_DENIED /
-// EISDIR; a device or other special file: EPERM; a write that wrote nothing
-// without an error: ERROR_DISK_FULL / ENOSPC; no memory:
-// ModuleFailure::kOutOfMemory's code; no name: kRefusedArgument's).
+// EISDIR; elsewhere a device or other special file: EPERM; a write that
+// wrote nothing without an error: ERROR_DISK_FULL / ENOSPC; a loop of links:
+// ELOOP; no memory: ModuleFailure::kOutOfMemory's code; no name:
+// kRefusedArgument's).
 bool PlatformReplaceFile(const char* path, const char* data, size_t size,
                          uint32_t* error = nullptr);
 
