@@ -10,6 +10,9 @@
  * it asks for the settings pages: with --pages it opens them on the record
  * and saves what the person chose when they press OK.
  *
+ * A request that fails says why through the thread's last error; this host
+ * prints it (its text and its number) with the failure.
+ *
  * Exit status: 0 when every step did what the module promises, 1 when a
  * step failed, 2 for a wrong command line.
  *
@@ -18,6 +21,7 @@
 #ifndef _WIN32
 #define _POSIX_C_SOURCE 200809L /* readlink and PATH_MAX under -std=c11 */
 #endif
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -108,6 +112,28 @@ static int PrintInformation(MP4VConfigGetInfoFn get_info) {
   return 0;
 }
 
+/* Prints that `what` failed for `file`, and why: the calling thread's last
+ * error, which a load or save request sets as its last step when it returns
+ * MP4V_STATUS_FAILED. Call it right after that request, before anything else
+ * can change the last error. */
+static void PrintFailure(const char *file, const char *what) {
+#ifdef _WIN32
+  const DWORD code = GetLastError();
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                NULL, code, 0, text, (DWORD)sizeof text, NULL);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.')) {
+    text[--length] = '\0';
+  }
+  fprintf(stderr, "host: %s: %s: %s (error %lu)\n", file, what,
+          length > 0 ? text : "no text for this code", (unsigned long)code);
+#else
+  const int code = errno;
+  fprintf(stderr, "host: %s: %s: %s (errno %d)\n", file, what, strerror(code), code);
+#endif
+}
+
 /* This host's own defaults: a load changes only the fields the file gives. */
 static void SetDefaults(MP4VSettings *settings) {
   memset(settings, 0, sizeof *settings);
@@ -137,7 +163,11 @@ static int EditInPages(MP4VConfigGetAPIExtFn get_api, MP4VConfigSaveFn save,
   switch (show_pages(NULL, settings)) { /* no owner window here */
     case MP4V_PAGES_OK:
       printf("pages     OK: saving\n");
-      return save(settings, file) == MP4V_STATUS_OK ? 0 : 1;
+      if (save(settings, file) != MP4V_STATUS_OK) {
+        PrintFailure(file, "could not save (the file is as it was)");
+        return 1;
+      }
+      return 0;
     case MP4V_PAGES_CANCELLED:
       printf("pages     cancelled: the record is as it was\n");
       return 0;
@@ -181,7 +211,7 @@ int main(int argc, char **argv) {
    * loads nothing, and the record keeps the defaults. */
   SetDefaults(&settings);
   if (load(&settings, file) != MP4V_STATUS_OK) {
-    fprintf(stderr, "host: %s: the module refuses this name (.cfg or .ini)\n", file);
+    PrintFailure(file, "the module refuses this name (.cfg or .ini)");
     return 1;
   }
   printf("loaded    %s: %ldx%ld at %.3f frames per second\n", file, (long)settings.width,
@@ -189,8 +219,7 @@ int main(int argc, char **argv) {
 
   settings.width = 720;
   if (save(&settings, file) != MP4V_STATUS_OK) {
-    /* The file is exactly as it was. */
-    fprintf(stderr, "host: %s: could not save\n", file);
+    PrintFailure(file, "could not save (the file is as it was)");
     return 1;
   }
   SetDefaults(&again);

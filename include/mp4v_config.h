@@ -14,6 +14,20 @@
  * The settings-pages request (MP4V_FUNC_SETTINGS_PAGES) changes process-wide
  * state: make it from one thread at a time.
  *
+ * Defaults: the module keeps none. The record holds what the host put in it;
+ * a load sets only the fields whose keys the file holds, and a missing or
+ * empty file changes nothing but the frame-rate snapping. Set your defaults
+ * in the record before the first load.
+ *
+ * Unloading: the host may unload the module once no call into it is running
+ * on any thread (no request, no information query, no call of a function it
+ * handed out, the pages' entry included). The addresses it handed out for
+ * the information query, the load and the save then lead nowhere. The module
+ * releases nothing when it is unloaded: the settings-pages library that the
+ * last MP4V_FUNC_SETTINGS_PAGES request loaded stays loaded until the
+ * process ends (the entry address that request handed out stays callable),
+ * and a module loaded again does not know of it.
+ *
  * This header compiles as C11 or later (it checks the record layout with
  * _Static_assert) and as C++11 or later.
  */
@@ -44,10 +58,12 @@ extern "C" {
 /* The save request (MP4VConfigSaveFn). */
 #define MP4V_FUNC_SAVE 0x2002u
 /* Performs a settings-pages request during the call and returns the address
- * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. Every
- * call frees the library loaded by the previous one: use only the latest
- * address. Make these calls from one thread at a time. The address is an
- * MP4VShowEncoderPagesFn (see "The settings pages" below). */
+ * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. It shows
+ * nothing itself: the pages open when the host calls that address. The
+ * library stays loaded until the next such call, which frees it first, or
+ * until the process ends (unloading the module does not free it): use only
+ * the latest address. Make these calls from one thread at a time. The
+ * address is an MP4VShowEncoderPagesFn (see "The settings pages" below). */
 #define MP4V_FUNC_SETTINGS_PAGES 0x2008u
 
 /* ---- Information items of the module information query -----------------
@@ -271,7 +287,11 @@ typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
  * also when nothing could be read: a missing or empty file, a directory, and
  * an existing file that cannot be opened or read (locked, no permission)
  * all load nothing but the snapping. A host that must tell these apart
- * checks the file itself first. The file is never written. */
+ * checks the file itself first. The file is never written.
+ * After MP4V_STATUS_FAILED the calling thread's last error (GetLastError()
+ * on Windows, errno on Linux) is ERROR_INVALID_NAME / EINVAL. After
+ * MP4V_STATUS_OK it may have changed all the same: read it only after a
+ * failure. */
 typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 
@@ -294,7 +314,30 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * written; MP4V_STATUS_FAILED when the arguments are refused (as for the load
  * request) or the file could not be written (missing or read-only directory,
  * read-only or unreadable file, UTF-16 text, full disk). `settings` is only
- * read. */
+ * read.
+ *
+ * Why a save failed: after MP4V_STATUS_FAILED the calling thread's last error
+ * (GetLastError() on Windows, errno on Linux) holds the reason, set as the
+ * request's last step. ERROR_INVALID_NAME / EINVAL: the arguments were
+ * refused. Otherwise the system's code of the step that failed, or where the
+ * module itself refuses, the code the system gives for the same thing:
+ *   the file is read-only                 ERROR_ACCESS_DENIED / EACCES
+ *   its folder does not exist             ERROR_PATH_NOT_FOUND / ENOENT
+ *                                         (ENOTDIR where a part is a file)
+ *   another program holds it (Windows)    ERROR_SHARING_VIOLATION
+ *   a folder of the file's name           ERROR_ACCESS_DENIED / EISDIR
+ *   it cannot be read (no permission)     what reading it gave: usually
+ *                                         ERROR_ACCESS_DENIED / EACCES
+ *   no file may be created in its folder  ERROR_ACCESS_DENIED / EACCES
+ *                                         (EROFS: a read-only file system)
+ *   the disk is full, a write fails       the write's code: ERROR_DISK_FULL
+ *                                         / ENOSPC (EFBIG past a file size
+ *                                         limit)
+ *   UTF-16 text (a byte-order mark)       ERROR_INVALID_DATA / EILSEQ
+ *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+ * Any other failure of the system gives its own code. After MP4V_STATUS_OK
+ * the last error may have changed all the same: read it only after a
+ * failure. */
 typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
                                               const char *file_name);
 

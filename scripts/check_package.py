@@ -14,8 +14,10 @@ binaries' archive, the symbols overwrite no file, the files each must hold
 and no others, both checksum files (SHA256SUMS, SHA256SUMS-symbols),
 binaries of the system's architecture, stripped, with a debug link that
 names their .debug file and its CRC, PDBs that match their binary's
-CodeView record, and mp4vcfg running from that folder alone. Prints one
-line per failed check and exits 1 if there was one.
+CodeView record, Windows manifests that name their binary's architecture,
+README.txt with the system's line ends (CR LF for Windows, LF for Linux),
+and mp4vcfg running from that folder alone. Prints one line per failed
+check and exits 1 if there was one.
 """
 import argparse
 import hashlib
@@ -27,6 +29,8 @@ import tarfile
 import tempfile
 import zipfile
 import zlib
+
+import pe_manifest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Per Windows archive: the tools, objdump's file format and the decoration
@@ -113,6 +117,18 @@ def unpack_pair(main_archive, symbols_archive, into, top, label):
     folder = os.path.join(into, top)
     strip = lambda names: [n.split("/", 1)[1] for n in names if "/" in n]
     return folder, strip(main_files), strip(symbol_files)
+
+
+def check_line_ends(path, crlf, label):
+    """The text file at `path` ends every line with CR LF (`crlf`, as
+    Windows text files do) or with LF alone."""
+    data = open(path, "rb").read()
+    lines, carriage_returns, pairs = data.count(b"\n"), data.count(b"\r"), data.count(b"\r\n")
+    if crlf and not (lines > 0 and pairs == lines == carriage_returns and data.endswith(b"\r\n")):
+        fail("%s: %d of its %d lines end with CR LF (%d CRs), not every one" % (
+            label, pairs, lines, carriage_returns))
+    if not crlf and carriage_returns:
+        fail("%s: %d CRs in a text that ends its lines with LF" % (label, carriage_returns))
 
 
 def section_names(tools, binary):
@@ -278,6 +294,12 @@ def main(argv):
                 pdb = os.path.join(folder, os.path.splitext(b)[0] + ".pdb")
                 if os.path.exists(pdb):
                     check_pdb(tools, path, pdb, publics[b], "%s %s" % (system, b))
+            check_line_ends(os.path.join(folder, "README.txt"), True, "%s README.txt" % system)
+            for b in binaries:
+                if b != "demo_config_mp4v.dll" and os.path.exists(os.path.join(folder, b)):
+                    _lines, manifest_failures = pe_manifest.check_file(os.path.join(folder, b))
+                    for failure in manifest_failures:
+                        fail("%s %s" % (system, failure))
             dump = run([tools + "objdump", "-p", os.path.join(folder, "demo_config_mp4v.dll")]).stdout
             imports = sorted(x.lower() for x in re.findall(r"^\s*DLL Name: (\S+)", dump, re.M))
             table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
@@ -296,6 +318,7 @@ def main(argv):
         for b in ("demo_config_mp4v.so", "mp4vcfg"):
             if os.path.exists(os.path.join(l, b)):
                 check_stripped("", os.path.join(l, b), l, b)
+        check_line_ends(os.path.join(l, "README.txt"), False, "linux README.txt")
         dynsym = run(["nm", "-D", "--defined-only", os.path.join(l, "demo_config_mp4v.so")]).stdout
         if re.findall(r" T (\S+)", dynsym) != ["MP4VConfigGetAPIExt"]:
             fail("demo_config_mp4v.so exports %s" % re.findall(r" T (\S+)", dynsym))

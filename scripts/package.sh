@@ -102,16 +102,17 @@ split_symbols() {  # tool prefix, binary, stage folder, symbols folder, strip op
 }
 
 # The integrators' documents: README.txt from its template (the lines marked
-# @GUI@ only when the settings-pages library is shipped), the license, the
-# header.
-documents() {  # template, stage folder, with the pages library (1 or empty), archive suffix, system
-  local template=$1 stage=$2 gui=$3 arch=${4:-} system=${5:-}
+# @GUI@ only when the settings-pages library is shipped; for Windows with CR
+# LF line ends, as Windows text files have them), the license, the header.
+documents() {  # template, stage folder, with the pages library (1 or empty), archive suffix, system, line ends (crlf or empty)
+  local template=$1 stage=$2 gui=$3 arch=${4:-} system=${5:-} line_ends=${6:-}
   mkdir -p "$stage/include"
   cp "$src/include/mp4v_config.h" "$stage/include/"
   cp "$src/LICENSE" "$stage/LICENSE"
   local keep='s/^@GUI@//'
   [ -n "$gui" ] || keep='/^@GUI@/d'
   sed -e "s/@VERSION@/$version/g" -e "s/@ARCH@/$arch/g" -e "s/@SYSTEM@/$system/g" -e "$keep" "$template" >"$stage/README.txt"
+  [ "$line_ends" != crlf ] || python3 "$src/scripts/package_archive.py" crlf "$stage/README.txt"
   chmod 0644 "$stage/include/mp4v_config.h" "$stage/LICENSE" "$stage/README.txt"
 }
 
@@ -139,7 +140,7 @@ windows() {  # archive suffix, tool prefix, system
     chmod 0644 "$win_symbols/${file%.*}.pdb"
     python3 "$src/scripts/pdb_paths.py" "$win_symbols/${file%.*}.pdb" --strip "$work/build-$arch" --strip "$src"
   done
-  documents "$src/packaging/README-windows.txt" "$win" "$gui" "$arch" "$system"
+  documents "$src/packaging/README-windows.txt" "$win" "$gui" "$arch" "$system" crlf
 }
 windows win32 i686-w64-mingw32- "32-bit Windows (IA-32)"
 windows win64 x86_64-w64-mingw32- "64-bit Windows (x86-64)"

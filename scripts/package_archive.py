@@ -2,6 +2,7 @@
 """Writes the release archives so that the same files give the same bytes.
 
     package_archive.py sums DIR [--name NAME]   writes DIR/SHA256SUMS (or DIR/NAME)
+    package_archive.py crlf FILE              gives a text file CR LF line ends
     package_archive.py zip OUT.zip DIR        --epoch SECONDS [--top FOLDER]
     package_archive.py tar OUT.tar.gz DIR     --epoch SECONDS [--top FOLDER]
 
@@ -59,6 +60,16 @@ def write_sums(root, name=SUMS_NAME):
         f.writelines(lines)
 
 
+def write_crlf(path):
+    """Rewrites the text file at `path` with CR LF line ends, as Windows
+    text files have them: every LF gets a CR before it, once (a file that
+    has them already stays as it is)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+
+
 def archive_entries(root, top):
     """(path on disk, name in the archive, is directory), the top folder
     first when there is one."""
@@ -112,6 +123,8 @@ def main(argv):
     sums = sub.add_parser("sums")
     sums.add_argument("dir")
     sums.add_argument("--name", default=SUMS_NAME)
+    crlf = sub.add_parser("crlf")
+    crlf.add_argument("file")
     for name in ("zip", "tar"):
         p = sub.add_parser(name)
         p.add_argument("out")
@@ -121,6 +134,8 @@ def main(argv):
     args = parser.parse_args(argv)
     if args.command == "sums":
         write_sums(args.dir, args.name)
+    elif args.command == "crlf":
+        write_crlf(args.file)
     elif args.command == "zip":
         write_zip(args.out, args.dir, args.epoch, args.top)
     else:

@@ -91,7 +91,9 @@ run_gui_tests() {  # label, dir, loader
 # The PE tables of the Windows build in `dir`: each shipped binary of the
 # architecture (objdump's file format and the optional header's magic), its
 # exports (the module's and the pages library's one name each, none for
-# mp4vcfg.exe) and system DLLs alone among its imports.
+# mp4vcfg.exe) and system DLLs alone among its imports; and the manifests
+# of the pages library and mp4vcfg.exe (the module carries none) naming the
+# binary's own architecture (scripts/pe_manifest.py).
 check_pe_tables() {  # label, dir, tool prefix, file format, magic
   local label=$1 dir=$2 tools=$3 format=$4 magic=$5 file want allowed dump exports imports unexpected ok=0
   for file in demo_config_mp4v.dll demo_config_gui_mp4v.dll mp4vcfg.exe; do
@@ -108,7 +110,8 @@ check_pe_tables() {  # label, dir, tool prefix, file format, magic
     grep -q "file format $format" <<<"$dump" && grep -qE "^Magic\s+$magic" <<<"$dump" &&
       [ "$exports" = "$want" ] && [ -z "$unexpected" ] || ok=1
   done
-  record "$label binaries: architecture, one export, system DLLs alone" $ok
+  python3 scripts/pe_manifest.py "$dir/bin/demo_config_gui_mp4v.dll" "$dir/bin/mp4vcfg.exe" || ok=1
+  record "$label binaries: architecture, one export, system DLLs alone, manifests of that architecture" $ok
 }
 
 mkdir -p build

@@ -9,6 +9,7 @@
 #include "config/bind_key.h"
 #include "config/config_file.h"
 #include "config/document.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "settings/key_table.h"
 
@@ -219,11 +220,13 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
 }
 
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
-                        void* settings) {
+                        void* settings, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   const bool save = std::strcmp(mode, "save") == 0;
   try {
     std::string bytes;
-    switch (PlatformReadWholeFile(file_name, &bytes)) {
+    switch (PlatformReadWholeFile(file_name, &bytes, error)) {
       case FileReadStatus::kRead:
       case FileReadStatus::kMissing:
         break;
@@ -239,16 +242,32 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     // Nothing is written over a file that is not 8-bit text, nor a partial
     // file when memory ran out.
     std::string after;
-    return MP4VConfigSaveText(bytes, settings, &after) == MP4VSaveTextResult::kWritten &&
-           PlatformReplaceFile(file_name, after.data(), after.size());
+    switch (MP4VConfigSaveText(bytes, settings, &after)) {
+      case MP4VSaveTextResult::kWritten:
+        return PlatformReplaceFile(file_name, after.data(), after.size(), error);
+      case MP4VSaveTextResult::kUtf16:
+        *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+        return false;
+      case MP4VSaveTextResult::kOutOfMemory:
+        break;
+    }
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    return false;
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return !save;
   }
 }
 
+// The requests set the calling thread's last error as the last thing before
+// they return MP4V_STATUS_FAILED (see platform/errors.h).
+
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
                                             const char* file_name) {
-  if (!MP4VConfigCheckFileName(settings, file_name)) return MP4V_STATUS_FAILED;
+  if (!MP4VConfigCheckFileName(settings, file_name)) {
+    PlatformSetLastError(PlatformErrorCode(ModuleFailure::kRefusedArgument));
+    return MP4V_STATUS_FAILED;
+  }
   MP4VConfigTransfer("load", file_name, settings);
   MP4VSnapFrameRate(settings);
   return MP4V_STATUS_OK;
@@ -256,10 +275,17 @@ extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
 
 extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
                                             const char* file_name) {
-  if (!MP4VConfigCheckFileName(settings, file_name)) return MP4V_STATUS_FAILED;
+  if (!MP4VConfigCheckFileName(settings, file_name)) {
+    PlatformSetLastError(PlatformErrorCode(ModuleFailure::kRefusedArgument));
+    return MP4V_STATUS_FAILED;
+  }
   // A save only reads the record; the binding interface takes one pointer
   // type for both directions.
-  const bool written = MP4VConfigTransfer(
-      "save", file_name, const_cast<MP4VSettings*>(settings));
-  return written ? MP4V_STATUS_OK : MP4V_STATUS_FAILED;
+  uint32_t error = 0;
+  if (!MP4VConfigTransfer("save", file_name, const_cast<MP4VSettings*>(settings),
+                          &error)) {
+    PlatformSetLastError(error);
+    return MP4V_STATUS_FAILED;
+  }
+  return MP4V_STATUS_OK;
 }

@@ -96,11 +96,17 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
 // (nothing when the file gives a single node: missing, unreadable, empty, or
 // one line). Save: reads the file, sets every key, and replaces the file in
 // one step. Returns true when a save wrote the file; false when it did not
-// (the file is then exactly as before). A load always returns true.
+// (the file is then exactly as before), with the reason in `*error` (when
+// given): the system's code of the step that failed, or
+// PlatformErrorCode(ModuleFailure::...) of a failure the module decides
+// itself. A step that refuses a file sets it there and returns false; the
+// save request makes it the thread's last error. A load always returns true.
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
-                        void* settings);
+                        void* settings, uint32_t* error = nullptr);
 
-// The requests themselves; see MP4VConfigLoadFn and MP4VConfigSaveFn.
+// The requests themselves; see MP4VConfigLoadFn and MP4VConfigSaveFn. When
+// one returns MP4V_STATUS_FAILED, the calling thread's last error
+// (GetLastError, errno) holds why.
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
                                             const char* file_name);
 extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,

@@ -1,5 +1,6 @@
 // The parts of file access that are the same on every platform: whole-file
-// reading through the C library, and temporary names.
+// reading through the C library, temporary names, and putting a finished
+// temporary file in place.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,15 +9,24 @@
 #include "platform/files.h"
 #include "platform/replacement.h"
 
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out) {
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   out->clear();
-  if (path == nullptr) return FileReadStatus::kMissing;
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  PlatformClearFileCallError();
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
+    *error = PlatformFileCallError();
     return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
                                                : FileReadStatus::kUnreadable;
   }
   FileReadStatus result = FileReadStatus::kRead;
+  PlatformClearFileCallError();
   try {
     char chunk[16384];
     for (;;) {
@@ -24,8 +34,12 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out) {
       out->append(chunk, got);
       if (got < sizeof chunk) break;
     }
-    if (std::ferror(file)) result = FileReadStatus::kUnreadable;
+    if (std::ferror(file)) {
+      *error = PlatformFileCallError();
+      result = FileReadStatus::kUnreadable;
+    }
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     result = FileReadStatus::kOutOfMemory;
   }
   std::fclose(file);
@@ -44,8 +58,10 @@ bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size) {
   return match;
 }
 
-bool PlatformReplaceFile(const char* path, const char* data, size_t size) {
-  return PlatformReplaceFileWith(PlatformReplaceSteps(), path, data, size);
+bool PlatformReplaceFile(const char* path, const char* data, size_t size,
+                         uint32_t* error) {
+  return PlatformReplaceFileWith(PlatformReplaceSteps(), path, data, size,
+                                 error);
 }
 
 TargetParts SplitTarget(const std::string& target, const char* separators) {
@@ -80,6 +96,17 @@ std::string TemporaryPath(const TargetParts& parts, bool short_form,
 
 namespace {
 
+// The seed a test set for its thread's replacements, or 0.
+thread_local uint64_t test_seed = 0;
+
+}  // namespace
+
+uint64_t TemporarySeed(uint64_t own) { return test_seed != 0 ? test_seed : own; }
+
+void PlatformSetTemporarySeedForTesting(uint64_t seed) { test_seed = seed; }
+
+namespace {
+
 // A name after the last one tried that no file has (the last one tried when
 // every one is taken).
 std::string UnusedName(TemporaryNames* names) {
@@ -101,21 +128,25 @@ bool Holds(const std::string& path, const char* data, size_t size) {
 
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const char* data, size_t size) {
+                       bool target_exists, const char* data, size_t size,
+                       uint32_t* error) {
   const std::string temporary = names->Path();
-  uint32_t error = 0;
+  // The codes of the steps that only clean up or recover are not the reason.
+  uint32_t cleanup = 0;
   if (!written) {
-    steps.remove(temporary.c_str(), &error);
+    steps.remove(temporary.c_str(), &cleanup);
     return false;
   }
+  uint32_t failed = 0;
   const std::string backup = UnusedName(names);
   if (!target_exists) {
-    if (steps.move(temporary.c_str(), target.c_str(), &error)) return true;
+    if (steps.move(temporary.c_str(), target.c_str(), &failed)) return true;
   } else if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),
-                           &error)) {
-    if (PlatformPathExists(backup)) steps.remove(backup.c_str(), &error);
+                           &failed)) {
+    if (PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
     return true;
   }
+  if (error != nullptr) *error = failed;
   // The step failed. The old file may still be in place, under the backup
   // name, or gone; the new one still under its temporary name, or already in
   // place.
@@ -127,19 +158,19 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
     } else {
       // The old file is still in place: a plain replacing move is one step
       // too, though it does not carry every attribute of the old file over.
-      replaced = steps.move(temporary.c_str(), target.c_str(), &error);
-      if (!replaced) steps.remove(temporary.c_str(), &error);
+      replaced = steps.move(temporary.c_str(), target.c_str(), &cleanup);
+      if (!replaced) steps.remove(temporary.c_str(), &cleanup);
     }
-    if (backup_there) steps.remove(backup.c_str(), &error);
+    if (backup_there) steps.remove(backup.c_str(), &cleanup);
     return replaced;
   }
   if (PlatformPathExists(temporary) &&
-      steps.move(temporary.c_str(), target.c_str(), &error)) {
-    if (backup_there) steps.remove(backup.c_str(), &error);
+      steps.move(temporary.c_str(), target.c_str(), &cleanup)) {
+    if (backup_there) steps.remove(backup.c_str(), &cleanup);
     return true;
   }
-  if (backup_there && steps.move(backup.c_str(), target.c_str(), &error)) {
-    steps.remove(temporary.c_str(), &error);
+  if (backup_there && steps.move(backup.c_str(), target.c_str(), &cleanup)) {
+    steps.remove(temporary.c_str(), &cleanup);
   }
   return false;
 }

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/errors.h"
+
 // What became of reading a file.
 enum class FileReadStatus {
   kRead,         // every byte was read
@@ -28,8 +30,11 @@ extern const char kPlatformTextLineEnd[];
 
 // Reads every byte of the file at `path` (binary, no line-end translation)
 // into `out`, which is emptied first and left empty unless the result is
-// kRead. A null `path` gives kMissing.
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out);
+// kRead. A null `path` gives kMissing. Unless the result is kRead, `*error`
+// (when given) receives the system's code of the call that failed (see
+// platform/errors.h; kOutOfMemory: ModuleFailure::kOutOfMemory's).
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error = nullptr);
 
 // True when the file at `path` exists, can be read and begins with the
 // `size` bytes at `prefix` (at most 16). False for a null `path`.
@@ -73,8 +78,16 @@ const ReplaceSteps& PlatformReplaceSteps();
 // attributes and security, as ReplaceFile keeps them); a symbolic link stays
 // a link and the file it points to is replaced; a file with several hard
 // links is replaced by a new file under this name. Returns true when the new
-// contents are in place.
-bool PlatformReplaceFile(const char* path, const char* data, size_t size);
+// contents are in place. Otherwise `*error` (when given) receives why: the
+// system's code of the first step that failed, or for a refusal the module
+// decides itself the code the system gives for the same thing (a read-only
+// target: ERROR_ACCESS_DENIED / EACCES; a folder: ERROR_ACCESS_DENIED /
+// EISDIR; elsewhere a device or other special file: EPERM; a write that
+// wrote nothing without an error: ERROR_DISK_FULL / ENOSPC; a loop of links:
+// ELOOP; no memory: ModuleFailure::kOutOfMemory's code; no name:
+// kRefusedArgument's).
+bool PlatformReplaceFile(const char* path, const char* data, size_t size,
+                         uint32_t* error = nullptr);
 
 // What a replacement of a file meets before it writes anything.
 enum class ReplaceCheck {
@@ -88,14 +101,18 @@ enum class ReplaceCheck {
   kOtherFailure,      // any other failure of the system, or no memory
 };
 // Makes exactly the checks PlatformReplaceFile makes before it writes, on
-// the same target (links resolved) and in the same order, creating and at
-// once deleting the temporary file it would write: kPossible when the
-// replacement would write and place the file. (A later failure, such as a
-// full disk or another writer in between, is not foreseen.)
+// the same target (links resolved) and in the same order: both run one and
+// the same preparation, and the check then undoes what it made (the
+// temporary file, and behind a link that names no file yet, the empty file
+// the replacement creates there to learn where that file lies). kPossible
+// when the replacement would write and place the file. (A later failure,
+// such as a full disk or another writer in between, is not foreseen.)
 ReplaceCheck PlatformCheckReplace(const char* path);
 
-// The same, with the given replace steps instead of the platform's own.
+// The same as PlatformReplaceFile, with the given replace steps instead of
+// the platform's own.
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size);
+                             const char* data, size_t size,
+                             uint32_t* error = nullptr);
 
 #endif  // MP4V_PLATFORM_FILES_H_

@@ -24,8 +24,9 @@ namespace {
 
 // Follows symbolic links from `path` to the file they finally name (which
 // need not exist yet), so that the link itself is kept and its file
-// replaced.
-bool ResolveLinks(const char* path, std::string* target) {
+// replaced. False, with the reason in `*error`, when a link cannot be read
+// or they form a loop.
+bool ResolveLinks(const char* path, std::string* target, uint32_t* error) {
   *target = path;
   for (int depth = 0; depth < 40; ++depth) {
     struct stat link_status;
@@ -36,6 +37,7 @@ bool ResolveLinks(const char* path, std::string* target) {
     char link[4096];
     ssize_t length = readlink(target->c_str(), link, sizeof link - 1);
     if (length < 0 || static_cast<size_t>(length) >= sizeof link - 1) {
+      *error = length < 0 ? static_cast<uint32_t>(errno) : ENAMETOOLONG;
       return false;
     }
     link[length] = '\0';
@@ -48,17 +50,24 @@ bool ResolveLinks(const char* path, std::string* target) {
                 link;
     }
   }
-  return false;  // a loop of links
+  *error = ELOOP;
+  return false;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
+// False, with the reason in `*error`, when a write fails (a write that
+// writes nothing without saying why: ENOSPC).
+bool WriteAll(int fd, const char* data, size_t size, uint32_t* error) {
   while (size > 0) {
     ssize_t written = write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
+      *error = static_cast<uint32_t>(errno);
       return false;
     }
-    if (written == 0) return false;
+    if (written == 0) {
+      *error = ENOSPC;
+      return false;
+    }
     data += written;
     size -= static_cast<size_t>(written);
   }
@@ -119,36 +128,56 @@ struct Prepared {
   gid_t gid = 0;
   TemporaryNames names;
   int fd = -1;
+  uint32_t error = 0;  // why the preparation failed
+
+  // Gives `check` with the reason `code`.
+  ReplaceCheck Fail(ReplaceCheck check, uint32_t code) {
+    error = code;
+    return check;
+  }
 };
 
+// Everything a replacement of `path` does before it writes, in its order;
+// the check and the replacement both run it.
 ReplaceCheck Prepare(const char* path, Prepared* p) {
-  if (path == nullptr || path[0] == '\0') return ReplaceCheck::kNoName;
-  if (!ResolveLinks(path, &p->target)) return ReplaceCheck::kOtherFailure;
+  if (path == nullptr || path[0] == '\0') {
+    return p->Fail(ReplaceCheck::kNoName,
+                   PlatformErrorCode(ModuleFailure::kRefusedArgument));
+  }
+  uint32_t link_error = 0;
+  if (!ResolveLinks(path, &p->target, &link_error)) {
+    return p->Fail(ReplaceCheck::kOtherFailure, link_error);
+  }
   struct stat status;
   p->exists = stat(p->target.c_str(), &status) == 0;
   if (p->exists) {
     // Refused when not a regular file, or read-only: by its permission
     // bits (which a privileged process would otherwise ignore) or for this
     // process.
-    if (!S_ISREG(status.st_mode)) return ReplaceCheck::kNotAFile;
-    if ((status.st_mode & 0222) == 0 || access(p->target.c_str(), W_OK) != 0) {
-      return ReplaceCheck::kReadOnly;
+    if (!S_ISREG(status.st_mode)) {
+      return p->Fail(ReplaceCheck::kNotAFile,
+                     S_ISDIR(status.st_mode) ? EISDIR : EPERM);
+    }
+    if ((status.st_mode & 0222) == 0) return p->Fail(ReplaceCheck::kReadOnly, EACCES);
+    if (access(p->target.c_str(), W_OK) != 0) {
+      return p->Fail(ReplaceCheck::kReadOnly, static_cast<uint32_t>(errno));
     }
     p->mode = status.st_mode & 07777;
     p->uid = status.st_uid;
     p->gid = status.st_gid;
   } else if (errno != ENOENT) {
-    return errno == ENOTDIR ? ReplaceCheck::kNoFolder
-                            : ReplaceCheck::kOtherFailure;
+    return p->Fail(errno == ENOTDIR ? ReplaceCheck::kNoFolder
+                                    : ReplaceCheck::kOtherFailure,
+                   static_cast<uint32_t>(errno));
   }
 
   p->names.parts = SplitTarget(p->target, "/");
   int local = 0;
-  p->names.seed =
+  p->names.seed = TemporarySeed(
       static_cast<uint64_t>(
           std::chrono::steady_clock::now().time_since_epoch().count()) ^
       (static_cast<uint64_t>(getpid()) << 32) ^
-      reinterpret_cast<uintptr_t>(&local);
+      reinterpret_cast<uintptr_t>(&local));
   p->names.short_form =
       p->names.parts.directory.size() + kTemporaryNameLength > kPathMax;
   for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
@@ -162,16 +191,17 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
     }
     if (errno != EEXIST) break;
   }
+  const uint32_t error = static_cast<uint32_t>(errno);
   switch (errno) {
     case ENOENT:
     case ENOTDIR:
-      return ReplaceCheck::kNoFolder;
+      return p->Fail(ReplaceCheck::kNoFolder, error);
     case EACCES:
     case EPERM:
     case EROFS:
-      return ReplaceCheck::kFolderNotWritable;
+      return p->Fail(ReplaceCheck::kFolderNotWritable, error);
     default:
-      return ReplaceCheck::kOtherFailure;
+      return p->Fail(ReplaceCheck::kOtherFailure, error);
   }
 }
 
@@ -192,34 +222,68 @@ ReplaceCheck PlatformCheckReplace(const char* path) {
 }
 
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size) {
+                             const char* data, size_t size, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   try {
     Prepared p;
-    if (Prepare(path, &p) != ReplaceCheck::kPossible) return false;
+    if (Prepare(path, &p) != ReplaceCheck::kPossible) {
+      *error = p.error;
+      return false;
+    }
     bool ok = true;
     if (p.exists) {
       // The new file takes the old one's permissions exactly (the creation
       // mask may have dropped bits) and, where allowed, its owner.
       ok = fchmod(p.fd, p.mode) == 0;
+      if (!ok) *error = static_cast<uint32_t>(errno);
       if (ok && (p.uid != geteuid() || p.gid != getegid())) {
         if (fchown(p.fd, p.uid, p.gid) != 0) {
           // Not permitted: the file stays ours, as any rewrite would leave it.
         }
       }
     }
-    ok = ok && WriteAll(p.fd, data, size) && fsync(p.fd) == 0;
-    ok = close(p.fd) == 0 && ok;
+    ok = ok && WriteAll(p.fd, data, size, error);
+    if (ok && fsync(p.fd) != 0) {
+      *error = static_cast<uint32_t>(errno);
+      ok = false;
+    }
+    if (close(p.fd) != 0 && ok) {
+      *error = static_cast<uint32_t>(errno);
+      ok = false;
+    }
     // The rename does not use the backup name.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size)) {
+                           size, error)) {
       return false;
     }
     SyncDirectoryOf(p.target);
     return true;
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return false;
   }
 }
+
+// ---- Errors ------------------------------------------------------------------
+
+uint32_t PlatformErrorCode(ModuleFailure failure) {
+  switch (failure) {
+    case ModuleFailure::kRefusedArgument:
+      return EINVAL;
+    case ModuleFailure::kUnsupportedText:
+      return EILSEQ;
+    case ModuleFailure::kOutOfMemory:
+      break;
+  }
+  return ENOMEM;
+}
+
+void PlatformSetLastError(uint32_t code) { errno = static_cast<int>(code); }
+
+uint32_t PlatformFileCallError() { return static_cast<uint32_t>(errno); }
+
+void PlatformClearFileCallError() { errno = 0; }
 
 // ---- Libraries ---------------------------------------------------------------
 

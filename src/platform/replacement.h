@@ -61,8 +61,23 @@ struct TemporaryNames {
 // or backup file is deleted only while the target name holds complete
 // content; when neither file can be put back under the target name, both
 // stay where they are, so the old and the new content are never both lost.
+// When the result is false after `written` true, `*error` (when given)
+// receives the code of the step that failed first; the recovery's own
+// failures do not replace it.
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const char* data, size_t size);
+                       bool target_exists, const char* data, size_t size,
+                       uint32_t* error = nullptr);
+
+// The seed of a replacement's temporary names: `own`, the writer's mix of
+// what tells it from others, unless a test set one (below).
+uint64_t TemporarySeed(uint64_t own);
+
+// For tests only: while `seed` is not 0, every replacement on the calling
+// thread takes it as its seed instead of its own mix, so that a test knows
+// the temporary names it will try (TemporaryPath of the target's parts with
+// this seed and attempt 0, 1, ...). 0 gives the usual seeds back. The module
+// never calls it.
+void PlatformSetTemporarySeedForTesting(uint64_t seed);
 
 #endif  // MP4V_PLATFORM_REPLACEMENT_H_

@@ -23,11 +23,18 @@ constexpr size_t kAnsiPathMax = MAX_PATH - 1;
 // Room for the longest path the system hands out, terminator included.
 constexpr size_t kLongPathCapacityAnsi = 32768;
 
-bool WriteAll(HANDLE file, const char* data, size_t size) {
+// False, with the reason in `*error`, when a write fails (a write that
+// writes nothing without saying why: ERROR_DISK_FULL).
+bool WriteAll(HANDLE file, const char* data, size_t size, uint32_t* error) {
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+    if (!WriteFile(file, data, chunk, &written, nullptr)) {
+      *error = GetLastError();
+      return false;
+    }
+    if (written == 0) {
+      *error = ERROR_DISK_FULL;
       return false;
     }
     data += written;
@@ -180,15 +187,35 @@ bool IsDanglingLink(const char* path, DWORD attributes) {
 
 // Creates, empty, the file that the dangling link `path` names, by opening
 // the link for writing (which follows it), so that the save can replace that
-// file and the link stays. Its path, or empty when it could not be created
-// or its path cannot be told.
-std::string CreateBehindLink(const char* path) {
+// file and the link stays. Its path, or empty, with the reason in `*error`,
+// when it could not be created or its path cannot be told.
+std::string CreateBehindLink(const char* path, uint32_t* error) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return std::string();
+  }
   const std::string created = FinalPathOf(file, path);
   CloseHandle(file);
-  return created == path ? std::string() : created;
+  if (created == path) {
+    *error = ERROR_CANT_RESOLVE_FILENAME;
+    return std::string();
+  }
+  return created;
+}
+
+// What the failure `error` to create a file in a folder says of that folder.
+ReplaceCheck FolderCheck(DWORD error) {
+  switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+      return ReplaceCheck::kNoFolder;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return ReplaceCheck::kFolderNotWritable;
+    default:
+      return ReplaceCheck::kOtherFailure;
+  }
 }
 
 // The attributes a save sets on the file it wrote: those a person sets
@@ -217,10 +244,18 @@ struct Prepared {
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   bool exists = false;
   // The empty file made behind a dangling link, to be deleted again when
-  // the save fails (as long as it is still that empty file).
+  // the save fails or only a check made it (as long as it is still that
+  // empty file).
   std::string created;
   TemporaryNames names;
   HANDLE file = INVALID_HANDLE_VALUE;
+  uint32_t error = 0;  // why the preparation failed
+
+  // Gives `check` with the reason `code`.
+  ReplaceCheck Fail(ReplaceCheck check, uint32_t code) {
+    error = code;
+    return check;
+  }
 
   void RemoveCreated() const {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -232,39 +267,55 @@ struct Prepared {
   }
 };
 
-// Everything a replacement of `path` does before it writes, in its order.
-// Behind a link the file it names is saved and the link stays; its
-// attributes are the ones that count. A dangling link gets the file it
-// names, as on other systems: created empty here when `create_behind_link`
-// (a check that must change nothing looks at the link's folder instead).
-ReplaceCheck Prepare(const char* path, bool create_behind_link, Prepared* p) {
-  if (path == nullptr || path[0] == '\0') return ReplaceCheck::kNoName;
+// Everything a replacement of `path` does before it writes, in its order;
+// the check and the replacement both run it, so that the check looks where
+// the replacement writes. Behind a link the file it names is saved and the
+// link stays; its attributes are the ones that count. A dangling link gets
+// the file it names, as on other systems: created empty here, since only
+// the system can tell where a link leads, and only by following it; its
+// folder then takes the temporary file.
+ReplaceCheck Prepare(const char* path, Prepared* p) {
+  if (path == nullptr || path[0] == '\0') {
+    return p->Fail(ReplaceCheck::kNoName,
+                   PlatformErrorCode(ModuleFailure::kRefusedArgument));
+  }
   p->attributes = GetFileAttributesA(path);
   const DWORD missing_error = GetLastError();
   const bool dangling = IsDanglingLink(path, p->attributes);
   p->exists = p->attributes != INVALID_FILE_ATTRIBUTES;
   p->target = path;
-  if (dangling && create_behind_link) {
-    p->created = CreateBehindLink(path);
-    if (p->created.empty()) return ReplaceCheck::kOtherFailure;
+  if (dangling) {
+    uint32_t error = 0;
+    p->created = CreateBehindLink(path, &error);
+    if (p->created.empty()) {
+      // Creating the file whatever is there misses no file: a name that is
+      // not found is its folder (Wine's word for a link into a missing one).
+      return p->Fail(error == ERROR_FILE_NOT_FOUND ? ReplaceCheck::kNoFolder
+                                                   : FolderCheck(error),
+                     error);
+    }
     p->target = p->created;
     p->exists = true;
-  } else if (p->exists && !dangling) {
+  } else if (p->exists) {
     p->target = ResolveLinks(path);
-  } else if (!dangling && missing_error != ERROR_FILE_NOT_FOUND) {
-    return missing_error == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
-                                                 : ReplaceCheck::kOtherFailure;
+  } else if (missing_error != ERROR_FILE_NOT_FOUND) {
+    return p->Fail(missing_error == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
+                                                         : ReplaceCheck::kOtherFailure,
+                   missing_error);
   }
   if (p->target != path) {
     p->attributes = GetFileAttributesA(p->target.c_str());
-    if (p->attributes == INVALID_FILE_ATTRIBUTES) return ReplaceCheck::kOtherFailure;
+    if (p->attributes == INVALID_FILE_ATTRIBUTES) {
+      return p->Fail(ReplaceCheck::kOtherFailure, GetLastError());
+    }
   }
-  if (dangling && !create_behind_link) p->exists = false;
+  // A folder or a read-only file: refused as the system refuses to open
+  // either for writing.
   if (p->exists && (p->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return ReplaceCheck::kNotAFile;
+    return p->Fail(ReplaceCheck::kNotAFile, ERROR_ACCESS_DENIED);
   }
   if (p->exists && (p->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return ReplaceCheck::kReadOnly;
+    return p->Fail(ReplaceCheck::kReadOnly, ERROR_ACCESS_DENIED);
   }
   if (p->exists) {
     // Another program that holds the file open without letting others
@@ -276,21 +327,21 @@ ReplaceCheck Prepare(const char* path, bool create_behind_link, Prepared* p) {
     if (held == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-        return ReplaceCheck::kInUse;
+        return p->Fail(ReplaceCheck::kInUse, error);
       }
-      if (error == ERROR_ACCESS_DENIED) return ReplaceCheck::kReadOnly;
+      if (error == ERROR_ACCESS_DENIED) return p->Fail(ReplaceCheck::kReadOnly, error);
     } else {
       CloseHandle(held);
     }
   }
   p->names.parts = SplitTarget(p->target, "/\\:");
   int local = 0;
-  p->names.seed =
+  p->names.seed = TemporarySeed(
       static_cast<uint64_t>(
           std::chrono::steady_clock::now().time_since_epoch().count()) ^
       (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
       (static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
-      reinterpret_cast<uintptr_t>(&local);
+      reinterpret_cast<uintptr_t>(&local));
   p->names.short_form =
       p->names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
   DWORD error = ERROR_FILE_EXISTS;
@@ -307,15 +358,7 @@ ReplaceCheck Prepare(const char* path, bool create_behind_link, Prepared* p) {
     }
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
-  switch (error) {
-    case ERROR_PATH_NOT_FOUND:
-      return ReplaceCheck::kNoFolder;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-      return ReplaceCheck::kFolderNotWritable;
-    default:
-      return ReplaceCheck::kOtherFailure;
-  }
+  return p->Fail(FolderCheck(error), error);
 }
 
 }  // namespace
@@ -323,11 +366,12 @@ ReplaceCheck Prepare(const char* path, bool create_behind_link, Prepared* p) {
 ReplaceCheck PlatformCheckReplace(const char* path) {
   try {
     Prepared p;
-    const ReplaceCheck check = Prepare(path, false, &p);
+    const ReplaceCheck check = Prepare(path, &p);
     if (p.file != INVALID_HANDLE_VALUE) {
       CloseHandle(p.file);
       DeleteFileA(p.names.Path().c_str());
     }
+    p.RemoveCreated();
     return check;
   } catch (const std::bad_alloc&) {
     return ReplaceCheck::kOtherFailure;
@@ -335,20 +379,30 @@ ReplaceCheck PlatformCheckReplace(const char* path) {
 }
 
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size) {
+                             const char* data, size_t size, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   try {
     Prepared p;
-    if (Prepare(path, true, &p) != ReplaceCheck::kPossible) {
+    if (Prepare(path, &p) != ReplaceCheck::kPossible) {
+      *error = p.error;
       p.RemoveCreated();
       return false;
     }
-    bool ok = WriteAll(p.file, data, size) && FlushFileBuffers(p.file);
-    ok = CloseHandle(p.file) && ok;
+    bool ok = WriteAll(p.file, data, size, error);
+    if (ok && !FlushFileBuffers(p.file)) {
+      *error = GetLastError();
+      ok = false;
+    }
+    if (!CloseHandle(p.file) && ok) {
+      *error = GetLastError();
+      ok = false;
+    }
     // ReplaceFile keeps the target's attributes and security. The old file
     // goes to a backup name of its own, so that a failure half-way can put
     // it back.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size)) {
+                           size, error)) {
       p.RemoveCreated();
       return false;
     }
@@ -363,9 +417,35 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     return true;
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return false;
   }
 }
+
+// ---- Errors ------------------------------------------------------------------
+
+uint32_t PlatformErrorCode(ModuleFailure failure) {
+  switch (failure) {
+    case ModuleFailure::kRefusedArgument:
+      return ERROR_INVALID_NAME;
+    case ModuleFailure::kUnsupportedText:
+      return ERROR_INVALID_DATA;
+    case ModuleFailure::kOutOfMemory:
+      break;
+  }
+  return ERROR_NOT_ENOUGH_MEMORY;
+}
+
+void PlatformSetLastError(uint32_t code) { SetLastError(code); }
+
+// The C library keeps the system's code of the call beneath a failed file
+// call in _doserrno (and its own translation in errno).
+uint32_t PlatformFileCallError() {
+  const unsigned long code = _doserrno;
+  return code != 0 ? static_cast<uint32_t>(code) : ERROR_READ_FAULT;
+}
+
+void PlatformClearFileCallError() { _doserrno = 0; }
 
 // ---- Libraries ---------------------------------------------------------------
 

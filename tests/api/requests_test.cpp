@@ -14,6 +14,7 @@
 
 #include "api/module.h"
 #include "config/document.h"
+#include "platform/files.h"
 #include "settings/key_table.h"
 #include "support/test_util.h"
 
@@ -23,6 +24,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -311,6 +314,22 @@ TEST(RequestsTest, FailedSavesAreReportedAndChangeNothing) {
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
+// The check before a save names a folder of the file's name as such: the
+// save could not read it, and would not replace it.
+TEST(SaveCheckTest, NamesAFolderOfTheFilesName) {
+  ScratchDir dir;
+  const std::string folder = dir.File("folder.cfg");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  std::string before = "stale";
+  std::string reason;
+  bool exists = false;
+  EXPECT_EQ(MP4VConfigCheckSave(folder.c_str(), &before, &exists, &reason),
+            MP4VSaveCheck::kUnreadable);
+  EXPECT_TRUE(exists);
+  EXPECT_TRUE(before.empty());
+  EXPECT_EQ(reason, "it is a folder or a device, not a file");
+}
+
 // An unchanged save of a file whose lines are as long as the reader takes
 // them: the values a load gives survive, and a second save changes no byte.
 // A value that grows when it is written (25 becomes 25.0000000000) next to a
@@ -376,9 +395,42 @@ TEST(RequestsTest, SavesUnderTheLongestNameTheSystemTakes) {
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
+// The calling thread's last error, where a host reads why a request failed.
+uint32_t LastError() {
+#ifdef _WIN32
+  return GetLastError();
+#else
+  return static_cast<uint32_t>(errno);
+#endif
+}
+
+// A code no request reports: left there, it shows that a request set none.
+constexpr uint32_t kNoReason = 0xDEAD;
+
+void ForgetLastError() {
+#ifdef _WIN32
+  SetLastError(kNoReason);
+#else
+  errno = static_cast<int>(kNoReason);
+#endif
+}
+
+// The reasons a failed request leaves, in the platform's codes.
+#ifdef _WIN32
+constexpr uint32_t kRefused = ERROR_INVALID_NAME;
+constexpr uint32_t kDenied = ERROR_ACCESS_DENIED;
+constexpr uint32_t kNoFolder = ERROR_PATH_NOT_FOUND;
+constexpr uint32_t kIsAFolder = ERROR_ACCESS_DENIED;  // what opening it for reading says
+#else
+constexpr uint32_t kRefused = EINVAL;
+constexpr uint32_t kDenied = EACCES;
+constexpr uint32_t kNoFolder = ENOENT;
+constexpr uint32_t kIsAFolder = EISDIR;  // what reading it says
+#endif
+
 // Every outcome of a load and a save, as the host's guide states them: the
-// result, whether the load read the file's value, and what the file holds
-// afterwards.
+// result, whether the load read the file's value, what the file holds
+// afterwards, and the reason a failed request leaves as the last error.
 enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory };
 
 struct OutcomeCase {
@@ -390,6 +442,7 @@ struct OutcomeCase {
   bool load_reads;
   int32_t save_result;
   FileAfter after;
+  uint32_t reason = 0;  // of each request that returns 1
 };
 
 const char kOutcomeFile[] = "[MP4V Settings]\nwidth=1234\n";
@@ -415,13 +468,13 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
        [](const ScratchDir& dir, std::shared_ptr<void>*) {
          return dir.File("nodir") + "/enc.cfg";
        },
-       0, false, 1, FileAfter::kNone},
+       0, false, 1, FileAfter::kNone, kNoFolder},
       {"a folder of that name",
        [](const ScratchDir& dir, std::shared_ptr<void>*) {
          std::filesystem::create_directory(dir.File("folder.cfg"));
          return dir.File("folder.cfg");
        },
-       0, false, 1, FileAfter::kDirectory},
+       0, false, 1, FileAfter::kDirectory, kIsAFolder},
       {"read-only file",
        [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
          const std::string path = Existing(dir, hold);
@@ -431,10 +484,10 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          });
          return path;
        },
-       0, true, 1, FileAfter::kAsBefore},
+       0, true, 1, FileAfter::kAsBefore, kDenied},
       {"refused name (.CFG)",
        [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("enc.CFG"); },
-       1, false, 1, FileAfter::kNone},
+       1, false, 1, FileAfter::kNone, kRefused},
 #ifdef _WIN32
       // Opened by another user of the file with no sharing: neither read
       // nor replaced.
@@ -447,7 +500,7 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          *hold = std::shared_ptr<void>(file, [](void* h) { CloseHandle(h); });
          return path;
        },
-       0, false, 1, FileAfter::kAsBefore},
+       0, false, 1, FileAfter::kAsBefore, ERROR_SHARING_VIOLATION},
 #endif
   };
   for (const OutcomeCase& c : cases) {
@@ -458,10 +511,22 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
     MP4VSettings record;
     std::memset(&record, 0x5A, sizeof record);
     record.width = 640;
-    EXPECT_EQ(Load(&record, name), c.load_result);
+    ForgetLastError();
+    const int32_t loaded = Load(&record, name);
+    const uint32_t load_reason = LastError();
+    EXPECT_EQ(loaded, c.load_result);
+    if (c.load_result != 0) {
+      EXPECT_EQ(load_reason, c.reason);
+    }
     EXPECT_EQ(record.width, c.load_reads ? 1234 : 640);
     record.width = 720;
-    EXPECT_EQ(Save(&record, name), c.save_result);
+    ForgetLastError();
+    const int32_t saved = Save(&record, name);
+    const uint32_t save_reason = LastError();
+    EXPECT_EQ(saved, c.save_result);
+    if (c.save_result != 0) {
+      EXPECT_EQ(save_reason, c.reason);
+    }
     hold.reset();
     switch (c.after) {
       case FileAfter::kAsBefore:
@@ -481,14 +546,20 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
         break;
     }
   }
-  // Null arguments: refused, nothing touched.
+  // Null arguments: refused, nothing touched, the reason a refused name's.
   MP4VSettings record{};
   auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
   auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
-  EXPECT_EQ(load(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
-  EXPECT_EQ(load(&record, nullptr), MP4V_STATUS_FAILED);
-  EXPECT_EQ(save(nullptr, "enc.cfg"), MP4V_STATUS_FAILED);
-  EXPECT_EQ(save(&record, nullptr), MP4V_STATUS_FAILED);
+  const std::function<int32_t()> refused[] = {
+      [&] { return load(nullptr, "enc.cfg"); }, [&] { return load(&record, nullptr); },
+      [&] { return save(nullptr, "enc.cfg"); }, [&] { return save(&record, nullptr); }};
+  for (const auto& request : refused) {
+    ForgetLastError();
+    const int32_t result = request();
+    const uint32_t reason = LastError();
+    EXPECT_EQ(result, MP4V_STATUS_FAILED);
+    EXPECT_EQ(reason, kRefused);
+  }
 }
 
 // Requests on different records and files from several threads give what
@@ -597,7 +668,8 @@ TEST(RequestsHardeningTest, FileThatVanishesOrChangesBetweenRequests) {
 
 #ifndef _WIN32
 // A save whose write fails after every possible number of bytes reports the
-// failure and leaves the old file as it was.
+// failure, with the write's own reason (past the file size limit: EFBIG, as
+// a full disk gives ENOSPC), and leaves the old file as it was.
 TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
   ScratchDir dir;
   const std::string path = dir.File("f.cfg");
@@ -608,8 +680,10 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
   const std::string full = ReadBytes(path);
   for (size_t limit = 0; limit < full.size(); limit += (limit < 64 ? 1 : 7)) {
     WriteBytes(path, old_bytes);
-    const bool failed = testutil::RunWithFileSizeLimit(
-        limit, [&] { return Save(&s, path) == MP4V_STATUS_FAILED; });
+    const bool failed = testutil::RunWithFileSizeLimit(limit, [&] {
+      const int32_t result = Save(&s, path);
+      return result == MP4V_STATUS_FAILED && errno == EFBIG;
+    });
     ASSERT_TRUE(failed) << limit;
     ASSERT_EQ(ReadBytes(path), old_bytes) << limit;
     ASSERT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
@@ -617,8 +691,8 @@ TEST(RequestsHardeningTest, SaveFailingAtEveryByteKeepsTheOldFile) {
 }
 
 // A file this user may not read: the load reads nothing (and says nothing),
-// the save refuses to replace what it could not read. (Unprivileged: a
-// privileged user reads every file.)
+// the save refuses to replace what it could not read, with the reading's
+// reason. (Unprivileged: a privileged user reads every file.)
 TEST(RequestsOutcomesTest, UnreadableFileIsNeitherReadNorReplaced) {
   ScratchDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
@@ -629,8 +703,9 @@ TEST(RequestsOutcomesTest, UnreadableFileIsNeitherReadNorReplaced) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
     MP4VSettings record{};
     record.width = 640;
-    return Load(&record, path) == MP4V_STATUS_OK && record.width == 640 &&
-           Save(&record, path) == MP4V_STATUS_FAILED;
+    if (Load(&record, path) != MP4V_STATUS_OK || record.width != 640) return false;
+    const int32_t result = Save(&record, path);
+    return result == MP4V_STATUS_FAILED && errno == EACCES;
   });
   chmod(path.c_str(), 0644);
   EXPECT_TRUE(as_stated);
@@ -640,7 +715,8 @@ TEST(RequestsOutcomesTest, UnreadableFileIsNeitherReadNorReplaced) {
 
 // The safe save creates its temporary file beside the target: in a
 // directory where the process may not create files, a writable file is not
-// saved, and the save says so. (Run as an unprivileged user: a privileged
+// saved, the save says so (EACCES, as creating the file gave), and so does
+// the check made before a save. (Run as an unprivileged user: a privileged
 // one may create files anywhere.)
 TEST(RequestsHardeningTest, WritableFileInAReadOnlyDirectoryIsNotSaved) {
   ScratchDir dir;
@@ -655,7 +731,12 @@ TEST(RequestsHardeningTest, WritableFileInAReadOnlyDirectoryIsNotSaved) {
   MP4VSettings s = ExampleRecord();
   const bool refused = testutil::RunInChildProcess([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
-    return access(path.c_str(), W_OK) == 0 && Save(&s, path) == MP4V_STATUS_FAILED;
+    if (access(path.c_str(), W_OK) != 0 ||
+        PlatformCheckReplace(path.c_str()) != ReplaceCheck::kFolderNotWritable) {
+      return false;
+    }
+    const int32_t result = Save(&s, path);
+    return result == MP4V_STATUS_FAILED && errno == EACCES;
   });
   chmod(sub.c_str(), 0755);
   EXPECT_TRUE(refused);
@@ -894,7 +975,8 @@ TEST(SaveKeepsLinesTest, ALongLineIsWrittenWhole) {
 }
 
 // A file that begins with a UTF-16 byte-order mark is not 8-bit text: a
-// save refuses it and leaves it byte for byte; a load reads nothing from it.
+// save refuses it, says why, and leaves it byte for byte; a load reads
+// nothing from it.
 TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
   for (bool big_endian : {false, true}) {
     SCOPED_TRACE(big_endian ? "FE FF" : "FF FE");
@@ -906,7 +988,13 @@ TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
     const std::string path = dir.File("wide.cfg");
     WriteBytes(path, bytes);
     MP4VSettings record = ExampleRecord();
+    ForgetLastError();
     EXPECT_EQ(Save(&record, path), MP4V_STATUS_FAILED);
+#ifdef _WIN32
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(ERROR_INVALID_DATA));
+#else
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EILSEQ));
+#endif
     EXPECT_EQ(ReadBytes(path), bytes);
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
     ASSERT_EQ(Load(&record, path), MP4V_STATUS_OK);

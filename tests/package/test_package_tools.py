@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Tests of the release package's tools: the archive writer and the PDB path
 rewriter. Run: python3 -m unittest discover -s tests/package"""
+import contextlib
 import gzip
+import io
 import os
 import struct
 import subprocess
@@ -13,6 +15,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import check_package  # noqa: E402
 import package_archive  # noqa: E402
 import pdb_paths  # noqa: E402
 
@@ -134,6 +137,55 @@ class ArchiveTest(unittest.TestCase):
         ok = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS-symbols"], cwd=self.one,
                             capture_output=True)
         self.assertEqual(ok.returncode, 0, ok.stdout)
+
+
+# ---- README line ends ---------------------------------------------------------
+
+
+class LineEndsTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.path = os.path.join(self.tmp.name, "README.txt")
+        check_package.failures.clear()
+        self.addCleanup(check_package.failures.clear)
+
+    def write(self, data):
+        with open(self.path, "wb") as f:
+            f.write(data)
+
+    def read(self):
+        with open(self.path, "rb") as f:
+            return f.read()
+
+    def test_crlf_gives_every_line_one_cr(self):
+        cases = [
+            (b"one\ntwo\n", b"one\r\ntwo\r\n"),
+            (b"one\r\ntwo\r\n", b"one\r\ntwo\r\n"),  # already Windows text
+            (b"one\r\ntwo\n\nfour\n", b"one\r\ntwo\r\n\r\nfour\r\n"),
+        ]
+        for before, after in cases:
+            with self.subTest(before=before):
+                self.write(before)
+                package_archive.main(["crlf", self.path])
+                self.assertEqual(self.read(), after)
+
+    def test_the_package_check_wants_the_systems_line_ends(self):
+        cases = [
+            ("Windows text", b"a\r\nb\r\n", True, 0),
+            ("a line with LF alone", b"a\r\nb\n", True, 1),
+            ("a last line without its line end", b"a\r\nb", True, 1),
+            ("LF text for Windows", b"a\nb\n", True, 1),
+            ("Linux text", b"a\nb\n", False, 0),
+            ("a CR in Linux text", b"a\r\nb\n", False, 1),
+        ]
+        for what, data, crlf, failures in cases:
+            with self.subTest(what):
+                check_package.failures.clear()
+                self.write(data)
+                with contextlib.redirect_stdout(io.StringIO()):  # its FAILED lines
+                    check_package.check_line_ends(self.path, crlf, what)
+                self.assertEqual(len(check_package.failures), failures)
 
 
 # ---- PDB ----------------------------------------------------------------------

@@ -217,4 +217,39 @@ TEST_F(PagesLoaderTest, TheBuiltModuleSearchesItsOwnDirectory) {
   fs::remove(moved);
 }
 
+#ifdef _WIN32
+// A host that unloads the module, as the host's guide describes it: the
+// module releases nothing when it goes, so the settings-pages library its
+// last request loaded stays loaded and the entry that request handed out
+// can still be called; only the process's end (here, the test) frees it.
+TEST_F(PagesLoaderTest, UnloadingTheModuleLeavesThePagesLibraryLoaded) {
+  // A copy of the built module of its own, so that no other test's load of
+  // it keeps it in the process.
+  const fs::path directory = scratch_ / "unloaded";
+  fs::create_directories(directory);
+  const fs::path module_file = directory / "unloaded_module.dll";
+  fs::copy_file(pages_test::ProgramDirectory() / "module" / PAGES_MODULE_FILE, module_file);
+  Plant(Fixture::kWithEntry, directory / kPagesFileName);
+  HMODULE module = LoadLibraryExW(module_file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_NE(nullptr, module);
+  const auto get_api = reinterpret_cast<MP4VConfigGetAPIExtFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, MP4V_CONFIG_GET_API_EXT_NAME)));
+  ASSERT_NE(nullptr, get_api);
+  void* entry = get_api(MP4V_FUNC_SETTINGS_PAGES);
+  ExpectEntryOfFixture(entry);
+
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_FALSE(IsLoaded(module_file.filename())) << "the module is still loaded";
+  EXPECT_TRUE(IsLoaded(kPagesFileName));
+  ExpectEntryOfFixture(entry);
+
+  // The one load the module left behind.
+  HMODULE left = GetModuleHandleW(kPagesFileName.c_str());
+  ASSERT_NE(nullptr, left);
+  FreeLibrary(left);
+  EXPECT_FALSE(IsLoaded(kPagesFileName)) << "the module left more than one load";
+  fs::remove(module_file);
+}
+#endif
+
 }  // namespace

@@ -390,6 +390,22 @@ TEST(ReplaceCheckTest, AgreesWithTheReplacement) {
        },
        ReplaceCheck::kReadOnly},
       {"no name", [](const ScratchDir&) { return std::string(); }, ReplaceCheck::kNoName},
+      {"a path under a file",
+       [](const ScratchDir& d) {
+         WriteBytes(d.File("file.cfg"), "old\n");
+         return d.File("file.cfg") + "/x.cfg";
+       },
+       ReplaceCheck::kNoFolder},
+#ifndef _WIN32
+      // A link that names no file yet: the replacement creates that file,
+      // in the link's target's folder, which here does not exist.
+      {"a link into a missing folder",
+       [](const ScratchDir& d) {
+         fs::create_symlink("absent/file.cfg", d.File("nowhere.cfg"));
+         return d.File("nowhere.cfg");
+       },
+       ReplaceCheck::kNoFolder},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -418,6 +434,95 @@ TEST(ReplaceCheckTest, AgreesWithTheReplacement) {
   EXPECT_EQ(ReadBytes(path), "old\n");
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 #endif
+}
+
+#ifdef _WIN32
+// The DOS name Wine gives the Unix path `unix_path`, or empty.
+std::string DosNameOf(const char* unix_path) {
+  using ToDos = WCHAR* (*)(const char*);
+  const auto to_dos = reinterpret_cast<ToDos>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+  if (to_dos == nullptr) return std::string();
+  WCHAR* wide = to_dos(unix_path);
+  if (wide == nullptr) return std::string();
+  std::string name;
+  for (const WCHAR* c = wide; *c != 0; ++c) name += static_cast<char>(*c);
+  HeapFree(GetProcessHeap(), 0, wide);
+  return name;
+}
+
+// Links that name no file yet (made by the build beside the test program,
+// see tests/CMakeLists.txt): a save creates the file the link names, in that
+// file's folder, so the check must look there too, not in the link's folder.
+// Where the save fails the check says why, where it goes ahead the check
+// said so, and the check leaves the link as it found it.
+TEST(ReplaceCheckTest, LooksWhereALinkThatNamesNoFileLeads) {
+  if (!testutil::Exists("dangling-fixture")) {
+    ASSERT_FALSE(UnderWine()) << "no bin/dangling-fixture beside the test program: "
+                                 "configure the build again (tests/CMakeLists.txt makes it)";
+    GTEST_SKIP() << "no dangling link fixture (the build makes it for Wine)";
+  }
+  // unwritable.cfg leads into a folder of the Unix system in which nobody,
+  // root included, may create a file; the test needs it to be one.
+  const std::string unwritable_folder = DosNameOf(MP4V_UNWRITABLE_FOLDER);
+  ASSERT_FALSE(unwritable_folder.empty()) << "Wine names no DOS path for " MP4V_UNWRITABLE_FOLDER;
+  ASSERT_NE(GetFileAttributesA(unwritable_folder.c_str()), INVALID_FILE_ATTRIBUTES)
+      << MP4V_UNWRITABLE_FOLDER " is missing: the fixture needs the Linux sysfs mounted there";
+  ASSERT_FALSE(testutil::CanCreateFile(unwritable_folder + "\\mp4v-probe.cfg"))
+      << "a file can be created in " MP4V_UNWRITABLE_FOLDER
+         ", so unwritable.cfg leads nowhere unwritable: mount the Linux sysfs there";
+  struct Case {
+    const char* link;
+    ReplaceCheck expected;
+  };
+  const Case cases[] = {
+      {"dangling-fixture\\nowhere.cfg", ReplaceCheck::kNoFolder},
+      {"dangling-fixture\\unwritable.cfg", ReplaceCheck::kFolderNotWritable},
+      {"dangling-fixture\\dangling.cfg", ReplaceCheck::kPossible},
+  };
+  const std::string missing = "dangling-fixture\\missing.cfg";  // dangling.cfg's file
+  DeleteFileA(missing.c_str());  // what an earlier run saved
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    const std::vector<std::string> before = testutil::ListDir("dangling-fixture");
+    EXPECT_EQ(PlatformCheckReplace(c.link), c.expected);
+    EXPECT_EQ(testutil::ListDir("dangling-fixture"), before);
+    EXPECT_FALSE(testutil::Exists(c.link));  // still leads nowhere
+    const std::string bytes = "new\n";
+    EXPECT_EQ(PlatformReplaceFile(c.link, bytes.data(), bytes.size()),
+              c.expected == ReplaceCheck::kPossible);
+  }
+  EXPECT_EQ(ReadBytes(missing), "new\n");
+  EXPECT_TRUE(DeleteFileA(missing.c_str()));
+}
+#endif
+
+// A temporary name that some file has already (another writer's, or one
+// left over) costs only an attempt: the replacement goes on with the next
+// name and leaves that file alone. The test sets the names' seed, so that
+// it knows the first name the replacement tries.
+TEST(ReplaceFileTest, TakesTheNextTemporaryNameWhenOneIsTaken) {
+  ScratchDir dir;
+  const std::string target = dir.File("enc.cfg");
+  WriteBytes(target, "old\n");
+#ifdef _WIN32
+  const char* separators = "/\\:";
+#else
+  const char* separators = "/";
+#endif
+  constexpr uint64_t kSeed = 0x5EED;
+  const std::string taken = TemporaryPath(SplitTarget(target, separators), false, kSeed, 0);
+  WriteBytes(taken, "another writer's\n");
+  PlatformSetTemporarySeedForTesting(kSeed);
+  const ReplaceCheck check = PlatformCheckReplace(target.c_str());
+  const std::string bytes = "new\n";
+  const bool replaced = PlatformReplaceFile(target.c_str(), bytes.data(), bytes.size());
+  PlatformSetTemporarySeedForTesting(0);
+  EXPECT_EQ(check, ReplaceCheck::kPossible);
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(ReadBytes(target), bytes);
+  EXPECT_EQ(ReadBytes(taken), "another writer's\n");
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 2u);
 }
 
 // ---- The replace step failing ----------------------------------------------

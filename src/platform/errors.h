@@ -1,0 +1,40 @@
+// Why a call failed, in the platform's own codes: GetLastError values on
+// Windows, errno values elsewhere. The load and save requests leave such a
+// code as the calling thread's last error when they fail, so that a host
+// learns the reason the way its system reports every other one.
+//
+// A code is taken where the failing step happens and handed back up with its
+// result; only the request itself sets it as the last error, as the last
+// thing before it returns, so that clean-up after the failing step (deleting
+// a temporary file, closing handles) cannot replace it.
+#ifndef MP4V_PLATFORM_ERRORS_H_
+#define MP4V_PLATFORM_ERRORS_H_
+
+#include <cstdint>
+
+// Failures the module decides itself, where no system call failed.
+enum class ModuleFailure {
+  kRefusedArgument,  // a null argument, or a file name the requests do not
+                     // take: ERROR_INVALID_NAME / EINVAL
+  kUnsupportedText,  // a file whose text the module does not read (UTF-16):
+                     // ERROR_INVALID_DATA / EILSEQ
+  kOutOfMemory,      // ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+};
+
+// The platform's code for `failure`.
+uint32_t PlatformErrorCode(ModuleFailure failure);
+
+// Makes `code` the calling thread's last error: SetLastError on Windows,
+// errno elsewhere.
+void PlatformSetLastError(uint32_t code);
+
+// The system's code for the C library file call (fopen, fread) that has just
+// failed: errno; on Windows the code of the system call beneath it, as the C
+// library kept it, or ERROR_READ_FAULT when it kept none.
+uint32_t PlatformFileCallError();
+
+// Before a C library file call whose failure PlatformFileCallError then
+// reads: forgets the code of any earlier failure.
+void PlatformClearFileCallError();
+
+#endif  // MP4V_PLATFORM_ERRORS_H_
