@@ -68,12 +68,13 @@ struct DocumentDeleter {
 using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
 
 // The document a reading of `bytes` gives: the placeholder line for a text
-// with no line (a missing or empty file); null when memory ran out.
+// with no line (a missing or empty file); null when memory ran out. Its
+// lines as read are views into `bytes`, which must outlive it.
 Document ReadText(const std::string& bytes, bool* byte_order_mark,
                   std::vector<ConfigNodeSpan>* spans = nullptr) {
   bool out_of_memory = false;
-  Document document(ConfigParseText(bytes.data(), bytes.size(), &out_of_memory,
-                                    byte_order_mark, spans));
+  Document document(ConfigParseTextInPlace(bytes.data(), bytes.size(), &out_of_memory,
+                                           byte_order_mark, spans));
   if (document == nullptr && !out_of_memory) {
     document.reset(ConfigNewFreeLine(kConfigPlaceholderLine));
   }

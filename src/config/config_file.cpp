@@ -14,6 +14,7 @@ namespace {
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr size_t kByteOrderMarkSize = 3;
 constexpr size_t kKeyColumn = 31;
+static_assert(kConfigLineMax <= UINT16_MAX, "a line's length fits ConfigNode::as_read_size");
 
 inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
@@ -224,16 +225,20 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
     return nullptr;
   }
   node->as_read = as_read;
-  node->as_read_size = static_cast<uint32_t>(content);
+  node->as_read_size = static_cast<uint16_t>(content);  // at most kConfigLineMax
   node->form_loses_text = !keeps;
   return node;
 }
 
 }  // namespace
 
-ConfigNode* ConfigParseText(const char* data, size_t size,
-                            bool* out_of_memory, bool* byte_order_mark,
-                            std::vector<ConfigNodeSpan>* spans) {
+namespace {
+
+// The document of `data`; each node's text as read is a view into `data`
+// itself, or, with `copy`, into one copy of it that the first node keeps:
+// never an allocation per line.
+ConfigNode* ParseText(const char* data, size_t size, bool copy, bool* out_of_memory,
+                      bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
   size_t pos = 0;
   if (size >= kByteOrderMarkSize &&
       std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0) {
@@ -241,15 +246,17 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
   }
   if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
   if (pos == size) return nullptr;
-  // Every node's text as read is a view into one copy of the bytes, which
-  // the first node keeps: no allocation per line.
-  char* text = static_cast<char*>(std::malloc(size - pos));
-  if (text == nullptr) {
-    if (out_of_memory != nullptr) *out_of_memory = true;
-    return nullptr;
+  char* text = nullptr;
+  if (copy) {
+    text = static_cast<char*>(std::malloc(size - pos));
+    if (text == nullptr) {
+      if (out_of_memory != nullptr) *out_of_memory = true;
+      return nullptr;
+    }
+    std::memcpy(text, data + pos, size - pos);
   }
-  std::memcpy(text, data + pos, size - pos);
-  const char* const base = text - pos;  // base + i is the copy of data[i]
+  // base + i is where the document sees data[i].
+  const char* const base = copy ? text - pos : data;
   ConfigNode* first = nullptr;
   ConfigNode* last = nullptr;
   char line[kConfigLineMax + 1];
@@ -294,7 +301,7 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     }
     last = node;
   }
-  if (first == nullptr) {
+  if (first == nullptr || text == nullptr) {
     std::free(text);
   } else if (!ConfigKeepWithNode(first, text)) {
     ConfigFreeDocument(first);
@@ -303,6 +310,19 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
     return nullptr;
   }
   return first;
+}
+
+}  // namespace
+
+ConfigNode* ConfigParseText(const char* data, size_t size, bool* out_of_memory,
+                            bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+  return ParseText(data, size, true, out_of_memory, byte_order_mark, spans);
+}
+
+ConfigNode* ConfigParseTextInPlace(const char* data, size_t size, bool* out_of_memory,
+                                   bool* byte_order_mark,
+                                   std::vector<ConfigNodeSpan>* spans) {
+  return ParseText(data, size, false, out_of_memory, byte_order_mark, spans);
 }
 
 namespace {

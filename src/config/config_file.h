@@ -85,6 +85,13 @@ ConfigNode* ConfigParseText(const char* data, size_t size,
                             bool* out_of_memory,
                             bool* byte_order_mark = nullptr,
                             std::vector<ConfigNodeSpan>* spans = nullptr);
+// The same without the copy: the nodes' texts as read are views into `data`
+// itself, which must stay unchanged until the document is released (as the
+// requests keep a file's bytes while its document lives).
+ConfigNode* ConfigParseTextInPlace(const char* data, size_t size,
+                                   bool* out_of_memory,
+                                   bool* byte_order_mark = nullptr,
+                                   std::vector<ConfigNodeSpan>* spans = nullptr);
 
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section

@@ -30,19 +30,8 @@ struct ConfigNode {
   char name[kConfigTextCapacity];     // section name, key, or free-line text
   char value[kConfigTextCapacity];    // entry value; otherwise empty
   char comment[kConfigTextCapacity];  // text after "#", without it; or empty
-  ConfigNode* next;                   // following node, or null
-  // Blocks handed out as views into this node (see ConfigKeepWithNode),
-  // released with it; null when there are none.
-  ConfigKeptBlock* kept;
-  // The line exactly as the reader read it, without its line end (it may
-  // hold NUL bytes): `as_read_size` bytes of a block that the document keeps
-  // (ConfigKeepWithNode on its first node), so the view lives as long as the
-  // document. The writer writes these bytes for the node: a save keeps
-  // every line it does not change byte for byte. Null (and 0) for a node
-  // the reader did not make, and once its value is set to another text
-  // (ConfigSetEntry): the writer then writes the node in its own form.
-  const char* as_read;
-  uint32_t as_read_size;
+  // The length of `as_read` (a line is at most kConfigLineMax bytes).
+  uint16_t as_read_size;
   // The line went on in the next node: it was longer than a line the reader
   // takes whole (kConfigLineMax), and no line end came between the two.
   // While both are written as read, the writer joins them again.
@@ -54,6 +43,19 @@ struct ConfigNode {
   // nothing after it. Set by the reader; says what a rewrite of the line
   // drops.
   bool form_loses_text;
+  ConfigNode* next;                   // following node, or null
+  // Blocks handed out as views into this node (see ConfigKeepWithNode),
+  // released with it; null when there are none.
+  ConfigKeptBlock* kept;
+  // The line exactly as the reader read it, without its line end (it may
+  // hold NUL bytes): `as_read_size` bytes of the text the document was read
+  // from (a copy its first node keeps, or the caller's bytes, see
+  // ConfigParseText), so the view lives as long as the document. The writer
+  // writes these bytes for the node: a save keeps every line it does not
+  // change byte for byte. Null (and 0) for a node the reader did not make,
+  // and once its value is set to another text (ConfigSetEntry): the writer
+  // then writes the node in its own form.
+  const char* as_read;
 };
 
 // Constructors. Each returns a new zero-filled node from the heap with the
