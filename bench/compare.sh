@@ -14,7 +14,7 @@
 #   bash bench/compare.sh [BASE_COMMIT]  (FRESH=21 ROUNDS=11 BATCHES=3 by default)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-base=${1:-b8a0689}
+base=$(git -C "$root" rev-parse --verify "${1:-b8a0689}^{commit}")
 fresh=${FRESH:-21}
 rounds=${ROUNDS:-11}
 batches=${BATCHES:-3}
