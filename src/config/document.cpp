@@ -28,8 +28,9 @@ ConfigNode* NewNode(int32_t kind, const char* name, const char* value,
 // no name, kept only for its bytes) holds none, as when it was not read at
 // all.
 bool HoldsKey(const ConfigNode& node, const char* key) {
-  return (node.kind != kConfigFreeLine || node.name[0] != '\0') &&
-         ConfigNamesEqual(node.name, key);
+  // The names first: every lookup walks many nodes that do not match.
+  return ConfigNamesEqual(node.name, key) &&
+         (node.kind != kConfigFreeLine || node.name[0] != '\0');
 }
 
 inline unsigned char FoldAscii(unsigned char c) {
