@@ -299,8 +299,9 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * values in place and adding missing keys at the end of the first section
  * "MP4V Settings". It writes only the settings' lines: a setting's line is
  * written anew only when its value text changes, and every other line of
- * the file keeps its bytes exactly (other sections, headers, comments of
- * any kind, lines over 511 characters); line ends become CR LF on Windows
+ * the file keeps its bytes exactly (other sections, headers, "#" comments
+ * and lines other programs take as comments, such as ";" ones, lines over
+ * 511 characters); line ends become CR LF on Windows
  * and LF elsewhere, and empty lines are dropped but one before each section
  * header. A file that begins with a UTF-16 byte-order mark is not 8-bit
  * text and is left as it is (MP4V_STATUS_FAILED). The file is read once,
