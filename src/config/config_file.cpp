@@ -255,8 +255,7 @@ ConfigNode* ParseText(const char* data, size_t size, bool copy, bool* out_of_mem
     }
     std::memcpy(text, data + pos, size - pos);
   }
-  // base + i is where the document sees data[i].
-  const char* const base = copy ? text - pos : data;
+  const size_t skipped = pos;  // the byte-order mark, which `text` lacks
   ConfigNode* first = nullptr;
   ConfigNode* last = nullptr;
   char line[kConfigLineMax + 1];
@@ -274,7 +273,8 @@ ConfigNode* ParseText(const char* data, size_t size, bool copy, bool* out_of_mem
     // The line end, when it came within the line's length, is the line's.
     pos = stop < size && stop < limit ? stop + 1 : stop;
     bool failed = false;
-    ConfigNode* node = NodeFromLine(line, length, has_nul, base + start, &failed);
+    const char* const as_read = copy ? text + (start - skipped) : data + start;
+    ConfigNode* node = NodeFromLine(line, length, has_nul, as_read, &failed);
     if (node != nullptr) {
       // Cut short with more to come: the rest is the next line's.
       node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);

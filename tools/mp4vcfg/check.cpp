@@ -212,12 +212,21 @@ std::vector<Finding> CheckSettingsText(const std::string& bytes) {
 std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved) {
   std::vector<Finding> findings;
   const std::string first_line = bytes.substr(0, bytes.find_first_of("\r\n"));
-  if (ConfigHasUtf16Mark(bytes.data(), bytes.size())) {
-    findings.push_back({1, first_line,
-                        "UTF-16 text (it begins with a UTF-16 byte-order mark): a save "
-                        "refuses it and leaves it as it is, and no setting loads from it",
-                        false});
-    return findings;
+  // What the save does: the module's own save of `saved` over these bytes,
+  // and its load of them and of what it wrote.
+  std::string after;
+  std::vector<MP4VSavedLine> lines;
+  switch (MP4VConfigSaveText(bytes, &saved, &after, &lines)) {
+    case MP4VSaveTextResult::kWritten:
+      break;
+    case MP4VSaveTextResult::kUtf16:
+      findings.push_back({1, first_line,
+                          "UTF-16 text (it begins with a UTF-16 byte-order mark): a save "
+                          "refuses it and leaves it as it is, and no setting loads from it",
+                          false});
+      return findings;
+    case MP4VSaveTextResult::kOutOfMemory:
+      throw std::bad_alloc();
   }
   if (LooksLikeUtf16(bytes)) {
     findings.push_back({1, first_line,
@@ -226,16 +235,8 @@ std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& sav
                         true});
     return findings;
   }
-
-  // What the save does: the module's own load, its save of `saved`, and a
-  // load of what it wrote, on these bytes.
   MP4VSettings loaded{};
   MP4VConfigLoadText(bytes, &loaded);
-  std::string after;
-  std::vector<MP4VSavedLine> lines;
-  if (MP4VConfigSaveText(bytes, &saved, &after, &lines) != MP4VSaveTextResult::kWritten) {
-    throw std::bad_alloc();  // not UTF-16 (above): memory ran out
-  }
   MP4VSettings reloaded{};
   MP4VConfigLoadText(after, &reloaded);
 
