@@ -93,24 +93,82 @@ TEST(CheckTextTest, NamesWhatTheSaveChangesAndNothingElse) {
   EXPECT_EQ(next, findings.size());
 }
 
-TEST(CheckTextTest, RatesAFileCannotHoldAndMovedComments) {
-  // 1e-11 is written as 0.0000000000; 23.96999999999 as 23.9700000000, which
-  // the next load snaps to 24/1.001.
-  for (const char* rate : {"1e-11", "23.96999999999"}) {
-    const auto findings =
-        mp4vcfg::CheckSettingsText(std::string("[MP4V Settings]\nframe_rate = ") + rate + "\n");
-    ASSERT_EQ(findings.size(), 1u) << rate;
-    EXPECT_TRUE(findings[0].loses_text);
-    EXPECT_NE(findings[0].reason.find("which loads as"), std::string::npos);
+// Whole files, and every finding check gives for each, word for word: what
+// it says a save writes is what the module's save writes.
+TEST(CheckTextTest, SaysWhatTheSaveWrites) {
+  auto part = [](const std::string& text) { return text + std::string(511 - text.size(), ' '); };
+  struct Expected {
+    size_t line;
+    std::string reason;
+    bool loses;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    std::vector<Expected> findings;
+  } files[] = {
+      {"a rate a file cannot hold",
+       "[MP4V Settings]\nframe_rate = 1e-11\n",
+       {{2, "'1e-11' loads as 9.9999999999999994e-12, a save writes 0.0000000000, which loads "
+            "as 0",
+         true}}},
+      {"a rate the next load snaps",
+       "[MP4V Settings]\nframe_rate = 23.96999999999\n",
+       {{2, "'23.96999999999' loads as 23.969999999990002, a save writes 23.9700000000, which "
+            "loads as 23.976023976023978",
+         true}}},
+      // The load snaps 29.97, and the save writes the snapped rate: a load
+      // reads both texts as the same rate, which is not the same number.
+      {"spelled another way",
+       "[MP4V Settings]\nframe_rate = 29.97\nwidth = 0x2D0\n",
+       {{2, "a save writes the value '29.97' as 29.9700299700: a load reads both as "
+            "29.970029970029973",
+         false},
+        {3, "a save writes the value '0x2D0' as 720, the same number", false}}},
+      {"a comment that no longer fits",
+       "[MP4V Settings]\nframe_rate=25 #" + std::string(490, 'c') + "\n",
+       {{2, "a save writes the value '25' as 25.0000000000, the same number; the comment moves "
+            "to a line of its own (the entry and its comment no longer fit one line)",
+         false}}},
+      // A line of 1,533 characters read as three settings: one finding.
+      {"a long line of settings",
+       "[MP4V Settings]\n" + part("width = 1x") + part("height = 2y") + part("quality = 3z") +
+           "\n",
+       {{2, "a line longer than 511 characters is read in parts, and a save writes a "
+            "setting's part on a line of its own: the value loads as 1: 'x' after the number "
+            "is dropped; the value loads as 2: 'y' after the number is dropped; the value "
+            "loads as 3: 'z' after the number is dropped",
+         true}}},
+      // Loaded from a later section, written into the first as another
+      // number; the indented header after it is kept as it stands.
+      {"a setting from a later section",
+       "[MP4V Settings]\nwidth = 0x10\n[Other]\n[MP4V Settings]\n"
+       "frame_rate = 12.345678901234\n  [Indented]\nx = 1\n",
+       {{2, "a save writes the value '0x10' as 16, the same number", false},
+        {5, "frame_rate loads from this line as 12.345678901234001; a save writes it into the "
+            "first [MP4V Settings] section, and it then loads as 12.345678901199999",
+         true}}},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    const auto findings = mp4vcfg::CheckSettingsText(file.text);
+    ASSERT_EQ(findings.size(), file.findings.size());
+    for (size_t i = 0; i < findings.size(); ++i) {
+      EXPECT_EQ(findings[i].line, file.findings[i].line);
+      EXPECT_EQ(findings[i].reason, file.findings[i].reason);
+      EXPECT_EQ(findings[i].loses_text, file.findings[i].loses);
+    }
   }
-  // A value that grows pushes its comment onto a line of its own: named, no
-  // text lost.
-  const std::string comment(490, 'c');
-  const auto moved =
-      mp4vcfg::CheckSettingsText("[MP4V Settings]\nframe_rate=25 #" + comment + "\n");
-  ASSERT_EQ(moved.size(), 1u);
-  EXPECT_FALSE(moved[0].loses_text);
-  EXPECT_NE(moved[0].reason.find("comment moves"), std::string::npos) << moved[0].reason;
+  // The real request writes what check names.
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("rate.cfg");
+  check_property::WriteAll(path, files[2].text);
+  auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
+  auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
+  MP4VSettings record{};
+  ASSERT_EQ(load(&record, path.c_str()), MP4V_STATUS_OK);
+  ASSERT_EQ(save(&record, path.c_str()), MP4V_STATUS_OK);
+  EXPECT_NE(check_property::ReadAll(path).find("= 29.9700299700"), std::string::npos);
   // UTF-16 without a byte-order mark.
   std::string wide;
   for (char c : std::string("[MP4V Settings]\nwidth=720\n")) {
@@ -120,62 +178,6 @@ TEST(CheckTextTest, RatesAFileCannotHoldAndMovedComments) {
   const auto utf16 = mp4vcfg::CheckSettingsText(wide);
   ASSERT_EQ(utf16.size(), 1u);
   EXPECT_EQ(utf16[0].reason.compare(0, 6, "UTF-16"), 0);
-}
-
-// What check says a save writes is what the real save writes: a rate the
-// load snaps is written as the snapped number, and called the same value
-// only as far as a load reads both the same.
-TEST(CheckTextTest, NamesExactlyWhatTheRealSaveWrites) {
-  testutil::ScratchDir dir;
-  const std::string path = dir.File("rate.cfg");
-  const std::string text = "[MP4V Settings]\nframe_rate = 29.97\nwidth = 0x2D0\n";
-  const auto findings = mp4vcfg::CheckSettingsText(text);
-  ASSERT_EQ(findings.size(), 2u);
-  EXPECT_EQ(findings[0].reason,
-            "a save writes the value '29.97' as 29.9700299700: a load reads both as "
-            "29.970029970029973");
-  EXPECT_FALSE(findings[0].loses_text);
-  EXPECT_EQ(findings[1].reason, "a save writes the value '0x2D0' as 720, the same number");
-  EXPECT_FALSE(findings[1].loses_text);
-  // The real request, through a file.
-  check_property::WriteAll(path, text);
-  auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
-  auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
-  MP4VSettings record{};
-  ASSERT_EQ(load(&record, path.c_str()), MP4V_STATUS_OK);
-  ASSERT_EQ(save(&record, path.c_str()), MP4V_STATUS_OK);
-  EXPECT_NE(check_property::ReadAll(path).find("= 29.9700299700"), std::string::npos);
-}
-
-// A line of 1,533 characters, read in three parts that are each a setting
-// with text after its number: one finding for the line, every part's reason
-// in it.
-TEST(CheckTextTest, OneFindingForALongLineOfSeveralSettings) {
-  auto part = [](const std::string& text) { return text + std::string(511 - text.size(), ' '); };
-  const std::string line = part("width = 1x") + part("height = 2y") + part("quality = 3z");
-  const auto findings = mp4vcfg::CheckSettingsText("[MP4V Settings]\n" + line + "\n");
-  ASSERT_EQ(findings.size(), 1u);
-  EXPECT_EQ(findings[0].line, 2u);
-  EXPECT_TRUE(findings[0].loses_text);
-  for (const char* lost : {"'x' after", "'y' after", "'z' after", "line of its own"}) {
-    EXPECT_NE(findings[0].reason.find(lost), std::string::npos) << findings[0].reason;
-  }
-}
-
-// A setting that loads only from a later section of the same name, which
-// the save writes into the first one as another number, is named on its own
-// line; the indented header after it is kept as it stands.
-TEST(CheckTextTest, ASettingFromALaterSectionIsNamedOnItsLine) {
-  const auto findings = mp4vcfg::CheckSettingsText(
-      "[MP4V Settings]\nwidth = 0x10\n[Other]\n[MP4V Settings]\n"
-      "frame_rate = 12.345678901234\n  [Indented]\nx = 1\n");
-  ASSERT_EQ(findings.size(), 2u);
-  EXPECT_EQ(findings[0].line, 2u);
-  EXPECT_EQ(findings[1].line, 5u);
-  EXPECT_EQ(findings[1].reason,
-            "frame_rate loads from this line as 12.345678901234001; a save writes it into "
-            "the first [MP4V Settings] section, and it then loads as 12.345678901199999");
-  EXPECT_TRUE(findings[1].loses_text);
 }
 
 // For a setting the save is asked to change, its old value goes by design:

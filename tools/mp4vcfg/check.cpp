@@ -251,9 +251,16 @@ std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& sav
       findings.push_back(std::move(f));
     }
   };
+  // A line over kConfigLineMax characters is read in parts: a part the save
+  // rewrites goes on a line of its own, which splits the line. Said once,
+  // before the reasons of its parts.
+  const std::string split_reason =
+      "a line longer than " + std::to_string(kConfigLineMax) +
+      " characters is read in parts, and a save writes a setting's part on a line of its "
+      "own: ";
   bool after_split = false;  // the line before was ended where this one begins
   for (const MP4VSavedLine& line : lines) {
-    const bool split_here = after_split;
+    const bool split = line.split || after_split;
     after_split = line.split;
     if (line.kind != MP4VSavedLineKind::kSettingRewritten) continue;
     Finding f;
@@ -264,16 +271,9 @@ std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& sav
       f.reason += "; the comment moves to a line of its own (the entry and its comment "
                   "no longer fit one line)";
     }
-    if (line.split) {
-      f.reason += "; the rest of the line, past " + std::to_string(kConfigLineMax) +
-                  " characters, goes on a line of its own";
+    if (split) {
       f.loses_text = true;
-    }
-    if (split_here) {
-      f.reason = "a line longer than " + std::to_string(kConfigLineMax) +
-                 " characters is read in parts, and a save writes this part on a line "
-                 "of its own: " + f.reason;
-      f.loses_text = true;
+      if (findings.empty() || findings.back().line != f.line) f.reason.insert(0, split_reason);
     }
     add(f);
   }
