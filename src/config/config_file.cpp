@@ -459,16 +459,22 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
                node->next != nullptr && node->next->as_read != nullptr;
       if (!joined) out->push_back('\n');
     }
-    // A first line that begins with the bytes of a byte-order mark would
-    // lose them to the reader, which skips a mark at the start of a file;
-    // a mark of its own in front keeps them.
-    if (!byte_order_mark &&
-        out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
-      out->insert(0, kByteOrderMark, kByteOrderMarkSize);
+    // What the text must begin with so that it reads back as written: a
+    // first line that begins with the bytes of a UTF-8 byte-order mark would
+    // lose them to the reader, which skips a mark at the start of a file, so
+    // a mark of its own goes in front; one that begins with the bytes of a
+    // UTF-16 mark would make the file one a save refuses, so an empty line
+    // goes in front (the reader drops it again).
+    std::string lead;
+    if (!byte_order_mark && out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
+      lead.assign(kByteOrderMark, kByteOrderMarkSize);
+    } else if (ConfigHasUtf16Mark(out->data(), out->size())) {
+      lead = "\n";
+    }
+    if (!lead.empty()) {
+      out->insert(0, lead);
       if (spans != nullptr) {
-        for (size_t i = first_span; i < spans->size(); ++i) {
-          (*spans)[i].offset += kByteOrderMarkSize;
-        }
+        for (size_t i = first_span; i < spans->size(); ++i) (*spans)[i].offset += lead.size();
       }
     }
     return true;

@@ -101,8 +101,10 @@ ConfigNode* ConfigParseTextInPlace(const char* data, size_t size,
 // first, and a comment that still does not fit follows on free lines of its
 // own ("#" and up to kConfigLineMax - 1 of its characters each). `out`
 // begins with a UTF-8 byte-order mark when `byte_order_mark` is set, and
-// also when the first line would otherwise begin with those bytes. Reading
-// `out` back (ConfigParseText) gives the same nodes, except such moved
+// also when the first line would otherwise begin with those bytes; with an
+// empty line when it would otherwise begin with the bytes of a UTF-16 mark
+// (which would make it a file a save refuses). Reading `out` back
+// (ConfigParseText) gives the same nodes, except such moved
 // comments, for every node the reader makes and every one ConfigSetEntry
 // makes. A node that keeps its text as read is written as that text, and
 // a node `continued` is joined to the next one when both are. When `spans`

@@ -1002,6 +1002,19 @@ TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
     std::string after;
     EXPECT_EQ(MP4VConfigSaveText(bytes, &record, &after), MP4VSaveTextResult::kUtf16);
   }
+  // 8-bit text whose first line, after an empty one the save drops, begins
+  // with those bytes: the save keeps an empty line in front, so that what it
+  // wrote is no file it refuses, and a second save changes no byte.
+  ScratchDir dir;
+  const std::string path = dir.File("narrow.cfg");
+  WriteBytes(path, "\r\xFF\xFE\xFF\x85 = x\r\r");
+  MP4VSettings record = ExampleRecord();
+  ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+  const std::string once = ReadBytes(path);
+  const std::string begins = testutil::LineEnd() + std::string("\xFF\xFE\xFF\x85 = x");
+  EXPECT_EQ(once.compare(0, begins.size(), begins), 0) << testing::PrintToString(once);
+  ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+  EXPECT_EQ(ReadBytes(path), once);
 }
 
 // A line whose setting the save changes is written in the writer's form;
