@@ -187,9 +187,18 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
   bool inside = false;
   bool seen = false;
   ConfigNode* last = first;
-  for (ConfigNode* node = first; node != nullptr; node = node->next) {
+  // The node after which the line of `node` begins, and whether that line
+  // begins inside the section's body: a line longer than kConfigLineMax
+  // characters is read in parts, and a new entry goes before all of them
+  // where it can, so that the line stays whole.
+  ConfigNode* line_before = nullptr;
+  bool line_in_body = false;
+  for (ConfigNode *node = first, *prev = nullptr; node != nullptr; prev = node, node = node->next) {
     last = node;
+    const bool line_starts = prev == nullptr || !prev->continued;
+    if (line_starts) line_before = prev;
     if (node->kind == kConfigSection) {
+      if (line_starts) line_in_body = false;
       if (seen) {
         // The first matching section has ended; a later one is never used.
         inside = false;
@@ -204,6 +213,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
       }
       continue;
     }
+    if (line_starts) line_in_body = inside;
     if (!inside) continue;
     if (HoldsKey(*node, key)) {
       // An entry's line must still fit with the new value; a free line's
@@ -220,8 +230,11 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
       return nullptr;
     }
     if (node->next != nullptr && node->next->kind == kConfigSection) {
+      // The body's last line may go on into the next header: then the entry
+      // goes before that line, unless it began with the section's own header.
+      ConfigNode* after = node->continued && line_in_body ? line_before : node;
       ConfigNode* entry = new_entry();
-      return entry != nullptr ? LinkAfter(node, entry) : nullptr;
+      return entry != nullptr ? LinkAfter(after, entry) : nullptr;
     }
   }
 

@@ -113,8 +113,10 @@ ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
 // value in place (its name and comment stay; when the value is another text,
 // the line is written in the writer's form from then on, not as read);
 // otherwise a new entry (the key as given, no comment) becomes the last node
-// of that body, before the next section header; when no such section exists,
-// a new header and the entry are appended to the document. Later sections of the same name and entries
+// of that body, before the next section header (or, when the body's last
+// line is one the reader took in parts that goes on into that header, before
+// that line, which so stays whole); when no such section exists, a new
+// header and the entry are appended to the document. Later sections of the same name and entries
 // before the first header are never touched.
 //
 // Returns the new entry node when one was linked, null otherwise. When

@@ -149,6 +149,19 @@ TEST(WriteTest, ALongLineIsJoinedOnlyWhileItsPartsAreKept) {
   ConfigSetEntry(doc.get(), "S", "k", "2");
   EXPECT_EQ(Serialize(doc.get(), true),
             "\n[S]\n" + head + "\nk                               = 2\n");
+
+  // A new entry of a section whose last line goes on into the next header
+  // goes before that line, which stays whole; where the line begins with
+  // the section's own header, there is no such place, and it is parted.
+  const std::string tail = "[T]\nx=1\n";
+  auto body = Parse("[S]\na=1\n" + head + tail);
+  ConfigSetEntry(body.get(), "S", "k", "2");
+  ConfigSetEntry(body.get(), "S", "m", "3");
+  EXPECT_EQ(Serialize(body.get(), false), "\n[S]\na=1\nk=2\nm=3\n" + head + tail);
+  const std::string header = "[S]" + std::string(508, ' ');
+  auto own = Parse(header + tail);
+  ConfigSetEntry(own.get(), "S", "k", "2");
+  EXPECT_EQ(Serialize(own.get(), false), "\n" + header + "\nk=2\n\n" + tail);
 }
 
 TEST(WriteTest, AlignedAndCompactLayouts) {

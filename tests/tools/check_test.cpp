@@ -139,6 +139,13 @@ TEST(CheckTextTest, SaysWhatTheSaveWrites) {
             "is dropped; the value loads as 2: 'y' after the number is dropped; the value "
             "loads as 3: 'z' after the number is dropped",
          true}}},
+      // A header's line that goes on into another header: the settings a
+      // save adds go between the two.
+      {"a long header line",
+       part("[MP4V Settings]") + "[Other]\nx=1\n",
+       {{1, "a line longer than 511 characters is read in parts, and a save adds settings "
+            "between them: the line is split",
+         true}}},
       // Loaded from a later section, written into the first as another
       // number; the indented header after it is kept as it stands.
       {"a setting from a later section",

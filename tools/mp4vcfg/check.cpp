@@ -259,13 +259,25 @@ std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& sav
       " characters is read in parts, and a save writes a setting's part on a line of its "
       "own: ";
   bool after_split = false;  // the line before was ended where this one begins
-  for (const MP4VSavedLine& line : lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const MP4VSavedLine& line = lines[i];
     const bool split = line.split || after_split;
     after_split = line.split;
-    if (line.kind != MP4VSavedLineKind::kSettingRewritten) continue;
     Finding f;
     f.line = numbers.At(line.offset);
     f.text = numbers.Text(f.line);
+    if (line.kind != MP4VSavedLineKind::kSettingRewritten) {
+      // A part kept as read, ended because the save adds settings after it
+      // (a rewritten next part says so itself).
+      const bool next_rewritten = i + 1 < lines.size() &&
+                                  lines[i + 1].kind == MP4VSavedLineKind::kSettingRewritten;
+      if (!line.split || next_rewritten) continue;
+      f.reason = "a line longer than " + std::to_string(kConfigLineMax) +
+                 " characters is read in parts, and a save adds settings between them: "
+                 "the line is split";
+      add(f);
+      continue;
+    }
     if (!ExplainRewrite(line, loaded, saved, reloaded, &f)) continue;
     if (line.written.find('\n') != std::string::npos) {
       f.reason += "; the comment moves to a line of its own (the entry and its comment "
