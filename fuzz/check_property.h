@@ -71,6 +71,12 @@ inline bool MaySettingLine(const std::string& line) {
   return false;
 }
 
+// Whether `bytes` begin with a UTF-16 byte-order mark (FF FE or FE FF): a
+// file a save refuses and leaves as it is.
+inline bool BeginsWithUtf16Mark(const std::string& bytes) {
+  return bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
+}
+
 // The 56 fields of `a` and `b` have the same bytes.
 inline bool SameFields(const MP4VSettings& a, const MP4VSettings& b) {
   for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
@@ -98,9 +104,7 @@ inline std::string Verify(const std::string& bytes, const std::string& path) {
   auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
   MP4VSettings before{}, after{};
   if (load(&before, path.c_str()) != MP4V_STATUS_OK) return "load failed";
-  const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                                           (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
-  if (utf16) {
+  if (BeginsWithUtf16Mark(bytes)) {
     if (save(&before, path.c_str()) == MP4V_STATUS_OK) return "a UTF-16 file was saved";
     if (ReadAll(path) != bytes) return "a refused save changed the file";
     if (loses || findings.size() != 1) return "check did not say the save is refused";

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "api/module.h"
@@ -28,10 +26,7 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using check_property::ReadAll;
 
 std::string RateText(const MP4VSettings& record) {
   char text[kConfigTextCapacity];
@@ -44,10 +39,8 @@ std::string RateText(const MP4VSettings& record) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path =
       "mp4v-fuzz-request-" + std::to_string(getpid()) + ".cfg";
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return 0;
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  check_property::WriteAll(path, bytes);
 
   auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
   auto save = reinterpret_cast<MP4VConfigSaveFn>(MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
@@ -56,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(&second, 0xA5, sizeof second);
   std::memset(&third, 0x3C, sizeof third);
   if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
-  if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
+  if (check_property::BeginsWithUtf16Mark(bytes)) {
     if (save(&first, path.c_str()) != MP4V_STATUS_FAILED) std::abort();
-    if (ReadAll(path) != std::string(reinterpret_cast<const char*>(data), size)) std::abort();
+    if (ReadAll(path) != bytes) std::abort();
     std::remove(path.c_str());
     return 0;
   }
