@@ -17,6 +17,9 @@ packages=(
   xvfb imagemagick fonts-wine
 )
 
+# shellcheck source=apt-update.sh
+. "$(dirname "$0")/apt-update.sh"
+
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -27,7 +30,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${missing[*]:-(package lists only)}"
-  apt-get update -qq
+  apt_update
   if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi

@@ -102,6 +102,8 @@ done
 
 log() { echo "wine-setup: $*" >&2; }
 die() { log "error: $*"; exit 1; }
+# shellcheck source=apt-update.sh
+. "$(dirname "$0")/apt-update.sh"
 [ "$(id -u)" = 0 ] || die "run as root"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "expects an amd64 host"
 
@@ -113,7 +115,7 @@ apt_install() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    if [ $APT_UPDATED = 0 ]; then apt-get update -qq >&2; APT_UPDATED=1; fi
+    if [ $APT_UPDATED = 0 ]; then apt_update; APT_UPDATED=1; fi
     log "installing ${missing[*]}"
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
@@ -178,7 +180,7 @@ Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-            apt-get update -qq >&2
+            apt_update
         fi
         (cd "$WORK" && apt-get source -qq qemu >&2)
         src=$(find "$WORK" -maxdepth 1 -type d -name 'qemu-*' | head -1)

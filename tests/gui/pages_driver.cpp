@@ -2,12 +2,16 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace pages_driver {
 namespace {
 
 constexpr DWORD kPollMs = 20;
+
+std::atomic<const char*> g_step{"none yet"};
+void Begin(const char* step) { g_step.store(step, std::memory_order_relaxed); }
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[64] = {};
@@ -41,17 +45,21 @@ bool IsDialog(HWND window) {
 
 }  // namespace
 
+const char* Step() { return g_step.load(std::memory_order_relaxed); }
+
 // On a desktop of their own the pages meet no other program's windows, and
 // no other program meets the display they are shown on.
 void UseTestDesktop() {
   const wchar_t* name = _wgetenv(L"MP4V_GUI_DESKTOP");
   if (name == nullptr || *name == L'\0') return;
+  Begin("moving a thread to the test desktop (CreateDesktop)");
   HDESK desktop = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
   if (desktop != nullptr) SetThreadDesktop(desktop);
 }
 
 GuiThread::GuiThread(std::function<void(HWND)> body, bool with_owner)
     : body_(std::move(body)), with_owner_(with_owner) {
+  Begin("starting the pages' thread (moving it to the test desktop)");
   ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   thread_ = CreateThread(nullptr, 0, &GuiThread::Main, this, 0, &id_);
   WaitForSingleObject(ready_, INFINITE);
@@ -66,6 +74,7 @@ GuiThread::~GuiThread() {
 }
 
 bool GuiThread::Join(DWORD ms) {
+  Begin("waiting for the pages' thread to end");
   return WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0;
 }
 
@@ -87,6 +96,7 @@ DWORD WINAPI GuiThread::Main(void* data) {
 }
 
 HWND WaitFor(const std::function<HWND()>& find, DWORD ms) {
+  Begin("waiting for a window (the sheet, a message box or a state)");
   for (DWORD waited = 0;; waited += kPollMs) {
     if (HWND window = find()) return window;
     if (waited >= ms) return nullptr;
@@ -95,6 +105,7 @@ HWND WaitFor(const std::function<HWND()>& find, DWORD ms) {
 }
 
 bool WaitGone(HWND window, DWORD ms) {
+  Begin("waiting for a window to close");
   for (DWORD waited = 0;; waited += kPollMs) {
     if (!IsWindow(window)) return true;
     if (waited >= ms) return false;
@@ -134,6 +145,7 @@ int CurrentPage(HWND sheet) {
 }
 
 HWND ShowPage(HWND sheet, int index) {
+  Begin("bringing a page forward (PSM_SETCURSEL)");
   PropSheet_SetCurSel(sheet, nullptr, index);
   return PropSheet_GetCurrentPageHwnd(sheet);
 }
@@ -151,16 +163,19 @@ HWND ShowControl(HWND sheet, int id) {
 }
 
 std::wstring Text(HWND control) {
+  Begin("reading a control's text (WM_GETTEXT)");
   wchar_t text[512] = {};
   SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
 void SetText(HWND control, const std::wstring& text) {
+  Begin("setting a field's text (WM_SETTEXT)");
   SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void ChooseItem(HWND list, int item) {
+  Begin("choosing a list item (CB_SETCURSEL)");
   SendMessageW(list, CB_SETCURSEL, item, 0);
   SendMessageW(GetParent(list), WM_COMMAND,
                MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),

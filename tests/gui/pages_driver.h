@@ -43,6 +43,11 @@ class GuiThread {
   DWORD id_ = 0;
 };
 
+// The last step the driving thread began ("waiting for the pages to show",
+// "setting a field's text", ...): what a test that hangs was doing. Static
+// text; never null.
+const char* Step();
+
 // Moves the calling thread to the desktop MP4V_GUI_DESKTOP names (created
 // when missing), if it names one; a thread that drives the pages must be on
 // theirs to find them. Call it before the thread owns any window.
