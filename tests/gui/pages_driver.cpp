@@ -12,6 +12,7 @@ constexpr DWORD kPollMs = 20;
 
 std::atomic<const char*> g_step{"none yet"};
 void Begin(const char* step) { g_step.store(step, std::memory_order_relaxed); }
+std::atomic<DWORD> g_gui_thread{0};
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[64] = {};
@@ -39,6 +40,11 @@ HWND FirstThreadWindow(DWORD thread, std::function<bool(HWND)> accept) {
   return search.found;
 }
 
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+  reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+  return TRUE;
+}
+
 bool IsDialog(HWND window) {
   return IsWindowVisible(window) && ClassOf(window) == L"#32770";
 }
@@ -46,6 +52,25 @@ bool IsDialog(HWND window) {
 }  // namespace
 
 const char* Step() { return g_step.load(std::memory_order_relaxed); }
+
+DWORD LastGuiThread() { return g_gui_thread.load(std::memory_order_relaxed); }
+
+std::string DescribeThreadWindows(DWORD thread) {
+  std::vector<HWND> windows;
+  EnumThreadWindows(thread, &CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  std::string lines;
+  for (HWND window : windows) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    DWORD_PTR ignored = 0;
+    const bool answers = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 1000,
+                                             &ignored) != 0;
+    lines += std::string("  window of class ") + name +
+             (IsWindowVisible(window) ? ", visible" : ", hidden") +
+             (answers ? ": answers\n" : ": does not answer\n");
+  }
+  return lines.empty() ? std::string("  no windows\n") : lines;
+}
 
 // On a desktop of their own the pages meet no other program's windows, and
 // no other program meets the display they are shown on.
@@ -62,6 +87,7 @@ GuiThread::GuiThread(std::function<void(HWND)> body, bool with_owner)
   Begin("starting the pages' thread (moving it to the test desktop)");
   ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   thread_ = CreateThread(nullptr, 0, &GuiThread::Main, this, 0, &id_);
+  g_gui_thread.store(id_, std::memory_order_relaxed);
   WaitForSingleObject(ready_, INFINITE);
 }
 

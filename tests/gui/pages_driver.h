@@ -48,6 +48,13 @@ class GuiThread {
 // text; never null.
 const char* Step();
 
+// For a report on a test that hangs: the thread id of the last GuiThread
+// started (0 before any), and a line on each window that thread owns: its
+// class, whether it is visible, and whether the thread answers a message
+// sent to it within a second ("answers" / "does not answer").
+DWORD LastGuiThread();
+std::string DescribeThreadWindows(DWORD thread);
+
 // Moves the calling thread to the desktop MP4V_GUI_DESKTOP names (created
 // when missing), if it names one; a thread that drives the pages must be on
 // theirs to find them. Call it before the thread owns any window.

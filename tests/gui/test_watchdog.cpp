@@ -58,6 +58,16 @@ class HangWatchdog : public testing::EmptyTestEventListener {
       std::fflush(stdout);
       std::fflush(stderr);
       reported = test;
+      // Whether the pages' thread still handles messages tells a driver
+      // waiting on a thread that is stuck from one stuck itself. The probe
+      // may hang as the test did; its first line says it began.
+      if (const DWORD gui = pages_driver::LastGuiThread()) {
+        std::fprintf(stderr, "HANG: the pages' thread %lu and its windows:\n",
+                     static_cast<unsigned long>(gui));
+        std::fflush(stderr);
+        std::fprintf(stderr, "%s", pages_driver::DescribeThreadWindows(gui).c_str());
+        std::fflush(stderr);
+      }
     }
   }
 
