@@ -65,11 +65,11 @@ std::string DescribeThreadWindows(DWORD thread) {
     DWORD_PTR ignored = 0;
     const bool answers = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 1000,
                                              &ignored) != 0;
-    lines += std::string("  window of class ") + name +
+    lines += std::string("window of class ") + name +
              (IsWindowVisible(window) ? ", visible" : ", hidden") +
              (answers ? ": answers\n" : ": does not answer\n");
   }
-  return lines.empty() ? std::string("  no windows\n") : lines;
+  return lines.empty() ? std::string("no windows\n") : lines;
 }
 
 // On a desktop of their own the pages meet no other program's windows, and

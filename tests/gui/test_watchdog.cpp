@@ -3,8 +3,10 @@
 // the name of the test that was running. This watchdog says more while the
 // program still runs: once a test has run longer than any of these tests
 // takes (MP4V_TEST_HANG_SECONDS, default 120; the slowest takes a few
-// seconds under the emulated 32-bit Wine), it prints the test's name and the
-// driver's last step (pages_driver::Step) to stderr, once per test. It ends
+// seconds under the emulated 32-bit Wine), it prints the test's name, the
+// driver's last step (pages_driver::Step) and each window of the pages'
+// thread with whether it answers, to stderr, once per test, every line led
+// by "HANG: " (scripts/test.sh shows those lines in its summary). It ends
 // nothing itself: the limit and what follows it are ctest's (the tests'
 // TIMEOUT property, and scripts/test.sh).
 //
@@ -45,6 +47,8 @@ class HangWatchdog : public testing::EmptyTestEventListener {
   // turns odd.
   static DWORD WINAPI Watch(void* data) {
     HangWatchdog* self = static_cast<HangWatchdog*>(data);
+    // A thread sees only the windows of its own desktop: the pages' one.
+    pages_driver::UseTestDesktop();
     unsigned reported = 0;
     for (;;) {
       Sleep(1000);
@@ -65,7 +69,12 @@ class HangWatchdog : public testing::EmptyTestEventListener {
         std::fprintf(stderr, "HANG: the pages' thread %lu and its windows:\n",
                      static_cast<unsigned long>(gui));
         std::fflush(stderr);
-        std::fprintf(stderr, "%s", pages_driver::DescribeThreadWindows(gui).c_str());
+        const std::string windows = pages_driver::DescribeThreadWindows(gui);
+        for (size_t at = 0; at < windows.size();) {
+          const size_t end = windows.find('\n', at);
+          std::fprintf(stderr, "HANG:   %s\n", windows.substr(at, end - at).c_str());
+          at = end + 1;
+        }
         std::fflush(stderr);
       }
     }
