@@ -224,44 +224,55 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings, uint32_t* error) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
-  const bool save = std::strcmp(mode, "save") == 0;
+  if (std::strcmp(mode, "save") == 0) {
+    return PlatformUpdateFile(
+        file_name,
+        [settings](const std::string& before, bool, std::string* after, uint32_t* why) {
+          // Nothing is written over a file that is not 8-bit text, nor a
+          // partial file when memory ran out.
+          switch (MP4VConfigSaveText(before, settings, after)) {
+            case MP4VSaveTextResult::kWritten:
+              return FileDecision::kWrite;
+            case MP4VSaveTextResult::kUtf16:
+              *why = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+              return FileDecision::kStop;
+            case MP4VSaveTextResult::kOutOfMemory:
+              break;
+          }
+          *why = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+          return FileDecision::kStop;
+        },
+        error);
+  }
   try {
     std::string bytes;
-    switch (PlatformReadWholeFile(file_name, &bytes, error)) {
-      case FileReadStatus::kRead:
-      case FileReadStatus::kMissing:
-        break;
-      case FileReadStatus::kUnreadable:
-      case FileReadStatus::kOutOfMemory:
-        // Writing now would replace a file whose contents were never read.
-        return !save;
+    if (PlatformReadWholeFile(file_name, &bytes, error) != FileReadStatus::kRead) return false;
+    if (ConfigHasUtf16Mark(bytes.data(), bytes.size())) {
+      *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+      return false;
     }
-    if (!save) {
-      BindForLoad(bytes, settings);
-      return true;
-    }
-    // Nothing is written over a file that is not 8-bit text, nor a partial
-    // file when memory ran out.
-    std::string after;
-    switch (MP4VConfigSaveText(bytes, settings, &after)) {
-      case MP4VSaveTextResult::kWritten:
-        return PlatformReplaceFile(file_name, after.data(), after.size(), error);
-      case MP4VSaveTextResult::kUtf16:
-        *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
-        return false;
-      case MP4VSaveTextResult::kOutOfMemory:
-        break;
-    }
-    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
-    return false;
+    BindForLoad(bytes, settings);
+    *error = 0;
+    return true;
   } catch (const std::bad_alloc&) {
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
-    return !save;
+    return false;
   }
 }
 
+bool MP4VConfigUpdateFile(const char* file_name, const FileDecider& decide,
+                          uint32_t* error) {
+  MP4VSettings probe{};
+  if (!MP4VConfigCheckFileName(&probe, file_name)) {
+    if (error != nullptr) *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return false;
+  }
+  return PlatformUpdateFile(file_name, decide, error);
+}
+
 // The requests set the calling thread's last error as the last thing before
-// they return MP4V_STATUS_FAILED (see platform/errors.h).
+// they return: the save after a failure, the load always (0 when it read the
+// file; see platform/errors.h).
 
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
                                             const char* file_name) {
@@ -269,8 +280,10 @@ extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
     PlatformSetLastError(PlatformErrorCode(ModuleFailure::kRefusedArgument));
     return MP4V_STATUS_FAILED;
   }
-  MP4VConfigTransfer("load", file_name, settings);
+  uint32_t reason = 0;
+  MP4VConfigTransfer("load", file_name, settings, &reason);
   MP4VSnapFrameRate(settings);
+  PlatformSetLastError(reason);
   return MP4V_STATUS_OK;
 }
 

@@ -11,6 +11,7 @@
 
 #include "config/document.h"
 #include "mp4v_config.h"
+#include "platform/files.h"
 
 // Accepts a non-null record and a non-null name whose rest from its last '.'
 // is exactly ".cfg" or ".ini" (case counts: ".CFG", ".cfg2" and ".cfg " are
@@ -93,16 +94,30 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
 // Runs the transfer in the direction of `mode` ("load" or "save") between
 // the record at `settings` and the file `file_name`, without the name check.
 // Load: reads the file and binds every key of the table into the record
-// (nothing when the file gives a single node: missing, unreadable, empty, or
-// one line). Save: reads the file, sets every key, and replaces the file in
-// one step. Returns true when a save wrote the file; false when it did not
-// (the file is then exactly as before), with the reason in `*error` (when
-// given): the system's code of the step that failed, or
+// (nothing when the file gives a single node: missing, empty, or one line).
+// Returns true when it read the file; false when it could not, with nothing
+// bound and the reason in `*error`: the read's code (no file, no permission,
+// a sharing conflict that outlasted its wait), or for UTF-16 text
+// ModuleFailure::kUnsupportedText's code. Save: updates the file as one turn
+// of its saves (PlatformUpdateFile), setting every key in the bytes read
+// under that turn. Returns true when a save wrote the file; false when it did
+// not (the file is then as the last writer left it), with the reason in
+// `*error`: the system's code of the step that failed, or
 // PlatformErrorCode(ModuleFailure::...) of a failure the module decides
-// itself. A step that refuses a file sets it there and returns false; the
-// save request makes it the thread's last error. A load always returns true.
+// itself. The save request makes `*error` the thread's last error after a
+// failure, the load request after every call.
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings, uint32_t* error = nullptr);
+
+// Updates the file `file_name` as one turn of its saves, as a save does, for
+// a program that changes settings from what the file holds when its turn
+// comes (mp4vcfg set and edit): `decide` gets the file's bytes as read under
+// the turn and says what to write, computed with MP4VConfigSaveText; when
+// another program changes the file meanwhile, it is asked again with the new
+// bytes. Returns what PlatformUpdateFile returns; a name the requests refuse
+// gives false with kRefusedArgument's code, nothing read.
+bool MP4VConfigUpdateFile(const char* file_name, const FileDecider& decide,
+                          uint32_t* error = nullptr);
 
 // The requests themselves; see MP4VConfigLoadFn and MP4VConfigSaveFn. When
 // one returns MP4V_STATUS_FAILED, the calling thread's last error

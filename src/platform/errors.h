@@ -19,6 +19,11 @@ enum class ModuleFailure {
   kUnsupportedText,  // a file whose text the module does not read (UTF-16):
                      // ERROR_INVALID_DATA / EILSEQ
   kOutOfMemory,      // ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+  kTurnTimedOut,     // another save of the file held its turn past the wait:
+                     // ERROR_LOCK_VIOLATION / EWOULDBLOCK, as the system
+                     // reports a lock that another holder keeps
+  kKeptChanging,     // other programs changed the file under every attempt
+                     // of a save: ERROR_BUSY / EBUSY
 };
 
 // The platform's code for `failure`.
@@ -27,14 +32,5 @@ uint32_t PlatformErrorCode(ModuleFailure failure);
 // Makes `code` the calling thread's last error: SetLastError on Windows,
 // errno elsewhere.
 void PlatformSetLastError(uint32_t code);
-
-// The system's code for the C library file call (fopen, fread) that has just
-// failed: errno; on Windows the code of the system call beneath it, as the C
-// library kept it, or ERROR_READ_FAULT when it kept none.
-uint32_t PlatformFileCallError();
-
-// Before a C library file call whose failure PlatformFileCallError then
-// reads: forgets the code of any earlier failure.
-void PlatformClearFileCallError();
 
 #endif  // MP4V_PLATFORM_ERRORS_H_

@@ -1,51 +1,14 @@
-// The parts of file access that are the same on every platform: whole-file
-// reading through the C library, temporary names, and putting a finished
-// temporary file in place.
-#include <cerrno>
+// The parts of file access that are the same on every platform: updates in
+// turns, temporary names, and putting a finished temporary file in place.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/replacement.h"
-
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
-                                     uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  out->clear();
-  if (path == nullptr) {
-    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
-    return FileReadStatus::kMissing;
-  }
-  PlatformClearFileCallError();
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    *error = PlatformFileCallError();
-    return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
-                                               : FileReadStatus::kUnreadable;
-  }
-  FileReadStatus result = FileReadStatus::kRead;
-  PlatformClearFileCallError();
-  try {
-    char chunk[16384];
-    for (;;) {
-      size_t got = std::fread(chunk, 1, sizeof chunk, file);
-      out->append(chunk, got);
-      if (got < sizeof chunk) break;
-    }
-    if (std::ferror(file)) {
-      *error = PlatformFileCallError();
-      result = FileReadStatus::kUnreadable;
-    }
-  } catch (const std::bad_alloc&) {
-    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
-    result = FileReadStatus::kOutOfMemory;
-  }
-  std::fclose(file);
-  if (result != FileReadStatus::kRead) out->clear();
-  return result;
-}
+#include "platform/save_turn.h"
 
 bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size) {
   if (path == nullptr) return false;
@@ -126,10 +89,74 @@ bool Holds(const std::string& path, const char* data, size_t size) {
 
 }  // namespace
 
+namespace {
+
+// The test's hook of the calling thread (PlatformSetBeforeReplaceHookForTesting).
+thread_local void (*before_replace_hook)(const char*, void*) = nullptr;
+thread_local void* before_replace_context = nullptr;
+thread_local unsigned test_turn_wait = 0;
+thread_local unsigned test_sharing_wait = 0;
+
+enum class Look { kAsExpected, kChanged, kUnreadable };
+
+// Reads `target` once more and compares it with what the save read.
+Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_missing,
+               uint32_t* error) {
+  if (before_replace_hook != nullptr) before_replace_hook(target.c_str(), before_replace_context);
+  std::string now;
+  bool exists = false;
+  switch (PlatformReadWholeFile(target.c_str(), &now, error)) {
+    case FileReadStatus::kRead:
+      exists = !(empty_is_missing && now.empty());
+      break;
+    case FileReadStatus::kMissing:
+      break;
+    case FileReadStatus::kUnreadable:
+    case FileReadStatus::kOutOfMemory:
+      return Look::kUnreadable;
+  }
+  if (exists == expected->exists && now == expected->bytes) return Look::kAsExpected;
+  expected->bytes = std::move(now);
+  expected->exists = exists;
+  expected->changed = true;
+  return Look::kChanged;
+}
+
+}  // namespace
+
+unsigned SaveTurnWait() {
+  return test_turn_wait != 0 ? test_turn_wait : kSaveTurnWaitMilliseconds;
+}
+
+unsigned SharingWait() {
+  return test_sharing_wait != 0 ? test_sharing_wait : kSharingWaitMilliseconds;
+}
+
+void PlatformSetBeforeReplaceHookForTesting(void (*hook)(const char*, void*), void* context) {
+  before_replace_hook = hook;
+  before_replace_context = context;
+}
+
+void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds) {
+  test_turn_wait = turn_milliseconds;
+  test_sharing_wait = sharing_milliseconds;
+}
+
+bool RetryWhileHeld(unsigned sharing_wait, const std::function<bool()>& attempt,
+                    const std::function<bool()>& retry) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(sharing_wait);
+  for (unsigned pause = 1;; pause = pause < 25 ? pause * 2 : 50) {
+    if (attempt()) return true;
+    if (!retry() || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
+}
+
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
                        bool target_exists, const char* data, size_t size,
-                       uint32_t* error) {
+                       uint32_t* error, ExpectedFile* expected, bool empty_is_missing) {
   const std::string temporary = names->Path();
   // The codes of the steps that only clean up or recover are not the reason.
   uint32_t cleanup = 0;
@@ -137,13 +164,46 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
     steps.remove(temporary.c_str(), &cleanup);
     return false;
   }
+  // Whether the target still holds what the save read; when not, the new
+  // file goes (the caller decides again), and so does a parked old file.
+  bool unreadable = false;
+  auto still_expected = [&](const std::string& backup) {
+    if (expected == nullptr) return true;
+    const Look look = LookAgain(target, expected, empty_is_missing, error);
+    if (look == Look::kAsExpected) return true;
+    unreadable = look == Look::kUnreadable;
+    if (!unreadable && error != nullptr) *error = 0;
+    steps.remove(temporary.c_str(), &cleanup);
+    if (!backup.empty() && PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
+    return false;
+  };
   uint32_t failed = 0;
   const std::string backup = UnusedName(names);
-  if (!target_exists) {
-    if (steps.move(temporary.c_str(), target.c_str(), &failed)) return true;
-  } else if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(),
-                           &failed)) {
-    if (PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
+  bool placed = false;
+  bool gave_up = false;
+  // One step, tried again while another program holds the target and the
+  // step moved nothing; the target is looked at again before every try.
+  RetryWhileHeld(
+      SharingWait(),
+      [&] {
+        if (!still_expected(std::string())) {
+          gave_up = true;
+          return false;
+        }
+        failed = 0;
+        placed = target_exists
+                     ? steps.replace(target.c_str(), temporary.c_str(), backup.c_str(), &failed)
+                     : steps.move(temporary.c_str(), target.c_str(), &failed);
+        return placed;
+      },
+      [&] {
+        return !gave_up && PlatformIsSharingConflict(failed) &&
+               PlatformPathExists(temporary) && !PlatformPathExists(backup) &&
+               PlatformPathExists(target) == target_exists;
+      });
+  if (gave_up) return false;
+  if (placed) {
+    if (target_exists && PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
     return true;
   }
   if (error != nullptr) *error = failed;
@@ -158,6 +218,7 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
     } else {
       // The old file is still in place: a plain replacing move is one step
       // too, though it does not carry every attribute of the old file over.
+      if (!still_expected(backup_there ? backup : std::string())) return false;
       replaced = steps.move(temporary.c_str(), target.c_str(), &cleanup);
       if (!replaced) steps.remove(temporary.c_str(), &cleanup);
     }
@@ -173,4 +234,48 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
     steps.remove(temporary.c_str(), &cleanup);
   }
   return false;
+}
+
+bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  if (path == nullptr || path[0] == '\0') {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return false;
+  }
+  try {
+    SaveTurn turn;
+    if (!turn.Take(path, SaveTurnWait(), error)) return false;
+    ExpectedFile file;
+    switch (PlatformReadWholeFile(path, &file.bytes, error)) {
+      case FileReadStatus::kRead:
+        file.exists = true;
+        break;
+      case FileReadStatus::kMissing:
+        break;
+      case FileReadStatus::kUnreadable:
+      case FileReadStatus::kOutOfMemory:
+        // Writing now would replace a file whose contents were never read.
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
+      std::string after;
+      uint32_t why = 0;
+      if (decide(file.bytes, file.exists, &after, &why) == FileDecision::kStop) {
+        *error = why;
+        return why == 0;
+      }
+      file.changed = false;
+      if (PlatformReplaceFileWith(PlatformReplaceSteps(), path, after.data(), after.size(),
+                                  error, &file)) {
+        return true;
+      }
+      if (!file.changed) return false;
+    }
+    *error = PlatformErrorCode(ModuleFailure::kKeptChanging);
+    return false;
+  } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    return false;
+  }
 }

@@ -1,18 +1,23 @@
-// Files as the module uses them: read whole, replaced safely, and the text
-// line end of the platform. One source file per platform implements this
-// header (posix.cpp or windows.cpp, chosen by the build).
+// Files as the module uses them: read whole, updated in turns, replaced
+// safely, and the text line end of the platform. One source file per
+// platform implements this header (posix.cpp or windows.cpp, chosen by the
+// build); files.cpp holds what is the same everywhere.
 //
 // Paths are 8-bit texts handed to the platform unchanged: on Windows they are
 // in the process's ANSI code page, as the "A" functions take them.
 //
-// Every function runs on the caller's thread and keeps no state; calls on
-// different files may run at once. Calls on the same file are not
-// coordinated: a replacement racing another one leaves one of the two.
+// Every function runs on the caller's thread. Calls on different files may
+// run at once. On one file: readers never see a part of a file, since a
+// replacement is one step; PlatformUpdateFile calls, in any thread of any
+// process, take turns (see platform/save_turn.h), and each keeps what other
+// programs wrote while it worked. PlatformReplaceFile alone coordinates with
+// nothing: a replacement racing another one leaves one of the two.
 #ifndef MP4V_PLATFORM_FILES_H_
 #define MP4V_PLATFORM_FILES_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/errors.h"
@@ -28,17 +33,72 @@ enum class FileReadStatus {
 // The platform's text line end: "\r\n" on Windows, "\n" elsewhere.
 extern const char kPlatformTextLineEnd[];
 
+// How long a save waits for its turn on a file (PlatformUpdateFile) before it
+// gives up with ModuleFailure::kTurnTimedOut's code.
+constexpr unsigned kSaveTurnWaitMilliseconds = 5000;
+// How long a read or a replacement on Windows waits out another program that
+// holds the file open without sharing it (an editor, an indexer, a virus
+// scanner, a peer's write) before it fails with ERROR_SHARING_VIOLATION.
+// Elsewhere files are not held that way.
+constexpr unsigned kSharingWaitMilliseconds = 2000;
+// How often a save decides again from the file's new bytes when another
+// program changed the file while it worked, before it gives up with
+// ModuleFailure::kKeptChanging's code.
+constexpr unsigned kUpdateAttempts = 8;
+
 // Reads every byte of the file at `path` (binary, no line-end translation)
 // into `out`, which is emptied first and left empty unless the result is
-// kRead. A null `path` gives kMissing. Unless the result is kRead, `*error`
-// (when given) receives the system's code of the call that failed (see
-// platform/errors.h; kOutOfMemory: ModuleFailure::kOutOfMemory's).
+// kRead. A null `path` gives kMissing. On Windows the file is opened sharing
+// everything (a save may replace it meanwhile: this read still gets the old
+// text whole), and a sharing conflict is waited out for up to
+// kSharingWaitMilliseconds. Unless the result is kRead, `*error` (when given)
+// receives the system's code of the call that failed (see platform/errors.h;
+// kOutOfMemory: ModuleFailure::kOutOfMemory's).
 FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
                                      uint32_t* error = nullptr);
 
 // True when the file at `path` exists, can be read and begins with the
 // `size` bytes at `prefix` (at most 16). False for a null `path`.
 bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size);
+
+// What an update writes, decided from the bytes of the file as it was read.
+enum class FileDecision {
+  kWrite,  // write the bytes put in `*after`
+  kStop,   // write nothing: `*error` says why, or is 0 when nothing is wrong
+};
+// `before` holds the file's bytes (empty when `exists` is false: no file).
+// Called once per attempt, always on the caller's thread, while the update
+// holds its turn; it must not update the same file itself.
+using FileDecider = std::function<FileDecision(const std::string& before, bool exists,
+                                               std::string* after, uint32_t* error)>;
+
+// Updates the file at `path` (links followed, as PlatformReplaceFile follows
+// them) as one turn of the saves of this file:
+//   1. waits, up to kSaveTurnWaitMilliseconds, until no other update of the
+//      file, in any process or thread, holds its turn (save_turn.h);
+//   2. reads the file (a missing file is no file, not an empty one);
+//   3. asks `decide` what to write from those bytes;
+//   4. writes that to a temporary file beside the target, and just before
+//      it takes the target's place, reads the target again: when it no
+//      longer holds exactly the bytes read (another program wrote it
+//      meanwhile, or created it), the temporary file is deleted and the
+//      update goes back to step 3 with the new bytes, at most
+//      kUpdateAttempts times in all;
+//   5. replaces the target in one step, as PlatformReplaceFile does.
+// What remains between the last look in step 4 and the replacement is the
+// time of one comparison and one system call; a write by another program
+// that lands in it is replaced.
+//
+// Returns true when the decided bytes are in place, or `decide` stopped with
+// 0. Otherwise false, the file as the last writer left it, no temporary file
+// left behind, and `*error` (when given) holds why: the code `decide` gave;
+// the file could not be read (its read's code: nothing is written over a
+// file whose text was never read); the turn did not come in time
+// (kTurnTimedOut); the file changed under every attempt (kKeptChanging); or
+// PlatformReplaceFile's reasons. A null or empty `path` gives false with
+// kRefusedArgument's code.
+bool PlatformUpdateFile(const char* path, const FileDecider& decide,
+                        uint32_t* error = nullptr);
 
 // The calls that put a finished temporary file in the place of the target.
 // PlatformReplaceFileWith takes them as an argument, so that the recovery
@@ -47,8 +107,12 @@ bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size);
 // the system's error code in `*error` (Windows GetLastError values; errno
 // elsewhere).
 struct ReplaceSteps {
-  // Replaces `target`, which exists, by `temporary`, moving the old file to
-  // `backup` (Windows: ReplaceFileA; elsewhere: rename, `backup` unused).
+  // Replaces `target`, which exists, by `temporary` in one step, so that the
+  // name always holds the old file or the new one (Windows: MoveFileExA with
+  // MOVEFILE_REPLACE_EXISTING, after the temporary file took the target's
+  // attributes and access rights; elsewhere: rename). `backup` is a free
+  // name a step may park the old file under; the platforms' own steps leave
+  // it unused.
   bool (*replace)(const char* target, const char* temporary, const char* backup,
                   uint32_t* error);
   // Renames `from` to `to`, replacing a file `to` (Windows: MoveFileExA with
@@ -67,25 +131,27 @@ const ReplaceSteps& PlatformReplaceSteps();
 // length (or, where the path would then be too long for the platform, a name
 // no longer than the target's own), every write is checked, the file is
 // flushed to stable storage and closed, and only then takes the target's
-// place in one step. No failure loses both the old and the new content: the
-// target name keeps the old file, or gets the new one, whenever the platform
-// allows, and otherwise the new content stays under its temporary name.
+// place in one step. A replace step that fails because another program holds
+// the target (Windows) is tried again for up to kSharingWaitMilliseconds. No
+// failure loses both the old and the new content: the target name keeps the
+// old file, or gets the new one, whenever the platform allows, and otherwise
+// the new content stays under its temporary name.
 //
 // Refused (false, nothing written): a null or empty `path`; a target that
 // exists but is read-only or not a regular file; a directory in which no file
 // may be created (also when the target itself is writable). A replaced file
-// keeps its permission bits (and, where allowed, its owner; on Windows its
-// attributes and security, as ReplaceFile keeps them); a symbolic link stays
-// a link and the file it points to is replaced; a file with several hard
-// links is replaced by a new file under this name. Returns true when the new
-// contents are in place. Otherwise `*error` (when given) receives why: the
-// system's code of the first step that failed, or for a refusal the module
-// decides itself the code the system gives for the same thing (a read-only
-// target: ERROR_ACCESS_DENIED / EACCES; a folder: ERROR_ACCESS_DENIED /
-// EISDIR; elsewhere a device or other special file: EPERM; a write that
-// wrote nothing without an error: ERROR_DISK_FULL / ENOSPC; a loop of links:
-// ELOOP; no memory: ModuleFailure::kOutOfMemory's code; no name:
-// kRefusedArgument's).
+// keeps its permission bits (and, where allowed, its owner; on Windows the
+// attributes a person sets, hidden, system and not indexed, and its access
+// rights); a symbolic link stays a link and the file it points to is
+// replaced; a file with several hard links is replaced by a new file under
+// this name. Returns true when the new contents are in place. Otherwise
+// `*error` (when given) receives why: the system's code of the first step
+// that failed, or for a refusal the module decides itself the code the
+// system gives for the same thing (a read-only target: ERROR_ACCESS_DENIED /
+// EACCES; a folder: ERROR_ACCESS_DENIED / EISDIR; elsewhere a device or
+// other special file: EPERM; a write that wrote nothing without an error:
+// ERROR_DISK_FULL / ENOSPC; a loop of links: ELOOP; no memory:
+// ModuleFailure::kOutOfMemory's code; no name: kRefusedArgument's).
 bool PlatformReplaceFile(const char* path, const char* data, size_t size,
                          uint32_t* error = nullptr);
 
@@ -107,12 +173,40 @@ enum class ReplaceCheck {
 // the replacement creates there to learn where that file lies). kPossible
 // when the replacement would write and place the file. (A later failure,
 // such as a full disk or another writer in between, is not foreseen.)
-ReplaceCheck PlatformCheckReplace(const char* path);
+// `*error` (when given) receives the code of what the check met, 0 for
+// kPossible.
+ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error = nullptr);
+
+// The file a replacement expects to replace: it goes ahead only while the
+// target still holds exactly `bytes` (or, with `exists` false, there is still
+// no file). Otherwise it deletes its temporary file, sets `changed`, and puts
+// what the target now holds in `bytes` and `exists`.
+struct ExpectedFile {
+  std::string bytes;
+  bool exists = false;
+  bool changed = false;
+};
 
 // The same as PlatformReplaceFile, with the given replace steps instead of
-// the platform's own.
+// the platform's own; with `expected`, only while the target is as expected
+// (then false with `expected->changed` set and `*error` 0 when it is not).
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size,
-                             uint32_t* error = nullptr);
+                             uint32_t* error = nullptr,
+                             ExpectedFile* expected = nullptr);
+
+// ---- For tests only; the module never calls these -------------------------
+
+// While set (not null), every replacement that expects a file's contents on
+// the calling thread calls `hook(target, context)` right before it looks at
+// the target for the last time, so that a test can write the file there as
+// another program would. Null removes it.
+void PlatformSetBeforeReplaceHookForTesting(void (*hook)(const char* target, void* context),
+                                            void* context);
+
+// While not 0, updates on the calling thread wait this long for their turn
+// instead of kSaveTurnWaitMilliseconds, and reads and replacements this long
+// for a file held by another program instead of kSharingWaitMilliseconds.
+void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds);
 
 #endif  // MP4V_PLATFORM_FILES_H_

@@ -4,21 +4,78 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <link.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/libraries.h"
 #include "platform/replacement.h"
+#include "platform/save_turn.h"
 
 const char kPlatformTextLineEnd[] = "\n";
 
 // ---- Files -------------------------------------------------------------------
+
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  out->clear();
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *error = static_cast<uint32_t>(errno);
+    return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
+                                               : FileReadStatus::kUnreadable;
+  }
+  FileReadStatus result = FileReadStatus::kRead;
+  try {
+    // One allocation for a file whose size holds still; a file that grows
+    // meanwhile is read to its end all the same.
+    struct stat status;
+    size_t capacity = 16384;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+      capacity = static_cast<size_t>(status.st_size) + 1;
+    }
+    size_t size = 0;
+    for (;;) {
+      if (out->size() < size + 1) out->resize(std::max(capacity, out->size() * 2));
+      const ssize_t got = read(fd, &(*out)[size], out->size() - size);
+      if (got > 0) {
+        size += static_cast<size_t>(got);
+      } else if (got == 0) {
+        break;
+      } else if (errno != EINTR) {
+        *error = static_cast<uint32_t>(errno);
+        result = FileReadStatus::kUnreadable;
+        break;
+      }
+    }
+    out->resize(size);
+  } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    result = FileReadStatus::kOutOfMemory;
+  }
+  close(fd);
+  if (result != FileReadStatus::kRead) out->clear();
+  return result;
+}
+
+bool PlatformIsSharingConflict(uint32_t) { return false; }
 
 namespace {
 
@@ -74,11 +131,14 @@ bool WriteAll(int fd, const char* data, size_t size, uint32_t* error) {
   return true;
 }
 
+// The folder that holds `target`: "." for a bare name, "/" at the top.
+std::string DirectoryOf(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  return slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+}
+
 void SyncDirectoryOf(const std::string& target) {
-  size_t slash = target.rfind('/');
-  std::string directory =
-      slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);  // makes the rename itself durable; best effort
     close(fd);
@@ -207,7 +267,9 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
 
 }  // namespace
 
-ReplaceCheck PlatformCheckReplace(const char* path) {
+ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   try {
     Prepared p;
     const ReplaceCheck check = Prepare(path, &p);
@@ -215,14 +277,17 @@ ReplaceCheck PlatformCheckReplace(const char* path) {
       close(p.fd);
       unlink(p.names.Path().c_str());
     }
+    *error = check == ReplaceCheck::kPossible ? 0 : p.error;
     return check;
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return ReplaceCheck::kOtherFailure;
   }
 }
 
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size, uint32_t* error) {
+                             const char* data, size_t size, uint32_t* error,
+                             ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   try {
@@ -254,7 +319,7 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     // The rename does not use the backup name.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size, error)) {
+                           size, error, expected)) {
       return false;
     }
     SyncDirectoryOf(p.target);
@@ -265,6 +330,51 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   }
 }
 
+// ---- Turns -------------------------------------------------------------------
+
+bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
+  Release();
+  std::string target;
+  uint32_t link_error = 0;
+  // A link that cannot be followed: the replacement reports it; the turn is
+  // taken on the folder the name is in.
+  if (!ResolveLinks(path, &target, &link_error)) target = path;
+  int fd;
+  do {
+    fd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  // A folder this process may not open (or none: the replacement says so).
+  if (fd < 0) return true;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(wait_milliseconds);
+  // flock() cannot wait for a bounded time, so the turn is asked for
+  // without waiting, in short pauses that grow to 10 ms.
+  for (unsigned pause = 250;; pause = pause < 5000 ? pause * 2 : 10000) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      handle_ = fd;
+      return true;
+    }
+    const int failure = errno;
+    if (failure == EINTR) continue;
+    if (failure != EWOULDBLOCK || Clock::now() >= deadline) {
+      close(fd);
+      // Any other failure: a file system without such locks.
+      if (failure != EWOULDBLOCK) return true;
+      *error = PlatformErrorCode(ModuleFailure::kTurnTimedOut);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(pause));
+  }
+}
+
+void SaveTurn::Release() {
+  if (handle_ == kNone) return;
+  // Closing the folder's only descriptor gives the lock back.
+  close(static_cast<int>(handle_));
+  handle_ = kNone;
+}
+
 // ---- Errors ------------------------------------------------------------------
 
 uint32_t PlatformErrorCode(ModuleFailure failure) {
@@ -273,6 +383,10 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return EINVAL;
     case ModuleFailure::kUnsupportedText:
       return EILSEQ;
+    case ModuleFailure::kTurnTimedOut:
+      return EWOULDBLOCK;
+    case ModuleFailure::kKeptChanging:
+      return EBUSY;
     case ModuleFailure::kOutOfMemory:
       break;
   }
@@ -280,10 +394,6 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
 }
 
 void PlatformSetLastError(uint32_t code) { errno = static_cast<int>(code); }
-
-uint32_t PlatformFileCallError() { return static_cast<uint32_t>(errno); }
-
-void PlatformClearFileCallError() { errno = 0; }
 
 // ---- Libraries ---------------------------------------------------------------
 

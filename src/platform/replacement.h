@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/files.h"
@@ -54,20 +55,50 @@ struct TemporaryNames {
 // Finishes a replacement once the temporary file at `names.Path()` is
 // closed: `written` false (a write, flush or close failed) deletes it and
 // gives false. Otherwise it takes the place of `target` with `steps`, and the
-// result says whether `target` then holds the `size` bytes at `data`. When
-// the target exists, the replace step moves the old file to a backup name,
-// one of the following names that no file has. When a step fails, what is
-// where decides what follows (the step's own report does not): a temporary
-// or backup file is deleted only while the target name holds complete
-// content; when neither file can be put back under the target name, both
-// stay where they are, so the old and the new content are never both lost.
-// When the result is false after `written` true, `*error` (when given)
-// receives the code of the step that failed first; the recovery's own
-// failures do not replace it.
+// result says whether `target` then holds the `size` bytes at `data`.
+//
+// With `expected`, every step that would put the new file over the target
+// first reads the target, right before the step: when it no longer holds
+// what `expected` says, the temporary file is deleted and the result is
+// false with `expected->changed` set, `expected` holding what the target
+// holds now, and `*error` 0. (`empty_is_missing`: an empty target counts as
+// no file, for the empty file a preparation made behind a dangling link.)
+//
+// A step that fails because another program holds the target
+// (PlatformIsSharingConflict) and has moved nothing is tried again, with
+// short pauses, for up to the sharing wait (kSharingWaitMilliseconds).
+//
+// When the target exists, the replace step may park the old file under a
+// backup name, one of the following names that no file has. When a step
+// fails, what is where decides what follows (the step's own report does
+// not): a temporary or backup file is deleted only while the target name
+// holds complete content; when neither file can be put back under the
+// target name, both stay where they are, so the old and the new content are
+// never both lost. When the result is false after `written` true, `*error`
+// (when given) receives the code of the step that failed first; the
+// recovery's own failures do not replace it.
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
                        bool target_exists, const char* data, size_t size,
-                       uint32_t* error = nullptr);
+                       uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
+                       bool empty_is_missing = false);
+
+// Whether a failed step's `error` means that another program holds the file
+// for the moment (Windows: a sharing or lock violation, or access denied
+// while a deleted file lingers): worth trying again shortly. Never elsewhere.
+bool PlatformIsSharingConflict(uint32_t error);
+
+// The waits in force on the calling thread: kSaveTurnWaitMilliseconds and
+// kSharingWaitMilliseconds, unless a test set others.
+unsigned SaveTurnWait();
+unsigned SharingWait();
+
+// Calls `attempt()` until it returns true, or until it returned false
+// `sharing_wait` milliseconds after the first call, pausing briefly
+// (1 ms, doubling up to 50 ms) in between while `retry()` says so. The
+// result of the last call.
+bool RetryWhileHeld(unsigned sharing_wait, const std::function<bool()>& attempt,
+                    const std::function<bool()>& retry);
 
 // The seed of a replacement's temporary names: `own`, the writer's mix of
 // what tells it from others, unless a test set one (below).

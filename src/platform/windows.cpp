@@ -7,14 +7,87 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/libraries.h"
 #include "platform/replacement.h"
+#include "platform/save_turn.h"
 
 const char kPlatformTextLineEnd[] = "\r\n";
 
 // ---- Files -------------------------------------------------------------------
+
+bool PlatformIsSharingConflict(uint32_t error) {
+  // Access is denied, too, to a replacement over a file whose deletion is
+  // pending while another program still has it open.
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  out->clear();
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  // Sharing deletion too: a save may put a new file in this one's place
+  // while it is read, and this read still gets the old text whole.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD failed = 0;
+  RetryWhileHeld(
+      SharingWait(),
+      [&] {
+        file = CreateFileA(path, GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        failed = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        return file != INVALID_HANDLE_VALUE;
+      },
+      [&] { return failed == ERROR_SHARING_VIOLATION || failed == ERROR_LOCK_VIOLATION; });
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = failed;
+    return failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND
+               ? FileReadStatus::kMissing
+               : FileReadStatus::kUnreadable;
+  }
+  FileReadStatus result = FileReadStatus::kRead;
+  try {
+    LARGE_INTEGER size{};
+    size_t capacity = 16384;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) < 0x7FFFFFFFull) {
+      capacity = static_cast<size_t>(size.QuadPart) + 1;
+    }
+    size_t got_total = 0;
+    for (;;) {
+      if (out->size() < got_total + 1) {
+        out->resize(out->size() * 2 > capacity ? out->size() * 2 : capacity);
+      }
+      const size_t room = out->size() - got_total;
+      DWORD got = 0;
+      if (!ReadFile(file, &(*out)[got_total],
+                    room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room), &got,
+                    nullptr)) {
+        *error = GetLastError();
+        result = FileReadStatus::kUnreadable;
+        break;
+      }
+      if (got == 0) break;
+      got_total += got;
+    }
+    out->resize(got_total);
+  } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    result = FileReadStatus::kOutOfMemory;
+  }
+  CloseHandle(file);
+  if (result != FileReadStatus::kRead) out->clear();
+  return result;
+}
 
 namespace {
 
@@ -43,16 +116,6 @@ bool WriteAll(HANDLE file, const char* data, size_t size, uint32_t* error) {
   return true;
 }
 
-bool ReplaceKeepingAttributes(const char* target, const char* temporary,
-                              const char* backup, uint32_t* error) {
-  if (ReplaceFileA(target, temporary, backup, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                   nullptr, nullptr)) {
-    return true;
-  }
-  *error = GetLastError();
-  return false;
-}
-
 bool MoveReplacing(const char* from, const char* to, uint32_t* error) {
   if (MoveFileExA(from, to,
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -68,8 +131,16 @@ bool Delete(const char* path, uint32_t* error) {
   return false;
 }
 
-constexpr ReplaceSteps kWindowsSteps = {ReplaceKeepingAttributes,
-                                        MoveReplacing, Delete};
+// The replacement in one step: the name holds the old file or the new one at
+// every moment. (ReplaceFile with a backup name is two renames, between
+// which the name holds no file; the temporary file has already taken what
+// ReplaceFile would carry over, see CarryOver.)
+bool ReplaceByMove(const char* target, const char* temporary, const char*,
+                   uint32_t* error) {
+  return MoveReplacing(temporary, target, error);
+}
+
+constexpr ReplaceSteps kWindowsSteps = {ReplaceByMove, MoveReplacing, Delete};
 
 // `text` in the process's ANSI code page as UTF-16; empty when it does not
 // convert.
@@ -227,6 +298,44 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 constexpr DWORD kSavedAttributes = kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE |
                                    FILE_ATTRIBUTE_OFFLINE;
 
+using GetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION,
+                                        PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+using SetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+
+// Gives `temporary` the access rights (the DACL) of `target`, where the file
+// system keeps any, as ReplaceFile carries them over. Best effort: a
+// temporary file in the same folder already has the rights the folder gives
+// its files. The security functions live in advapi32.dll, which the module
+// does not import: it is taken from the system folder for this call.
+void CopyAccessRights(const std::string& target, const std::string& temporary) {
+  HMODULE advapi = LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (advapi == nullptr) return;
+  const auto get = reinterpret_cast<GetFileSecurityFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "GetFileSecurityA")));
+  const auto set = reinterpret_cast<SetFileSecurityFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SetFileSecurityA")));
+  DWORD needed = 0;
+  if (get != nullptr && set != nullptr &&
+      !get(target.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
+      GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > 0) {
+    std::vector<char> descriptor(needed);
+    if (get(target.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+      set(temporary.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
+    }
+  }
+  FreeLibrary(advapi);
+}
+
+// Gives the finished `temporary` file what a replacement keeps of the
+// existing `target` whose attributes are `attributes`: the attributes a
+// person sets (see kKeptAttributes) with the archive bit, and the access
+// rights.
+void CarryOver(const std::string& target, DWORD attributes, const std::string& temporary) {
+  SetFileAttributesA(temporary.c_str(),
+                     (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+  CopyAccessRights(target, temporary);
+}
+
 }  // namespace
 
 const ReplaceSteps& PlatformReplaceSteps() { return kWindowsSteps; }
@@ -319,20 +428,27 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
   }
   if (p->exists) {
     // Another program that holds the file open without letting others
-    // delete it would make the replace step fail: found before anything is
-    // written.
-    HANDLE held = CreateFileA(p->target.c_str(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-        return p->Fail(ReplaceCheck::kInUse, error);
-      }
-      if (error == ERROR_ACCESS_DENIED) return p->Fail(ReplaceCheck::kReadOnly, error);
-    } else {
-      CloseHandle(held);
+    // delete it would make the replace step fail: waited out for a while,
+    // then found before anything is written.
+    DWORD error = 0;
+    RetryWhileHeld(
+        SharingWait(),
+        [&] {
+          HANDLE held = CreateFileA(p->target.c_str(), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+          if (held == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+            return false;
+          }
+          CloseHandle(held);
+          return true;
+        },
+        [&] { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; });
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+      return p->Fail(ReplaceCheck::kInUse, error);
     }
+    if (error == ERROR_ACCESS_DENIED) return p->Fail(ReplaceCheck::kReadOnly, error);
   }
   p->names.parts = SplitTarget(p->target, "/\\:");
   int local = 0;
@@ -363,7 +479,9 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
 
 }  // namespace
 
-ReplaceCheck PlatformCheckReplace(const char* path) {
+ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
   try {
     Prepared p;
     const ReplaceCheck check = Prepare(path, &p);
@@ -372,14 +490,17 @@ ReplaceCheck PlatformCheckReplace(const char* path) {
       DeleteFileA(p.names.Path().c_str());
     }
     p.RemoveCreated();
+    *error = check == ReplaceCheck::kPossible ? 0 : p.error;
     return check;
   } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return ReplaceCheck::kOtherFailure;
   }
 }
 
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size, uint32_t* error) {
+                             const char* data, size_t size, uint32_t* error,
+                             ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   try {
@@ -398,11 +519,11 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       *error = GetLastError();
       ok = false;
     }
-    // ReplaceFile keeps the target's attributes and security. The old file
-    // goes to a backup name of its own, so that a failure half-way can put
-    // it back.
+    if (ok && p.exists) CarryOver(p.target, p.attributes, p.names.Path());
+    // Behind a link that named no file, the empty file made there stands
+    // for no file.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size, error)) {
+                           size, error, expected, !p.created.empty())) {
       p.RemoveCreated();
       return false;
     }
@@ -422,6 +543,104 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   }
 }
 
+// ---- Turns -------------------------------------------------------------------
+
+namespace {
+
+// `text` in capitals, as the file system compares names.
+std::wstring Capitals(std::wstring text) {
+  if (!text.empty()) {
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.c_str(),
+                 static_cast<int>(text.size()), &text[0], static_cast<int>(text.size()));
+  }
+  return text;
+}
+
+// The final path of what the open `handle` names, links followed; empty
+// when it cannot be told.
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(kLongPathCapacityAnsi, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle, &path[0],
+                                                 static_cast<DWORD>(path.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= path.size()) return std::wstring();
+  path.resize(length);
+  return path;
+}
+
+// The final path of the file or folder `path`, or empty.
+std::wstring FinalPathOfName(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring final_path = FinalPath(handle);
+  CloseHandle(handle);
+  return final_path;
+}
+
+// What the turn on `path` is named for, in capitals: the final path of the
+// file when it exists, otherwise its folder's final path and its name, which
+// is the same text once the file is there. Empty when it cannot be told.
+std::wstring TurnKey(const char* path) {
+  const std::wstring wide = WideFromAnsi(path);
+  if (wide.empty()) return std::wstring();
+  std::wstring key = FinalPathOfName(wide);
+  if (!key.empty()) return Capitals(key);
+  std::wstring full(kLongPathCapacityAnsi, L'\0');
+  const DWORD length =
+      GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (length == 0 || length >= full.size()) return std::wstring();
+  full.resize(length);
+  const size_t cut = full.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return Capitals(full);
+  key = FinalPathOfName(full.substr(0, cut + 1));
+  if (key.empty()) return Capitals(full);
+  if (key.back() != L'\\') key += L'\\';
+  return Capitals(key + full.substr(cut + 1));
+}
+
+}  // namespace
+
+bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
+  Release();
+  const std::wstring key = TurnKey(path);
+  if (key.empty()) return true;
+  // The name holds a 64-bit hash of the path (FNV-1a): object names are
+  // short, paths need not be. Two paths of one hash only take turns
+  // needlessly.
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (wchar_t c : key) {
+    hash = (hash ^ static_cast<uint16_t>(c)) * 0x100000001B3ull;
+  }
+  std::wstring name = L"demo_config_mp4v.save.";
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    name += L"0123456789abcdef"[(hash >> shift) & 0xF];
+  }
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str());
+  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+    mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
+  }
+  if (mutex == nullptr) return true;
+  const DWORD waited = WaitForSingleObject(mutex, wait_milliseconds);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    handle_ = reinterpret_cast<intptr_t>(mutex);
+    return true;
+  }
+  CloseHandle(mutex);
+  if (waited != WAIT_TIMEOUT) return true;
+  *error = PlatformErrorCode(ModuleFailure::kTurnTimedOut);
+  return false;
+}
+
+void SaveTurn::Release() {
+  if (handle_ == kNone) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  handle_ = kNone;
+}
+
 // ---- Errors ------------------------------------------------------------------
 
 uint32_t PlatformErrorCode(ModuleFailure failure) {
@@ -430,6 +649,10 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return ERROR_INVALID_NAME;
     case ModuleFailure::kUnsupportedText:
       return ERROR_INVALID_DATA;
+    case ModuleFailure::kTurnTimedOut:
+      return ERROR_LOCK_VIOLATION;
+    case ModuleFailure::kKeptChanging:
+      return ERROR_BUSY;
     case ModuleFailure::kOutOfMemory:
       break;
   }
@@ -438,14 +661,6 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
 
 void PlatformSetLastError(uint32_t code) { SetLastError(code); }
 
-// The C library keeps the system's code of the call beneath a failed file
-// call in _doserrno (and its own translation in errno).
-uint32_t PlatformFileCallError() {
-  const unsigned long code = _doserrno;
-  return code != 0 ? static_cast<uint32_t>(code) : ERROR_READ_FAULT;
-}
-
-void PlatformClearFileCallError() { _doserrno = 0; }
 
 // ---- Libraries ---------------------------------------------------------------
 

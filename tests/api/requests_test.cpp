@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "api/module.h"
 #include "config/document.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "settings/key_table.h"
 #include "support/test_util.h"
@@ -418,19 +420,22 @@ void ForgetLastError() {
 // The reasons a failed request leaves, in the platform's codes.
 #ifdef _WIN32
 constexpr uint32_t kRefused = ERROR_INVALID_NAME;
+constexpr uint32_t kNoFile = ERROR_FILE_NOT_FOUND;
 constexpr uint32_t kDenied = ERROR_ACCESS_DENIED;
 constexpr uint32_t kNoFolder = ERROR_PATH_NOT_FOUND;
 constexpr uint32_t kIsAFolder = ERROR_ACCESS_DENIED;  // what opening it for reading says
 #else
 constexpr uint32_t kRefused = EINVAL;
+constexpr uint32_t kNoFile = ENOENT;
 constexpr uint32_t kDenied = EACCES;
 constexpr uint32_t kNoFolder = ENOENT;
 constexpr uint32_t kIsAFolder = EISDIR;  // what reading it says
 #endif
 
 // Every outcome of a load and a save, as the host's guide states them: the
-// result, whether the load read the file's value, what the file holds
-// afterwards, and the reason a failed request leaves as the last error.
+// result, whether the load read the file's value and the last error it
+// leaves (0 when it read the file), what the file holds afterwards, and the
+// reason a failed request leaves as the last error.
 enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory };
 
 struct OutcomeCase {
@@ -440,6 +445,7 @@ struct OutcomeCase {
   std::function<std::string(const ScratchDir&, std::shared_ptr<void>* hold)> prepare;
   int32_t load_result;
   bool load_reads;
+  uint32_t load_reason;  // the last error after a load that returns 0
   int32_t save_result;
   FileAfter after;
   uint32_t reason = 0;  // of each request that returns 1
@@ -454,27 +460,27 @@ std::string Existing(const ScratchDir& dir, std::shared_ptr<void>*) {
 
 TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
   std::vector<OutcomeCase> cases = {
-      {"existing file", Existing, 0, true, 0, FileAfter::kWritten},
+      {"existing file", Existing, 0, true, 0, 0, FileAfter::kWritten},
       {"missing file",
        [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("new.cfg"); }, 0,
-       false, 0, FileAfter::kWritten},
+       false, kNoFile, 0, FileAfter::kWritten},
       {"empty file",
        [](const ScratchDir& dir, std::shared_ptr<void>*) {
          WriteBytes(dir.File("empty.cfg"), "");
          return dir.File("empty.cfg");
        },
-       0, false, 0, FileAfter::kWritten},
+       0, false, 0, 0, FileAfter::kWritten},
       {"missing folder",
        [](const ScratchDir& dir, std::shared_ptr<void>*) {
          return dir.File("nodir") + "/enc.cfg";
        },
-       0, false, 1, FileAfter::kNone, kNoFolder},
+       0, false, kNoFolder, 1, FileAfter::kNone, kNoFolder},
       {"a folder of that name",
        [](const ScratchDir& dir, std::shared_ptr<void>*) {
          std::filesystem::create_directory(dir.File("folder.cfg"));
          return dir.File("folder.cfg");
        },
-       0, false, 1, FileAfter::kDirectory, kIsAFolder},
+       0, false, kIsAFolder, 1, FileAfter::kDirectory, kIsAFolder},
       {"read-only file",
        [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
          const std::string path = Existing(dir, hold);
@@ -484,13 +490,13 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          });
          return path;
        },
-       0, true, 1, FileAfter::kAsBefore, kDenied},
+       0, true, 0, 1, FileAfter::kAsBefore, kDenied},
       {"refused name (.CFG)",
        [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("enc.CFG"); },
-       1, false, 1, FileAfter::kNone, kRefused},
+       1, false, 0, 1, FileAfter::kNone, kRefused},
 #ifdef _WIN32
-      // Opened by another user of the file with no sharing: neither read
-      // nor replaced.
+      // Opened by another user of the file with no sharing, for longer than
+      // a request waits for it: neither read nor replaced.
       {"locked file",
        [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
          const std::string path = Existing(dir, hold);
@@ -500,9 +506,11 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          *hold = std::shared_ptr<void>(file, [](void* h) { CloseHandle(h); });
          return path;
        },
-       0, false, 1, FileAfter::kAsBefore, ERROR_SHARING_VIOLATION},
+       0, false, ERROR_SHARING_VIOLATION, 1, FileAfter::kAsBefore, ERROR_SHARING_VIOLATION},
 #endif
   };
+  // A held file is waited out only briefly here.
+  PlatformSetWaitsForTesting(0, 200);
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
@@ -515,9 +523,7 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
     const int32_t loaded = Load(&record, name);
     const uint32_t load_reason = LastError();
     EXPECT_EQ(loaded, c.load_result);
-    if (c.load_result != 0) {
-      EXPECT_EQ(load_reason, c.reason);
-    }
+    EXPECT_EQ(load_reason, c.load_result != 0 ? c.reason : c.load_reason);
     EXPECT_EQ(record.width, c.load_reads ? 1234 : 640);
     record.width = 720;
     ForgetLastError();
@@ -546,6 +552,7 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
         break;
     }
   }
+  PlatformSetWaitsForTesting(0, 0);
   // Null arguments: refused, nothing touched, the reason a refused name's.
   MP4VSettings record{};
   auto load = reinterpret_cast<MP4VConfigLoadFn>(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD));
@@ -997,8 +1004,14 @@ TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
 #endif
     EXPECT_EQ(ReadBytes(path), bytes);
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+    ForgetLastError();
     ASSERT_EQ(Load(&record, path), MP4V_STATUS_OK);
     EXPECT_EQ(record.width, 720);
+#ifdef _WIN32
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(ERROR_INVALID_DATA));
+#else
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EILSEQ));
+#endif
     std::string after;
     EXPECT_EQ(MP4VConfigSaveText(bytes, &record, &after), MP4VSaveTextResult::kUtf16);
   }
@@ -1054,6 +1067,96 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[2].old_value, "5");
   EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[3].written, "; note");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- What another program writes while a save works ------------------------
+//
+// The save reads the file, decides, writes its temporary file, and looks at
+// the target once more before the temporary file takes its place; the hook
+// below acts there as another program would.
+
+struct Meanwhile {
+  const char* what;
+  const char* before;  // the file the save reads (null: no file)
+  // What the other program does at the save's look number `look` (0, 1, ...).
+  std::function<void(const std::string& path, int look)> write;
+  int32_t result;
+  // What the file then holds: the save of the record over these bytes
+  // (null: no file), or, for a save that failed, these very bytes.
+  const char* decided_from;
+  int looks;  // how often the save looked before it replaced the file or gave up
+};
+
+struct HookState {
+  const Meanwhile* c = nullptr;
+  int looks = 0;
+};
+
+void AtTheLastLook(const char* target, void* context) {
+  auto* state = static_cast<HookState*>(context);
+  state->c->write(target, state->looks++);
+}
+
+const char kPeerBefore[] = "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n";
+const char kPeerAfter[] = "[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n";
+
+TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
+  const Meanwhile cases[] = {
+      {"it changes its own line", kPeerBefore,
+       [](const std::string& path, int look) {
+         if (look == 0) WriteBytes(path, kPeerAfter);
+       },
+       MP4V_STATUS_OK, kPeerAfter, 2},
+      {"it creates the file the save found missing", nullptr,
+       [](const std::string& path, int look) {
+         if (look == 0) WriteBytes(path, "[Peer]\nstamp=1\n");
+       },
+       MP4V_STATUS_OK, "[Peer]\nstamp=1\n", 2},
+      {"it deletes the file", kPeerBefore,
+       [](const std::string& path, int look) {
+         if (look == 0) std::remove(path.c_str());
+       },
+       MP4V_STATUS_OK, nullptr, 2},
+      {"it writes the same bytes again: the contents decide, not the time", kPeerBefore,
+       [](const std::string& path, int) { WriteBytes(path, kPeerBefore); },
+       MP4V_STATUS_OK, kPeerBefore, 1},
+      {"it changes the file at every look", kPeerBefore,
+       [](const std::string& path, int look) {
+         WriteBytes(path, "[Peer]\nstamp=" + std::to_string(look + 1) + "\n");
+       },
+       MP4V_STATUS_FAILED, "[Peer]\nstamp=8\n", 8},
+  };
+  for (const Meanwhile& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string path = dir.File("shared.cfg");
+    if (c.before != nullptr) WriteBytes(path, c.before);
+    MP4VSettings record = ExampleRecord();
+    HookState state;
+    state.c = &c;
+    PlatformSetBeforeReplaceHookForTesting(AtTheLastLook, &state);
+    ForgetLastError();
+    const int32_t result = Save(&record, path);
+    const uint32_t reason = LastError();
+    PlatformSetBeforeReplaceHookForTesting(nullptr, nullptr);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(state.looks, c.looks);
+    if (c.result == MP4V_STATUS_OK) {
+      std::string expected;
+      ASSERT_EQ(MP4VConfigSaveText(c.decided_from != nullptr ? c.decided_from : "", &record,
+                                   &expected),
+                MP4VSaveTextResult::kWritten);
+      EXPECT_EQ(ReadBytes(path), expected);
+    } else {
+      EXPECT_EQ(reason, PlatformErrorCode(ModuleFailure::kKeptChanging));
+      EXPECT_EQ(ReadBytes(path), c.decided_from);
+    }
+    EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << "a temporary file was left";
+  }
 }
 
 }  // namespace

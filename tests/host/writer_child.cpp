@@ -1,0 +1,256 @@
+// One writer of a shared settings file, run as a program of its own by the
+// tests of several writers at once (tests/host/writers_test.cpp) and of a
+// save's turn: the module saving a record, a loop of saves or of loads,
+// another program writing its own line, a program holding the save's turn
+// or the file itself. Exit status 0 when it did what it was asked, 1 when
+// not (it says why on standard error), 2 for a wrong command line.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "host/module_library.h"
+#include "host/writers.h"
+#include "mp4v_config.h"
+#include "platform/save_turn.h"
+#include "support/test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+uint32_t LastError() {
+#ifdef _WIN32
+  return GetLastError();
+#else
+  return static_cast<uint32_t>(errno);
+#endif
+}
+
+void ClearLastError() {
+#ifdef _WIN32
+  SetLastError(0);
+#else
+  errno = 0;
+#endif
+}
+
+bool NameHoldsAFile(const std::string& path) {
+#ifdef _WIN32
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+#endif
+}
+
+void Pause(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+mp4v_host::ModuleLibrary& Module() {
+  static mp4v_host::ModuleLibrary module;
+  static bool opened = false;
+  if (!opened) {
+    std::string error;
+    if (!module.Open(std::string(), &error)) {
+      std::fprintf(stderr, "writer_child: %s\n", error.c_str());
+      std::exit(1);
+    }
+    opened = true;
+  }
+  return module;
+}
+
+int Save(const std::string& file, const MP4VSettings& record) {
+  ClearLastError();
+  if (Module().save()(&record, file.c_str()) == MP4V_STATUS_OK) return 0;
+  std::fprintf(stderr, "writer_child: save of %s failed, reason %lu\n", file.c_str(),
+               static_cast<unsigned long>(LastError()));
+  return 1;
+}
+
+// Puts `stamp` over the six digits after "stamp=" in `bytes`; false when
+// there is no stamp.
+bool Restamp(std::string* bytes, int stamp, size_t* offset) {
+  const size_t at = bytes->find("stamp=");
+  if (at == std::string::npos || at + 12 > bytes->size()) return false;
+  *offset = at;
+  bytes->replace(at, 12, writers::PeerLine(stamp));
+  return true;
+}
+
+// Another program that keeps its stamp in the file and writes the whole file
+// in one step, as a careful program does: its text goes to a file of its own
+// beside the target, which then takes the target's place, unless the target
+// changed since it was read.
+int PeerReplace(const std::string& file, int stamp) {
+  const std::string temporary = file + ".peer.tmp";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    bool exists = false;
+    const std::string before = testutil::ReadBytes(file, &exists);
+    std::string after = before;
+    size_t offset = 0;
+    if (!exists || !Restamp(&after, stamp, &offset)) {
+      Pause(1);
+      continue;
+    }
+    testutil::WriteBytes(temporary, after);
+    if (testutil::ReadBytes(file) != before) {
+      std::remove(temporary.c_str());
+      continue;
+    }
+#ifdef _WIN32
+    if (MoveFileExA(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    std::remove(temporary.c_str());
+    Pause(1);
+#else
+    if (std::rename(temporary.c_str(), file.c_str()) == 0) return 0;
+    std::remove(temporary.c_str());
+#endif
+  }
+  std::fprintf(stderr, "writer_child: the peer could not replace %s\n", file.c_str());
+  return 1;
+}
+
+// Another program that writes its stamp into the file where it stands: it
+// reads the file and writes the six digits over the old ones, in one write.
+int PeerInPlace(const std::string& file, int stamp) {
+#ifdef _WIN32
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 2000 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    handle = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) Pause(1);
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "writer_child: cannot open %s: %lu\n", file.c_str(), GetLastError());
+    return 1;
+  }
+  std::string bytes(65536, '\0');
+  DWORD got = 0;
+  ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+  bytes.resize(got);
+  size_t offset = 0;
+  bool ok = Restamp(&bytes, stamp, &offset);
+  if (ok) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    DWORD written = 0;
+    ok = WriteFile(handle, bytes.data() + offset, 12, &written, &at) && written == 12;
+  }
+  CloseHandle(handle);
+#else
+  const int fd = open(file.c_str(), O_RDWR);
+  if (fd < 0) {
+    std::fprintf(stderr, "writer_child: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+    return 1;
+  }
+  std::string bytes(65536, '\0');
+  const ssize_t got = pread(fd, &bytes[0], bytes.size(), 0);
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  size_t offset = 0;
+  bool ok = Restamp(&bytes, stamp, &offset) &&
+            pwrite(fd, bytes.data() + offset, 12, static_cast<off_t>(offset)) == 12;
+  close(fd);
+#endif
+  if (!ok) std::fprintf(stderr, "writer_child: no stamp written into %s\n", file.c_str());
+  return ok ? 0 : 1;
+}
+
+// Saves LoopRecord 0, 1, ... `count` - 1: every save must succeed.
+int SaveLoop(const std::string& file, int count) {
+  int failed = 0;
+  for (int i = 0; i < count; ++i) failed += Save(file, writers::LoopRecord(i));
+  return failed == 0 ? 0 : 1;
+}
+
+// Looks at the name and loads the file until `stop` exists: the name must
+// hold a file at every look, and every load must read the file and bind one
+// whole LoopRecord.
+int LoadLoop(const std::string& file, const std::string& stop) {
+  long looks = 0, missing = 0, loads = 0, failed = 0;
+  while (!NameHoldsAFile(stop)) {
+    ++looks;
+    if (!NameHoldsAFile(file)) ++missing;
+    MP4VSettings record;
+    std::memset(&record, 0xEE, sizeof record);
+    ClearLastError();
+    const int32_t result = Module().load()(&record, file.c_str());
+    const uint32_t reason = LastError();
+    ++loads;
+    if (result != MP4V_STATUS_OK || reason != 0 || !writers::IsLoopRecord(record)) {
+      if (failed < 5) {
+        std::fprintf(stderr, "writer_child: load %ld: result %d, reason %lu, width %d\n", loads,
+                     static_cast<int>(result), static_cast<unsigned long>(reason),
+                     static_cast<int>(record.width));
+      }
+      ++failed;
+    }
+  }
+  std::printf("looks %ld, no file %ld, loads %ld, failed %ld\n", looks, missing, loads, failed);
+  return missing == 0 && failed == 0 && loads > 0 ? 0 : 1;
+}
+
+// Takes the save's turn on `file`, says so by creating `marker`, and holds
+// it until the process is killed.
+int HoldTurn(const std::string& file, const std::string& marker) {
+  SaveTurn turn;
+  uint32_t error = 0;
+  if (!turn.Take(file.c_str(), 10000, &error) || !turn.held()) {
+    std::fprintf(stderr, "writer_child: no turn on %s (%lu)\n", file.c_str(),
+                 static_cast<unsigned long>(error));
+    return 1;
+  }
+  testutil::WriteBytes(marker, "held\n");
+  for (;;) Pause(1000);
+}
+
+#ifdef _WIN32
+// Holds `file` open for reading and writing, not letting others delete or
+// rename it, for `milliseconds`, as an editor or a scanner does; creates
+// `marker` once it holds it.
+int HoldOpen(const std::string& file, const std::string& marker, int milliseconds) {
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 1;
+  testutil::WriteBytes(marker, "held\n");
+  Pause(milliseconds);
+  CloseHandle(handle);
+  return 0;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::string file = argc > 2 ? argv[2] : "";
+  auto number = [&](int i) { return argc > i ? std::atoi(argv[i]) : 0; };
+  if (mode == "save" && argc == 6) {
+    return Save(file, writers::WriterRecord(number(3), number(4), number(5)));
+  }
+  if (mode == "save-loop" && argc == 4) return SaveLoop(file, number(3));
+  if (mode == "load-loop" && argc == 4) return LoadLoop(file, argv[3]);
+  if (mode == "peer-replace" && argc == 4) return PeerReplace(file, number(3));
+  if (mode == "peer-in-place" && argc == 4) return PeerInPlace(file, number(3));
+  if (mode == "hold-turn" && argc == 4) return HoldTurn(file, argv[3]);
+#ifdef _WIN32
+  if (mode == "hold-open" && argc == 5) return HoldOpen(file, argv[3], number(4));
+#endif
+  std::fprintf(stderr,
+               "usage: writer_child save FILE ROUND WRITER SET_WRITERS | save-loop FILE COUNT |"
+               " load-loop FILE STOP | peer-replace FILE STAMP | peer-in-place FILE STAMP |"
+               " hold-turn FILE MARKER | hold-open FILE MARKER MILLISECONDS\n");
+  return 2;
+}

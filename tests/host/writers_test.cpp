@@ -1,0 +1,237 @@
+// Several writers of one settings file at once, each a program of its own
+// (writer_child, mp4vcfg): the module's saves, mp4vcfg set, another program
+// that keeps its own line in the file, and readers. Nothing any of them
+// wrote is lost, no save fails because another was running, and a reader
+// always finds a whole file.
+//
+// MP4V_RACE_ROUNDS in the environment sets how many rounds the race runs
+// (and, times 15, how many saves the readers watch); the defaults keep the
+// test short enough for every run of the suite.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/module_library.h"
+#include "host/settings_fields.h"
+#include "host/writers.h"
+#include "mp4v_config.h"
+#include "support/child_process.h"
+#include "support/test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
+namespace {
+
+using testutil::ChildProcess;
+using testutil::ReadBytes;
+using testutil::ScratchDir;
+
+int Rounds(int fallback) {
+  const char* text = std::getenv("MP4V_RACE_ROUNDS");
+  const int rounds = text != nullptr ? std::atoi(text) : 0;
+  return rounds > 0 ? rounds : fallback;
+}
+
+#ifdef _WIN32
+constexpr int kDefaultRounds = 4;  // each Windows process starts slowly under Wine
+#else
+constexpr int kDefaultRounds = 25;
+#endif
+
+uint32_t LastError() {
+#ifdef _WIN32
+  return GetLastError();
+#else
+  return static_cast<uint32_t>(errno);
+#endif
+}
+
+class WritersTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_TRUE(module_.Open(std::string(), &error)) << error;
+  }
+  void SetUp() override {
+    ASSERT_NE(module_.save(), nullptr);
+    ASSERT_TRUE(testutil::Exists(child_)) << child_ << " is built beside the tests";
+  }
+
+  static mp4v_host::ModuleLibrary module_;
+  const std::string child_ = testutil::ProgramBesideTests("writer_child");
+  const std::string mp4vcfg_ = testutil::ProgramBesideTests("mp4vcfg");
+};
+
+mp4v_host::ModuleLibrary WritersTest::module_;
+
+// The names in `dir` other than `keep`: temporary files a writer left.
+std::vector<std::string> LeftBehind(const ScratchDir& dir, const std::vector<std::string>& keep) {
+  std::vector<std::string> left;
+  for (const std::string& name : testutil::ListDir(dir.path())) {
+    bool kept = false;
+    for (const std::string& k : keep) kept = kept || name == k;
+    if (!kept) left.push_back(name);
+  }
+  return left;
+}
+
+// Each round: module writers saving whole records, mp4vcfg set writers
+// changing one setting each, and another program restamping its own line
+// (replacing the file in one step in even rounds, writing its line in place
+// in odd ones), all started at once on one file. At the end every writer
+// succeeded, the file holds the other program's new stamp and every set's
+// value, and the rest of it is one module writer's record, whole.
+TEST_F(WritersTest, ModuleSavesSetsAndAnotherProgramLoseNothing) {
+  ASSERT_TRUE(testutil::Exists(mp4vcfg_)) << mp4vcfg_ << " is built beside the tests";
+  constexpr int kModuleWriters = 2;
+  constexpr int kSetWriters = 3;
+  const int rounds = Rounds(kDefaultRounds);
+  ScratchDir dir;
+  const std::string file = dir.File("shared.cfg");
+  int lost = 0;
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    testutil::WriteBytes(file, writers::PeerSection(0) +
+                                   "[MP4V Settings]\nwidth = 1\nheight = 1\n");
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    std::vector<std::string> what;
+    auto start = [&](const std::string& program, const std::vector<std::string>& args) {
+      children.push_back(std::make_unique<ChildProcess>());
+      what.push_back(args[0] + " " + (args.size() > 3 ? args[3] : args.back()));
+      ASSERT_TRUE(children.back()->Start(program, args)) << program;
+    };
+    for (int k = 0; k < kSetWriters; ++k) {
+      start(mp4vcfg_, {"set", "--force", file,
+                       std::string(writers::kSetKeys[k]) + "=" +
+                           std::to_string(writers::SetValue(round, k))});
+    }
+    start(child_, {round % 2 == 0 ? "peer-replace" : "peer-in-place", file,
+                   std::to_string(round + 1)});
+    for (int j = 0; j < kModuleWriters; ++j) {
+      start(child_, {"save", file, std::to_string(round), std::to_string(j),
+                     std::to_string(kSetWriters)});
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+      EXPECT_EQ(children[i]->Wait(), 0) << what[i];
+    }
+    const std::string text = ReadBytes(file);
+    EXPECT_NE(text.find(writers::PeerLine(round + 1)), std::string::npos) << text;
+    MP4VSettings loaded;
+    std::memset(&loaded, 0, sizeof loaded);
+    ASSERT_EQ(module_.load()(&loaded, file.c_str()), MP4V_STATUS_OK);
+    const mp4v_host::SettingKey* keys = mp4v_host::SettingKeys();
+    for (int k = 0; k < kSetWriters; ++k) {
+      const mp4v_host::SettingKey& key = *mp4v_host::FindSettingKey(writers::kSetKeys[k]);
+      EXPECT_EQ(mp4v_host::FormatField(loaded, key),
+                std::to_string(writers::SetValue(round, k)))
+          << key.name;
+    }
+    int whole = 0;
+    for (int j = 0; j < kModuleWriters; ++j) {
+      const MP4VSettings record = writers::WriterRecord(round, j, kSetWriters);
+      bool same = true;
+      for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
+        same = same && mp4v_host::SameFieldBytes(loaded, record, keys[i]);
+      }
+      whole += same;
+    }
+    EXPECT_EQ(whole, 1) << "the file is no module writer's record:\n" << text;
+    EXPECT_EQ(LeftBehind(dir, {"shared.cfg"}), std::vector<std::string>());
+    lost += ::testing::Test::HasFailure();
+    if (lost > 0) break;
+  }
+  std::printf("%d rounds of %d module writers, %d set writers and another program\n", rounds,
+              kModuleWriters, kSetWriters);
+}
+
+// One program saves record after record while two others look at the name
+// and load the file as fast as they can: every look finds a file, every load
+// reads it and binds one whole record, and no save fails.
+TEST_F(WritersTest, ReadersAlwaysFindAWholeFile) {
+  ScratchDir dir;
+  const std::string file = dir.File("watched.cfg");
+  const std::string stop = dir.File("stop");
+  const MP4VSettings first = writers::LoopRecord(0);
+  ASSERT_EQ(module_.save()(&first, file.c_str()), MP4V_STATUS_OK);
+  ChildProcess readers[2];
+  for (ChildProcess& reader : readers) {
+    ASSERT_TRUE(reader.Start(child_, {"load-loop", file, stop}));
+  }
+  ChildProcess saver;
+  const int saves = Rounds(kDefaultRounds) * 15;
+  ASSERT_TRUE(saver.Start(child_, {"save-loop", file, std::to_string(saves)}));
+  EXPECT_EQ(saver.Wait(), 0) << "a save failed";
+  testutil::WriteBytes(stop, "");
+  for (ChildProcess& reader : readers) EXPECT_EQ(reader.Wait(), 0) << "a reader found no whole file";
+  EXPECT_EQ(LeftBehind(dir, {"watched.cfg", "stop"}), std::vector<std::string>());
+}
+
+// A save's turn dies with the process that holds it: after that process is
+// killed, the next save goes ahead at once.
+TEST_F(WritersTest, ATurnDiesWithItsProcess) {
+  ScratchDir dir;
+  const std::string file = dir.File("enc.cfg");
+  const std::string marker = dir.File("held");
+  testutil::WriteBytes(file, "[Other]\nkey=value\n");
+  ChildProcess holder;
+  ASSERT_TRUE(holder.Start(child_, {"hold-turn", file, marker}));
+  ASSERT_TRUE(testutil::WaitForFile(marker, 30000)) << "the holder took no turn";
+  holder.Kill();
+  EXPECT_EQ(holder.Wait(), -1);
+  MP4VSettings record{};
+  record.width = 720;
+  EXPECT_EQ(module_.save()(&record, file.c_str()), MP4V_STATUS_OK) << LastError();
+  MP4VSettings back{};
+  module_.load()(&back, file.c_str());
+  EXPECT_EQ(back.width, 720);
+  EXPECT_NE(ReadBytes(file).find("[Other]\nkey=value"), std::string::npos);
+}
+
+#ifdef _WIN32
+// Another program holds the file open without letting others replace it: a
+// save waits for it, up to a bound; past the bound it fails with
+// ERROR_SHARING_VIOLATION and leaves the file as it was.
+TEST_F(WritersTest, ASaveWaitsOutAProgramHoldingTheFile) {
+  const struct {
+    int hold_milliseconds;
+    int32_t result;
+  } cases[] = {{300, MP4V_STATUS_OK}, {6000, MP4V_STATUS_FAILED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("held for " + std::to_string(c.hold_milliseconds) + " ms");
+    ScratchDir dir;
+    const std::string file = dir.File("enc.cfg");
+    const std::string marker = dir.File("held");
+    const std::string before = "[Other]\nkey=value\n";
+    testutil::WriteBytes(file, before);
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start(child_, {"hold-open", file, marker,
+                                      std::to_string(c.hold_milliseconds)}));
+    ASSERT_TRUE(testutil::WaitForFile(marker, 30000));
+    MP4VSettings record{};
+    record.width = 720;
+    SetLastError(0);
+    EXPECT_EQ(module_.save()(&record, file.c_str()), c.result);
+    const uint32_t reason = GetLastError();
+    EXPECT_EQ(holder.Wait(), 0);
+    if (c.result == MP4V_STATUS_OK) {
+      MP4VSettings back{};
+      module_.load()(&back, file.c_str());
+      EXPECT_EQ(back.width, 720);
+    } else {
+      EXPECT_EQ(reason, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+      EXPECT_EQ(ReadBytes(file), before);
+    }
+    EXPECT_EQ(LeftBehind(dir, {"enc.cfg", "held"}), std::vector<std::string>());
+  }
+}
+#endif
+
+}  // namespace
