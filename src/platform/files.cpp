@@ -91,9 +91,13 @@ bool Holds(const std::string& path, const char* data, size_t size) {
 
 namespace {
 
-// The test's hook of the calling thread (PlatformSetBeforeReplaceHookForTesting).
-thread_local void (*before_replace_hook)(const char*, void*) = nullptr;
-thread_local void* before_replace_context = nullptr;
+// The test's hook of the calling thread (PlatformSetReplaceHookForTesting).
+thread_local void (*replace_hook)(const char*, ReplaceMoment, void*) = nullptr;
+thread_local void* replace_hook_context = nullptr;
+
+void AtMoment(const std::string& target, ReplaceMoment moment) {
+  if (replace_hook != nullptr) replace_hook(target.c_str(), moment, replace_hook_context);
+}
 thread_local unsigned test_turn_wait = 0;
 thread_local unsigned test_sharing_wait = 0;
 
@@ -102,10 +106,11 @@ enum class Look { kAsExpected, kChanged, kUnreadable };
 // Reads `target` once more and compares it with what the save read.
 Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_missing,
                uint32_t* error) {
-  if (before_replace_hook != nullptr) before_replace_hook(target.c_str(), before_replace_context);
+  AtMoment(target, ReplaceMoment::kBeforeLastLook);
   std::string now;
   bool exists = false;
-  switch (PlatformReadWholeFile(target.c_str(), &now, error)) {
+  ForgetKept(expected);
+  switch (PlatformReadKeeping(target.c_str(), &now, &expected->kept, error)) {
     case FileReadStatus::kRead:
       exists = !(empty_is_missing && now.empty());
       break;
@@ -116,6 +121,7 @@ Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_
       return Look::kUnreadable;
   }
   if (exists == expected->exists && now == expected->bytes) return Look::kAsExpected;
+  ForgetKept(expected);
   expected->bytes = std::move(now);
   expected->exists = exists;
   expected->changed = true;
@@ -123,6 +129,24 @@ Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_
 }
 
 }  // namespace
+
+void ForgetKept(ExpectedFile* expected) {
+  if (expected == nullptr || expected->kept == -1) return;
+  std::string ignored;
+  PlatformReadKeptAndClose(expected->kept, &ignored);
+  expected->kept = -1;
+}
+
+void NoticeLateWrite(ExpectedFile* expected) {
+  if (expected == nullptr || expected->kept == -1) return;
+  std::string now;
+  const bool read = PlatformReadKeptAndClose(expected->kept, &now);
+  expected->kept = -1;
+  if (read && now != expected->bytes) {
+    expected->late = true;
+    expected->late_bytes = std::move(now);
+  }
+}
 
 unsigned SaveTurnWait() {
   return test_turn_wait != 0 ? test_turn_wait : kSaveTurnWaitMilliseconds;
@@ -132,9 +156,10 @@ unsigned SharingWait() {
   return test_sharing_wait != 0 ? test_sharing_wait : kSharingWaitMilliseconds;
 }
 
-void PlatformSetBeforeReplaceHookForTesting(void (*hook)(const char*, void*), void* context) {
-  before_replace_hook = hook;
-  before_replace_context = context;
+void PlatformSetReplaceHookForTesting(void (*hook)(const char*, ReplaceMoment, void*),
+                                      void* context) {
+  replace_hook = hook;
+  replace_hook_context = context;
 }
 
 void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds) {
@@ -170,7 +195,10 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
   auto still_expected = [&](const std::string& backup) {
     if (expected == nullptr) return true;
     const Look look = LookAgain(target, expected, empty_is_missing, error);
-    if (look == Look::kAsExpected) return true;
+    if (look == Look::kAsExpected) {
+      AtMoment(target, ReplaceMoment::kAfterLastLook);
+      return true;
+    }
     unreadable = look == Look::kUnreadable;
     if (!unreadable && error != nullptr) *error = 0;
     steps.remove(temporary.c_str(), &cleanup);
@@ -202,6 +230,7 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                PlatformPathExists(target) == target_exists;
       });
   if (gave_up) return false;
+  if (!placed) ForgetKept(expected);
   if (placed) {
     if (target_exists && PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
     return true;
@@ -246,6 +275,8 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
   try {
     SaveTurn turn;
     if (!turn.Take(path, SaveTurnWait(), error)) return false;
+    // What the target holds, as far as this update knows, and the bytes the
+    // next decision builds on: the same, but after a late write.
     ExpectedFile file;
     switch (PlatformReadWholeFile(path, &file.bytes, error)) {
       case FileReadStatus::kRead:
@@ -258,19 +289,33 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         // Writing now would replace a file whose contents were never read.
         return false;
     }
+    std::string decide_from = file.bytes;
+    bool decide_exists = file.exists;
     for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
       std::string after;
       uint32_t why = 0;
-      if (decide(file.bytes, file.exists, &after, &why) == FileDecision::kStop) {
+      if (decide(decide_from, decide_exists, &after, &why) == FileDecision::kStop) {
         *error = why;
         return why == 0;
       }
-      file.changed = false;
-      if (PlatformReplaceFileWith(PlatformReplaceSteps(), path, after.data(), after.size(),
-                                  error, &file)) {
-        return true;
+      file.changed = file.late = false;
+      const bool placed = PlatformReplaceFileWith(PlatformReplaceSteps(), path, after.data(),
+                                                  after.size(), error, &file);
+      ForgetKept(&file);
+      if (placed && !file.late) return true;
+      if (placed) {
+        // Another program wrote into the file this update replaced, after
+        // its last look: its write goes into a new decision, which replaces
+        // what this update has just put in place.
+        decide_from = std::move(file.late_bytes);
+        decide_exists = true;
+        file.bytes = std::move(after);
+        file.exists = true;
+        continue;
       }
       if (!file.changed) return false;
+      decide_from = file.bytes;
+      decide_exists = file.exists;
     }
     *error = PlatformErrorCode(ModuleFailure::kKeptChanging);
     return false;

@@ -181,10 +181,20 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error = nullptr);
 // target still holds exactly `bytes` (or, with `exists` false, there is still
 // no file). Otherwise it deletes its temporary file, sets `changed`, and puts
 // what the target now holds in `bytes` and `exists`.
+//
+// Where a replaced file can still be written through a descriptor another
+// program opened before (POSIX), the file read at the last look stays open
+// through the replacement; when it then holds other bytes than that look
+// saw, another program wrote into it in between: the new file is in place
+// all the same, and `late` is set with what the replaced file holds in
+// `late_bytes`, so that the caller can build on that write.
 struct ExpectedFile {
   std::string bytes;
   bool exists = false;
   bool changed = false;
+  bool late = false;
+  std::string late_bytes;
+  intptr_t kept = -1;  // the replacement's own: the descriptor of that file
 };
 
 // The same as PlatformReplaceFile, with the given replace steps instead of
@@ -197,12 +207,18 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
 
 // ---- For tests only; the module never calls these -------------------------
 
+// The moments around a replacement's last look at the target.
+enum class ReplaceMoment {
+  kBeforeLastLook,  // right before it reads the target for the last time
+  kAfterLastLook,   // right after that, before the replace step
+};
 // While set (not null), every replacement that expects a file's contents on
-// the calling thread calls `hook(target, context)` right before it looks at
-// the target for the last time, so that a test can write the file there as
-// another program would. Null removes it.
-void PlatformSetBeforeReplaceHookForTesting(void (*hook)(const char* target, void* context),
-                                            void* context);
+// the calling thread calls `hook(target, moment, context)` at both moments,
+// so that a test can write the file there as another program would. Null
+// removes it.
+void PlatformSetReplaceHookForTesting(void (*hook)(const char* target, ReplaceMoment moment,
+                                                   void* context),
+                                      void* context);
 
 // While not 0, updates on the calling thread wait this long for their turn
 // instead of kSaveTurnWaitMilliseconds, and reads and replacements this long

@@ -24,24 +24,27 @@ const char kPlatformTextLineEnd[] = "\n";
 
 // ---- Files -------------------------------------------------------------------
 
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
-                                     uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  out->clear();
-  if (path == nullptr) {
-    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
-    return FileReadStatus::kMissing;
-  }
+namespace {
+
+// Opens `path` for reading: the descriptor, or -1 with errno set.
+int OpenForReading(const char* path) {
   int fd;
   do {
     fd = open(path, O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    *error = static_cast<uint32_t>(errno);
-    return errno == ENOENT || errno == ENOTDIR ? FileReadStatus::kMissing
-                                               : FileReadStatus::kUnreadable;
-  }
+  return fd;
+}
+
+// What a failure to open a file for reading, errno `failure`, means.
+FileReadStatus OpenFailure(int failure, uint32_t* error) {
+  *error = static_cast<uint32_t>(failure);
+  return failure == ENOENT || failure == ENOTDIR ? FileReadStatus::kMissing
+                                                 : FileReadStatus::kUnreadable;
+}
+
+// Reads the open file `fd` from where it stands to its end into `out`.
+FileReadStatus ReadToEnd(int fd, std::string* out, uint32_t* error) {
+  out->clear();
   FileReadStatus result = FileReadStatus::kRead;
   try {
     // One allocation for a file whose size holds still; a file that grows
@@ -70,12 +73,65 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     result = FileReadStatus::kOutOfMemory;
   }
-  close(fd);
   if (result != FileReadStatus::kRead) out->clear();
   return result;
 }
 
+}  // namespace
+
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  out->clear();
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  const int fd = OpenForReading(path);
+  if (fd < 0) return OpenFailure(errno, error);
+  const FileReadStatus result = ReadToEnd(fd, out, error);
+  close(fd);
+  return result;
+}
+
 bool PlatformIsSharingConflict(uint32_t) { return false; }
+
+FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
+                                   uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  *kept = -1;
+  out->clear();
+  const int fd = OpenForReading(path);
+  if (fd < 0) return OpenFailure(errno, error);
+  const FileReadStatus result = ReadToEnd(fd, out, error);
+  if (result == FileReadStatus::kRead) {
+    *kept = fd;
+  } else {
+    close(fd);
+  }
+  return result;
+}
+
+bool PlatformReadKeptAndClose(intptr_t kept, std::string* out) {
+  const int fd = static_cast<int>(kept);
+  out->clear();
+  char chunk[16384];
+  bool ok = true;
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd, chunk, sizeof chunk, at);
+    if (got > 0) {
+      out->append(chunk, static_cast<size_t>(got));
+      at += got;
+    } else if (got == 0 || errno != EINTR) {
+      ok = got == 0;
+      break;
+    }
+  }
+  close(fd);
+  return ok;
+}
 
 namespace {
 
@@ -323,6 +379,9 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       return false;
     }
     SyncDirectoryOf(p.target);
+    // Only now, after the folder was written too: a program that opened the
+    // old file before the last look and writes into it had that long.
+    NoticeLateWrite(expected);
     return true;
   } catch (const std::bad_alloc&) {
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);

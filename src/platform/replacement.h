@@ -83,6 +83,22 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
                        bool empty_is_missing = false);
 
+// Reads `path` as PlatformReadWholeFile does; where a replaced file can
+// still be read through a descriptor open on it (POSIX), the descriptor the
+// read used stays open in `*kept`, otherwise `*kept` is -1.
+FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
+                                   uint32_t* error);
+// Reads the file open in `kept` from its start into `out` (false when it
+// cannot), and closes it.
+bool PlatformReadKeptAndClose(intptr_t kept, std::string* out);
+
+// After a replacement that expected `expected` and put its file in place:
+// whether the replaced file, kept open since the last look, was written
+// meanwhile (ExpectedFile::late). Closes what was kept.
+void NoticeLateWrite(ExpectedFile* expected);
+// Closes what `expected` keeps open, when a replacement did not happen.
+void ForgetKept(ExpectedFile* expected);
+
 // Whether a failed step's `error` means that another program holds the file
 // for the moment (Windows: a sharing or lock violation, or access denied
 // while a deleted file lingers): worth trying again shortly. Never elsewhere.

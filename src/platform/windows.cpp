@@ -25,6 +25,19 @@ bool PlatformIsSharingConflict(uint32_t error) {
          error == ERROR_ACCESS_DENIED;
 }
 
+// A replaced file is not kept open: a replacement over a file open here
+// would be refused.
+FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
+                                   uint32_t* error) {
+  *kept = -1;
+  return PlatformReadWholeFile(path, out, error);
+}
+
+bool PlatformReadKeptAndClose(intptr_t, std::string* out) {
+  out->clear();
+  return false;
+}
+
 FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
                                      uint32_t* error) {
   uint32_t ignored = 0;
@@ -437,12 +450,9 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
           HANDLE held = CreateFileA(p->target.c_str(), DELETE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-          if (held == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            return false;
-          }
-          CloseHandle(held);
-          return true;
+          error = held == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+          if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+          return held != INVALID_HANDLE_VALUE;
         },
         [&] { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; });
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {

@@ -23,6 +23,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -1082,13 +1083,15 @@ namespace {
 struct Meanwhile {
   const char* what;
   const char* before;  // the file the save reads (null: no file)
-  // What the other program does at the save's look number `look` (0, 1, ...).
+  // What the other program does at the save's look number `look` (0, 1, ...),
+  // before that look, or, with `after_look`, between it and the replacement.
   std::function<void(const std::string& path, int look)> write;
   int32_t result;
   // What the file then holds: the save of the record over these bytes
   // (null: no file), or, for a save that failed, these very bytes.
   const char* decided_from;
   int looks;  // how often the save looked before it replaced the file or gave up
+  bool after_look = false;
 };
 
 struct HookState {
@@ -1096,10 +1099,24 @@ struct HookState {
   int looks = 0;
 };
 
-void AtTheLastLook(const char* target, void* context) {
+void AtTheLastLook(const char* target, ReplaceMoment moment, void* context) {
   auto* state = static_cast<HookState*>(context);
-  state->c->write(target, state->looks++);
+  if (moment == ReplaceMoment::kBeforeLastLook) ++state->looks;
+  if ((moment == ReplaceMoment::kAfterLastLook) == state->c->after_look) {
+    state->c->write(target, state->looks - 1);
+  }
 }
+
+#ifndef _WIN32
+// Writes `text` over the start of the file where it stands, through a
+// descriptor of its own, as a program writing in place does.
+void WriteInPlace(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+#endif
 
 const char kPeerBefore[] = "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n";
 const char kPeerAfter[] = "[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n";
@@ -1129,6 +1146,17 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
          WriteBytes(path, "[Peer]\nstamp=" + std::to_string(look + 1) + "\n");
        },
        MP4V_STATUS_FAILED, "[Peer]\nstamp=8\n", 8},
+#ifndef _WIN32
+      // Into the file the save is about to replace, after its last look: the
+      // save notices that the file it replaced changed, and builds on it.
+      // (On Windows a program holding the file keeps it from being
+      // replaced, and a write in between is not seen.)
+      {"it writes in place between the last look and the replacement", kPeerBefore,
+       [](const std::string& path, int look) {
+         if (look == 0) WriteInPlace(path, "[Peer]\nstamp=1");
+       },
+       MP4V_STATUS_OK, kPeerAfter, 2, true},
+#endif
   };
   for (const Meanwhile& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1138,11 +1166,11 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
     MP4VSettings record = ExampleRecord();
     HookState state;
     state.c = &c;
-    PlatformSetBeforeReplaceHookForTesting(AtTheLastLook, &state);
+    PlatformSetReplaceHookForTesting(AtTheLastLook, &state);
     ForgetLastError();
     const int32_t result = Save(&record, path);
     const uint32_t reason = LastError();
-    PlatformSetBeforeReplaceHookForTesting(nullptr, nullptr);
+    PlatformSetReplaceHookForTesting(nullptr, nullptr);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(state.looks, c.looks);
     if (c.result == MP4V_STATUS_OK) {

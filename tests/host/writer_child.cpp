@@ -124,48 +124,69 @@ int PeerReplace(const std::string& file, int stamp) {
 
 // Another program that writes its stamp into the file where it stands: it
 // reads the file and writes the six digits over the old ones, in one write.
+// As a careful program does, it then checks that the name still leads to
+// the file it wrote, since a program that replaces files (the module, an
+// editor) may have put another file there after it opened this one, and
+// writes again if not.
 int PeerInPlace(const std::string& file, int stamp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
 #ifdef _WIN32
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 2000 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-    handle = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) Pause(1);
-  }
-  if (handle == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "writer_child: cannot open %s: %lu\n", file.c_str(), GetLastError());
-    return 1;
-  }
-  std::string bytes(65536, '\0');
-  DWORD got = 0;
-  ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-  bytes.resize(got);
-  size_t offset = 0;
-  bool ok = Restamp(&bytes, stamp, &offset);
-  if (ok) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    DWORD written = 0;
-    ok = WriteFile(handle, bytes.data() + offset, 12, &written, &at) && written == 12;
-  }
-  CloseHandle(handle);
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      Pause(1);
+      continue;
+    }
+    std::string bytes(65536, '\0');
+    DWORD got = 0;
+    ReadFile(handle, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+    bytes.resize(got);
+    size_t offset = 0;
+    bool ok = Restamp(&bytes, stamp, &offset);
+    if (ok) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset);
+      DWORD written = 0;
+      ok = WriteFile(handle, bytes.data() + offset, 12, &written, &at) && written == 12;
+    }
+    BY_HANDLE_FILE_INFORMATION wrote{}, now{};
+    GetFileInformationByHandle(handle, &wrote);
+    CloseHandle(handle);
+    HANDLE again = CreateFileA(file.c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (again != INVALID_HANDLE_VALUE) {
+      GetFileInformationByHandle(again, &now);
+      CloseHandle(again);
+    }
+    const bool same = wrote.nFileIndexLow == now.nFileIndexLow &&
+                      wrote.nFileIndexHigh == now.nFileIndexHigh;
 #else
-  const int fd = open(file.c_str(), O_RDWR);
-  if (fd < 0) {
-    std::fprintf(stderr, "writer_child: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
-    return 1;
-  }
-  std::string bytes(65536, '\0');
-  const ssize_t got = pread(fd, &bytes[0], bytes.size(), 0);
-  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  size_t offset = 0;
-  bool ok = Restamp(&bytes, stamp, &offset) &&
-            pwrite(fd, bytes.data() + offset, 12, static_cast<off_t>(offset)) == 12;
-  close(fd);
+    const int fd = open(file.c_str(), O_RDWR);
+    if (fd < 0) {
+      Pause(1);
+      continue;
+    }
+    std::string bytes(65536, '\0');
+    const ssize_t got = pread(fd, &bytes[0], bytes.size(), 0);
+    bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    size_t offset = 0;
+    bool ok = Restamp(&bytes, stamp, &offset) &&
+              pwrite(fd, bytes.data() + offset, 12, static_cast<off_t>(offset)) == 12;
+    struct stat wrote, now;
+    const bool same = fstat(fd, &wrote) == 0 && stat(file.c_str(), &now) == 0 &&
+                      wrote.st_dev == now.st_dev && wrote.st_ino == now.st_ino;
+    close(fd);
 #endif
-  if (!ok) std::fprintf(stderr, "writer_child: no stamp written into %s\n", file.c_str());
-  return ok ? 0 : 1;
+    if (!ok) {
+      std::fprintf(stderr, "writer_child: no stamp written into %s\n", file.c_str());
+      return 1;
+    }
+    if (same) return 0;
+  }
+  std::fprintf(stderr, "writer_child: %s was replaced under every write\n", file.c_str());
+  return 1;
 }
 
 // Saves LoopRecord 0, 1, ... `count` - 1: every save must succeed.

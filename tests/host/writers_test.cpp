@@ -192,7 +192,8 @@ TEST_F(WritersTest, ATurnDiesWithItsProcess) {
   MP4VSettings back{};
   module_.load()(&back, file.c_str());
   EXPECT_EQ(back.width, 720);
-  EXPECT_NE(ReadBytes(file).find("[Other]\nkey=value"), std::string::npos);
+  EXPECT_NE(ReadBytes(file).find("[Other]"), std::string::npos);
+  EXPECT_NE(ReadBytes(file).find("key=value"), std::string::npos);
 }
 
 #ifdef _WIN32
@@ -203,7 +204,7 @@ TEST_F(WritersTest, ASaveWaitsOutAProgramHoldingTheFile) {
   const struct {
     int hold_milliseconds;
     int32_t result;
-  } cases[] = {{300, MP4V_STATUS_OK}, {6000, MP4V_STATUS_FAILED}};
+  } cases[] = {{300, MP4V_STATUS_OK}, {3500, MP4V_STATUS_FAILED}};
   for (const auto& c : cases) {
     SCOPED_TRACE("held for " + std::to_string(c.hold_milliseconds) + " ms");
     ScratchDir dir;
@@ -218,8 +219,9 @@ TEST_F(WritersTest, ASaveWaitsOutAProgramHoldingTheFile) {
     MP4VSettings record{};
     record.width = 720;
     SetLastError(0);
-    EXPECT_EQ(module_.save()(&record, file.c_str()), c.result);
+    const int32_t result = module_.save()(&record, file.c_str());
     const uint32_t reason = GetLastError();
+    EXPECT_EQ(result, c.result) << "reason " << reason;
     EXPECT_EQ(holder.Wait(), 0);
     if (c.result == MP4V_STATUS_OK) {
       MP4VSettings back{};
