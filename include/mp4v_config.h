@@ -7,12 +7,14 @@
  * cdecl calling convention. Nothing the module returns has to be freed by the
  * host, and no C++ type or exception crosses this interface.
  *
- * Threads: the information query, the load request and the save request keep
- * no state between calls; requests on different records and different files
- * may run on several threads at once. Requests on the same record or the
- * same file must not overlap (a save reads the file and replaces it later).
- * The settings-pages request (MP4V_FUNC_SETTINGS_PAGES) changes process-wide
- * state: make it from one thread at a time.
+ * Threads and processes: the information query, the load request and the
+ * save request keep no state between calls, and may run on several threads
+ * at once. Requests on the same record must not overlap. Requests on the same
+ * file may, from any thread or process: saves of one file take turns, and a
+ * load always reads a whole file (see "What several writers at once get"
+ * under the save request). The settings-pages request
+ * (MP4V_FUNC_SETTINGS_PAGES) changes process-wide state: make it from one
+ * thread at a time.
  *
  * Defaults: the module keeps none. The record holds what the host put in it;
  * a load sets only the fields whose keys the file holds, and a missing or
@@ -286,12 +288,24 @@ typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
  * not end in one of those extensions. Otherwise it returns MP4V_STATUS_OK,
  * also when nothing could be read: a missing or empty file, a directory, and
  * an existing file that cannot be opened or read (locked, no permission)
- * all load nothing but the snapping. A host that must tell these apart
- * checks the file itself first. The file is never written.
- * After MP4V_STATUS_FAILED the calling thread's last error (GetLastError()
- * on Windows, errno on Linux) is ERROR_INVALID_NAME / EINVAL. After
- * MP4V_STATUS_OK it may have changed all the same: read it only after a
- * failure. */
+ * all load nothing but the snapping. The file is never written. A load
+ * during a save of the same file reads the old text or the new one, whole;
+ * on Windows a file another program holds without sharing it is waited for,
+ * up to about 2 seconds.
+ * The calling thread's last error (GetLastError() on Windows, errno on
+ * Linux) says what the load met, as its last step: after MP4V_STATUS_FAILED
+ * it is ERROR_INVALID_NAME / EINVAL; after MP4V_STATUS_OK it is 0 when the
+ * file was read (also when it holds no setting), and otherwise why nothing
+ * was read:
+ *   no such file                          ERROR_FILE_NOT_FOUND / ENOENT
+ *   no such folder                        ERROR_PATH_NOT_FOUND / ENOENT
+ *                                         (ENOTDIR where a part is a file)
+ *   no permission, or a folder            ERROR_ACCESS_DENIED / EACCES
+ *                                         (EISDIR for a folder)
+ *   held by another program (Windows)     ERROR_SHARING_VIOLATION
+ *   UTF-16 text (a byte-order mark)       ERROR_INVALID_DATA / EILSEQ
+ *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+ * A host that ignores it loses nothing: the record is as described above. */
 typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 
@@ -303,11 +317,14 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * and lines other programs take as comments, such as ";" ones, lines over
  * 511 characters); line ends become CR LF on Windows
  * and LF elsewhere, and empty lines are dropped but one before each section
- * header. A file that begins with a UTF-16 byte-order mark is not 8-bit
- * text and is left as it is (MP4V_STATUS_FAILED). The file is read once,
- * and is replaced in one step: the new text goes to a temporary file in the same
+ * header. A save into a missing or empty file writes the line
+ * "# config file" first. A file that begins with a UTF-16 byte-order mark is
+ * not 8-bit text and is left as it is (MP4V_STATUS_FAILED). The file is
+ * replaced in one step: the new text goes to a temporary file in the same
  * directory, which then takes the file's place, so the file is either fully
- * updated or left exactly as it was. This needs a directory in which the
+ * updated or left exactly as it was, and a reader finds the old file or the
+ * new one at every moment, never no file and never a part. This needs a
+ * directory in which the
  * process may create a file: a writable file in a read-only directory is not
  * saved. A file with several hard links is replaced by a new file under this
  * name (the other links keep the old text); a symbolic link stays a link and
@@ -316,6 +333,29 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * request) or the file could not be written (missing or read-only directory,
  * read-only or unreadable file, UTF-16 text, full disk). `settings` is only
  * read.
+ *
+ * What several writers at once get: a save holds a lock of the system for
+ * the file, its turn, from its read to its replacement, and every other save
+ * of the file by this module, in any thread or process, waits for it (up to
+ * 5 seconds). On Linux the lock is flock() on the file's folder, so saves of
+ * other files in that folder take turns too; on Windows a named mutex for
+ * the file's full path. It leaves no file behind and dies with its process.
+ * Just before the replacement the save reads the file again: when another
+ * program changed it meanwhile, the save builds its text again from the new
+ * bytes, up to 8 times, so what that program wrote stays. (On Linux it also
+ * looks, after the replacement, at the file it replaced: a write another
+ * program made into it through a descriptor opened before is built on in
+ * the same way.) What remains is the moment between that last read and the
+ * replacement, the time of one comparison and one system call: a write that
+ * lands exactly there is replaced. A save writes the record it is given
+ * whole: of two hosts saving different records at once, the later save wins,
+ * setting for setting. Other programs that share the file need to do
+ * nothing to keep their writes, beyond writing the file in one step: replace
+ * it with a file of their own, or write it where it stands in one write and
+ * then check that the name still leads to the file they wrote. On Windows a
+ * save waits, up to about 2 seconds, for another program that holds the file
+ * without sharing it (an editor, an indexer, a virus scanner), and then
+ * fails with ERROR_SHARING_VIOLATION.
  *
  * Why a save failed: after MP4V_STATUS_FAILED the calling thread's last error
  * (GetLastError() on Windows, errno on Linux) holds the reason, set as the
@@ -336,6 +376,9 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  *                                         limit)
  *   UTF-16 text (a byte-order mark)       ERROR_INVALID_DATA / EILSEQ
  *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+ *   another save held its turn for 5 s    ERROR_LOCK_VIOLATION / EWOULDBLOCK
+ *   other programs changed the file       ERROR_BUSY / EBUSY
+ *   under 8 tries in a row
  * Any other failure of the system gives its own code. After MP4V_STATUS_OK
  * the last error may have changed all the same: read it only after a
  * failure. */
