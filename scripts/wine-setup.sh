@@ -102,8 +102,8 @@ done
 
 log() { echo "wine-setup: $*" >&2; }
 die() { log "error: $*"; exit 1; }
-# shellcheck source=apt-update.sh
-. "$(dirname "$0")/apt-update.sh"
+# shellcheck source=apt.sh
+. "$(dirname "$0")/apt.sh"
 [ "$(id -u)" = 0 ] || die "run as root"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "expects an amd64 host"
 
@@ -117,7 +117,7 @@ apt_install() {
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ $APT_UPDATED = 0 ]; then apt_update; APT_UPDATED=1; fi
     log "installing ${missing[*]}"
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
 # ---------------------------------------------------------------- packages
@@ -182,7 +182,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
             apt_update
         fi
-        (cd "$WORK" && apt-get source -qq qemu >&2)
+        (cd "$WORK" && apt_get source -qq qemu >&2)
         src=$(find "$WORK" -maxdepth 1 -type d -name 'qemu-*' | head -1)
         [ -n "$src" ] || die "qemu source not unpacked"
         printf '%s\n' "$QEMU_PATCH" | patch -d "$src" -p1 >&2
