@@ -173,9 +173,10 @@ if [ $NATIVE = 0 ]; then
         apt_install dpkg-dev patch make pkg-config python3 meson ninja-build \
                     libglib2.0-dev libpcre2-dev zlib1g-dev
         # Debian's qemu source. Where the machine's own lists hold no source
-        # index, a source list and lists of this run's own (in $WORK, where
-        # apt's download user may write) fetch it: nothing is added to
-        # /etc/apt, and the machine's package lists are not fetched again.
+        # index, a source list and lists of this run's own in $WORK (opened
+        # to apt's download user, which fetches into lists/partial) fetch
+        # it: nothing is added to /etc/apt, and the machine's package lists
+        # are not fetched again.
         src_config=""
         if [ -z "$(apt-cache showsrc qemu 2>/dev/null | head -1)" ]; then
             chmod 755 "$WORK"
