@@ -17,8 +17,8 @@ packages=(
   xvfb imagemagick fonts-wine
 )
 
-# shellcheck source=apt-update.sh
-. "$(dirname "$0")/apt-update.sh"
+# shellcheck source=apt.sh
+. "$(dirname "$0")/apt.sh"
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -32,7 +32,7 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${missing[*]:-(package lists only)}"
   apt_update
   if [ ${#missing[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 fi
 

@@ -123,6 +123,11 @@ check_pe_tables() {  # label, dir, tool prefix, file format, magic
 
 mkdir -p build
 
+stage "set-up: what apt is asked to install, from lists made here"
+python3 -m unittest discover -s tests/setup >build/setup-unittest.log 2>&1
+rc=$?; [ $rc -eq 0 ] || tail -n 40 build/setup-unittest.log
+record "set-up apt functions unit tests" $rc
+
 stage "native build and tests"
 if configure_and_build build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   run_ctest native build/native

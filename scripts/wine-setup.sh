@@ -102,8 +102,8 @@ done
 
 log() { echo "wine-setup: $*" >&2; }
 die() { log "error: $*"; exit 1; }
-# shellcheck source=apt-update.sh
-. "$(dirname "$0")/apt-update.sh"
+# shellcheck source=apt.sh
+. "$(dirname "$0")/apt.sh"
 [ "$(id -u)" = 0 ] || die "run as root"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "expects an amd64 host"
 
@@ -117,7 +117,7 @@ apt_install() {
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ $APT_UPDATED = 0 ]; then apt_update; APT_UPDATED=1; fi
     log "installing ${missing[*]}"
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
 # ---------------------------------------------------------------- packages
@@ -172,17 +172,26 @@ if [ $NATIVE = 0 ]; then
         log "building patched qemu-i386 (one-off, ~5 min)"
         apt_install dpkg-dev patch make pkg-config python3 meson ninja-build \
                     libglib2.0-dev libpcre2-dev zlib1g-dev
+        # Debian's qemu source. Where the machine's own lists hold no source
+        # index, a source list and lists of this run's own in $WORK (opened
+        # to apt's download user, which fetches into lists/partial) fetch
+        # it: nothing is added to /etc/apt, and the machine's package lists
+        # are not fetched again.
+        src_config=""
         if [ -z "$(apt-cache showsrc qemu 2>/dev/null | head -1)" ]; then
-            cat > /etc/apt/sources.list.d/wine-setup-src.sources <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+            chmod 755 "$WORK"
+            mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/sources.list.d"
+            cat > "$WORK/apt/sources.list" <<'EOF'
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
 EOF
-            apt_update
+            printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\nDir::State::Lists "%s";\n' \
+                "$WORK/apt/sources.list" "$WORK/apt/sources.list.d" "$WORK/apt/lists" > "$WORK/apt/apt.conf"
+            src_config=$WORK/apt/apt.conf
+            APT_CONFIG=$src_config apt_update
         fi
-        (cd "$WORK" && apt-get source -qq qemu >&2)
+        (cd "$WORK" && if [ -n "$src_config" ]; then export APT_CONFIG=$src_config; fi &&
+            apt_get source -qq qemu >&2)
         src=$(find "$WORK" -maxdepth 1 -type d -name 'qemu-*' | head -1)
         [ -n "$src" ] || die "qemu source not unpacked"
         printf '%s\n' "$QEMU_PATCH" | patch -d "$src" -p1 >&2

@@ -28,15 +28,15 @@ done
 
 log() { echo "wine64-setup: $*" >&2; }
 die() { log "error: $*"; exit 1; }
-# shellcheck source=apt-update.sh
-. "$(dirname "$0")/apt-update.sh"
+# shellcheck source=apt.sh
+. "$(dirname "$0")/apt.sh"
 [ "$(id -u)" = 0 ] || die "run as root"
 [ "$(dpkg --print-architecture)" = amd64 ] || die "expects an amd64 host"
 
 if ! dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q "install ok installed"; then
     log "installing wine64"
     apt_update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine64 >&2
+    apt_get install -y -qq --no-install-recommends wine64 >&2
 fi
 [ -x "$LOADER" ] && [ -x "$SERVER" ] || die "$LOADER or $SERVER missing (package wine64)"
 
