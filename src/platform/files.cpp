@@ -107,19 +107,13 @@ enum class Look { kAsExpected, kChanged, kUnreadable };
 Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_missing,
                uint32_t* error) {
   AtMoment(target, ReplaceMoment::kBeforeLastLook);
-  std::string now;
-  bool exists = false;
   ForgetKept(expected);
-  switch (PlatformReadKeeping(target.c_str(), &now, &expected->kept, error)) {
-    case FileReadStatus::kRead:
-      exists = !(empty_is_missing && now.empty());
-      break;
-    case FileReadStatus::kMissing:
-      break;
-    case FileReadStatus::kUnreadable:
-    case FileReadStatus::kOutOfMemory:
-      return Look::kUnreadable;
-  }
+  std::string now;
+  const FileComparison comparison =
+      PlatformCompareFile(target.c_str(), expected->bytes, &now, &expected->kept, error);
+  if (comparison == FileComparison::kUnreadable) return Look::kUnreadable;
+  if (comparison == FileComparison::kSame) now = expected->bytes;
+  const bool exists = comparison != FileComparison::kMissing && !(empty_is_missing && now.empty());
   if (exists == expected->exists && now == expected->bytes) return Look::kAsExpected;
   ForgetKept(expected);
   expected->bytes = std::move(now);
@@ -132,17 +126,16 @@ Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_
 
 void ForgetKept(ExpectedFile* expected) {
   if (expected == nullptr || expected->kept == -1) return;
-  std::string ignored;
-  PlatformReadKeptAndClose(expected->kept, &ignored);
+  PlatformCloseKept(expected->kept);
   expected->kept = -1;
 }
 
 void NoticeLateWrite(ExpectedFile* expected) {
   if (expected == nullptr || expected->kept == -1) return;
   std::string now;
-  const bool read = PlatformReadKeptAndClose(expected->kept, &now);
-  expected->kept = -1;
-  if (read && now != expected->bytes) {
+  const FileComparison comparison = PlatformCompareKept(expected->kept, expected->bytes, &now);
+  ForgetKept(expected);
+  if (comparison == FileComparison::kOther) {
     expected->late = true;
     expected->late_bytes = std::move(now);
   }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <string>
 #include <thread>
@@ -97,41 +98,68 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
 
 bool PlatformIsSharingConflict(uint32_t) { return false; }
 
-FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
-                                   uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  *kept = -1;
-  out->clear();
-  const int fd = OpenForReading(path);
-  if (fd < 0) return OpenFailure(errno, error);
-  const FileReadStatus result = ReadToEnd(fd, out, error);
-  if (result == FileReadStatus::kRead) {
-    *kept = fd;
-  } else {
-    close(fd);
-  }
-  return result;
-}
+namespace {
 
-bool PlatformReadKeptAndClose(intptr_t kept, std::string* out) {
-  const int fd = static_cast<int>(kept);
-  out->clear();
-  char chunk[16384];
-  bool ok = true;
-  for (off_t at = 0;;) {
-    const ssize_t got = pread(fd, chunk, sizeof chunk, at);
-    if (got > 0) {
-      out->append(chunk, static_cast<size_t>(got));
-      at += got;
-    } else if (got == 0 || errno != EINTR) {
-      ok = got == 0;
+// Compares what the open file `fd` holds from its start with `bytes`, piece
+// by piece; on a difference reads it whole into `*now`.
+FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* now,
+                                 uint32_t* error) {
+  char piece[16384];
+  size_t at = 0;
+  bool same = true;
+  for (;;) {
+    const ssize_t got = pread(fd, piece, sizeof piece, static_cast<off_t>(at));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (error != nullptr) *error = static_cast<uint32_t>(errno);
+      return FileComparison::kUnreadable;
+    }
+    if (got == 0) break;
+    const size_t size = static_cast<size_t>(got);
+    if (at + size > bytes.size() || std::memcmp(piece, bytes.data() + at, size) != 0) {
+      same = false;
       break;
     }
+    at += size;
   }
-  close(fd);
-  return ok;
+  if (same && at == bytes.size()) return FileComparison::kSame;
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    if (error != nullptr) *error = static_cast<uint32_t>(errno);
+    return FileComparison::kUnreadable;
+  }
+  uint32_t ignored = 0;
+  return ReadToEnd(fd, now, error != nullptr ? error : &ignored) == FileReadStatus::kRead
+             ? FileComparison::kOther
+             : FileComparison::kUnreadable;
 }
+
+}  // namespace
+
+FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+                                   std::string* now, intptr_t* kept, uint32_t* error) {
+  *kept = -1;
+  const int fd = OpenForReading(path);
+  if (fd < 0) {
+    uint32_t code = 0;
+    const FileReadStatus status = OpenFailure(errno, &code);
+    if (status == FileReadStatus::kMissing) return FileComparison::kMissing;
+    if (error != nullptr) *error = code;
+    return FileComparison::kUnreadable;
+  }
+  const FileComparison comparison = CompareDescriptor(fd, bytes, now, error);
+  if (comparison == FileComparison::kUnreadable) {
+    close(fd);
+  } else {
+    *kept = fd;
+  }
+  return comparison;
+}
+
+FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std::string* now) {
+  return CompareDescriptor(static_cast<int>(kept), bytes, now, nullptr);
+}
+
+void PlatformCloseKept(intptr_t kept) { close(static_cast<int>(kept)); }
 
 namespace {
 

@@ -83,14 +83,20 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
                        bool empty_is_missing = false);
 
-// Reads `path` as PlatformReadWholeFile does; where a replaced file can
-// still be read through a descriptor open on it (POSIX), the descriptor the
-// read used stays open in `*kept`, otherwise `*kept` is -1.
-FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
-                                   uint32_t* error);
-// Reads the file open in `kept` from its start into `out` (false when it
-// cannot), and closes it.
-bool PlatformReadKeptAndClose(intptr_t kept, std::string* out);
+// How a file compares with the bytes a save expects it to hold.
+enum class FileComparison { kSame, kOther, kMissing, kUnreadable };
+// Compares the file at `path` with `bytes` as it reads it, piece by piece, so
+// that a file that holds them costs no copy. kOther puts what the file holds
+// in `*now`; kUnreadable puts the read's code in `*error` (when given).
+// Where a replaced file can still be read through a descriptor open on it
+// (POSIX), the descriptor stays open in `*kept` after kSame and kOther;
+// otherwise `*kept` is -1.
+FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+                                   std::string* now, intptr_t* kept, uint32_t* error);
+// The same for the file open in `kept`, read from its start.
+FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std::string* now);
+// Closes what PlatformCompareFile kept open.
+void PlatformCloseKept(intptr_t kept);
 
 // After a replacement that expected `expected` and put its file in place:
 // whether the replaced file, kept open since the last look, was written

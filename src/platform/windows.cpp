@@ -25,19 +25,6 @@ bool PlatformIsSharingConflict(uint32_t error) {
          error == ERROR_ACCESS_DENIED;
 }
 
-// A replaced file is not kept open: a replacement over a file open here
-// would be refused.
-FileReadStatus PlatformReadKeeping(const char* path, std::string* out, intptr_t* kept,
-                                   uint32_t* error) {
-  *kept = -1;
-  return PlatformReadWholeFile(path, out, error);
-}
-
-bool PlatformReadKeptAndClose(intptr_t, std::string* out) {
-  out->clear();
-  return false;
-}
-
 FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
                                      uint32_t* error) {
   uint32_t ignored = 0;
@@ -552,6 +539,30 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     return false;
   }
 }
+
+// A replaced file is not kept open: a replacement over a file open here
+// would be refused. The comparison reads the file as a load does, sharing
+// everything and waiting out a program that holds it.
+FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+                                   std::string* now, intptr_t* kept, uint32_t* error) {
+  *kept = -1;
+  switch (PlatformReadWholeFile(path, now, error)) {
+    case FileReadStatus::kRead:
+      return *now == bytes ? FileComparison::kSame : FileComparison::kOther;
+    case FileReadStatus::kMissing:
+      return FileComparison::kMissing;
+    case FileReadStatus::kUnreadable:
+    case FileReadStatus::kOutOfMemory:
+      break;
+  }
+  return FileComparison::kUnreadable;
+}
+
+FileComparison PlatformCompareKept(intptr_t, const std::string&, std::string*) {
+  return FileComparison::kUnreadable;
+}
+
+void PlatformCloseKept(intptr_t) {}
 
 // ---- Turns -------------------------------------------------------------------
 
