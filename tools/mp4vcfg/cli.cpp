@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "api/requests.h"
-#include "gui/field_text.h"
-#include "gui/page_table.h"
+#include "host/setting_text.h"
+#include "host/settings_catalogue.h"
 #include "host/module_library.h"
 #include "mp4v_config.h"
 #include "mp4vcfg/check.h"
@@ -357,19 +357,19 @@ class Session {
   // any other refused text ends the command.
   static void RequireValue(const SettingKey& key, const std::string& text, bool force,
                            int32_t* integer, double* real) {
-    const mp4v_pages::PageField& field =
-        mp4v_pages::FieldAt(static_cast<size_t>(&key - mp4v_host::SettingKeys()));
-    const mp4v_pages::TextStatus status =
-        mp4v_pages::ParseSettingText(field, text, integer, real);
-    if (status == mp4v_pages::TextStatus::kOk) return;
-    const bool outside_range = status == mp4v_pages::TextStatus::kBelowRange ||
-                               status == mp4v_pages::TextStatus::kAboveRange;
+    const mp4v_host::PageField& field =
+        mp4v_host::FieldAt(static_cast<size_t>(&key - mp4v_host::SettingKeys()));
+    const mp4v_host::TextStatus status =
+        mp4v_host::ParseSettingText(field, text, integer, real);
+    if (status == mp4v_host::TextStatus::kOk) return;
+    const bool outside_range = status == mp4v_host::TextStatus::kBelowRange ||
+                               status == mp4v_host::TextStatus::kAboveRange;
     if (outside_range && force &&
-        mp4v_pages::ParseIntegerText(text, integer) == mp4v_pages::TextStatus::kOk) {
+        mp4v_host::ParseIntegerText(text, integer) == mp4v_host::TextStatus::kOk) {
       return;
     }
     throw Trouble(std::string(key.name) + ": " +
-                  mp4v_pages::SettingProblemText(field, status, text) +
+                  mp4v_host::SettingProblemText(field, status, text) +
                   (outside_range ? " --force saves it anyway." : ""));
   }
 
