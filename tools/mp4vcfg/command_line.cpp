@@ -1,6 +1,7 @@
 #include "mp4vcfg/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <exception>
@@ -187,13 +188,17 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostrea
     if (!asked || !(show->parsed() || check->parsed() || diff->parsed())) return;
     // A name the command line did not give is null.
     auto name = [](const CLI::Option* option, const std::string& text) {
-      return option->count() > 0 ? mp4vcfg::JsonString(text) : std::string("null");
+      return option->count() > 0 ? nlohmann::ordered_json(text) : nlohmann::ordered_json();
     };
-    const std::string files =
-        diff->parsed() ? "\"files\": [" + name(diff_first, file) + ", " +
-                             name(diff_second, second_file) + "]"
-                       : "\"file\": " + name(show->parsed() ? show_file : check_file, file);
-    out << mp4vcfg::FailureJson(files, status, line);
+    if (diff->parsed()) {
+      out << mp4vcfg::FailureJson(
+          "files",
+          nlohmann::ordered_json::array({name(diff_first, file), name(diff_second, second_file)}),
+          status, line);
+    } else {
+      out << mp4vcfg::FailureJson("file", name(show->parsed() ? show_file : check_file, file),
+                                  status, line);
+    }
     out.flush();
   };
   auto fail = [&](int status, const std::string& reason) {

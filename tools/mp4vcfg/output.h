@@ -1,14 +1,19 @@
 // What every command of mp4vcfg writes with: its exit statuses, the error
 // that ends a command, the padding and quoting of its text output, the
-// findings of a save, and the JSON of --json.
+// findings of a save, and the JSON of --json (held as nlohmann-json's
+// ordered_json, written in mp4vcfg's own layout).
 #ifndef MP4VCFG_OUTPUT_H_
 #define MP4VCFG_OUTPUT_H_
+
+#include <nlohmann/json_fwd.hpp>
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/settings_fields.h"
+#include "mp4v_config.h"
 #include "mp4vcfg/check.h"
 
 namespace mp4vcfg {
@@ -42,16 +47,28 @@ std::string FindingsText(const std::string& file, const std::vector<Finding>& fi
 // How many of `findings` lose text.
 size_t CountLosses(const std::vector<Finding>& findings);
 
-// A JSON string of `text`, valid for any bytes: well-formed UTF-8 passes
-// through; every other byte from 0x80 up is written as the character of the
-// same number (U+0080 to U+00FF, as Latin-1 reads it), control characters
-// as escapes.
-std::string JsonString(const std::string& text);
+// A setting's value in `record` as a JSON number.
+nlohmann::ordered_json JsonValue(const MP4VSettings& record, const mp4v_host::SettingKey& key);
 
-// The one JSON object `--json` prints when a command fails: `files`, the
-// file it names as JSON ("file": ...; for diff "files": [..., ...]), its exit
-// status and the line it wrote on the error stream.
-std::string FailureJson(const std::string& files, int status, const std::string& line);
+// `document`, an object, as mp4vcfg prints JSON, ending in a line feed.
+// Members keep the order they were added in. The document's members stand
+// one a line, indented by two blanks; below them, a container that holds
+// containers has one member a line too, each a step further in, and any
+// other container is one line: {"value": 640, "set": true}, ["a", "b"].
+// Strings may hold any bytes: well-formed UTF-8 is written as it is, every
+// other byte from 0x80 up as the character of its number (U+0080 to U+00FF,
+// as Latin-1 reads it); control characters and DEL are escaped. Numbers are
+// written as the text output writes them (mp4v_host::FormatDouble for a
+// double), an infinity or NaN, which JSON lacks, as null. Throws nothing but
+// std::bad_alloc.
+std::string JsonText(const nlohmann::ordered_json& document);
+
+// The one JSON object --json prints when a command fails: `member` ("file",
+// or "files" for diff) holding `files` (a name, null for a name the command
+// line lacks, or an array of them), the exit status and `line`, the line
+// the error stream got.
+std::string FailureJson(const char* member, const nlohmann::ordered_json& files, int status,
+                        const std::string& line);
 
 }  // namespace mp4vcfg
 

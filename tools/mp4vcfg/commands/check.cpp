@@ -1,5 +1,7 @@
 #include "mp4vcfg/commands.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -17,17 +19,17 @@ int Check(const std::string& file, bool json, std::ostream& out) {
       exists ? CheckSettingsText(bytes) : std::vector<Finding>();
   const size_t losses = CountLosses(findings);
   if (json) {
-    out << "{\n  \"file\": " << JsonString(file) << ",\n  \"exists\": "
-        << (exists ? "true" : "false") << ",\n  \"loses_text\": " << (losses > 0 ? "true" : "false")
-        << ",\n  \"findings\": [";
-    for (size_t i = 0; i < findings.size(); ++i) {
-      const Finding& f = findings[i];
-      out << (i == 0 ? "\n" : ",\n") << "    {\"line\": " << f.line
-          << ", \"loses_text\": " << (f.loses_text ? "true" : "false")
-          << ", \"reason\": " << JsonString(f.reason) << ", \"text\": " << JsonString(f.text)
-          << "}";
+    nlohmann::ordered_json listed = nlohmann::ordered_json::array();
+    for (const Finding& f : findings) {
+      listed.push_back(nlohmann::ordered_json::object({{"line", f.line},
+                                                       {"loses_text", f.loses_text},
+                                                       {"reason", f.reason},
+                                                       {"text", f.text}}));
     }
-    out << (findings.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    out << JsonText({{"file", file},
+                     {"exists", exists},
+                     {"loses_text", losses > 0},
+                     {"findings", listed}});
   } else if (!exists) {
     out << file << ": no such file; a save would create it\n";
   } else if (findings.empty()) {

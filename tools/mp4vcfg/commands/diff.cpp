@@ -1,6 +1,7 @@
 #include "mp4vcfg/commands.h"
 
-#include <cmath>
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -40,21 +41,13 @@ int Diff(const std::string& module_path, const std::string& first, const std::st
   }
   const int status = differences.empty() ? kExitSuccess : kExitFailure;
   if (json) {
-    // JSON has no infinities or NaN; a file can still hold them.
-    auto number = [](const mp4v_host::SettingKey& key, const MP4VSettings& record) {
-      return key.type == mp4v_host::FieldType::kDouble &&
-                     !std::isfinite(mp4v_host::LoadDouble(record, key))
-                 ? std::string("null")
-                 : mp4v_host::FormatField(record, key);
-    };
-    out << "{\n  \"files\": [" << JsonString(first) << ", " << JsonString(second)
-        << "],\n  \"differences\": {";
-    for (size_t i = 0; i < differences.size(); ++i) {
-      const Difference& d = differences[i];
-      out << (i == 0 ? "\n" : ",\n") << "    " << JsonString(d.key->name) << ": ["
-          << number(*d.key, a) << ", " << number(*d.key, b) << "]";
+    nlohmann::ordered_json values = nlohmann::ordered_json::object();
+    for (const Difference& d : differences) {
+      values[d.key->name] =
+          nlohmann::ordered_json::array({JsonValue(a, *d.key), JsonValue(b, *d.key)});
     }
-    out << (differences.empty() ? "}\n}\n" : "\n  }\n}\n");
+    out << JsonText({{"files", nlohmann::ordered_json::array({first, second})},
+                     {"differences", values}});
     return status;
   }
   if (differences.empty()) {
