@@ -13,16 +13,12 @@
 #include "host/settings_catalogue.h"
 #include "host/settings_fields.h"
 #include "settings/frame_rate_snap.h"
+#include "support/test_util.h"
 
 namespace {
 
 using mp4v_host::TextStatus;
-
-uint64_t Bits(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+using testutil::Bits;
 
 // The bit patterns a load's snapping stores (24, 30 and 60 divided by 1.001).
 constexpr uint64_t k23976 = kFrameRate23976Bits;
