@@ -22,20 +22,20 @@
 #include <type_traits>
 #include <vector>
 
-#include "gui/field_text.h"
 #include "gui/page_ids.h"
-#include "gui/page_table.h"
+#include "host/setting_text.h"
+#include "host/settings_catalogue.h"
 #include "host/settings_fields.h"
 #include "mp4v_config.h"
 
 namespace {
 
+using mp4v_host::Control;
+using mp4v_host::IntegerRange;
+using mp4v_host::PageField;
+using mp4v_host::PageGroup;
 using mp4v_host::SettingKey;
-using mp4v_pages::Control;
-using mp4v_pages::IntegerRange;
-using mp4v_pages::PageField;
-using mp4v_pages::PageGroup;
-using mp4v_pages::TextStatus;
+using mp4v_host::TextStatus;
 
 // The sheet and its messages carry the same title.
 constexpr wchar_t kCaption[] = L"MPEG-4 Video Encoder Settings";
@@ -204,8 +204,8 @@ class Session {
   explicit Session(const MP4VSettings& record) {
     const SettingKey* keys = mp4v_host::SettingKeys();
     initial_.resize(mp4v_host::kSettingKeyCount);
-    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
-      const PageGroup& group = mp4v_pages::PageGroups()[p];
+    for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
+      const PageGroup& group = mp4v_host::PageGroups()[p];
       contexts_[p] = PageContext{this, p};
       for (size_t r = 0; r < group.field_count; ++r) {
         const PageField& field = group.fields[r];
@@ -213,12 +213,12 @@ class Session {
         slots_[p].push_back(slot);
         if (slot.is_rate()) {
           initial_[slot.index] =
-              Widen(mp4v_pages::FrameRateText(mp4v_host::LoadDouble(record, *slot.key)));
+              Widen(mp4v_host::FrameRateText(mp4v_host::LoadDouble(record, *slot.key)));
         } else {
           std::memcpy(&initial_value_[slot.index],
                       reinterpret_cast<const unsigned char*>(&record) + slot.key->offset,
                       sizeof(int32_t));
-          initial_[slot.index] = Widen(mp4v_pages::IntegerText(initial_value_[slot.index]));
+          initial_[slot.index] = Widen(mp4v_host::IntegerText(initial_value_[slot.index]));
         }
       }
       templates_.push_back(BuildTemplate(p));
@@ -255,7 +255,7 @@ class Session {
       if (slot.is_check()) {
         SendMessageW(field, BM_SETCHECK, InitialCheck(slot), 0);
       } else if (slot.is_rate()) {
-        for (const char* choice : mp4v_pages::kFrameRateChoices) {
+        for (const char* choice : mp4v_host::kFrameRateChoices) {
           SendMessageW(field, CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>(Widen(choice).c_str()));
         }
@@ -284,10 +284,10 @@ class Session {
   void OnDeltaPos(HWND page, const NMUPDOWN& change) {
     const int index = static_cast<int>(change.hdr.idFrom) - mp4v_pages::kUpDownIdBase;
     if (index < 0 || index >= static_cast<int>(MP4V_SETTINGS_COUNT)) return;
-    const PageField& row = mp4v_pages::FieldAt(static_cast<size_t>(index));
+    const PageField& row = mp4v_host::FieldAt(static_cast<size_t>(index));
     HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
     std::string stepped;
-    if (!mp4v_pages::StepText(Narrow(WindowText(field)), change.iDelta, row.step,
+    if (!mp4v_host::StepText(Narrow(WindowText(field)), change.iDelta, row.step,
                               IntegerRange{row.minimum, row.maximum}, &stepped)) {
       MessageBeep(MB_OK);
       return;
@@ -303,15 +303,15 @@ class Session {
   void OnCheckClicked(HWND page, int id) {
     const int index = id - mp4v_pages::kFieldIdBase;
     if (index < 0 || index >= static_cast<int>(MP4V_SETTINGS_COUNT)) return;
-    const PageField& row = mp4v_pages::FieldAt(static_cast<size_t>(index));
+    const PageField& row = mp4v_host::FieldAt(static_cast<size_t>(index));
     if (row.control != Control::kOnOff) return;
     HWND box = GetDlgItem(page, id);
     const bool checked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
     SendMessageW(box, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
     // The tip no longer speaks of the value the box held.
     std::wstring& text = tip_texts_[index];
-    text = mp4v_pages::TipText(row, nullptr);
-    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+    text = mp4v_host::TipText(row, nullptr);
+    for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
       if (pages_[p] != page || tips_[p] == nullptr) continue;
       TTTOOLINFOW tool{};
       tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -347,8 +347,8 @@ class Session {
     const std::vector<Slot>& slots = slots_[page];
     // Every page is as tall as the tallest, so that no page looks cut short.
     size_t rows = 0;
-    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
-      if (mp4v_pages::PageGroups()[p].field_count > rows) rows = mp4v_pages::PageGroups()[p].field_count;
+    for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
+      if (mp4v_host::PageGroups()[p].field_count > rows) rows = mp4v_host::PageGroups()[p].field_count;
     }
     DialogTemplate page_template(
         DS_SETFONT | DS_FIXEDSYS | WS_CHILD | WS_DISABLED | WS_CAPTION,
@@ -393,7 +393,7 @@ class Session {
   void AddTips(HWND tips, HWND page, const Slot& slot) {
     std::wstring& text = tip_texts_[slot.index];
     const int32_t odd = initial_value_[slot.index];
-    text = mp4v_pages::TipText(*slot.field,
+    text = mp4v_host::TipText(*slot.field,
                                slot.is_check() && odd != 0 && odd != 1 ? &odd : nullptr);
     const int index = static_cast<int>(slot.index);
     HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
@@ -427,7 +427,7 @@ class Session {
   bool Validate() {
     validated_ = false;
     changes_.clear();
-    for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+    for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
       for (const Slot& slot : slots_[p]) {
         const int id = mp4v_pages::kFieldIdBase + static_cast<int>(slot.index);
         Change change{slot.key, 0, 0.0};
@@ -446,7 +446,7 @@ class Session {
                                       ? WindowText(GetDlgItem(pages_[p], id))
                                       : initial_[slot.index];
         if (text == initial_[slot.index]) continue;
-        const TextStatus status = mp4v_pages::ParseSettingText(*slot.field, Narrow(text),
+        const TextStatus status = mp4v_host::ParseSettingText(*slot.field, Narrow(text),
                                                                &change.integer, &change.real);
         if (status != TextStatus::kOk) {
           changes_.clear();
@@ -468,9 +468,9 @@ class Session {
     HWND field = GetDlgItem(pages_[page], mp4v_pages::kFieldIdBase + static_cast<int>(slot.index));
     SelectField(slot, field);
     const std::wstring message =
-        L"The setting \"" + mp4v_pages::PlainLabel(slot.field->label) + L"\" (" +
+        L"The setting \"" + mp4v_host::PlainLabel(slot.field->label) + L"\" (" +
         Widen(slot.key->name) + L") is not valid.\n\n" +
-        Widen(mp4v_pages::SettingProblemText(*slot.field, status, Narrow(text)));
+        Widen(mp4v_host::SettingProblemText(*slot.field, status, Narrow(text)));
     MessageBoxW(sheet_, message.c_str(), kCaption, MB_OK | MB_ICONWARNING);
     SelectField(slot, field);
   }
@@ -499,11 +499,11 @@ class Session {
   std::vector<std::wstring> initial_;  // what each field showed at first
   int32_t initial_value_[MP4V_SETTINGS_COUNT] = {};  // each integer as read
   std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
-  std::vector<Slot> slots_[mp4v_pages::kPageGroupCount];
+  std::vector<Slot> slots_[mp4v_host::kPageGroupCount];
   std::vector<DialogTemplate> templates_;
-  PageContext contexts_[mp4v_pages::kPageGroupCount];
-  HWND pages_[mp4v_pages::kPageGroupCount] = {};
-  HWND tips_[mp4v_pages::kPageGroupCount] = {};
+  PageContext contexts_[mp4v_host::kPageGroupCount];
+  HWND pages_[mp4v_host::kPageGroupCount] = {};
+  HWND tips_[mp4v_host::kPageGroupCount] = {};
   HWND sheet_ = nullptr;
   std::vector<Change> changes_;
   bool validated_ = false;
@@ -707,13 +707,13 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
 
   Session session(*record);
   const HINSTANCE module = ThisModule();
-  PROPSHEETPAGEW pages[mp4v_pages::kPageGroupCount] = {};
-  for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
+  PROPSHEETPAGEW pages[mp4v_host::kPageGroupCount] = {};
+  for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
     pages[p].dwSize = sizeof pages[p];  // the sheet steps through the array by it
     pages[p].dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
     pages[p].hInstance = module;
     pages[p].pResource = session.page_template(p).data();
-    pages[p].pszTitle = mp4v_pages::PageGroups()[p].title;
+    pages[p].pszTitle = mp4v_host::PageGroups()[p].title;
     pages[p].pfnDlgProc = &PageProc;
     pages[p].lParam = reinterpret_cast<LPARAM>(session.context(p));
   }
@@ -724,7 +724,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
   header.hwndParent = owner;
   header.hInstance = module;
   header.pszCaption = kCaption;
-  header.nPages = mp4v_pages::kPageGroupCount;
+  header.nPages = mp4v_host::kPageGroupCount;
   header.nStartPage = 0;
   header.ppsp = pages;
   header.pfnCallback = &SheetCallback;

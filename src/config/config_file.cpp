@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "config/white_space.h"
 #include "platform/files.h"
+#include "text/white_space.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "config/decimal_text.h"
-#include "config/white_space.h"
+#include "text/decimal_text.h"
+#include "text/white_space.h"
 
 namespace {
 

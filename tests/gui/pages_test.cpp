@@ -16,18 +16,18 @@
 #include <vector>
 
 #include "gui/page_ids.h"
-#include "gui/page_table.h"
 #include "gui/pages_driver.h"
 #include "host/module_library.h"
+#include "host/settings_catalogue.h"
 #include "host/settings_fields.h"
 #include "mp4v_config.h"
 
 namespace {
 
 using namespace pages_driver;
+using mp4v_host::Control;
 using mp4v_host::FieldType;
 using mp4v_host::SettingKey;
-using mp4v_pages::Control;
 
 constexpr uint64_t k2997Bits = 0x403DF853E2556B29ull;  // 30 / 1.001
 constexpr uint64_t k5994Bits = 0x404DF853E2556B29ull;  // 60 / 1.001
@@ -35,7 +35,7 @@ constexpr uint64_t k5994Bits = 0x404DF853E2556B29ull;  // 60 / 1.001
 const SettingKey& Key(const char* name) { return *mp4v_host::FindSettingKey(name); }
 int Index(const SettingKey& key) { return static_cast<int>(&key - mp4v_host::SettingKeys()); }
 int FieldId(const char* name) { return mp4v_pages::kFieldIdBase + Index(Key(name)); }
-const mp4v_pages::PageField& Row(size_t index) { return mp4v_pages::FieldAt(index); }
+const mp4v_host::PageField& Row(size_t index) { return mp4v_host::FieldAt(index); }
 bool IsCheckBox(size_t index) { return Row(index).control == Control::kOnOff; }
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -214,7 +214,7 @@ TEST_F(PagesTest, OkWritesEveryNewValueAndNothingElse) {
   MP4VSettings expected = before_;
   for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
     const SettingKey& key = mp4v_host::SettingKeys()[i];
-    const mp4v_pages::PageField& row = Row(i);
+    const mp4v_host::PageField& row = Row(i);
     HWND field = ShowControl(sheet_, mp4v_pages::kFieldIdBase + static_cast<int>(i));
     ASSERT_NE(nullptr, field) << key.name << " is on no page";
     if (key.type == FieldType::kDouble) {

@@ -24,12 +24,7 @@
 namespace {
 
 using mp4v_host::FrameRateStatus;
-
-uint64_t Bits(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+using testutil::Bits;
 
 // The bit patterns a load's snapping stores (24, 30 and 60 divided by 1.001).
 constexpr uint64_t k23976 = kFrameRate23976Bits;

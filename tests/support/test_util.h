@@ -2,6 +2,8 @@
 #ifndef MP4V_TESTS_SUPPORT_TEST_UTIL_H_
 #define MP4V_TESTS_SUPPORT_TEST_UTIL_H_
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +17,13 @@ inline constexpr char kPlatformText[] = "QZPLATFORM_X64";
 #else
 inline constexpr char kPlatformText[] = "QZPLATFORM_IA32";
 #endif
+
+// The bits of a double, to compare rates exactly (NaN, signed zeros).
+inline uint64_t Bits(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
 
 // A fresh, empty directory removed (with its contents) when the object dies.
 class ScratchDir {

@@ -20,7 +20,7 @@
 
 #include "host/settings_fields.h"
 #include "mp4vcfg/check.h"
-#include "mp4vcfg/cli.h"
+#include "mp4vcfg/command_line.h"
 #include "mp4vcfg/unified_diff.h"
 #include "support/patch_util.h"
 #include "support/test_util.h"
@@ -309,6 +309,67 @@ TEST(Mp4vcfgCommandLine, EveryHelpStatesTheSameExitStatusTable) {
     ASSERT_NE(at, std::string::npos) << command << "\n" << r.out;
     EXPECT_EQ(r.out.substr(at), table) << command;
   }
+}
+
+// The output of set --dry-run (a diff that keeps the file's own CR LF) and
+// of diff reaches a redirected output byte for byte: the command line asks
+// for that (on Windows, binary mode) before either writes anything. Every
+// other command, a plain set among them, leaves the output as it is.
+std::ostringstream* g_bytes_out_stream = nullptr;
+int g_bytes_out_calls = 0;
+size_t g_written_before_bytes_out = 0;
+
+void NoteBytesOut() {
+  ++g_bytes_out_calls;
+  g_written_before_bytes_out = g_bytes_out_stream->str().size();
+}
+
+TEST(Mp4vcfgCommandLine, OnlyTheDryRunAndDiffAskForTheirBytesUnchanged) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  const std::string other = dir.File("other.cfg");
+  ASSERT_EQ(RunTool({"set", path, "width=720", "height=576"}).status, 0);
+  ASSERT_EQ(RunTool({"set", other, "width=352"}).status, 0);
+  const struct {
+    std::vector<std::string> args;
+    bool bytes;
+  } cases[] = {
+      {{"set", path, "height=480", "--dry-run"}, true},
+      {{"set", "--dry-run", "--force", path, "height=480"}, true},
+      {{"diff", path, other}, true},
+      {{"diff", "--json", path, other}, true},
+      {{"set", path, "height=576"}, false},
+      {{"set", path, "height=576", "--force"}, false},
+      {{"show", path}, false},
+      {{"show", "--json", path}, false},
+      {{"get", path, "width"}, false},
+      {{"check", path}, false},
+      {{"check", "--json", path}, false},
+      {{"info"}, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"mp4vcfg"};
+    std::string joined;
+    for (const std::string& arg : c.args) {
+      argv.push_back(arg.c_str());
+      joined += arg + " ";
+    }
+    SCOPED_TRACE(joined);
+    std::ostringstream out;
+    std::ostringstream err;
+    g_bytes_out_stream = &out;
+    g_bytes_out_calls = 0;
+    g_written_before_bytes_out = 1;
+    const int status =
+        RunMp4vcfg(static_cast<int>(argv.size()), argv.data(), out, err, &NoteBytesOut);
+    EXPECT_EQ(status, c.args[0] == "diff" ? 1 : 0) << err.str();
+    EXPECT_EQ(g_bytes_out_calls, c.bytes ? 1 : 0);
+    if (c.bytes) {
+      EXPECT_EQ(g_written_before_bytes_out, 0u) << out.str();
+      EXPECT_FALSE(out.str().empty());
+    }
+  }
+  g_bytes_out_stream = nullptr;
 }
 
 TEST(Mp4vcfgCommandLine, ModuleThatCannotBeLoaded) {

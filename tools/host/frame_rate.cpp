@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "config/decimal_text.h"
 #include "host/number_text.h"
 #include "settings/frame_rate_snap.h"
+#include "text/decimal_text.h"
 
 namespace mp4v_host {
 namespace {
@@ -28,7 +28,7 @@ double Divided(double numerator, double denominator) {
 
 // The rate a load gives for a saved `rate`: its text with the fraction
 // digits a save writes, read back by the load's own conversion (both from
-// config/decimal_text.h, as the module does), then snapped as every load
+// text/decimal_text.h, as the module does), then snapped as every load
 // snaps it.
 double SavedAndLoaded(double rate) {
   char text[400];

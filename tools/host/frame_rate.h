@@ -23,7 +23,7 @@ enum class FrameRateStatus {
 // whole text and around the '/' are ignored. The rate must be greater than
 // 0. What is stored is what a save and a load of the rate give back: its
 // text with the ten fraction digits a save writes, read back by the load's
-// own conversion (config/decimal_text.h, the module's source too), then
+// own conversion (text/decimal_text.h, the module's source too), then
 // snapped as a load snaps it (about 23.976, 29.97 and 59.94 become 24, 30
 // and 60 divided by 1.001; 29.96999999999 too, since its ten-decimal text is
 // 29.9700000000). So a saved stored rate loads as the same bits and a second

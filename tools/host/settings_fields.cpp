@@ -57,9 +57,7 @@ const SettingKey* FindSettingKey(std::string_view name) {
 
 std::string FormatField(const MP4VSettings& record, const SettingKey& key) {
   if (key.type == FieldType::kDouble) return FormatDouble(LoadDouble(record, key));
-  int32_t value;
-  std::memcpy(&value, FieldBytes(record, key), sizeof value);
-  return FormatInt32(value);
+  return FormatInt32(LoadInt32(record, key));
 }
 
 bool SameFieldBytes(const MP4VSettings& a, const MP4VSettings& b,
@@ -74,6 +72,12 @@ void StoreInt32(MP4VSettings* record, const SettingKey& key, int32_t value) {
 
 void StoreDouble(MP4VSettings* record, const SettingKey& key, double value) {
   std::memcpy(FieldBytes(record, key), &value, sizeof value);
+}
+
+int32_t LoadInt32(const MP4VSettings& record, const SettingKey& key) {
+  int32_t value;
+  std::memcpy(&value, FieldBytes(record, key), sizeof value);
+  return value;
 }
 
 double LoadDouble(const MP4VSettings& record, const SettingKey& key) {

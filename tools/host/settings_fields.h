@@ -5,6 +5,7 @@
 #define MP4V_HOST_SETTINGS_FIELDS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,7 @@ bool SameFieldBytes(const MP4VSettings& a, const MP4VSettings& b,
 
 void StoreInt32(MP4VSettings* record, const SettingKey& key, int32_t value);
 void StoreDouble(MP4VSettings* record, const SettingKey& key, double value);
+int32_t LoadInt32(const MP4VSettings& record, const SettingKey& key);
 double LoadDouble(const MP4VSettings& record, const SettingKey& key);
 
 }  // namespace mp4v_host

@@ -1,7 +1,7 @@
 #include <exception>
 #include <iostream>
 
-#include "mp4vcfg/cli.h"
+#include "mp4vcfg/command_line.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "gui/field_text.h"
+#include "host/setting_text.h"
 
 #include <cstring>
 #include <limits>
@@ -6,14 +6,14 @@
 #include "host/frame_rate.h"
 #include "host/number_text.h"
 
-namespace mp4v_pages {
+namespace mp4v_host {
 namespace {
 
-TextStatus FromNumberStatus(mp4v_host::NumberStatus status) {
+TextStatus FromNumberStatus(NumberStatus status) {
   switch (status) {
-    case mp4v_host::NumberStatus::kOk: return TextStatus::kOk;
-    case mp4v_host::NumberStatus::kOutOfRange: return TextStatus::kOutOfRange;
-    case mp4v_host::NumberStatus::kNotANumber: break;
+    case NumberStatus::kOk: return TextStatus::kOk;
+    case NumberStatus::kOutOfRange: return TextStatus::kOutOfRange;
+    case NumberStatus::kNotANumber: break;
   }
   return TextStatus::kNotANumber;
 }
@@ -38,9 +38,9 @@ double SnappedRate2997() { return DividedBy1001(30.0); }
 double SnappedRate5994() { return DividedBy1001(60.0); }
 
 TextStatus ParseIntegerText(std::string_view text, int32_t* value) {
-  text = mp4v_host::TrimBlanks(text);
+  text = TrimBlanks(text);
   if (text.empty()) return TextStatus::kEmpty;
-  return FromNumberStatus(mp4v_host::ParseInt32(text, value));
+  return FromNumberStatus(ParseInt32(text, value));
 }
 
 TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
@@ -55,14 +55,14 @@ TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
 }
 
 TextStatus ParseFrameRateText(std::string_view text, double* value) {
-  text = mp4v_host::TrimBlanks(text);
+  text = TrimBlanks(text);
   if (text.empty()) return TextStatus::kEmpty;
-  switch (mp4v_host::ParseFrameRate(text, value)) {
-    case mp4v_host::FrameRateStatus::kOk: return TextStatus::kOk;
-    case mp4v_host::FrameRateStatus::kNotANumber: return TextStatus::kNotANumber;
-    case mp4v_host::FrameRateStatus::kOutOfRange: return TextStatus::kOutOfRange;
-    case mp4v_host::FrameRateStatus::kNotPositive: return TextStatus::kNotPositive;
-    case mp4v_host::FrameRateStatus::kTooSmall: return TextStatus::kTooSmall;
+  switch (ParseFrameRate(text, value)) {
+    case FrameRateStatus::kOk: return TextStatus::kOk;
+    case FrameRateStatus::kNotANumber: return TextStatus::kNotANumber;
+    case FrameRateStatus::kOutOfRange: return TextStatus::kOutOfRange;
+    case FrameRateStatus::kNotPositive: return TextStatus::kNotPositive;
+    case FrameRateStatus::kTooSmall: return TextStatus::kTooSmall;
   }
   return TextStatus::kNotANumber;
 }
@@ -78,13 +78,13 @@ std::string SettingProblemText(const PageField& field, TextStatus status, std::s
                      IntegerRange{field.minimum, field.maximum});
 }
 
-std::string IntegerText(int32_t value) { return mp4v_host::FormatInt32(value); }
+std::string IntegerText(int32_t value) { return FormatInt32(value); }
 
 std::string FrameRateText(double value) {
   if (SameBits(value, SnappedRate23976())) return "23.976";
   if (SameBits(value, SnappedRate2997())) return "29.97";
   if (SameBits(value, SnappedRate5994())) return "59.94";
-  return mp4v_host::FormatDouble(value);
+  return FormatDouble(value);
 }
 
 int32_t StepInteger(int32_t value, int steps, int32_t step, IntegerRange range) {
@@ -100,7 +100,7 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
   if (ParseIntegerText(text, &value) != TextStatus::kOk) return false;
   const int32_t moved = StepInteger(value, steps, step, range);
   // The form as typed: a sign, then "0x" or "0X" for a hexadecimal number.
-  std::string_view digits = mp4v_host::TrimBlanks(text);
+  std::string_view digits = TrimBlanks(text);
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
     digits.remove_prefix(1);
   }
@@ -126,7 +126,7 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
 
 std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
                         IntegerRange range) {
-  const std::string quoted = "\"" + std::string(mp4v_host::TrimBlanks(text)) + "\"";
+  const std::string quoted = "\"" + std::string(TrimBlanks(text)) + "\"";
   const std::string range_text = "from " + IntegerText(range.minimum) + " to " +
                                  IntegerText(range.maximum);
   const std::string integer_hint = "Enter a whole number " + range_text +
@@ -153,7 +153,7 @@ std::string ProblemText(TextStatus status, bool frame_rate, std::string_view tex
     case TextStatus::kTooSmall:
       return quoted + " is too small: a settings file keeps ten decimals and "
              "would hold it as 0. Enter a frame rate of at least " +
-             mp4v_host::kSmallestFrameRateText + ".";
+             kSmallestFrameRateText + ".";
     case TextStatus::kBelowRange:
       return quoted + " is less than this setting takes. " + hint;
     case TextStatus::kAboveRange:
@@ -162,4 +162,4 @@ std::string ProblemText(TextStatus status, bool frame_rate, std::string_view tex
   return std::string();
 }
 
-}  // namespace mp4v_pages
+}  // namespace mp4v_host

@@ -1,9 +1,11 @@
-// Which settings each page of the settings pages shows, in what order, and
-// what a person needs to know of each: its label, the kind of control, the
-// numbers it takes, its unit and what it does. Every one of the 56 keys
-// appears on exactly one page.
-#ifndef MP4V_GUI_PAGE_TABLE_H_
-#define MP4V_GUI_PAGE_TABLE_H_
+// The settings' catalogue: which page of the settings pages shows each
+// setting, in what order, and what a person needs to know of it: its label,
+// the kind of control, the numbers it takes, its unit and what it does.
+// Every one of the 56 keys appears on exactly one page. The settings pages
+// lay themselves out from it, and `mp4vcfg set` takes a setting's range from
+// it, so both hold a value to the same numbers.
+#ifndef MP4V_HOST_SETTINGS_CATALOGUE_H_
+#define MP4V_HOST_SETTINGS_CATALOGUE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +13,14 @@
 
 #include "mp4v_config.h"
 
-namespace mp4v_pages {
+namespace mp4v_host {
 
 // The settings by their place in MP4V_SETTINGS_FIELDS: the table names its
 // rows by these, so a row for a field the header does not list cannot be
 // written, and the key's name and type come from that list alone.
-#define MP4V_PAGES_FIELD_NAME(field, offset, c_type, type_name) field,
-enum class Setting : size_t { MP4V_SETTINGS_FIELDS(MP4V_PAGES_FIELD_NAME) };
-#undef MP4V_PAGES_FIELD_NAME
+#define MP4V_HOST_FIELD_NAME(field, offset, c_type, type_name) field,
+enum class Setting : size_t { MP4V_SETTINGS_FIELDS(MP4V_HOST_FIELD_NAME) };
+#undef MP4V_HOST_FIELD_NAME
 
 // How a setting is shown.
 enum class Control {
@@ -64,6 +66,6 @@ std::wstring PlainLabel(const wchar_t* label);
 // setting holds that is neither 0 nor 1, or null.
 std::wstring TipText(const PageField& field, const int32_t* odd_value);
 
-}  // namespace mp4v_pages
+}  // namespace mp4v_host
 
-#endif  // MP4V_GUI_PAGE_TABLE_H_
+#endif  // MP4V_HOST_SETTINGS_CATALOGUE_H_

@@ -1,6 +1,6 @@
-// The fields' text rules: what the pages accept, what they store, and what
-// they show, on every target.
-#include "gui/field_text.h"
+// A setting's text rules: what the pages and mp4vcfg set accept, what they
+// store, and what the pages show.
+#include "host/setting_text.h"
 
 #include <gtest/gtest.h>
 
@@ -10,26 +10,22 @@
 #include <limits>
 #include <string>
 
-#include "gui/page_table.h"
+#include "host/settings_catalogue.h"
 #include "host/settings_fields.h"
-#include "src/settings/frame_rate_snap.h"
+#include "settings/frame_rate_snap.h"
+#include "support/test_util.h"
 
 namespace {
 
-using mp4v_pages::TextStatus;
-
-uint64_t Bits(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+using mp4v_host::TextStatus;
+using testutil::Bits;
 
 // The bit patterns a load's snapping stores (24, 30 and 60 divided by 1.001).
 constexpr uint64_t k23976 = kFrameRate23976Bits;
 constexpr uint64_t k2997 = kFrameRate2997Bits;
 constexpr uint64_t k5994 = kFrameRate5994Bits;
 
-TEST(FieldTextTest, IntegerTexts) {
+TEST(SettingTextTest, IntegerTexts) {
   struct Case {
     const char* text;
     TextStatus status;
@@ -60,14 +56,14 @@ TEST(FieldTextTest, IntegerTexts) {
   };
   for (const Case& c : cases) {
     int32_t value = 0;
-    EXPECT_EQ(c.status, mp4v_pages::ParseIntegerText(c.text, &value)) << c.text;
+    EXPECT_EQ(c.status, mp4v_host::ParseIntegerText(c.text, &value)) << c.text;
     if (c.status == TextStatus::kOk) {
       EXPECT_EQ(c.value, value) << c.text;
     }
   }
 }
 
-TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
+TEST(SettingTextTest, FrameRateTextsAndTheValuesTheyStore) {
   struct Case {
     const char* text;
     TextStatus status;
@@ -108,28 +104,28 @@ TEST(FieldTextTest, FrameRateTextsAndTheValuesTheyStore) {
   };
   for (const Case& c : cases) {
     double value = -1;
-    EXPECT_EQ(c.status, mp4v_pages::ParseFrameRateText(c.text, &value)) << c.text;
+    EXPECT_EQ(c.status, mp4v_host::ParseFrameRateText(c.text, &value)) << c.text;
     if (c.status == TextStatus::kOk) {
       EXPECT_EQ(c.bits, Bits(value)) << c.text;
     }
   }
   // 30/1.001 and 60/1.001 are one unit in the last place from 30000/1001 and
   // 60000/1001: the pages store the former, as a load does.
-  EXPECT_EQ(k2997, Bits(mp4v_pages::SnappedRate2997()));
-  EXPECT_NE(Bits(30000.0 / 1001.0), Bits(mp4v_pages::SnappedRate2997()));
-  EXPECT_NE(Bits(60000.0 / 1001.0), Bits(mp4v_pages::SnappedRate5994()));
+  EXPECT_EQ(k2997, Bits(mp4v_host::SnappedRate2997()));
+  EXPECT_NE(Bits(30000.0 / 1001.0), Bits(mp4v_host::SnappedRate2997()));
+  EXPECT_NE(Bits(60000.0 / 1001.0), Bits(mp4v_host::SnappedRate5994()));
 }
 
-TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
+TEST(SettingTextTest, FrameRateShownReadsBackToTheSameValue) {
   // Rates the rule stores: the snapped ones, and rates whose ten-decimal
   // text loads as themselves.
-  const double rates[] = {mp4v_pages::SnappedRate23976(), mp4v_pages::SnappedRate2997(),
-                          mp4v_pages::SnappedRate5994(), 25.0, 29.97, 0.1,
+  const double rates[] = {mp4v_host::SnappedRate23976(), mp4v_host::SnappedRate2997(),
+                          mp4v_host::SnappedRate5994(), 25.0, 29.97, 0.1,
                           1e300, 12.3456789012, 0.0000000001};
   for (double rate : rates) {
-    const std::string text = mp4v_pages::FrameRateText(rate);
+    const std::string text = mp4v_host::FrameRateText(rate);
     double back = 0;
-    ASSERT_EQ(TextStatus::kOk, mp4v_pages::ParseFrameRateText(text, &back)) << text;
+    ASSERT_EQ(TextStatus::kOk, mp4v_host::ParseFrameRateText(text, &back)) << text;
     // 29.97 itself shows as "29.97", which stands for the snapped rate: the
     // pages keep an untouched field's bytes for that reason.
     if (rate == 29.97) {
@@ -138,27 +134,27 @@ TEST(FieldTextTest, FrameRateShownReadsBackToTheSameValue) {
       EXPECT_EQ(Bits(rate), Bits(back)) << text;
     }
   }
-  EXPECT_EQ("23.976", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate23976()));
-  EXPECT_EQ("29.97", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate2997()));
-  EXPECT_EQ("59.94", mp4v_pages::FrameRateText(mp4v_pages::SnappedRate5994()));
-  EXPECT_EQ("0", mp4v_pages::FrameRateText(0.0));
+  EXPECT_EQ("23.976", mp4v_host::FrameRateText(mp4v_host::SnappedRate23976()));
+  EXPECT_EQ("29.97", mp4v_host::FrameRateText(mp4v_host::SnappedRate2997()));
+  EXPECT_EQ("59.94", mp4v_host::FrameRateText(mp4v_host::SnappedRate5994()));
+  EXPECT_EQ("0", mp4v_host::FrameRateText(0.0));
   // A record's rate that no save keeps shows as it is; typed back, it is
   // stored as a save and a load of it give it.
-  EXPECT_EQ("29.999999999999996", mp4v_pages::FrameRateText(std::nextafter(30.0, 0.0)));
+  EXPECT_EQ("29.999999999999996", mp4v_host::FrameRateText(std::nextafter(30.0, 0.0)));
   double typed = 0;
-  ASSERT_EQ(TextStatus::kOk, mp4v_pages::ParseFrameRateText("29.999999999999996", &typed));
+  ASSERT_EQ(TextStatus::kOk, mp4v_host::ParseFrameRateText("29.999999999999996", &typed));
   EXPECT_EQ(Bits(30.0), Bits(typed));
   // A rate a file cannot hold still shows as it is, and is refused only
   // when typed: an untouched field keeps it.
-  EXPECT_EQ("5e-324", mp4v_pages::FrameRateText(5e-324));
+  EXPECT_EQ("5e-324", mp4v_host::FrameRateText(5e-324));
   double back = 0;
-  EXPECT_EQ(TextStatus::kTooSmall, mp4v_pages::ParseFrameRateText("5e-324", &back));
+  EXPECT_EQ(TextStatus::kTooSmall, mp4v_host::ParseFrameRateText("5e-324", &back));
 }
 
-TEST(FieldTextTest, IntegerTextsWithinAFieldsRange) {
+TEST(SettingTextTest, IntegerTextsWithinAFieldsRange) {
   struct Case {
     const char* text;
-    mp4v_pages::IntegerRange range;
+    mp4v_host::IntegerRange range;
     TextStatus status;
   };
   const Case cases[] = {
@@ -175,31 +171,31 @@ TEST(FieldTextTest, IntegerTextsWithinAFieldsRange) {
   };
   for (const Case& c : cases) {
     int32_t value = -99;
-    EXPECT_EQ(c.status, mp4v_pages::ParseIntegerText(c.text, c.range, &value)) << c.text;
+    EXPECT_EQ(c.status, mp4v_host::ParseIntegerText(c.text, c.range, &value)) << c.text;
     if (c.status != TextStatus::kOk) {
       EXPECT_EQ(-99, value) << c.text;
     }
   }
 }
 
-TEST(FieldTextTest, StepsStopAtTheEndsOfTheRange) {
-  const mp4v_pages::IntegerRange all{INT32_MIN, INT32_MAX};
-  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX - 1, 5, 1, all));
-  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX, 1, 1, all));
-  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN + 1, -20, 1, all));
-  EXPECT_EQ(INT32_MIN, mp4v_pages::StepInteger(INT32_MIN, -1, 1, all));
-  EXPECT_EQ(0, mp4v_pages::StepInteger(-1, 1, 1, all));
-  EXPECT_EQ(-3, mp4v_pages::StepInteger(2, -5, 1, all));
+TEST(SettingTextTest, StepsStopAtTheEndsOfTheRange) {
+  const mp4v_host::IntegerRange all{INT32_MIN, INT32_MAX};
+  EXPECT_EQ(INT32_MAX, mp4v_host::StepInteger(INT32_MAX - 1, 5, 1, all));
+  EXPECT_EQ(INT32_MAX, mp4v_host::StepInteger(INT32_MAX, 1, 1, all));
+  EXPECT_EQ(INT32_MIN, mp4v_host::StepInteger(INT32_MIN + 1, -20, 1, all));
+  EXPECT_EQ(INT32_MIN, mp4v_host::StepInteger(INT32_MIN, -1, 1, all));
+  EXPECT_EQ(0, mp4v_host::StepInteger(-1, 1, 1, all));
+  EXPECT_EQ(-3, mp4v_host::StepInteger(2, -5, 1, all));
   // A step of its own, and a range of its own.
-  EXPECT_EQ(4001000, mp4v_pages::StepInteger(4000000, 1, 1000, {0, INT32_MAX}));
-  EXPECT_EQ(INT32_MAX, mp4v_pages::StepInteger(INT32_MAX - 10, 3, 1000, {0, INT32_MAX}));
-  EXPECT_EQ(0, mp4v_pages::StepInteger(500, -1, 1000, {0, INT32_MAX}));
-  EXPECT_EQ(1, mp4v_pages::StepInteger(-720, 1, 16, {1, 8191}));
-  EXPECT_EQ(8191, mp4v_pages::StepInteger(8190, 1, 16, {1, 8191}));
+  EXPECT_EQ(4001000, mp4v_host::StepInteger(4000000, 1, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(INT32_MAX, mp4v_host::StepInteger(INT32_MAX - 10, 3, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(0, mp4v_host::StepInteger(500, -1, 1000, {0, INT32_MAX}));
+  EXPECT_EQ(1, mp4v_host::StepInteger(-720, 1, 16, {1, 8191}));
+  EXPECT_EQ(8191, mp4v_host::StepInteger(8190, 1, 16, {1, 8191}));
 }
 
 // An arrow keeps the form the number was typed in.
-TEST(FieldTextTest, SteppedTextKeepsItsForm) {
+TEST(SettingTextTest, SteppedTextKeepsItsForm) {
   struct Case {
     const char* text;
     int steps;
@@ -215,18 +211,18 @@ TEST(FieldTextTest, SteppedTextKeepsItsForm) {
   };
   for (const Case& c : cases) {
     std::string stepped;
-    ASSERT_TRUE(mp4v_pages::StepText(c.text, c.steps, c.step, {INT32_MIN, INT32_MAX}, &stepped))
+    ASSERT_TRUE(mp4v_host::StepText(c.text, c.steps, c.step, {INT32_MIN, INT32_MAX}, &stepped))
         << c.text;
     EXPECT_EQ(c.expected, stepped) << c.text;
     int32_t back = 0;
-    EXPECT_EQ(TextStatus::kOk, mp4v_pages::ParseIntegerText(stepped, &back)) << stepped;
+    EXPECT_EQ(TextStatus::kOk, mp4v_host::ParseIntegerText(stepped, &back)) << stepped;
   }
   std::string untouched = "kept";
-  EXPECT_FALSE(mp4v_pages::StepText("12x", 1, 1, {0, 31}, &untouched));
+  EXPECT_FALSE(mp4v_host::StepText("12x", 1, 1, {0, 31}, &untouched));
   EXPECT_EQ("kept", untouched);
 }
 
-TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
+TEST(SettingTextTest, ProblemsNameTheTextAndWhatIsWrong) {
   struct Case {
     TextStatus status;
     bool rate;
@@ -241,7 +237,7 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
       {TextStatus::kNotANumber, true, "abc", "\"abc\" is not a decimal number or a fraction."},
   };
   for (const Case& c : cases) {
-    const std::string problem = mp4v_pages::ProblemText(c.status, c.rate, c.text);
+    const std::string problem = mp4v_host::ProblemText(c.status, c.rate, c.text);
     EXPECT_EQ(0u, problem.find(c.expected)) << problem;
     EXPECT_NE(std::string::npos,
               problem.find(c.rate ? "frames per second" : "-2147483648 to 2147483647"))
@@ -249,18 +245,18 @@ TEST(FieldTextTest, ProblemsNameTheTextAndWhatIsWrong) {
   }
   // A field of its own range names that range, and only it.
   const std::string width =
-      mp4v_pages::ProblemText(TextStatus::kBelowRange, false, "-720", {1, 8191});
+      mp4v_host::ProblemText(TextStatus::kBelowRange, false, "-720", {1, 8191});
   EXPECT_EQ(0u, width.find("\"-720\" is less than this setting takes.")) << width;
   EXPECT_NE(std::string::npos, width.find("from 1 to 8191")) << width;
   EXPECT_EQ(std::string::npos, width.find("2147483647")) << width;
-  const std::string tiny = mp4v_pages::ProblemText(TextStatus::kTooSmall, true, "1e-11");
+  const std::string tiny = mp4v_host::ProblemText(TextStatus::kTooSmall, true, "1e-11");
   EXPECT_EQ(0u, tiny.find("\"1e-11\" is too small")) << tiny;
   EXPECT_NE(std::string::npos, tiny.find("0.0000000001")) << tiny;
 }
 
 // The one judgement of a setting's text that the pages' OK and mp4vcfg set
 // share: each setting's own row decides the range, the frame rate its rule.
-TEST(FieldTextTest, SettingTextsByTheirRowOfThePageTable) {
+TEST(SettingTextTest, SettingTextsByTheirRowOfTheCatalogue) {
   struct Case {
     const char* key;
     const char* text;
@@ -303,19 +299,19 @@ TEST(FieldTextTest, SettingTextsByTheirRowOfThePageTable) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.text);
     const auto* key = mp4v_host::FindSettingKey(c.key);
     ASSERT_NE(nullptr, key);
-    const mp4v_pages::PageField& field =
-        mp4v_pages::FieldAt(static_cast<size_t>(key - mp4v_host::SettingKeys()));
+    const mp4v_host::PageField& field =
+        mp4v_host::FieldAt(static_cast<size_t>(key - mp4v_host::SettingKeys()));
     ASSERT_EQ(std::string(c.key), field.key());
     int32_t integer = -99;
     double real = -99;
-    EXPECT_EQ(c.status, mp4v_pages::ParseSettingText(field, c.text, &integer, &real));
+    EXPECT_EQ(c.status, mp4v_host::ParseSettingText(field, c.text, &integer, &real));
     if (c.status != TextStatus::kOk) {
       EXPECT_EQ(-99, integer);
       EXPECT_EQ(-99, real);
       std::string expected = c.problem;
       if (expected.back() != '.') expected += hint;
-      EXPECT_EQ(expected, mp4v_pages::SettingProblemText(field, c.status, c.text));
-    } else if (field.control == mp4v_pages::Control::kFrameRate) {
+      EXPECT_EQ(expected, mp4v_host::SettingProblemText(field, c.status, c.text));
+    } else if (field.control == mp4v_host::Control::kFrameRate) {
       EXPECT_EQ(k2997, Bits(real));
       EXPECT_EQ(-99, integer);
     } else {

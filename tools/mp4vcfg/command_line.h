@@ -1,7 +1,7 @@
 // mp4vcfg: looks at and changes encoder settings files through the
 // configuration module, loaded at run time as any host loads it.
-#ifndef MP4VCFG_CLI_H_
-#define MP4VCFG_CLI_H_
+#ifndef MP4VCFG_COMMAND_LINE_H_
+#define MP4VCFG_COMMAND_LINE_H_
 
 #include <ostream>
 
@@ -18,4 +18,4 @@
 int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                void (*bytes_out)() = nullptr);
 
-#endif  // MP4VCFG_CLI_H_
+#endif  // MP4VCFG_COMMAND_LINE_H_

@@ -1,6 +1,6 @@
-// The page table: every setting on exactly one page, under a label a person
-// can reach with its own mnemonic.
-#include "gui/page_table.h"
+// The settings' catalogue: every setting on exactly one page, under a label
+// a person can reach with its own mnemonic.
+#include "host/settings_catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@
 
 namespace {
 
-TEST(PageTableTest, EverySettingIsOnExactlyOnePage) {
+TEST(SettingsCatalogueTest, EverySettingIsOnExactlyOnePage) {
   std::map<std::string, int> seen;
-  for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
-    const mp4v_pages::PageGroup& group = mp4v_pages::PageGroups()[p];
+  for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
+    const mp4v_host::PageGroup& group = mp4v_host::PageGroups()[p];
     EXPECT_GT(group.field_count, 0u);
     for (size_t r = 0; r < group.field_count; ++r) {
       const std::string key = group.fields[r].key();
@@ -32,9 +32,9 @@ TEST(PageTableTest, EverySettingIsOnExactlyOnePage) {
   EXPECT_EQ(mp4v_host::kSettingKeyCount, seen.size());
 }
 
-TEST(PageTableTest, EachLabelHasOneMnemonicUniqueOnItsPage) {
-  for (size_t p = 0; p < mp4v_pages::kPageGroupCount; ++p) {
-    const mp4v_pages::PageGroup& group = mp4v_pages::PageGroups()[p];
+TEST(SettingsCatalogueTest, EachLabelHasOneMnemonicUniqueOnItsPage) {
+  for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
+    const mp4v_host::PageGroup& group = mp4v_host::PageGroups()[p];
     std::set<wchar_t> letters;
     for (size_t r = 0; r < group.field_count; ++r) {
       const std::wstring label = group.fields[r].label;
@@ -52,22 +52,22 @@ TEST(PageTableTest, EachLabelHasOneMnemonicUniqueOnItsPage) {
 
 // Each row is the header's field of its index, and the kind of control
 // follows the field's type: the frame rate alone is a double.
-TEST(PageTableTest, RowsAreTheHeadersFields) {
+TEST(SettingsCatalogueTest, RowsAreTheHeadersFields) {
   for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
     const mp4v_host::SettingKey& key = mp4v_host::SettingKeys()[i];
-    const mp4v_pages::PageField& row = mp4v_pages::FieldAt(i);
+    const mp4v_host::PageField& row = mp4v_host::FieldAt(i);
     EXPECT_EQ(i, row.index()) << key.name;
     EXPECT_STREQ(key.name, row.key());
     EXPECT_EQ(key.type == mp4v_host::FieldType::kDouble,
-              row.control == mp4v_pages::Control::kFrameRate)
+              row.control == mp4v_host::Control::kFrameRate)
         << key.name;
   }
 }
 
 // The facts a person relies on: which settings are check boxes, which take
 // no negative numbers, and the steps and units of the ones that have them.
-TEST(PageTableTest, ControlsRangesStepsAndUnits) {
-  using mp4v_pages::Control;
+TEST(SettingsCatalogueTest, ControlsRangesStepsAndUnits) {
+  using mp4v_host::Control;
   struct Case {
     const char* key;
     Control control;
@@ -111,8 +111,8 @@ TEST(PageTableTest, ControlsRangesStepsAndUnits) {
   for (const Case& c : cases) {
     const mp4v_host::SettingKey* key = mp4v_host::FindSettingKey(c.key);
     ASSERT_NE(nullptr, key) << c.key;
-    const mp4v_pages::PageField& row =
-        mp4v_pages::FieldAt(static_cast<size_t>(key - mp4v_host::SettingKeys()));
+    const mp4v_host::PageField& row =
+        mp4v_host::FieldAt(static_cast<size_t>(key - mp4v_host::SettingKeys()));
     EXPECT_EQ(c.control, row.control) << c.key;
     EXPECT_EQ(c.minimum, row.minimum) << c.key;
     EXPECT_EQ(c.maximum, row.maximum) << c.key;
@@ -124,7 +124,7 @@ TEST(PageTableTest, ControlsRangesStepsAndUnits) {
   }
   // Every row: a sound range and step, and a label in words, not a key.
   for (size_t i = 0; i < mp4v_host::kSettingKeyCount; ++i) {
-    const mp4v_pages::PageField& row = mp4v_pages::FieldAt(i);
+    const mp4v_host::PageField& row = mp4v_host::FieldAt(i);
     if (row.control == Control::kFrameRate) continue;
     EXPECT_LE(row.minimum, row.maximum) << row.key();
     EXPECT_GE(row.step, 1) << row.key();
@@ -135,29 +135,29 @@ TEST(PageTableTest, ControlsRangesStepsAndUnits) {
   }
 }
 
-TEST(PageTableTest, TipsNameTheKeyAndWhatTheFieldTakes) {
-  const auto& width = mp4v_pages::FieldAt(static_cast<size_t>(mp4v_pages::Setting::width));
-  const std::wstring width_tip = mp4v_pages::TipText(width, nullptr);
+TEST(SettingsCatalogueTest, TipsNameTheKeyAndWhatTheFieldTakes) {
+  const auto& width = mp4v_host::FieldAt(static_cast<size_t>(mp4v_host::Setting::width));
+  const std::wstring width_tip = mp4v_host::TipText(width, nullptr);
   EXPECT_NE(std::wstring::npos, width_tip.find(L"\"width\" of [MP4V Settings]")) << width_tip;
   EXPECT_NE(std::wstring::npos, width_tip.find(L"from 1 to 8191")) << width_tip;
   EXPECT_NE(std::wstring::npos, width_tip.find(L"The arrows step by 16")) << width_tip;
 
-  const auto& closed = mp4v_pages::FieldAt(static_cast<size_t>(mp4v_pages::Setting::closed_gov));
+  const auto& closed = mp4v_host::FieldAt(static_cast<size_t>(mp4v_host::Setting::closed_gov));
   const int32_t five = 5;
-  const std::wstring odd = mp4v_pages::TipText(closed, &five);
+  const std::wstring odd = mp4v_host::TipText(closed, &five);
   EXPECT_NE(std::wstring::npos, odd.find(L"holds 5, neither 0 nor 1")) << odd;
-  EXPECT_EQ(std::wstring::npos, mp4v_pages::TipText(closed, nullptr).find(L"neither"));
+  EXPECT_EQ(std::wstring::npos, mp4v_host::TipText(closed, nullptr).find(L"neither"));
 
   // A choice says honestly that the record does not tell what its numbers mean.
-  const auto& profile = mp4v_pages::FieldAt(static_cast<size_t>(mp4v_pages::Setting::profile_id));
+  const auto& profile = mp4v_host::FieldAt(static_cast<size_t>(mp4v_host::Setting::profile_id));
   EXPECT_NE(std::wstring::npos,
-            mp4v_pages::TipText(profile, nullptr).find(L"does not say which number"));
+            mp4v_host::TipText(profile, nullptr).find(L"does not say which number"));
 }
 
-TEST(PageTableTest, PlainLabelDropsTheMarks) {
-  EXPECT_EQ(L"Width (pixels)", mp4v_pages::PlainLabel(L"&Width (pixels)"));
-  EXPECT_EQ(L"Sound & vision", mp4v_pages::PlainLabel(L"&Sound && vision"));
-  EXPECT_EQ(L"Trailing&", mp4v_pages::PlainLabel(L"Trailing&"));
+TEST(SettingsCatalogueTest, PlainLabelDropsTheMarks) {
+  EXPECT_EQ(L"Width (pixels)", mp4v_host::PlainLabel(L"&Width (pixels)"));
+  EXPECT_EQ(L"Sound & vision", mp4v_host::PlainLabel(L"&Sound && vision"));
+  EXPECT_EQ(L"Trailing&", mp4v_host::PlainLabel(L"Trailing&"));
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 // No locale takes part: texts are written with std::to_chars and read with
 // std::from_chars, the blanks, the sign and the shortcut for short texts by
 // hand.
-#ifndef MP4V_CONFIG_DECIMAL_TEXT_H_
-#define MP4V_CONFIG_DECIMAL_TEXT_H_
+#ifndef MP4V_TEXT_DECIMAL_TEXT_H_
+#define MP4V_TEXT_DECIMAL_TEXT_H_
 
 #include <charconv>
 #include <cmath>
@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include "config/white_space.h"
+#include "text/white_space.h"
 
 // A save writes a double with exactly this many fraction digits.
 constexpr int kConfigDoubleFractionDigits = 10;
@@ -190,4 +190,4 @@ inline size_t ConfigWriteFixed(double value, int precision, char* out, size_t ca
   return static_cast<size_t>(r.ptr - out);
 }
 
-#endif  // MP4V_CONFIG_DECIMAL_TEXT_H_
+#endif  // MP4V_TEXT_DECIMAL_TEXT_H_

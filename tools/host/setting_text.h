@@ -1,16 +1,17 @@
-// The texts of the settings pages' fields: what a field shows for a stored
-// value, and which value a person's text stands for. No window code here, so
-// the same rules are built and tested on every target.
-#ifndef MP4V_GUI_FIELD_TEXT_H_
-#define MP4V_GUI_FIELD_TEXT_H_
+// A setting's text as a person types it and reads it: what the settings
+// pages' field shows for a stored value, and which value a text stands for,
+// by the setting's row of the catalogue. The settings pages and `mp4vcfg set`
+// both judge a text here, so they take and refuse the same texts.
+#ifndef MP4V_HOST_SETTING_TEXT_H_
+#define MP4V_HOST_SETTING_TEXT_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "gui/page_table.h"
+#include "host/settings_catalogue.h"
 
-namespace mp4v_pages {
+namespace mp4v_host {
 
 // What a field's text amounts to. Every status but kOk refuses the text.
 enum class TextStatus {
@@ -54,7 +55,7 @@ TextStatus ParseIntegerText(std::string_view text, IntegerRange range,
 // can hold, snapped as a load would snap it.
 TextStatus ParseFrameRateText(std::string_view text, double* value);
 
-// A person's text for the setting of `field`, a row of the page table: the
+// A person's text for the setting of `field`, a row of the catalogue: the
 // one judgement of the settings pages' OK and of `mp4vcfg set`, so that both
 // take and refuse the same texts and store the same values. Blanks and tabs
 // around the text are ignored. The frame rate follows ParseFrameRateText
@@ -92,6 +93,6 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
 std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
                         IntegerRange range = IntegerRange{INT32_MIN, INT32_MAX});
 
-}  // namespace mp4v_pages
+}  // namespace mp4v_host
 
-#endif  // MP4V_GUI_FIELD_TEXT_H_
+#endif  // MP4V_HOST_SETTING_TEXT_H_

@@ -1,6 +1,6 @@
 // White space as the configuration texts use it.
-#ifndef MP4V_CONFIG_WHITE_SPACE_H_
-#define MP4V_CONFIG_WHITE_SPACE_H_
+#ifndef MP4V_TEXT_WHITE_SPACE_H_
+#define MP4V_TEXT_WHITE_SPACE_H_
 
 // True for the characters that formatted input skips as white space in the
 // "C" locale (blank, tab, line feed, vertical tab, form feed, carriage
@@ -10,4 +10,4 @@ inline bool ConfigIsWhiteSpace(char c) {
          c == '\r';
 }
 
-#endif  // MP4V_CONFIG_WHITE_SPACE_H_
+#endif  // MP4V_TEXT_WHITE_SPACE_H_

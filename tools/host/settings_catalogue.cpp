@@ -1,9 +1,11 @@
-#include "gui/page_table.h"
+#include "host/settings_catalogue.h"
 
 #include <limits>
 #include <string>
 
-namespace mp4v_pages {
+#include "host/settings_fields.h"
+
+namespace mp4v_host {
 namespace {
 
 constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
@@ -173,10 +175,6 @@ constexpr PageGroup kGroups[kPageGroupCount] = {
     Group(L"Other", kOther),
 };
 
-#define MP4V_PAGES_KEY_NAME(field, offset, c_type, type_name) #field,
-constexpr const char* kKeyNames[] = {MP4V_SETTINGS_FIELDS(MP4V_PAGES_KEY_NAME)};
-#undef MP4V_PAGES_KEY_NAME
-
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::wstring Range(int32_t minimum, int32_t maximum) {
@@ -185,7 +183,7 @@ std::wstring Range(int32_t minimum, int32_t maximum) {
 
 }  // namespace
 
-const char* PageField::key() const { return kKeyNames[index()]; }
+const char* PageField::key() const { return SettingKeys()[index()].name; }
 
 const PageGroup* PageGroups() { return kGroups; }
 
@@ -238,4 +236,4 @@ std::wstring TipText(const PageField& field, const int32_t* odd_value) {
   return tip;
 }
 
-}  // namespace mp4v_pages
+}  // namespace mp4v_host

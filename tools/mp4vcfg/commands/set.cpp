@@ -1,0 +1,98 @@
+#include "mp4vcfg/commands.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "api/requests.h"
+#include "host/setting_text.h"
+#include "host/settings_catalogue.h"
+#include "host/settings_fields.h"
+#include "mp4v_config.h"
+#include "mp4vcfg/output.h"
+#include "mp4vcfg/session.h"
+#include "mp4vcfg/unified_diff.h"
+
+namespace mp4vcfg {
+namespace {
+
+using mp4v_host::SettingKey;
+using mp4v_host::TextStatus;
+
+struct Change {
+  const SettingKey* key;
+  int32_t integer;
+  double real;
+};
+
+// `text` for the setting `key` by the rule of the settings pages' OK, the
+// one function both call: the setting's row of the catalogue gives its
+// range and the words of the message. A whole number outside that range is
+// taken with `force` (a record may hold it, and the pages keep it); any
+// other refused text ends the command.
+void RequireValue(const SettingKey& key, const std::string& text, bool force, int32_t* integer,
+                  double* real) {
+  const mp4v_host::PageField& field =
+      mp4v_host::FieldAt(static_cast<size_t>(&key - mp4v_host::SettingKeys()));
+  const TextStatus status = mp4v_host::ParseSettingText(field, text, integer, real);
+  if (status == TextStatus::kOk) return;
+  const bool outside_range =
+      status == TextStatus::kBelowRange || status == TextStatus::kAboveRange;
+  if (outside_range && force && mp4v_host::ParseIntegerText(text, integer) == TextStatus::kOk) {
+    return;
+  }
+  throw Trouble(std::string(key.name) + ": " +
+                mp4v_host::SettingProblemText(field, status, text) +
+                (outside_range ? " --force saves it anyway." : ""));
+}
+
+}  // namespace
+
+int Set(const std::string& module_path, const std::string& file,
+        const std::vector<std::string>& assignments, bool dry_run, bool force,
+        std::ostream& out, std::ostream& err) {
+  const Session session(module_path);
+  // Every assignment is checked before the file is read or written.
+  std::vector<Change> changes;
+  for (const std::string& assignment : assignments) {
+    const size_t equals = assignment.find('=');
+    Change change{&FindKey(assignment.substr(0, equals)), 0, 0.0};
+    RequireValue(*change.key, assignment.substr(equals + 1), force, &change.integer,
+                 &change.real);
+    changes.push_back(change);
+  }
+  // The checks the save makes before it writes, on the real file: a dry
+  // run ends where the save would fail.
+  std::string bytes;
+  bool exists = false;
+  CheckSavePossible(file, &bytes, &exists);
+  MP4VSettings record;
+  std::memset(&record, 0, sizeof record);
+  session.Load(file, &record);
+  for (const Change& change : changes) {
+    if (change.key->type == mp4v_host::FieldType::kDouble) {
+      mp4v_host::StoreDouble(&record, *change.key, change.real);
+    } else {
+      mp4v_host::StoreInt32(&record, *change.key, change.integer);
+    }
+  }
+  // Judged for the record this save writes, changes included.
+  const bool refused =
+      exists && !force && RefuseLosingText(file, bytes, record, dry_run, "set", err);
+  if (dry_run) {
+    // The bytes the module's save computes from these, before it writes.
+    std::string after;
+    if (MP4VConfigSaveText(bytes, &record, &after) != MP4VSaveTextResult::kWritten) {
+      throw std::bad_alloc();  // UTF-16 text was refused above
+    }
+    out << UnifiedDiff(file, bytes, after);
+    return refused ? kExitFailure : kExitSuccess;
+  }
+  if (refused) return kExitFailure;
+  session.Save(record, file);
+  return kExitSuccess;
+}
+
+}  // namespace mp4vcfg
