@@ -1,9 +1,9 @@
 #include "api/requests.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/bind_key.h"
@@ -62,37 +62,32 @@ bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
 
 namespace {
 
-struct DocumentDeleter {
-  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
-};
-using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
-
-// The document a reading of `bytes` gives: the placeholder line for a text
-// with no line (a missing or empty file); null when memory ran out. Its
-// lines as read are views into `bytes`, which must outlive it.
-Document ReadText(const std::string& bytes, bool* byte_order_mark,
-                  std::vector<ConfigNodeSpan>* spans = nullptr) {
+// The document a reading of `bytes` gives, holding them: the placeholder
+// line for a text with no line (a missing or empty file); the empty
+// document when memory ran out.
+ConfigDocument ReadText(std::string bytes, bool* byte_order_mark,
+                        std::vector<ConfigNodeSpan>* spans = nullptr) {
   bool out_of_memory = false;
-  Document document(ConfigParseTextInPlace(bytes.data(), bytes.size(), &out_of_memory,
-                                           byte_order_mark, spans));
-  if (document == nullptr && !out_of_memory) {
-    document.reset(ConfigNewFreeLine(kConfigPlaceholderLine));
+  ConfigDocument document =
+      ConfigParseText(std::move(bytes), &out_of_memory, byte_order_mark, spans);
+  if (document.empty() && !out_of_memory) {
+    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
   }
   return document;
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
 // before its snapping.
-void BindForLoad(const std::string& bytes, void* settings) {
+void BindForLoad(std::string bytes, void* settings) {
   bool byte_order_mark = false;
-  Document document = ReadText(bytes, &byte_order_mark);
-  if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+  ConfigDocument document = ReadText(std::move(bytes), &byte_order_mark);
+  if (!document.empty()) MP4VConfigBindDocument(document.first(), "load", settings);
 }
 
 }  // namespace
 
-MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
-                                      const void* settings, std::string* after,
+MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+                                      std::string* after,
                                       std::vector<MP4VSavedLine>* lines) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
@@ -100,27 +95,28 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
   try {
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
-    Document document = ReadText(before, &byte_order_mark, lines ? &read : nullptr);
-    if (document == nullptr) return MP4VSaveTextResult::kOutOfMemory;
+    ConfigDocument document =
+        ReadText(std::move(before), &byte_order_mark, lines ? &read : nullptr);
+    if (document.empty()) return MP4VSaveTextResult::kOutOfMemory;
     std::vector<std::string> values_read;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
     if (lines != nullptr) {
       for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value);
       // The lines a load takes each setting from (a load of a single line
       // takes none).
-      for (size_t k = 0; document->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
-        loaded_from[k] = ConfigLookupNode(document.get(), kMP4VSettingsSection,
+      for (size_t k = 0; document.first()->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
+        loaded_from[k] = ConfigLookupNode(document.first(), kMP4VSettingsSection,
                                           MP4VSettingsKeyTable[k].key);
       }
     }
     // A save only reads the record; the binding takes one pointer type for
     // both directions.
-    if (!MP4VConfigBindDocument(document.get(), "save", const_cast<void*>(settings))) {
+    if (!MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings))) {
       return MP4VSaveTextResult::kOutOfMemory;
     }
     std::string text;
     std::vector<ConfigNodeSpan> written;
-    if (!ConfigSerialize(document.get(), true, &text, byte_order_mark,
+    if (!ConfigSerialize(document.first(), true, &text, byte_order_mark,
                          lines ? &written : nullptr)) {
       return MP4VSaveTextResult::kOutOfMemory;
     }
@@ -158,9 +154,9 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
   }
 }
 
-void MP4VConfigLoadText(const std::string& bytes, void* settings) {
+void MP4VConfigLoadText(std::string bytes, void* settings) {
   try {
-    BindForLoad(bytes, settings);
+    BindForLoad(std::move(bytes), settings);
   } catch (const std::bad_alloc&) {
   }
   MP4VSnapFrameRate(settings);
@@ -237,13 +233,13 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
         return !save;
     }
     if (!save) {
-      BindForLoad(bytes, settings);
+      BindForLoad(std::move(bytes), settings);
       return true;
     }
     // Nothing is written over a file that is not 8-bit text, nor a partial
     // file when memory ran out.
     std::string after;
-    switch (MP4VConfigSaveText(bytes, settings, &after)) {
+    switch (MP4VConfigSaveText(std::move(bytes), settings, &after)) {
       case MP4VSaveTextResult::kWritten:
         return PlatformReplaceFile(file_name, after.data(), after.size(), error);
       case MP4VSaveTextResult::kUtf16:

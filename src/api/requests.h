@@ -62,15 +62,17 @@ enum class MP4VSaveTextResult {
 // ends: what MP4VConfigSave computes, and the only way it computes it.
 // Every line of `before` is written as it was read but the lines of the
 // settings whose value text changes; the settings the file lacks are added.
-// When `lines` is given, it receives one account for each line of `before`
-// that the reader keeps, in file order (lines the save adds have none).
-MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
-                                      const void* settings, std::string* after,
+// The save takes `before` over: a caller that keeps its bytes passes a
+// copy. When `lines` is given, it receives one account for each line of
+// `before` that the reader keeps, in file order (lines the save adds have
+// none).
+MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+                                      std::string* after,
                                       std::vector<MP4VSavedLine>* lines = nullptr);
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).
-void MP4VConfigLoadText(const std::string& bytes, void* settings);
+void MP4VConfigLoadText(std::string bytes, void* settings);
 
 // What a save of `file_name` would meet before writing anything.
 enum class MP4VSaveCheck {

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "api/module.h"
@@ -783,12 +784,12 @@ TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
     WriteBytes(path, text);
     WriteBytes(reference, text);
     ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
-    ConfigNode* doc = ConfigReadFile(reference.c_str());
+    ConfigDocument doc = ConfigReadFile(reference.c_str());
     for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-      ConfigBindKey(doc, "save", kMP4VSettingsSection, row.key, row.type_name,
+      ConfigBindKey(doc.first(), "save", kMP4VSettingsSection, row.key, row.type_name,
                     reinterpret_cast<char*>(&record) + row.offset, nullptr);
     }
-    ASSERT_TRUE(ConfigWriteFile(doc, reference.c_str(), 1));
+    ASSERT_TRUE(ConfigWriteFile(std::move(doc), reference.c_str(), 1));
     ASSERT_EQ(ReadBytes(path), ReadBytes(reference)) << text;
 
     // Load of the original text, both ways.
@@ -798,13 +799,12 @@ TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
     std::memset(&expected, 0x5C, sizeof expected);
     ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
     doc = ConfigReadFile(path.c_str());
-    if (doc->next != nullptr) {
+    if (doc.first()->next != nullptr) {
       for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-        ConfigBindKey(doc, "load", kMP4VSettingsSection, row.key, row.type_name,
+        ConfigBindKey(doc.first(), "load", kMP4VSettingsSection, row.key, row.type_name,
                       reinterpret_cast<char*>(&expected) + row.offset, nullptr);
       }
     }
-    ConfigFreeDocument(doc);
     MP4VSnapFrameRate(&expected);
     ASSERT_EQ(std::memcmp(&loaded, &expected, sizeof loaded), 0) << text;
   }
