@@ -1,5 +1,6 @@
 #include "api/requests.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
@@ -9,6 +10,7 @@
 #include "config/bind_key.h"
 #include "config/config_file.h"
 #include "config/document.h"
+#include "config/value_text.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "settings/key_table.h"
@@ -32,10 +34,29 @@ ConfigNode* FindSection(ConfigNode* node, const char* section) {
   return nullptr;
 }
 
+// Whether the row binds a "dbl" (its first letter sorts out the "int" rows
+// without a call).
+bool BindsDouble(const MP4VSettingsKey& row) {
+  return row.type_name[0] == 'd' && std::strcmp(row.type_name, "dbl") == 0;
+}
+
+// Whether the "dbl" field at `field` holds a value no value text holds (an
+// infinity or NaN: no text of ten fraction digits gives either back). Then
+// `*kept` says whether the line a load takes `key` from (from `start` on)
+// loads as that very value, so that a save may leave it as it stands.
+bool HasNoValueText(const ConfigNode* start, const char* key, const void* field, bool* kept) {
+  double value;
+  std::memcpy(&value, field, sizeof value);
+  if (std::isfinite(value)) return false;
+  const char* text = ConfigLookup(start, kMP4VSettingsSection, key);
+  *kept = text != nullptr && ConfigParseDouble(text) == value;  // never for NaN
+  return true;
+}
+
 }  // namespace
 
-bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
-                            void* settings) {
+MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
+                                      void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
   // Every binding starts at the section's first header: the nodes before it
   // can neither hold the section's keys nor take new ones, so each binding
@@ -45,19 +66,26 @@ bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
   // first binding appends the header.
   ConfigNode* start = FindSection(document, kMP4VSettingsSection);
   const bool bind = save || (start != nullptr && document->next != nullptr);
-  bool complete = true;
+  MP4VBindResult result = MP4VBindResult::kBound;
   for (size_t i = 0; bind && i < kMP4VSettingsKeyCount; ++i) {
     const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
-    int32_t result = ConfigBindKey(
-        start != nullptr ? start : document, mode, kMP4VSettingsSection,
-        row.key, row.type_name, static_cast<char*>(settings) + row.offset,
-        nullptr);
+    void* field = static_cast<char*>(settings) + row.offset;
+    bool kept = false;
+    if (save && BindsDouble(row) && HasNoValueText(start, row.key, field, &kept)) {
+      // Memory that ran out in an earlier binding may be why no line was
+      // found: that is then the reason.
+      if (!kept) return result == MP4VBindResult::kBound ? MP4VBindResult::kNoValueText : result;
+      continue;
+    }
+    const int32_t bound =
+        ConfigBindKey(start != nullptr ? start : document, mode, kMP4VSettingsSection,
+                      row.key, row.type_name, field, nullptr);
     if (start == nullptr) start = FindSection(document, kMP4VSettingsSection);
     // On load a missing key is no failure; on save a binding fails only
     // when memory ran out.
-    if (save && result != 0) complete = false;
+    if (save && bound != 0) result = MP4VBindResult::kOutOfMemory;
   }
-  return complete;
+  return result;
 }
 
 namespace {
@@ -111,8 +139,13 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
     }
     // A save only reads the record; the binding takes one pointer type for
     // both directions.
-    if (!MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings))) {
-      return MP4VSaveTextResult::kOutOfMemory;
+    switch (MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings))) {
+      case MP4VBindResult::kBound:
+        break;
+      case MP4VBindResult::kNoValueText:
+        return MP4VSaveTextResult::kNoValueText;
+      case MP4VBindResult::kOutOfMemory:
+        return MP4VSaveTextResult::kOutOfMemory;
     }
     std::string text;
     std::vector<ConfigNodeSpan> written;
@@ -236,13 +269,14 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       BindForLoad(std::move(bytes), settings);
       return true;
     }
-    // Nothing is written over a file that is not 8-bit text, nor a partial
-    // file when memory ran out.
+    // Nothing is written over a file that is not 8-bit text, for a record
+    // holding a value no text holds, nor a partial file when memory ran out.
     std::string after;
     switch (MP4VConfigSaveText(std::move(bytes), settings, &after)) {
       case MP4VSaveTextResult::kWritten:
         return PlatformReplaceFile(file_name, after.data(), after.size(), error);
       case MP4VSaveTextResult::kUtf16:
+      case MP4VSaveTextResult::kNoValueText:
         *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
         return false;
       case MP4VSaveTextResult::kOutOfMemory:
