@@ -1144,6 +1144,17 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[2].old_value, "5");
   EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[3].written, "; note");
+
+  // A text the save begins with an empty line (its first line begins with
+  // the bytes of a UTF-16 mark): each account still quotes its own line.
+  const std::string marked = "\n\xFF\xFE\n[MP4V Settings]\nwidth x=0720\n";
+  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].offset, 1u);
+  EXPECT_EQ(lines[0].written, "\xFF\xFE");
+  EXPECT_EQ(lines[1].written, "[MP4V Settings]");
+  EXPECT_EQ(lines[2].kind, MP4VSavedLineKind::kSettingRewritten);
+  EXPECT_EQ(lines[2].written, "width                           = 720");
 }
 
 }  // namespace

@@ -165,6 +165,33 @@ TEST(WriteTest, ALongLineIsJoinedOnlyWhileItsPartsAreKept) {
   EXPECT_EQ(Serialize(own.first(), false), "\n" + header + "\nk=2\n\n" + tail);
 }
 
+// Each node's span quotes what was written for it: its line as read, or
+// the line of its own form; also where the text has to begin with an empty
+// line (a first line beginning with the bytes of a UTF-16 mark) or with a
+// byte-order mark of its own (one beginning with those bytes).
+TEST(WriteTest, SpansQuoteWhatWasWrittenForEachNode) {
+  const std::string rewritten = "k" + std::string(30, ' ') + " = 2";
+  for (const std::string& text :
+       {"[S]\nk x=1\n"s, "\n\xFF\xFE\n[S]\nk x=1\n"s, "\r\xFE\xFF x\n[S]\n"s,
+        "\n\xEF\xBB\xBFk=1\n[S]\nk=1\n"s}) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    auto doc = Parse(text);
+    ConfigSetEntry(doc.first(), "S", "k", "2");
+    std::string out;
+    std::vector<ConfigNodeSpan> spans;
+    ASSERT_TRUE(ConfigSerialize(doc.first(), true, &out, false, &spans));
+    size_t i = 0;
+    for (const ConfigNode* node = doc.first(); node != nullptr; node = node->next, ++i) {
+      ASSERT_LT(i, spans.size());
+      EXPECT_EQ(spans[i].node, node);
+      EXPECT_EQ(out.substr(spans[i].offset, spans[i].size),
+                node->as_read != nullptr ? std::string(node->as_read, node->as_read_size)
+                                         : rewritten);
+    }
+    EXPECT_EQ(i, spans.size());
+  }
+}
+
 TEST(WriteTest, AlignedAndCompactLayouts) {
   auto doc = testutil::ParseRewritten(
       "# config file\n[MP4V Settings] # top\nprofile_id=0\n"

@@ -106,6 +106,22 @@ INSTANTIATE_TEST_SUITE_P(
                 "[S]|~#k=v"}),
     [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
 
+// A new entry goes before a body's last line that goes on into the next
+// header, so that the line stays whole; but where that line began with the
+// section's own header, there is no such place in the body, and the entry
+// goes after its last part. Here the header's line, 1,025 characters, is
+// read in three parts: the header with its comment, a free line, the next
+// header.
+TEST(SetEntryTest, ALineBegunByTheHeaderItselfIsPartedAfterItsLastBodyPart) {
+  const std::string head = "[S] #" + std::string(506, 'x');  // 511 characters
+  const std::string middle = "#" + std::string(510, 'y');
+  auto doc = Parse(head + middle + "[T]\n");
+  ASSERT_EQ(Describe(doc.first()), "[S]#" + std::string(506, 'x') + "|~" + middle + "|[T]");
+  ASSERT_NE(ConfigSetEntry(doc.first(), "S", "k", "v"), nullptr);
+  EXPECT_EQ(Describe(doc.first()),
+            "[S]#" + std::string(506, 'x') + "|~" + middle + "|k=v|[T]");
+}
+
 TEST(SetEntryTest, SecondKeyOfANewSectionFollowsTheFirst) {
   auto doc = Parse("# x\n");
   ConfigSetEntry(doc.first(), "S", "a", "1");
