@@ -47,13 +47,12 @@ std::vector<Triple> Triples(const std::string& bytes) {
   return triples;
 }
 
-ConfigNode* Apply(ConfigNode* document, const std::vector<Triple>& triples) {
+void Apply(ConfigDocument* document, const std::vector<Triple>& triples) {
   for (const Triple& t : triples) {
-    ConfigNode* made = ConfigSetEntry(document, t.section.c_str(), t.key.c_str(),
+    ConfigNode* made = ConfigSetEntry(document->first(), t.section.c_str(), t.key.c_str(),
                                       t.value.c_str());
-    if (document == nullptr) document = made;
+    if (document->empty()) document->Append(made);  // the new document
   }
-  return document;
 }
 
 // The lines of `text` that are not empty, as an editor shows them (LF, CR LF
@@ -71,10 +70,10 @@ std::vector<std::string> FilledLines(std::string text) {
   return lines;
 }
 
-ConfigNode* Reread(const ConfigNode* document, bool aligned, std::string* text) {
+ConfigDocument Reread(const ConfigDocument& document, bool aligned, std::string* text) {
   bool out_of_memory = false;
-  ConfigSerialize(document, aligned, text);
-  return ConfigParseText(text->data(), text->size(), &out_of_memory);
+  ConfigSerialize(document.first(), aligned, text);
+  return ConfigParseText(*text, &out_of_memory);
 }
 
 }  // namespace
@@ -82,21 +81,21 @@ ConfigNode* Reread(const ConfigNode* document, bool aligned, std::string* text) 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   bool out_of_memory = false;
-  ConfigNode* document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory);
+  ConfigDocument document = ConfigParseText(bytes, &out_of_memory);
   std::string once, twice;
-  ConfigNode* again = Reread(document, true, &once);
-  ConfigSerialize(again, true, &twice);
+  ConfigDocument again = Reread(document, true, &once);
+  ConfigSerialize(again.first(), true, &twice);
   if (once != twice) std::abort();
   if (FilledLines(once) != FilledLines(bytes)) std::abort();
-  ConfigFreeDocument(again);
 
   const std::vector<Triple> triples = Triples(bytes);
-  ConfigNode* built = Apply(nullptr, triples);
+  ConfigDocument built;
+  Apply(&built, triples);
   for (bool aligned : {true, false}) {
     std::string text;
-    ConfigNode* back = Reread(built, aligned, &text);
-    const ConfigNode* a = built;
-    const ConfigNode* b = back;
+    const ConfigDocument back = Reread(built, aligned, &text);
+    const ConfigNode* a = built.first();
+    const ConfigNode* b = back.first();
     for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
       if (a->kind != b->kind || std::string(a->name) != b->name ||
           std::string(a->comment) != b->comment ||
@@ -105,25 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     if (a != nullptr || b != nullptr) std::abort();
-    ConfigFreeDocument(back);
   }
-  ConfigFreeDocument(built);
 
-  document = Apply(document, triples);
+  Apply(&document, triples);
   again = Reread(document, true, &once);
-  ConfigSerialize(again, true, &twice);
+  ConfigSerialize(again.first(), true, &twice);
   if (once != twice) std::abort();
   for (const Triple& t : triples) {
     if (!ConfigSectionNameFits(t.section.c_str()) ||
         !ConfigEntryFits(t.key.c_str(), t.value.c_str())) {
       continue;  // refused: nothing was set
     }
-    const char* set = ConfigLookup(document, t.section.c_str(), t.key.c_str());
-    const char* read = ConfigLookup(again, t.section.c_str(), t.key.c_str());
+    const char* set = ConfigLookup(document.first(), t.section.c_str(), t.key.c_str());
+    const char* read = ConfigLookup(again.first(), t.section.c_str(), t.key.c_str());
     if ((set == nullptr) != (read == nullptr)) std::abort();
     if (set != nullptr && std::string(set) != read) std::abort();
   }
-  ConfigFreeDocument(again);
-  ConfigFreeDocument(document);
   return 0;
 }

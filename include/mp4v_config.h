@@ -328,11 +328,19 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * process may create a file: a writable file in a read-only directory is not
  * saved. A file with several hard links is replaced by a new file under this
  * name (the other links keep the old text); a symbolic link stays a link and
- * the file it points to is replaced. Returns MP4V_STATUS_OK when the file was
+ * the file it points to is replaced. Integers are written in decimal, the
+ * frame rate with exactly ten fraction digits, and a load of what a save
+ * wrote gives back every value (the frame rate as rounded to those digits;
+ * the longest text, of -DBL_MAX, has 321 characters and is written whole).
+ * No text holds a frame rate that is infinite or NaN ("inf" and "nan" load
+ * as 0), so a save never writes one: the file's frame_rate line stays as it
+ * stands when a load takes that very rate from it (an infinity read from
+ * "1e400" is saved back as "1e400"); otherwise nothing is written and the
+ * save fails. Returns MP4V_STATUS_OK when the file was
  * written; MP4V_STATUS_FAILED when the arguments are refused (as for the load
  * request) or the file could not be written (missing or read-only directory,
- * read-only or unreadable file, UTF-16 text, full disk). `settings` is only
- * read.
+ * read-only or unreadable file, UTF-16 text, a frame rate no text holds, full
+ * disk). `settings` is only read.
  *
  * What several writers at once get: a save holds a lock of the system for
  * the file, its turn, from its read to its replacement, and every other save
@@ -375,6 +383,7 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  *                                         / ENOSPC (EFBIG past a file size
  *                                         limit)
  *   UTF-16 text (a byte-order mark)       ERROR_INVALID_DATA / EILSEQ
+ *   a frame rate no text holds (above)    ERROR_INVALID_DATA / EDOM
  *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
  *   another save held its turn for 5 s    ERROR_LOCK_VIOLATION / EWOULDBLOCK
  *   other programs changed the file       ERROR_BUSY / EBUSY

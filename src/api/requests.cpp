@@ -1,14 +1,16 @@
 #include "api/requests.h"
 
+#include <cmath>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/bind_key.h"
 #include "config/config_file.h"
 #include "config/document.h"
+#include "config/value_text.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "settings/key_table.h"
@@ -32,10 +34,29 @@ ConfigNode* FindSection(ConfigNode* node, const char* section) {
   return nullptr;
 }
 
+// Whether the row binds a "dbl" (its first letter sorts out the "int" rows
+// without a call).
+bool BindsDouble(const MP4VSettingsKey& row) {
+  return row.type_name[0] == 'd' && std::strcmp(row.type_name, "dbl") == 0;
+}
+
+// Whether the "dbl" field at `field` holds a value no value text holds (an
+// infinity or NaN: no text of ten fraction digits gives either back). Then
+// `*kept` says whether the line a load takes `key` from (from `start` on)
+// loads as that very value, so that a save may leave it as it stands.
+bool HasNoValueText(const ConfigNode* start, const char* key, const void* field, bool* kept) {
+  double value;
+  std::memcpy(&value, field, sizeof value);
+  if (std::isfinite(value)) return false;
+  const char* text = ConfigLookup(start, kMP4VSettingsSection, key);
+  *kept = text != nullptr && ConfigParseDouble(text) == value;  // never for NaN
+  return true;
+}
+
 }  // namespace
 
-bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
-                            void* settings) {
+MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
+                                      void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
   // Every binding starts at the section's first header: the nodes before it
   // can neither hold the section's keys nor take new ones, so each binding
@@ -45,54 +66,56 @@ bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
   // first binding appends the header.
   ConfigNode* start = FindSection(document, kMP4VSettingsSection);
   const bool bind = save || (start != nullptr && document->next != nullptr);
-  bool complete = true;
+  MP4VBindResult result = MP4VBindResult::kBound;
   for (size_t i = 0; bind && i < kMP4VSettingsKeyCount; ++i) {
     const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
-    int32_t result = ConfigBindKey(
-        start != nullptr ? start : document, mode, kMP4VSettingsSection,
-        row.key, row.type_name, static_cast<char*>(settings) + row.offset,
-        nullptr);
+    void* field = static_cast<char*>(settings) + row.offset;
+    bool kept = false;
+    if (save && BindsDouble(row) && HasNoValueText(start, row.key, field, &kept)) {
+      // Memory that ran out in an earlier binding may be why no line was
+      // found: that is then the reason.
+      if (!kept) return result == MP4VBindResult::kBound ? MP4VBindResult::kNoValueText : result;
+      continue;
+    }
+    const int32_t bound =
+        ConfigBindKey(start != nullptr ? start : document, mode, kMP4VSettingsSection,
+                      row.key, row.type_name, field, nullptr);
     if (start == nullptr) start = FindSection(document, kMP4VSettingsSection);
     // On load a missing key is no failure; on save a binding fails only
     // when memory ran out.
-    if (save && result != 0) complete = false;
+    if (save && bound != 0) result = MP4VBindResult::kOutOfMemory;
   }
-  return complete;
+  return result;
 }
 
 namespace {
 
-struct DocumentDeleter {
-  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
-};
-using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
-
-// The document a reading of `bytes` gives: the placeholder line for a text
-// with no line (a missing or empty file); null when memory ran out. Its
-// lines as read are views into `bytes`, which must outlive it.
-Document ReadText(const std::string& bytes, bool* byte_order_mark,
-                  std::vector<ConfigNodeSpan>* spans = nullptr) {
+// The document a reading of `bytes` gives, holding them: the placeholder
+// line for a text with no line (a missing or empty file); the empty
+// document when memory ran out.
+ConfigDocument ReadText(std::string bytes, bool* byte_order_mark,
+                        std::vector<ConfigNodeSpan>* spans = nullptr) {
   bool out_of_memory = false;
-  Document document(ConfigParseTextInPlace(bytes.data(), bytes.size(), &out_of_memory,
-                                           byte_order_mark, spans));
-  if (document == nullptr && !out_of_memory) {
-    document.reset(ConfigNewFreeLine(kConfigPlaceholderLine));
+  ConfigDocument document =
+      ConfigParseText(std::move(bytes), &out_of_memory, byte_order_mark, spans);
+  if (document.empty() && !out_of_memory) {
+    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
   }
   return document;
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
 // before its snapping.
-void BindForLoad(const std::string& bytes, void* settings) {
+void BindForLoad(std::string bytes, void* settings) {
   bool byte_order_mark = false;
-  Document document = ReadText(bytes, &byte_order_mark);
-  if (document != nullptr) MP4VConfigBindDocument(document.get(), "load", settings);
+  ConfigDocument document = ReadText(std::move(bytes), &byte_order_mark);
+  if (!document.empty()) MP4VConfigBindDocument(document.first(), "load", settings);
 }
 
 }  // namespace
 
-MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
-                                      const void* settings, std::string* after,
+MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+                                      std::string* after,
                                       std::vector<MP4VSavedLine>* lines) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
@@ -100,27 +123,33 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
   try {
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
-    Document document = ReadText(before, &byte_order_mark, lines ? &read : nullptr);
-    if (document == nullptr) return MP4VSaveTextResult::kOutOfMemory;
+    ConfigDocument document =
+        ReadText(std::move(before), &byte_order_mark, lines ? &read : nullptr);
+    if (document.empty()) return MP4VSaveTextResult::kOutOfMemory;
     std::vector<std::string> values_read;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
     if (lines != nullptr) {
       for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value);
       // The lines a load takes each setting from (a load of a single line
       // takes none).
-      for (size_t k = 0; document->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
-        loaded_from[k] = ConfigLookupNode(document.get(), kMP4VSettingsSection,
+      for (size_t k = 0; document.first()->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
+        loaded_from[k] = ConfigLookupNode(document.first(), kMP4VSettingsSection,
                                           MP4VSettingsKeyTable[k].key);
       }
     }
     // A save only reads the record; the binding takes one pointer type for
     // both directions.
-    if (!MP4VConfigBindDocument(document.get(), "save", const_cast<void*>(settings))) {
-      return MP4VSaveTextResult::kOutOfMemory;
+    switch (MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings))) {
+      case MP4VBindResult::kBound:
+        break;
+      case MP4VBindResult::kNoValueText:
+        return MP4VSaveTextResult::kNoValueText;
+      case MP4VBindResult::kOutOfMemory:
+        return MP4VSaveTextResult::kOutOfMemory;
     }
     std::string text;
     std::vector<ConfigNodeSpan> written;
-    if (!ConfigSerialize(document.get(), true, &text, byte_order_mark,
+    if (!ConfigSerialize(document.first(), true, &text, byte_order_mark,
                          lines ? &written : nullptr)) {
       return MP4VSaveTextResult::kOutOfMemory;
     }
@@ -158,9 +187,9 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
   }
 }
 
-void MP4VConfigLoadText(const std::string& bytes, void* settings) {
+void MP4VConfigLoadText(std::string bytes, void* settings) {
   try {
-    BindForLoad(bytes, settings);
+    BindForLoad(std::move(bytes), settings);
   } catch (const std::bad_alloc&) {
   }
   MP4VSnapFrameRate(settings);
@@ -228,13 +257,17 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     return PlatformUpdateFile(
         file_name,
         [settings](const std::string& before, bool, std::string* after, uint32_t* why) {
-          // Nothing is written over a file that is not 8-bit text, nor a
-          // partial file when memory ran out.
+          // Nothing is written over a file that is not 8-bit text, for a
+          // record holding a value no text holds, nor a partial file when
+          // memory ran out.
           switch (MP4VConfigSaveText(before, settings, after)) {
             case MP4VSaveTextResult::kWritten:
               return FileDecision::kWrite;
             case MP4VSaveTextResult::kUtf16:
               *why = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+              return FileDecision::kStop;
+            case MP4VSaveTextResult::kNoValueText:
+              *why = PlatformErrorCode(ModuleFailure::kNoValueText);
               return FileDecision::kStop;
             case MP4VSaveTextResult::kOutOfMemory:
               break;
@@ -251,7 +284,7 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
       return false;
     }
-    BindForLoad(bytes, settings);
+    BindForLoad(std::move(bytes), settings);
     *error = 0;
     return true;
   } catch (const std::bad_alloc&) {

@@ -18,13 +18,25 @@
 // refused).
 bool MP4VConfigCheckFileName(const void* settings, const char* file_name);
 
+// What binding the key table into a document gave.
+enum class MP4VBindResult {
+  kBound,
+  kNoValueText,  // a save met a value no value text holds and no line of
+                 // the document loads as (see MP4VSaveTextResult): the
+                 // binding stopped there, and nothing of it may be written
+  kOutOfMemory,  // a save's binding ran out of memory (the document may
+                 // then lack some keys)
+};
+
 // Binds every key of the table between `document` (not null) and the record
 // at `settings`, in table order, in the direction of `mode` ("load" or
 // "save"), exactly as the transfer does: a load binds nothing from a
-// document of one node or without the section. Returns false only when a
-// save's binding ran out of memory (the document may then lack some keys).
-bool MP4VConfigBindDocument(ConfigNode* document, const char* mode,
-                            void* settings);
+// document of one node or without the section, and always gives kBound. A
+// save leaves the line of a frame rate that is infinite as it stands when
+// a load takes that very infinity from it, and stops with kNoValueText for
+// any other rate no value text holds (see MP4VSaveTextResult).
+MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
+                                      void* settings);
 
 // How a save treats one line of the file it reads.
 enum class MP4VSavedLineKind {
@@ -55,6 +67,10 @@ enum class MP4VSaveTextResult {
   kWritten,      // `*after` holds the bytes the save puts in the file's place
   kUtf16,        // they begin with a UTF-16 byte-order mark (FF FE or FE
                  // FF): not 8-bit text, and a save writes nothing over them
+  kNoValueText,  // the record's frame rate is one no value text holds (an
+                 // infinity or NaN: "%.10f" gives "inf" or "nan", which a
+                 // load reads as 0), and no line of them loads as it: a
+                 // save writes nothing
   kOutOfMemory,
 };
 
@@ -63,15 +79,21 @@ enum class MP4VSaveTextResult {
 // ends: what MP4VConfigSave computes, and the only way it computes it.
 // Every line of `before` is written as it was read but the lines of the
 // settings whose value text changes; the settings the file lacks are added.
-// When `lines` is given, it receives one account for each line of `before`
-// that the reader keeps, in file order (lines the save adds have none).
-MP4VSaveTextResult MP4VConfigSaveText(const std::string& before,
-                                      const void* settings, std::string* after,
+// A frame rate is written with ten fraction digits, and a load gives back
+// the rate that text rounds it to; one that no such text holds (infinite,
+// NaN) is never written: its line stays as it stands when a load takes that
+// very rate from it (an infinity read from "1e400"), and otherwise nothing
+// is written at all (kNoValueText). The save takes `before` over: a caller
+// that keeps its bytes passes a copy. When `lines` is given, it receives
+// one account for each line of `before` that the reader keeps, in file
+// order (lines the save adds have none).
+MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+                                      std::string* after,
                                       std::vector<MP4VSavedLine>* lines = nullptr);
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).
-void MP4VConfigLoadText(const std::string& bytes, void* settings);
+void MP4VConfigLoadText(std::string bytes, void* settings);
 
 // What a save of `file_name` would meet before writing anything.
 enum class MP4VSaveCheck {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/files.h"
 #include "text/white_space.h"
@@ -232,97 +233,61 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
 
 }  // namespace
 
-namespace {
-
-// The document of `data`; each node's text as read is a view into `data`
-// itself, or, with `copy`, into one copy of it that the first node keeps:
-// never an allocation per line.
-ConfigNode* ParseText(const char* data, size_t size, bool copy, bool* out_of_memory,
-                      bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
+                               bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
   size_t pos = 0;
-  if (size >= kByteOrderMarkSize &&
-      std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0) {
+  if (text.size() >= kByteOrderMarkSize &&
+      std::memcmp(text.data(), kByteOrderMark, kByteOrderMarkSize) == 0) {
     pos = kByteOrderMarkSize;
   }
   if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
-  if (pos == size) return nullptr;
-  char* text = nullptr;
-  if (copy) {
-    text = static_cast<char*>(std::malloc(size - pos));
-    if (text == nullptr) {
-      if (out_of_memory != nullptr) *out_of_memory = true;
-      return nullptr;
-    }
-    std::memcpy(text, data + pos, size - pos);
-  }
-  const size_t skipped = pos;  // the byte-order mark, which `text` lacks
+  if (pos == text.size()) return ConfigDocument();
+  // The nodes are linked here and handed to the document at the end, in
+  // one step.
   ConfigNode* first = nullptr;
-  ConfigNode* last = nullptr;
-  char line[kConfigLineMax + 1];
-  while (pos < size) {
-    // One line as the line reader takes it: up to and including its line
-    // end, at most kConfigLineMax characters.
-    const size_t start = pos;
-    const size_t limit = std::min(size, pos + kConfigLineMax);
-    size_t stop = pos;
-    while (stop < limit && !IsLineEnd(data[stop])) ++stop;
-    const size_t length = stop - pos;
-    std::memcpy(line, data + pos, length);
-    line[length] = '\0';
-    const bool has_nul = std::memchr(line, '\0', length) != nullptr;
-    // The line end, when it came within the line's length, is the line's.
-    pos = stop < size && stop < limit ? stop + 1 : stop;
-    bool failed = false;
-    const char* const as_read = copy ? text + (start - skipped) : data + start;
-    ConfigNode* node = NodeFromLine(line, length, has_nul, as_read, &failed);
-    if (node != nullptr) {
+  try {
+    // Each node's text as read is a view into the document's own bytes:
+    // never an allocation per line.
+    ConfigDocument document(std::move(text));
+    const char* const data = document.text().data();
+    const size_t size = document.text().size();
+    ConfigNode* last = nullptr;
+    char line[kConfigLineMax + 1];
+    while (pos < size) {
+      // One line as the line reader takes it: up to and including its line
+      // end, at most kConfigLineMax characters.
+      const size_t start = pos;
+      const size_t limit = std::min(size, pos + kConfigLineMax);
+      size_t stop = pos;
+      while (stop < limit && !IsLineEnd(data[stop])) ++stop;
+      const size_t length = stop - pos;
+      std::memcpy(line, data + pos, length);
+      line[length] = '\0';
+      const bool has_nul = std::memchr(line, '\0', length) != nullptr;
+      // The line end, when it came within the line's length, is the line's.
+      pos = stop < size && stop < limit ? stop + 1 : stop;
+      bool failed = false;
+      ConfigNode* node = NodeFromLine(line, length, has_nul, data + start, &failed);
+      if (failed) throw std::bad_alloc();
+      if (node == nullptr) continue;
       // Cut short with more to come: the rest is the next line's.
       node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
-    }
-    if (!failed && node != nullptr && spans != nullptr) {
-      try {
-        spans->push_back({node, start, length});
-      } catch (const std::bad_alloc&) {
-        ConfigFreeDocument(node);
-        failed = true;
+      if (last == nullptr) {
+        first = node;
+      } else {
+        last->next = node;
       }
+      last = node;
+      if (spans != nullptr) spans->push_back({node, start, length});
     }
-    if (failed) {
-      ConfigFreeDocument(first);
-      std::free(text);
-      if (out_of_memory != nullptr) *out_of_memory = true;
-      return nullptr;
-    }
-    if (node == nullptr) continue;
-    if (last == nullptr) {
-      first = node;
-    } else {
-      last->next = node;
-    }
-    last = node;
-  }
-  if (first == nullptr || text == nullptr) {
-    std::free(text);
-  } else if (!ConfigKeepWithNode(first, text)) {
+    if (first == nullptr) return ConfigDocument();
+    document.Append(first);
+    return document;
+  } catch (const std::bad_alloc&) {
     ConfigFreeDocument(first);
-    std::free(text);
     if (out_of_memory != nullptr) *out_of_memory = true;
-    return nullptr;
+    return ConfigDocument();
   }
-  return first;
-}
-
-}  // namespace
-
-ConfigNode* ConfigParseText(const char* data, size_t size, bool* out_of_memory,
-                            bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
-  return ParseText(data, size, true, out_of_memory, byte_order_mark, spans);
-}
-
-ConfigNode* ConfigParseTextInPlace(const char* data, size_t size, bool* out_of_memory,
-                                   bool* byte_order_mark,
-                                   std::vector<ConfigNodeSpan>* spans) {
-  return ParseText(data, size, false, out_of_memory, byte_order_mark, spans);
 }
 
 namespace {
@@ -503,55 +468,53 @@ std::string ConfigPlatformText(const std::string& text) {
   return bytes;
 }
 
-ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status,
-                             bool* byte_order_mark) {
+ConfigDocument ConfigReadFileEx(const char* path, FileReadStatus* status,
+                                bool* byte_order_mark) {
   FileReadStatus result = FileReadStatus::kOutOfMemory;
-  ConfigNode* document = nullptr;
+  ConfigDocument document;
   if (byte_order_mark != nullptr) *byte_order_mark = false;
   try {
     std::string bytes;
     result = PlatformReadWholeFile(path, &bytes);
     if (result == FileReadStatus::kRead) {
       bool out_of_memory = false;
-      document = ConfigParseText(bytes.data(), bytes.size(), &out_of_memory,
-                                 byte_order_mark);
+      document = ConfigParseText(std::move(bytes), &out_of_memory, byte_order_mark);
       if (out_of_memory) result = FileReadStatus::kOutOfMemory;
     }
   } catch (const std::bad_alloc&) {
     result = FileReadStatus::kOutOfMemory;
   }
-  if (document == nullptr && result != FileReadStatus::kOutOfMemory) {
-    document = ConfigNewFreeLine(kConfigPlaceholderLine);
-    if (document == nullptr) result = FileReadStatus::kOutOfMemory;
+  if (document.empty() && result != FileReadStatus::kOutOfMemory) {
+    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
+    if (document.empty()) result = FileReadStatus::kOutOfMemory;
   }
   if (status != nullptr) *status = result;
   return document;
 }
 
-ConfigNode* ConfigReadFile(const char* path) {
+ConfigDocument ConfigReadFile(const char* path) {
   return ConfigReadFileEx(path, nullptr);
 }
 
-bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned) {
+bool ConfigWriteFile(ConfigDocument document, const char* path, int aligned) {
   return ConfigWriteFileEx(
-      document, path, aligned,
+      std::move(document), path, aligned,
       PlatformFileStartsWith(path, kByteOrderMark, kByteOrderMarkSize));
 }
 
-bool ConfigWriteFileEx(ConfigNode* document, const char* path, int aligned,
+bool ConfigWriteFileEx(ConfigDocument document, const char* path, int aligned,
                        bool byte_order_mark) {
-  bool written = false;
+  // The document, a parameter, goes with the call whatever became of it.
   try {
     std::string text;
-    if (path != nullptr &&
-        ConfigSerialize(document, aligned != 0, &text, byte_order_mark)) {
-      // What a text stream does on this platform.
-      const std::string bytes = ConfigPlatformText(text);
-      written = PlatformReplaceFile(path, bytes.data(), bytes.size());
+    if (path == nullptr ||
+        !ConfigSerialize(document.first(), aligned != 0, &text, byte_order_mark)) {
+      return false;
     }
+    // What a text stream does on this platform.
+    const std::string bytes = ConfigPlatformText(text);
+    return PlatformReplaceFile(path, bytes.data(), bytes.size());
   } catch (const std::bad_alloc&) {
-    written = false;
+    return false;
   }
-  ConfigFreeDocument(document);
-  return written;
 }

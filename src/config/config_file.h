@@ -73,25 +73,18 @@ struct ConfigNodeSpan {
   size_t size;
 };
 
-// Builds the document of the lines in `data` (a leading byte-order mark
-// skipped; `*byte_order_mark`, when given, says whether there was one).
-// Every node keeps its line as read (ConfigNode::as_read) in one copy of
-// `data` that the document owns: `data` need not outlive the call. A line
-// that begins with a zero byte is a free line with an empty name, which
-// holds no key. Returns null when no line was kept, or when memory ran out
+// The document of the lines of `text`, a file's bytes (a leading
+// byte-order mark skipped; `*byte_order_mark`, when given, says whether
+// there was one). The document takes `text` over and its nodes' lines as
+// read (ConfigNode::as_read) view it there: a caller that keeps its own
+// bytes passes a copy, one that does not moves them in. A line that begins
+// with a zero byte is a free line with an empty name, which holds no key.
+// Returns the empty document when no line was kept, or when memory ran out
 // (`*out_of_memory` then set and nothing leaked). When `spans` is given,
-// each node's line in `data` is appended to it, in document order.
-ConfigNode* ConfigParseText(const char* data, size_t size,
-                            bool* out_of_memory,
-                            bool* byte_order_mark = nullptr,
-                            std::vector<ConfigNodeSpan>* spans = nullptr);
-// The same without the copy: the nodes' texts as read are views into `data`
-// itself, which must stay unchanged until the document is released (as the
-// requests keep a file's bytes while its document lives).
-ConfigNode* ConfigParseTextInPlace(const char* data, size_t size,
-                                   bool* out_of_memory,
-                                   bool* byte_order_mark = nullptr,
-                                   std::vector<ConfigNodeSpan>* spans = nullptr);
+// each node's line in `text` is appended to it, in document order.
+ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
+                               bool* byte_order_mark = nullptr,
+                               std::vector<ConfigNodeSpan>* spans = nullptr);
 
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section
@@ -122,30 +115,31 @@ bool ConfigHasUtf16Mark(const char* data, size_t size);
 // stream writes it.
 std::string ConfigPlatformText(const std::string& text);
 
-// Returns the document of the file at `path`, or the one-node placeholder
-// document "# config file" when the file is missing, unreadable, empty, or
-// holds only empty lines; null only when memory ran out. Sets `*status`, when
-// given, to what became of reading the file (kRead also for an empty file).
-// The caller owns the document.
+// Returns the document of the file at `path` (holding the file's bytes),
+// or the one-node placeholder document "# config file" when the file is
+// missing, unreadable, empty, or holds only empty lines; the empty document
+// only when memory ran out. Sets `*status`, when given, to what became of
+// reading the file (kRead also for an empty file).
 // `*byte_order_mark`, when given, says whether the file began with a UTF-8
 // byte-order mark.
-ConfigNode* ConfigReadFileEx(const char* path, FileReadStatus* status,
-                             bool* byte_order_mark = nullptr);
+ConfigDocument ConfigReadFileEx(const char* path, FileReadStatus* status,
+                                bool* byte_order_mark = nullptr);
 // The same, without the status.
-ConfigNode* ConfigReadFile(const char* path);
+ConfigDocument ConfigReadFile(const char* path);
 
 // Writes `document` to `path` in the aligned (`aligned` nonzero) or compact
-// layout, with the platform's text line end, and releases the document in
-// every case. The file is replaced in one step through a temporary file in
-// the same directory: it is either fully updated or left exactly as it was.
-// A byte-order mark that began the old file is written back. Returns true
-// when the file was written; false when it was not (missing directory,
-// read-only or non-regular target, a failed write, full disk, out of memory).
-bool ConfigWriteFile(ConfigNode* document, const char* path, int aligned);
+// layout, with the platform's text line end; the document, taken over, is
+// released in every case. The file is replaced in one step through a
+// temporary file in the same directory: it is either fully updated or left
+// exactly as it was. A byte-order mark that began the old file is written
+// back. Returns true when the file was written; false when it was not
+// (missing directory, read-only or non-regular target, a failed write, full
+// disk, out of memory).
+bool ConfigWriteFile(ConfigDocument document, const char* path, int aligned);
 // The same, beginning the file with a byte-order mark when
 // `byte_order_mark` is set, without looking at the old file (a save learns
 // it from the one reading of the file, ConfigReadFileEx).
-bool ConfigWriteFileEx(ConfigNode* document, const char* path, int aligned,
+bool ConfigWriteFileEx(ConfigDocument document, const char* path, int aligned,
                        bool byte_order_mark);
 
 #endif  // MP4V_CONFIG_CONFIG_FILE_H_

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -76,6 +79,61 @@ void ConfigFreeDocument(ConfigNode* first) {
     std::free(first);
     first = next;
   }
+}
+
+ConfigDocument::ConfigDocument(std::string text)
+    : text_(std::make_unique<const std::string>(std::move(text))) {}
+
+ConfigDocument::ConfigDocument(ConfigDocument&& other) noexcept
+    : first_(other.first_), last_(other.last_), text_(std::move(other.text_)) {
+  other.first_ = nullptr;
+  other.last_ = nullptr;
+}
+
+ConfigDocument& ConfigDocument::operator=(ConfigDocument&& other) noexcept {
+  if (this != &other) {
+    ConfigFreeDocument(first_);
+    first_ = other.first_;
+    last_ = other.last_;
+    text_ = std::move(other.text_);
+    other.first_ = nullptr;
+    other.last_ = nullptr;
+  }
+  return *this;
+}
+
+const std::string& ConfigDocument::text() const noexcept {
+  static const std::string kNone;
+  return text_ != nullptr ? *text_ : kNone;
+}
+
+void ConfigDocument::Append(ConfigNode* nodes) noexcept {
+  if (nodes == nullptr) return;
+  // As addresses: a view may point anywhere, and only integers of unrelated
+  // places compare with a defined result (below `begin`, `at - begin`
+  // wraps to a huge number).
+  const uintptr_t begin =
+      text_ != nullptr ? reinterpret_cast<uintptr_t>(text_->data()) : 0;
+  const uintptr_t size = text_ != nullptr ? text_->size() : 0;
+  ConfigNode* tail = nodes;
+  for (;; tail = tail->next) {
+    // (A null view stays null either way.)
+    const uintptr_t at = reinterpret_cast<uintptr_t>(tail->as_read);
+    if (at - begin > size - tail->as_read_size || tail->as_read_size > size) {
+      tail->as_read = nullptr;
+      tail->as_read_size = 0;
+    }
+    if (tail->next == nullptr) break;
+  }
+  if (first_ == nullptr) {
+    first_ = nodes;
+  } else {
+    // ConfigSetEntry may have linked nodes after the last one appended.
+    if (last_ == nullptr) last_ = first_;
+    while (last_->next != nullptr) last_ = last_->next;
+    last_->next = nodes;
+  }
+  last_ = tail;
 }
 
 bool ConfigKeepWithNode(ConfigNode* node, void* block) {

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 // Node kinds.
 constexpr int32_t kConfigFreeLine = -1;  // any other kept line, by its text
@@ -49,12 +51,12 @@ struct ConfigNode {
   ConfigKeptBlock* kept;
   // The line exactly as the reader read it, without its line end (it may
   // hold NUL bytes): `as_read_size` bytes of the text the document was read
-  // from (a copy its first node keeps, or the caller's bytes, see
-  // ConfigParseText), so the view lives as long as the document. The writer
-  // writes these bytes for the node: a save keeps every line it does not
-  // change byte for byte. Null (and 0) for a node the reader did not make,
-  // and once its value is set to another text (ConfigSetEntry): the writer
-  // then writes the node in its own form.
+  // from, which the ConfigDocument holding the node owns (ConfigParseText),
+  // so the view lives as long as the node. The writer writes these bytes
+  // for the node: a save keeps every line it does not change byte for byte.
+  // Null (and 0) for a node the reader did not make, and once its value is
+  // set to another text (ConfigSetEntry): the writer then writes the node in
+  // its own form.
   const char* as_read;
 };
 
@@ -71,6 +73,57 @@ ConfigNode* ConfigNewEntry(const char* key, const char* value,
 // Releases `first` and every node after it, with the blocks they keep. Null
 // does nothing.
 void ConfigFreeDocument(ConfigNode* first);
+
+// A configuration document: its nodes, from the first on, and the text they
+// were read from, which the nodes' lines as read (ConfigNode::as_read) view.
+// It owns both and releases both when it goes, the nodes first
+// (ConfigFreeDocument); a move hands both on, and the text never moves, so
+// a view stays valid for exactly as long as its node. Nothing takes the
+// nodes out of a document: they go with its text. The operations work on
+// its nodes (first()); ConfigSetEntry may link new nodes into them.
+// Not copyable. One document is used by one thread at a time.
+class ConfigDocument {
+ public:
+  // The empty document: no node, no text.
+  ConfigDocument() noexcept = default;
+  // Takes over `first` and every node after it (null: the empty document):
+  // nodes the constructors and ConfigSetEntry make. The document holds no
+  // text, so a node among them that views some is made to view none (see
+  // Append).
+  explicit ConfigDocument(ConfigNode* first) noexcept { Append(first); }
+  // A document of no node yet that holds `text`, for a reader to Append the
+  // nodes of its lines, which may view it. Throws std::bad_alloc when memory
+  // runs out.
+  explicit ConfigDocument(std::string text);
+  ConfigDocument(ConfigDocument&& other) noexcept;
+  ConfigDocument& operator=(ConfigDocument&& other) noexcept;
+  ConfigDocument(const ConfigDocument&) = delete;
+  ConfigDocument& operator=(const ConfigDocument&) = delete;
+  ~ConfigDocument() { ConfigFreeDocument(first_); }
+
+  // The first node, or null for the empty document.
+  ConfigNode* first() const noexcept { return first_; }
+  bool empty() const noexcept { return first_ == nullptr; }
+  // The text the document holds (empty when it holds none); its bytes stay
+  // where they are for as long as the document lives.
+  const std::string& text() const noexcept;
+
+  // Links `nodes` (a node and those after it) after the document's last
+  // node; the document owns them from then on. A node that views any text
+  // but this document's is made to view none (it is then written in the
+  // writer's own form): no node of a document views text it does not hold.
+  // Null does nothing.
+  void Append(ConfigNode* nodes) noexcept;
+
+ private:
+  ConfigNode* first_ = nullptr;
+  // The last node Append linked: where its search for the end starts (no
+  // node is ever removed, so it stays in the list).
+  ConfigNode* last_ = nullptr;
+  // Held through a pointer, so that the bytes stay put when the document
+  // moves (a short string's bytes live inside the string itself).
+  std::unique_ptr<const std::string> text_;
+};
 
 // Makes `node` the owner of the heap block `block` (from malloc or calloc),
 // so that it lives exactly as long as the document: ConfigFreeDocument

@@ -18,6 +18,9 @@ enum class ModuleFailure {
                      // take: ERROR_INVALID_NAME / EINVAL
   kUnsupportedText,  // a file whose text the module does not read (UTF-16):
                      // ERROR_INVALID_DATA / EILSEQ
+  kNoValueText,      // the record holds a value no text holds (an infinite
+                     // or NaN frame rate) and no line of the file loads as
+                     // it: ERROR_INVALID_DATA / EDOM
   kOutOfMemory,      // ERROR_NOT_ENOUGH_MEMORY / ENOMEM
   kTurnTimedOut,     // another save of the file held its turn past the wait:
                      // ERROR_LOCK_VIOLATION / EWOULDBLOCK, as the system

@@ -470,6 +470,8 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return EINVAL;
     case ModuleFailure::kUnsupportedText:
       return EILSEQ;
+    case ModuleFailure::kNoValueText:
+      return EDOM;
     case ModuleFailure::kTurnTimedOut:
       return EWOULDBLOCK;
     case ModuleFailure::kKeptChanging:

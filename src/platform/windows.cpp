@@ -670,6 +670,8 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return ERROR_INVALID_NAME;
     case ModuleFailure::kUnsupportedText:
       return ERROR_INVALID_DATA;
+    case ModuleFailure::kNoValueText:
+      return ERROR_INVALID_DATA;
     case ModuleFailure::kTurnTimedOut:
       return ERROR_LOCK_VIOLATION;
     case ModuleFailure::kKeptChanging:

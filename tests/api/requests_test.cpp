@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "api/module.h"
@@ -791,12 +794,12 @@ TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
     WriteBytes(path, text);
     WriteBytes(reference, text);
     ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
-    ConfigNode* doc = ConfigReadFile(reference.c_str());
+    ConfigDocument doc = ConfigReadFile(reference.c_str());
     for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-      ConfigBindKey(doc, "save", kMP4VSettingsSection, row.key, row.type_name,
+      ConfigBindKey(doc.first(), "save", kMP4VSettingsSection, row.key, row.type_name,
                     reinterpret_cast<char*>(&record) + row.offset, nullptr);
     }
-    ASSERT_TRUE(ConfigWriteFile(doc, reference.c_str(), 1));
+    ASSERT_TRUE(ConfigWriteFile(std::move(doc), reference.c_str(), 1));
     ASSERT_EQ(ReadBytes(path), ReadBytes(reference)) << text;
 
     // Load of the original text, both ways.
@@ -806,13 +809,12 @@ TEST(RequestsTest, AgreeWithBindingEveryKeyFromTheFirstNode) {
     std::memset(&expected, 0x5C, sizeof expected);
     ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
     doc = ConfigReadFile(path.c_str());
-    if (doc->next != nullptr) {
+    if (doc.first()->next != nullptr) {
       for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
-        ConfigBindKey(doc, "load", kMP4VSettingsSection, row.key, row.type_name,
+        ConfigBindKey(doc.first(), "load", kMP4VSettingsSection, row.key, row.type_name,
                       reinterpret_cast<char*>(&expected) + row.offset, nullptr);
       }
     }
-    ConfigFreeDocument(doc);
     MP4VSnapFrameRate(&expected);
     ASSERT_EQ(std::memcmp(&loaded, &expected, sizeof loaded), 0) << text;
   }
@@ -1031,6 +1033,94 @@ TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
   EXPECT_EQ(ReadBytes(path), once);
 }
 
+// A frame rate no value text holds (an infinity or NaN: its ten-decimal
+// text would be "inf" or "nan", which a load reads as 0) is never written.
+// Its line stays as it stands where a load takes that very rate from it
+// (the first line of the key in any settings section); otherwise the save
+// refuses and leaves the file as it was. Either way no save writes a text
+// that its own load reads as another rate.
+TEST(SaveKeepsLinesTest, ARateNoTextHoldsKeepsItsLineOrIsRefused) {
+  const double nan = std::nan("");
+  const struct {
+    const char* what;
+    const char* file;  // null: no file
+    double rate;
+    const char* kept;  // the line kept, or null: the save is refused
+  } cases[] = {
+      {"read from 1e400", "[MP4V Settings]\nframe_rate = 1e400 # big\nwidth=5\n", HUGE_VAL,
+       "frame_rate = 1e400 # big"},
+      {"negative", "# x\n[mp4v settings]\nFRAME_RATE=-1e999\n", -HUGE_VAL, "FRAME_RATE=-1e999"},
+      {"from a later section",
+       "[MP4V Settings]\nwidth=5\n[Other]\n[MP4V Settings]\nframe_rate=1e400\n", HUGE_VAL,
+       "frame_rate=1e400"},
+      {"a line that loads as 0", "[MP4V Settings]\nframe_rate = inf\n", HUGE_VAL, nullptr},
+      {"a line of the other sign", "[MP4V Settings]\nframe_rate=1e400\n", -HUGE_VAL, nullptr},
+      {"NaN", "[MP4V Settings]\nframe_rate=1e400\n", nan, nullptr},
+      {"a line before the section", "frame_rate=1e400\n[MP4V Settings]\n", HUGE_VAL, nullptr},
+      {"no line", "[MP4V Settings]\nwidth=5\n", HUGE_VAL, nullptr},
+      {"no file", nullptr, -nan, nullptr},
+  };
+#ifdef _WIN32
+  constexpr uint32_t kNoText = ERROR_INVALID_DATA;
+#else
+  constexpr uint32_t kNoText = EDOM;
+#endif
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string path = dir.File("rate.cfg");
+    const std::string before = c.file != nullptr ? c.file : "";
+    if (c.file != nullptr) WriteBytes(path, before);
+    MP4VSettings record = ExampleRecord();
+    record.frame_rate = c.rate;
+    std::string after;
+    EXPECT_EQ(MP4VConfigSaveText(before, &record, &after),
+              c.kept != nullptr ? MP4VSaveTextResult::kWritten : MP4VSaveTextResult::kNoValueText);
+    ForgetLastError();
+    const int32_t saved = Save(&record, path);
+    const uint32_t reason = LastError();
+    if (c.kept == nullptr) {
+      EXPECT_EQ(saved, MP4V_STATUS_FAILED);
+      EXPECT_EQ(reason, kNoText);
+      bool exists = false;
+      EXPECT_EQ(ReadBytes(path, &exists), before);
+      EXPECT_EQ(exists, c.file != nullptr);
+      continue;
+    }
+    ASSERT_EQ(saved, MP4V_STATUS_OK);
+    const std::string once = ReadBytes(path);
+    const std::vector<std::string> lines = SavedLines(once);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), c.kept), 1) << once;
+    MP4VSettings back{};
+    ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(Bits(back.frame_rate), Bits(c.rate));
+    EXPECT_EQ(back.width, record.width);
+    ASSERT_EQ(Save(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(ReadBytes(path), once);
+  }
+}
+
+// The ten-decimal texts of the largest rates run to 321 characters (that of
+// -DBL_MAX), more than the 255 of a value some readers take: a save writes
+// them whole on the setting's line, and they load back as the very rate.
+TEST(SaveKeepsLinesTest, TheLongestRateTextsLoadBackAsTheRate) {
+  ScratchDir dir;
+  const std::string path = dir.File("huge.cfg");
+  for (double rate : {DBL_MAX, -DBL_MAX, 1e300, 1e244, -1e243, -0.0}) {
+    SCOPED_TRACE(rate);
+    WriteBytes(path, "[MP4V Settings]\nframe_rate=1 # kept\n");
+    MP4VSettings record = ExampleRecord();
+    record.frame_rate = rate;
+    ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
+    const std::string once = ReadBytes(path);
+    MP4VSettings back{};
+    ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(Bits(back.frame_rate), Bits(rate));
+    ASSERT_EQ(Save(&back, path), MP4V_STATUS_OK);
+    EXPECT_EQ(ReadBytes(path), once);
+  }
+}
+
 // A line whose setting the save changes is written in the writer's form;
 // one it sets to the same text stays as it stands.
 TEST(SaveKeepsLinesTest, AChangedSettingIsRewrittenAnUnchangedOneIsNot) {
@@ -1068,6 +1158,17 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[2].old_value, "5");
   EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[3].written, "; note");
+
+  // A text the save begins with an empty line (its first line begins with
+  // the bytes of a UTF-16 mark): each account still quotes its own line.
+  const std::string marked = "\n\xFF\xFE\n[MP4V Settings]\nwidth x=0720\n";
+  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].offset, 1u);
+  EXPECT_EQ(lines[0].written, "\xFF\xFE");
+  EXPECT_EQ(lines[1].written, "[MP4V Settings]");
+  EXPECT_EQ(lines[2].kind, MP4VSavedLineKind::kSettingRewritten);
+  EXPECT_EQ(lines[2].written, "width                           = 720");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/doc_util.h"
@@ -38,7 +39,7 @@ class ReadTest : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadTest, ClassifiesAndCleansLines) {
   auto doc = Parse(GetParam().text);
-  EXPECT_EQ(Describe(doc.get()), GetParam().nodes);
+  EXPECT_EQ(Describe(doc.first()), GetParam().nodes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadTest, NulByteEndsTheLineText) {
   const std::string text("a=1\0junk\nb=2\n", 13);
   auto doc = Parse(text);
-  EXPECT_EQ(Describe(doc.get()), "a=1|b=2");
+  EXPECT_EQ(Describe(doc.first()), "a=1|b=2");
 }
 
 TEST(ReadTest, LongLinesContinueAsTheNextLineAndPartsStayWhole) {
@@ -88,8 +89,8 @@ TEST(ReadTest, LongLinesContinueAsTheNextLineAndPartsStayWhole) {
   const std::string long_free = "#" + std::string(599, 'f');
   auto doc = Parse("[S]\nk=" + value + " #" + std::string(150, 'c') + "\n" +
                    long_free + "\n");
-  ASSERT_NE(doc, nullptr);
-  const ConfigNode* entry = doc->next;
+  ASSERT_FALSE(doc.empty());
+  const ConfigNode* entry = doc.first()->next;
   EXPECT_EQ(std::string(entry->value), value);
   EXPECT_EQ(std::string(entry->comment), std::string(150, 'c'));
   const ConfigNode* first_part = entry->next;
@@ -131,10 +132,10 @@ TEST(WriteTest, ReadLinesAreWrittenAsRead) {
                                "\n" + std::string(511, 'k') + "\n\n[" + std::string(600, 'h') +
                                "\n";
   auto doc = Parse(text);
-  EXPECT_EQ(Serialize(doc.get(), true), expected);
-  EXPECT_EQ(Serialize(doc.get(), false), expected);
+  EXPECT_EQ(Serialize(doc.first(), true), expected);
+  EXPECT_EQ(Serialize(doc.first(), false), expected);
   // The parts of a long line stay two nodes for a load.
-  EXPECT_EQ(Describe(Parse(expected).get()), Describe(doc.get()));
+  EXPECT_EQ(Describe(Parse(expected).first()), Describe(doc.first()));
 }
 
 // A long line's parts are joined only while both are written as read: a
@@ -142,12 +143,12 @@ TEST(WriteTest, ReadLinesAreWrittenAsRead) {
 TEST(WriteTest, ALongLineIsJoinedOnlyWhileItsPartsAreKept) {
   const std::string head(511, 'a');
   auto doc = Parse("[S]\n" + head + "k = 1\n");
-  ASSERT_NE(doc->next, nullptr);
-  ASSERT_NE(doc->next->next, nullptr);
-  EXPECT_TRUE(doc->next->continued);
-  EXPECT_EQ(Serialize(doc.get(), true), "\n[S]\n" + head + "k = 1\n");
-  ConfigSetEntry(doc.get(), "S", "k", "2");
-  EXPECT_EQ(Serialize(doc.get(), true),
+  ASSERT_NE(doc.first()->next, nullptr);
+  ASSERT_NE(doc.first()->next->next, nullptr);
+  EXPECT_TRUE(doc.first()->next->continued);
+  EXPECT_EQ(Serialize(doc.first(), true), "\n[S]\n" + head + "k = 1\n");
+  ConfigSetEntry(doc.first(), "S", "k", "2");
+  EXPECT_EQ(Serialize(doc.first(), true),
             "\n[S]\n" + head + "\nk                               = 2\n");
 
   // A new entry of a section whose last line goes on into the next header
@@ -155,26 +156,53 @@ TEST(WriteTest, ALongLineIsJoinedOnlyWhileItsPartsAreKept) {
   // the section's own header, there is no such place, and it is parted.
   const std::string tail = "[T]\nx=1\n";
   auto body = Parse("[S]\na=1\n" + head + tail);
-  ConfigSetEntry(body.get(), "S", "k", "2");
-  ConfigSetEntry(body.get(), "S", "m", "3");
-  EXPECT_EQ(Serialize(body.get(), false), "\n[S]\na=1\nk=2\nm=3\n" + head + tail);
+  ConfigSetEntry(body.first(), "S", "k", "2");
+  ConfigSetEntry(body.first(), "S", "m", "3");
+  EXPECT_EQ(Serialize(body.first(), false), "\n[S]\na=1\nk=2\nm=3\n" + head + tail);
   const std::string header = "[S]" + std::string(508, ' ');
   auto own = Parse(header + tail);
-  ConfigSetEntry(own.get(), "S", "k", "2");
-  EXPECT_EQ(Serialize(own.get(), false), "\n" + header + "\nk=2\n\n" + tail);
+  ConfigSetEntry(own.first(), "S", "k", "2");
+  EXPECT_EQ(Serialize(own.first(), false), "\n" + header + "\nk=2\n\n" + tail);
+}
+
+// Each node's span quotes what was written for it: its line as read, or
+// the line of its own form; also where the text has to begin with an empty
+// line (a first line beginning with the bytes of a UTF-16 mark) or with a
+// byte-order mark of its own (one beginning with those bytes).
+TEST(WriteTest, SpansQuoteWhatWasWrittenForEachNode) {
+  const std::string rewritten = "k" + std::string(30, ' ') + " = 2";
+  for (const std::string& text :
+       {"[S]\nk x=1\n"s, "\n\xFF\xFE\n[S]\nk x=1\n"s, "\r\xFE\xFF x\n[S]\n"s,
+        "\n\xEF\xBB\xBFk=1\n[S]\nk=1\n"s}) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    auto doc = Parse(text);
+    ConfigSetEntry(doc.first(), "S", "k", "2");
+    std::string out;
+    std::vector<ConfigNodeSpan> spans;
+    ASSERT_TRUE(ConfigSerialize(doc.first(), true, &out, false, &spans));
+    size_t i = 0;
+    for (const ConfigNode* node = doc.first(); node != nullptr; node = node->next, ++i) {
+      ASSERT_LT(i, spans.size());
+      EXPECT_EQ(spans[i].node, node);
+      EXPECT_EQ(out.substr(spans[i].offset, spans[i].size),
+                node->as_read != nullptr ? std::string(node->as_read, node->as_read_size)
+                                         : rewritten);
+    }
+    EXPECT_EQ(i, spans.size());
+  }
 }
 
 TEST(WriteTest, AlignedAndCompactLayouts) {
   auto doc = testutil::ParseRewritten(
       "# config file\n[MP4V Settings] # top\nprofile_id=0\n"
       "a_key_that_is_longer_than_31_chars=1 # c\nempty=\n");
-  EXPECT_EQ(Serialize(doc.get(), true),
+  EXPECT_EQ(Serialize(doc.first(), true),
             "# config file\n"
             "\n[MP4V Settings] # top\n"
             "profile_id                      = 0\n"
             "a_key_that_is_longer_than_31_chars = 1 # c\n"
             "empty                           = \n");
-  EXPECT_EQ(Serialize(doc.get(), false),
+  EXPECT_EQ(Serialize(doc.first(), false),
             "# config file\n\n[MP4V Settings] # top\nprofile_id=0\n"
             "a_key_that_is_longer_than_31_chars=1 # c\nempty=\n");
   EXPECT_EQ(Serialize(nullptr, true), "");
@@ -182,7 +210,7 @@ TEST(WriteTest, AlignedAndCompactLayouts) {
 
 TEST(WriteTest, AFileBeginningWithAHeaderGetsALeadingEmptyLine) {
   auto doc = Parse("[S]\nk=1\n");
-  EXPECT_EQ(Serialize(doc.get(), false), "\n[S]\nk=1\n");
+  EXPECT_EQ(Serialize(doc.first(), false), "\n[S]\nk=1\n");
 }
 
 // Reading, writing and reading again must give the same document, and a
@@ -191,10 +219,10 @@ TEST(WriteTest, AFileBeginningWithAHeaderGetsALeadingEmptyLine) {
 void ExpectStable(const std::string& text) {
   for (bool as_read : {true, false}) {
     auto first = as_read ? Parse(text) : testutil::ParseRewritten(text);
-    const std::string once = Serialize(first.get(), true);
+    const std::string once = Serialize(first.first(), true);
     auto second = as_read ? Parse(once) : testutil::ParseRewritten(once);
-    EXPECT_EQ(Describe(second.get()), Describe(first.get())) << "text: " << text;
-    EXPECT_EQ(Serialize(second.get(), true), once);
+    EXPECT_EQ(Describe(second.first()), Describe(first.first())) << "text: " << text;
+    EXPECT_EQ(Serialize(second.first(), true), once);
   }
 }
 
@@ -237,27 +265,27 @@ TEST(WriteTest, EveryEntryFitsItsLinesAndReadsBackTheSame) {
           testutil::Document doc(
               ConfigNewEntry(key.c_str(), value.c_str(), comment.c_str()));
           std::string once;
-          ASSERT_TRUE(ConfigSerialize(doc.get(), aligned, &once));
+          ASSERT_TRUE(ConfigSerialize(doc.first(), aligned, &once));
           size_t start = once.compare(0, 3, bom) == 0 ? 3 : 0;
           for (size_t end; (end = once.find('\n', start)) != std::string::npos;
                start = end + 1) {
             EXPECT_LE(end - start, kConfigLineMax);
           }
           auto back = Parse(once);
-          ASSERT_NE(back, nullptr);
-          EXPECT_EQ(back->kind, kConfigEntry);
-          EXPECT_EQ(std::string(back->name), key);
-          EXPECT_EQ(std::string(back->value), value);
+          ASSERT_FALSE(back.empty());
+          EXPECT_EQ(back.first()->kind, kConfigEntry);
+          EXPECT_EQ(std::string(back.first()->name), key);
+          EXPECT_EQ(std::string(back.first()->value), value);
           std::string moved;
-          for (const ConfigNode* n = back->next; n != nullptr; n = n->next) {
+          for (const ConfigNode* n = back.first()->next; n != nullptr; n = n->next) {
             ASSERT_EQ(n->kind, kConfigFreeLine);
             ASSERT_EQ(n->name[0], '#');
             moved += n->name + 1;
           }
-          EXPECT_EQ(back->comment + moved, comment);
-          EXPECT_TRUE(moved.empty() || back->comment[0] == '\0');
+          EXPECT_EQ(back.first()->comment + moved, comment);
+          EXPECT_TRUE(moved.empty() || back.first()->comment[0] == '\0');
           std::string twice;
-          ASSERT_TRUE(ConfigSerialize(back.get(), aligned, &twice));
+          ASSERT_TRUE(ConfigSerialize(back.first(), aligned, &twice));
           EXPECT_EQ(twice, once);
           ++written;
         }
@@ -277,19 +305,19 @@ TEST(WriteTest, EveryHeaderFitsItsLinesAndReadsBackTheSame) {
       const std::string comment(comment_length, 'c');
       testutil::Document doc(ConfigNewSection(name.c_str(), comment.c_str()));
       std::string once;
-      ASSERT_TRUE(ConfigSerialize(doc.get(), true, &once));
+      ASSERT_TRUE(ConfigSerialize(doc.first(), true, &once));
       auto back = Parse(once);
-      ASSERT_NE(back, nullptr);
-      EXPECT_EQ(back->kind, kConfigSection);
-      EXPECT_EQ(std::string(back->name), name);
+      ASSERT_FALSE(back.empty());
+      EXPECT_EQ(back.first()->kind, kConfigSection);
+      EXPECT_EQ(std::string(back.first()->name), name);
       std::string moved;
-      for (const ConfigNode* n = back->next; n != nullptr; n = n->next) {
+      for (const ConfigNode* n = back.first()->next; n != nullptr; n = n->next) {
         ASSERT_EQ(n->kind, kConfigFreeLine);
         moved += n->name + 1;
       }
-      EXPECT_EQ(back->comment + moved, comment);
+      EXPECT_EQ(back.first()->comment + moved, comment);
       std::string twice;
-      ASSERT_TRUE(ConfigSerialize(back.get(), true, &twice));
+      ASSERT_TRUE(ConfigSerialize(back.first(), true, &twice));
       EXPECT_EQ(twice, once);
     }
   }
@@ -302,10 +330,10 @@ TEST(WriteTest, AFirstKeyBeginningWithAMarkKeepsIt) {
   for (bool file_had_mark : {false, true}) {
     testutil::Document doc(ConfigNewEntry(key.c_str(), "", ""));
     std::string once;
-    ASSERT_TRUE(ConfigSerialize(doc.get(), false, &once, file_had_mark));
+    ASSERT_TRUE(ConfigSerialize(doc.first(), false, &once, file_had_mark));
     EXPECT_EQ(once, "\xEF\xBB\xBF" + key + "\n");
     auto back = Parse(once);
-    EXPECT_EQ(Describe(back.get()), key + "=");
+    EXPECT_EQ(Describe(back.first()), key + "=");
   }
 }
 
@@ -405,7 +433,7 @@ TEST(ReadFileTest, MissingEmptyAndBlankFilesGiveThePlaceholder) {
   for (const char* name : {"missing.cfg", "empty.cfg", "blank.cfg"}) {
     FileReadStatus status;
     testutil::Document doc(ConfigReadFileEx(dir.File(name).c_str(), &status));
-    EXPECT_EQ(Describe(doc.get()), "~# config file") << name;
+    EXPECT_EQ(Describe(doc.first()), "~# config file") << name;
     EXPECT_EQ(status, std::string(name) == "missing.cfg"
                           ? FileReadStatus::kMissing
                           : FileReadStatus::kRead);
@@ -413,19 +441,19 @@ TEST(ReadFileTest, MissingEmptyAndBlankFilesGiveThePlaceholder) {
   FileReadStatus status;
   testutil::Document doc(ConfigReadFileEx(dir.path().c_str(), &status));
   EXPECT_EQ(status, FileReadStatus::kUnreadable);  // a directory
-  EXPECT_EQ(Describe(doc.get()), "~# config file");
+  EXPECT_EQ(Describe(doc.first()), "~# config file");
 }
 
 TEST(WriteFileTest, WritesThePlatformLineEndAndKeepsAByteOrderMark) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("a.cfg");
-  ConfigWriteFile(Parse("[S]\nk=1\n").release(), path.c_str(), 0);
+  ConfigWriteFile(Parse("[S]\nk=1\n"), path.c_str(), 0);
   EXPECT_EQ(testutil::ReadBytes(path), testutil::WithLineEnds("\n[S]\nk=1\n"));
 
   testutil::WriteBytes(path, "\xEF\xBB\xBF[S]\r\nk=1\r\n");
   testutil::Document doc(ConfigReadFile(path.c_str()));
-  ConfigSetEntry(doc.get(), "S", "k", "2");
-  EXPECT_TRUE(ConfigWriteFile(doc.release(), path.c_str(), 0));
+  ConfigSetEntry(doc.first(), "S", "k", "2");
+  EXPECT_TRUE(ConfigWriteFile(std::move(doc), path.c_str(), 0));
   EXPECT_EQ(testutil::ReadBytes(path),
             "\xEF\xBB\xBF" + testutil::WithLineEnds("\n[S]\nk=2\n"));
   // Exactly one file: no temporary file is left behind.
@@ -437,15 +465,15 @@ TEST(WriteFileTest, RefusedTargetsStayAsTheyWere) {
   const std::string read_only = dir.File("ro.cfg");
   testutil::WriteBytes(read_only, "old\n");
   testutil::SetReadOnly(read_only, true);
-  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), read_only.c_str(), 1));
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n"), read_only.c_str(), 1));
   testutil::SetReadOnly(read_only, false);
   EXPECT_EQ(testutil::ReadBytes(read_only), "old\n");
 
   const std::string missing_dir = dir.File("nope") + "/x.cfg";
-  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), missing_dir.c_str(), 1));
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n"), missing_dir.c_str(), 1));
   EXPECT_FALSE(testutil::Exists(dir.File("nope")));
 
-  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n").release(), dir.path().c_str(), 1));
+  EXPECT_FALSE(ConfigWriteFile(Parse("k=1\n"), dir.path().c_str(), 1));
   EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
 }
 
@@ -458,7 +486,7 @@ TEST(WriteFileTest, KeepsPermissionsAndSymbolicLinks) {
   testutil::WriteBytes(real, "a=1\n");
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   ASSERT_EQ(symlink("real.cfg", link.c_str()), 0);
-  EXPECT_TRUE(ConfigWriteFile(Parse("a=2\n").release(), link.c_str(), 0));
+  EXPECT_TRUE(ConfigWriteFile(Parse("a=2\n"), link.c_str(), 0));
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -472,7 +500,7 @@ TEST(WriteFileTest, KeepsPermissionsAndSymbolicLinks) {
 bool WriteWithSizeLimit(const std::string& path, const std::string& text,
                         size_t limit) {
   return testutil::RunWithFileSizeLimit(limit, [&] {
-    return ConfigWriteFile(Parse(text).release(), path.c_str(), 1);
+    return ConfigWriteFile(Parse(text), path.c_str(), 1);
   });
 }
 
@@ -483,7 +511,7 @@ TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {
   const std::string new_text =
       "# new\n[S]\nalpha=1\nbeta=22 # c\n[T]\ngamma=" + std::string(40, 'g');
   auto doc = Parse(new_text);
-  const size_t full = Serialize(doc.get(), true).size();
+  const size_t full = Serialize(doc.first(), true).size();
   for (size_t limit = 0; limit < full; ++limit) {
     testutil::WriteBytes(path, old_bytes);
     EXPECT_FALSE(WriteWithSizeLimit(path, new_text, limit)) << limit;
@@ -491,7 +519,7 @@ TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << limit;
   }
   EXPECT_TRUE(WriteWithSizeLimit(path, new_text, full));
-  EXPECT_EQ(testutil::ReadBytes(path), Serialize(doc.get(), true));
+  EXPECT_EQ(testutil::ReadBytes(path), Serialize(doc.first(), true));
 }
 
 #endif
@@ -503,10 +531,10 @@ TEST(WriteFileTest, AWriteFailingAtAnyByteLeavesTheTargetIntact) {
 TEST(ReadTest, ALineLedByAZeroByteHoldsNoKey) {
   using namespace std::string_literals;
   auto doc = Parse("[S]\n\0x\n"s);
-  ASSERT_NE(doc, nullptr);
-  EXPECT_EQ(ConfigLookup(doc.get(), "S", ""), nullptr);
-  ASSERT_NE(ConfigSetEntry(doc.get(), "S", "", "v"), nullptr);  // a new entry
+  ASSERT_FALSE(doc.empty());
+  EXPECT_EQ(ConfigLookup(doc.first(), "S", ""), nullptr);
+  ASSERT_NE(ConfigSetEntry(doc.first(), "S", "", "v"), nullptr);  // a new entry
   std::string text;
-  ASSERT_TRUE(ConfigSerialize(doc.get(), false, &text));
+  ASSERT_TRUE(ConfigSerialize(doc.first(), false, &text));
   EXPECT_EQ(text, "\n[S]\n\0x\n =v\n"s);
 }

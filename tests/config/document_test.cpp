@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "config/config_file.h"
 #include "support/doc_util.h"
 
 using testutil::Describe;
@@ -33,7 +36,7 @@ class LookupTest : public testing::TestWithParam<LookupCase> {};
 TEST_P(LookupTest, FindsTheFirstMatchInAnySectionOfTheName) {
   const LookupCase& c = GetParam();
   auto doc = Parse(c.file);
-  const char* value = ConfigLookup(doc.get(), "MP4V Settings", c.key);
+  const char* value = ConfigLookup(doc.first(), "MP4V Settings", c.key);
   if (c.expected == nullptr) {
     EXPECT_EQ(value, nullptr);
   } else {
@@ -58,8 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LookupTest, NullArgumentsFindNothing) {
   auto doc = Parse("[MP4V Settings]\nwidth=1\n");
-  EXPECT_EQ(ConfigLookup(doc.get(), nullptr, "width"), nullptr);
-  EXPECT_EQ(ConfigLookup(doc.get(), "MP4V Settings", nullptr), nullptr);
+  EXPECT_EQ(ConfigLookup(doc.first(), nullptr, "width"), nullptr);
+  EXPECT_EQ(ConfigLookup(doc.first(), "MP4V Settings", nullptr), nullptr);
   EXPECT_EQ(ConfigLookup(nullptr, "MP4V Settings", "width"), nullptr);
 }
 
@@ -75,9 +78,9 @@ class SetEntryTest : public testing::TestWithParam<SetCase> {};
 TEST_P(SetEntryTest, PlacesTheEntry) {
   const SetCase& c = GetParam();
   auto doc = Parse(c.file);
-  ASSERT_NE(doc, nullptr);
-  ConfigSetEntry(doc.get(), "S", c.key, "v");
-  EXPECT_EQ(Describe(doc.get()), c.expected);
+  ASSERT_FALSE(doc.empty());
+  ConfigSetEntry(doc.first(), "S", c.key, "v");
+  EXPECT_EQ(Describe(doc.first()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,34 +106,50 @@ INSTANTIATE_TEST_SUITE_P(
                 "[S]|~#k=v"}),
     [](const testing::TestParamInfo<SetCase>& info) { return info.param.name; });
 
+// A new entry goes before a body's last line that goes on into the next
+// header, so that the line stays whole; but where that line began with the
+// section's own header, there is no such place in the body, and the entry
+// goes after its last part. Here the header's line, 1,025 characters, is
+// read in three parts: the header with its comment, a free line, the next
+// header.
+TEST(SetEntryTest, ALineBegunByTheHeaderItselfIsPartedAfterItsLastBodyPart) {
+  const std::string head = "[S] #" + std::string(506, 'x');  // 511 characters
+  const std::string middle = "#" + std::string(510, 'y');
+  auto doc = Parse(head + middle + "[T]\n");
+  ASSERT_EQ(Describe(doc.first()), "[S]#" + std::string(506, 'x') + "|~" + middle + "|[T]");
+  ASSERT_NE(ConfigSetEntry(doc.first(), "S", "k", "v"), nullptr);
+  EXPECT_EQ(Describe(doc.first()),
+            "[S]#" + std::string(506, 'x') + "|~" + middle + "|k=v|[T]");
+}
+
 TEST(SetEntryTest, SecondKeyOfANewSectionFollowsTheFirst) {
   auto doc = Parse("# x\n");
-  ConfigSetEntry(doc.get(), "S", "a", "1");
-  ConfigSetEntry(doc.get(), "S", "b", "2");
-  EXPECT_EQ(Describe(doc.get()), "~# x|[S]|a=1|b=2");
+  ConfigSetEntry(doc.first(), "S", "a", "1");
+  ConfigSetEntry(doc.first(), "S", "b", "2");
+  EXPECT_EQ(Describe(doc.first()), "~# x|[S]|a=1|b=2");
   // From now on the lookup finds the new entries.
-  EXPECT_STREQ(ConfigLookup(doc.get(), "s", "B"), "2");
+  EXPECT_STREQ(ConfigLookup(doc.first(), "s", "B"), "2");
 }
 
 TEST(SetEntryTest, EmptyDocumentGetsHeaderAndEntry) {
   testutil::Document doc(ConfigSetEntry(nullptr, "S", "k", "v"));
-  EXPECT_EQ(Describe(doc.get()), "[S]|k=v");
+  EXPECT_EQ(Describe(doc.first()), "[S]|k=v");
 }
 
 TEST(SetEntryTest, AbsentArgumentsAndOverlongValuesChangeNothing) {
   auto doc = Parse("[S]\nk=old\n");
-  EXPECT_EQ(ConfigSetEntry(doc.get(), nullptr, "k", "v"), nullptr);
-  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", nullptr, "v"), nullptr);
-  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", nullptr), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.first(), nullptr, "k", "v"), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.first(), "S", nullptr, "v"), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.first(), "S", "k", nullptr), nullptr);
   // "k=" and the value fill one line of the file at most.
   std::string longest(kConfigLineMax - 2, 'x');
   std::string too_long(kConfigLineMax - 1, 'x');
-  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", too_long.c_str()), nullptr);
-  EXPECT_EQ(ConfigSetEntry(doc.get(), "S", "k", std::string(kConfigTextMax + 1, 'x').c_str()),
+  EXPECT_EQ(ConfigSetEntry(doc.first(), "S", "k", too_long.c_str()), nullptr);
+  EXPECT_EQ(ConfigSetEntry(doc.first(), "S", "k", std::string(kConfigTextMax + 1, 'x').c_str()),
             nullptr);
-  EXPECT_EQ(Describe(doc.get()), "[S]|k=old");
-  ConfigSetEntry(doc.get(), "S", "k", longest.c_str());
-  EXPECT_EQ(ConfigLookup(doc.get(), "S", "k"), longest);
+  EXPECT_EQ(Describe(doc.first()), "[S]|k=old");
+  ConfigSetEntry(doc.first(), "S", "k", longest.c_str());
+  EXPECT_EQ(ConfigLookup(doc.first(), "S", "k"), longest);
 }
 
 // Nothing is added that a file cannot hold: each of these would be written
@@ -168,11 +187,11 @@ TEST(SetEntryTest, RefusesWhatAFileCannotHold) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto doc = Parse("[S]\nk=old\n");
-    ConfigNode* added = ConfigSetEntry(doc.get(), c.section.c_str(),
+    ConfigNode* added = ConfigSetEntry(doc.first(), c.section.c_str(),
                                        c.key.c_str(), c.value.c_str());
     EXPECT_EQ(added != nullptr, c.added);
     if (!c.added) {
-      EXPECT_EQ(Describe(doc.get()), "[S]|k=old");
+      EXPECT_EQ(Describe(doc.first()), "[S]|k=old");
     }
   }
 }
@@ -182,27 +201,80 @@ TEST(SetEntryTest, RefusesWhatAFileCannotHold) {
 TEST(SetEntryTest, AnEntryTakesOnlyAValueThatStillFitsItsLine) {
   const std::string key(500, 'k');
   auto doc = Parse("[S]\n" + key + "=1\n");
-  ConfigSetEntry(doc.get(), "S", key.c_str(), "0123456789");  // 511 characters
-  EXPECT_STREQ(ConfigLookup(doc.get(), "S", key.c_str()), "0123456789");
-  ConfigSetEntry(doc.get(), "S", key.c_str(), "01234567890");
-  EXPECT_STREQ(ConfigLookup(doc.get(), "S", key.c_str()), "0123456789");
+  ConfigSetEntry(doc.first(), "S", key.c_str(), "0123456789");  // 511 characters
+  EXPECT_STREQ(ConfigLookup(doc.first(), "S", key.c_str()), "0123456789");
+  ConfigSetEntry(doc.first(), "S", key.c_str(), "01234567890");
+  EXPECT_STREQ(ConfigLookup(doc.first(), "S", key.c_str()), "0123456789");
+}
+
+// A document holds the text its lines as read view: the caller's bytes may
+// change or go, and the document may move (also a text short enough to live
+// inside a string object), and every kept line is still written as read.
+TEST(DocumentTest, HoldsTheTextItsLinesView) {
+  const std::string long_line(600, 'z');
+  const struct {
+    std::string text, written;
+  } cases[] = {
+      {"k = 1\n", "k = 1\n"},
+      {"# top\r\n[S]\r\nk  =  2 # c\r\n" + long_line + "\r\n",
+       "# top\n\n[S]\nk  =  2 # c\n" + long_line + "\n"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = c.text;
+    bool out_of_memory = false;
+    ConfigDocument parsed = ConfigParseText(bytes, &out_of_memory);
+    bytes.assign(bytes.size(), '?');
+    std::vector<ConfigDocument> moved;
+    moved.push_back(std::move(parsed));
+    for (int i = 0; i < 8; ++i) moved.emplace_back();  // reallocates
+    ConfigDocument doc;
+    doc = std::move(moved.front());
+    EXPECT_TRUE(moved.front().empty());
+    std::string out;
+    ASSERT_TRUE(ConfigSerialize(doc.first(), true, &out));
+    EXPECT_EQ(out, c.written);
+  }
+}
+
+// No node of a document views text the document does not hold: one that
+// came with a view elsewhere is written in the writer's own form.
+TEST(DocumentTest, AppendedNodesViewOnlyTheDocumentsText) {
+  ConfigDocument doc("k = 1\n");
+  const char* own = doc.text().data();
+  const std::string elsewhere = "j  =  2";
+  ConfigNode* inside = ConfigNewEntry("k", "1", nullptr);
+  ConfigNode* outside = ConfigNewEntry("j", "2", nullptr);
+  ConfigNode* past_the_end = ConfigNewEntry("i", "3", nullptr);
+  ASSERT_TRUE(inside != nullptr && outside != nullptr && past_the_end != nullptr);
+  inside->as_read = own;
+  inside->as_read_size = 5;
+  outside->as_read = elsewhere.data();
+  outside->as_read_size = 7;
+  past_the_end->as_read = own + 2;
+  past_the_end->as_read_size = 5;
+  inside->next = outside;
+  doc.Append(inside);
+  doc.Append(past_the_end);
+  std::string out;
+  ASSERT_TRUE(ConfigSerialize(doc.first(), false, &out));
+  EXPECT_EQ(out, "k = 1\nj=2\ni=3\n");
 }
 
 TEST(ConstructorTest, CopiesTextsAndKeepsEmptyCommentsEmpty) {
   testutil::Document entry(ConfigNewEntry("k", "v", ""));
-  EXPECT_EQ(entry->kind, kConfigEntry);
-  EXPECT_STREQ(entry->comment, "");
-  EXPECT_EQ(entry->next, nullptr);
+  EXPECT_EQ(entry.first()->kind, kConfigEntry);
+  EXPECT_STREQ(entry.first()->comment, "");
+  EXPECT_EQ(entry.first()->next, nullptr);
   testutil::Document header(ConfigNewSection("S", nullptr));
-  EXPECT_EQ(header->kind, kConfigSection);
-  EXPECT_STREQ(header->value, "");
+  EXPECT_EQ(header.first()->kind, kConfigSection);
+  EXPECT_STREQ(header.first()->value, "");
   testutil::Document line(ConfigNewFreeLine("# x"));
-  EXPECT_EQ(line->kind, kConfigFreeLine);
-  EXPECT_STREQ(line->name, "# x");
+  EXPECT_EQ(line.first()->kind, kConfigFreeLine);
+  EXPECT_STREQ(line.first()->name, "# x");
   // Text past the field's capacity is cut at its last byte, never beyond.
   std::string huge(3000, 'y');
   testutil::Document big(ConfigNewFreeLine(huge.c_str()));
-  EXPECT_EQ(std::string(big->name), huge.substr(0, kConfigTextMax));
+  EXPECT_EQ(std::string(big.first()->name), huge.substr(0, kConfigTextMax));
   ConfigFreeDocument(nullptr);  // the empty document: nothing to release
 }
 

@@ -6,12 +6,12 @@ namespace testutil {
 
 Document Parse(const std::string& text) {
   bool out_of_memory = false;
-  return Document(ConfigParseText(text.data(), text.size(), &out_of_memory));
+  return ConfigParseText(text, &out_of_memory);
 }
 
 Document ParseRewritten(const std::string& text) {
   Document doc = Parse(text);
-  for (ConfigNode* node = doc.get(); node != nullptr; node = node->next) {
+  for (ConfigNode* node = doc.first(); node != nullptr; node = node->next) {
     // A line led by a zero byte holds no key, so no save rewrites it.
     if (node->kind == kConfigFreeLine && node->name[0] == '\0') continue;
     node->as_read = nullptr;

@@ -2,17 +2,13 @@
 #ifndef MP4V_TESTS_SUPPORT_DOC_UTIL_H_
 #define MP4V_TESTS_SUPPORT_DOC_UTIL_H_
 
-#include <memory>
 #include <string>
 
 #include "config/document.h"
 
 namespace testutil {
 
-struct DocumentDeleter {
-  void operator()(ConfigNode* first) const { ConfigFreeDocument(first); }
-};
-using Document = std::unique_ptr<ConfigNode, DocumentDeleter>;
+using Document = ConfigDocument;
 
 // The document of `text`, read as a file's bytes would be.
 Document Parse(const std::string& text);

@@ -2,6 +2,7 @@
 // that trip readers up: what check says of a file is what the save does.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 
@@ -185,6 +186,26 @@ TEST(CheckTextTest, SaysWhatTheSaveWrites) {
   const auto utf16 = mp4vcfg::CheckSettingsText(wide);
   ASSERT_EQ(utf16.size(), 1u);
   EXPECT_EQ(utf16[0].reason.compare(0, 6, "UTF-16"), 0);
+}
+
+// A rate no value text holds: its line, which loads as that very rate, is
+// kept as it stands; a rate no line loads as makes the save refuse, which
+// check names without a loss.
+TEST(CheckTextTest, ARateNoTextHoldsKeepsItsLineOrIsRefused) {
+  const std::string text = "# rates\n[MP4V Settings]\nframe_rate = 1e400\n";
+  MP4VSettings record{};
+  MP4VConfigLoadText(text, &record);
+  ASSERT_EQ(record.frame_rate, HUGE_VAL);
+  EXPECT_TRUE(mp4vcfg::CheckSave(text, record).empty());
+  record.frame_rate = -HUGE_VAL;
+  const auto findings = mp4vcfg::CheckSave(text, record);
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].line, 1u);
+  EXPECT_EQ(findings[0].text, "# rates");
+  EXPECT_EQ(findings[0].reason,
+            "frame_rate -inf: no value text holds this rate, and no line of the file loads as "
+            "it: a save refuses the record and leaves the file as it is");
+  EXPECT_FALSE(findings[0].loses_text);
 }
 
 // For a setting the save is asked to change, its old value goes by design:

@@ -225,6 +225,16 @@ std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& sav
                           "refuses it and leaves it as it is, and no setting loads from it",
                           false});
       return findings;
+    case MP4VSaveTextResult::kNoValueText: {
+      std::string rate = "frame_rate";
+      if (const MP4VSettingsKey* row = TableRow(rate)) rate += " " + FieldText(saved, *row);
+      findings.push_back({1, first_line,
+                          rate + ": no value text holds this rate, and no line of the file "
+                                 "loads as it: a save refuses the record and leaves the file "
+                                 "as it is",
+                          false});
+      return findings;
+    }
     case MP4VSaveTextResult::kOutOfMemory:
       throw std::bad_alloc();
   }

@@ -35,8 +35,11 @@ struct Finding {
 // writes as another number are named too. Lines a save adds are not
 // findings; one finding a line. A text beginning with a UTF-16 byte-order
 // mark, which a save refuses, gives one finding for its first line that
-// loses no text; UTF-16 text without a mark, one that loses text. Empty for
-// an empty text. Throws std::bad_alloc when memory runs out.
+// loses no text; UTF-16 text without a mark, one that loses text. So does a
+// record whose frame rate no value text holds (infinite, NaN) when no line
+// of the text loads as it, which a save refuses too (one finding for the
+// first line, losing no text). Otherwise empty for an empty text. Throws
+// std::bad_alloc when memory runs out.
 std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved);
 
 // The same for a save of the record `bytes` load as: what any save of the
