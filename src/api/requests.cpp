@@ -196,17 +196,24 @@ void MP4VConfigLoadText(std::string bytes, void* settings) {
 }
 
 MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
-                                  bool* exists, std::string* reason) {
+                                  bool* exists, std::string* reason, uint32_t* code) {
+  uint32_t ignored = 0;
+  if (code == nullptr) code = &ignored;
   before->clear();
   reason->clear();
   *exists = false;
+  *code = 0;
   MP4VSettings probe{};
-  if (!MP4VConfigCheckFileName(&probe, file_name)) return MP4VSaveCheck::kNameRefused;
-  switch (PlatformReadWholeFile(file_name, before)) {
+  if (!MP4VConfigCheckFileName(&probe, file_name)) {
+    *code = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return MP4VSaveCheck::kNameRefused;
+  }
+  switch (PlatformReadWholeFile(file_name, before, code)) {
     case FileReadStatus::kRead:
       *exists = true;
       break;
     case FileReadStatus::kMissing:
+      *code = 0;
       break;
     case FileReadStatus::kUnreadable:
       *exists = true;
@@ -217,11 +224,21 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
     case FileReadStatus::kOutOfMemory:
       return MP4VSaveCheck::kOutOfMemory;
   }
-  if (ConfigHasUtf16Mark(before->data(), before->size())) {
+  return MP4VConfigCheckSaveOf(file_name, *before, *exists, reason, code);
+}
+
+MP4VSaveCheck MP4VConfigCheckSaveOf(const char* file_name, const std::string& before,
+                                    bool /*exists*/, std::string* reason, uint32_t* code) {
+  uint32_t ignored = 0;
+  if (code == nullptr) code = &ignored;
+  reason->clear();
+  *code = 0;
+  if (ConfigHasUtf16Mark(before.data(), before.size())) {
     *reason = "it is UTF-16 text, not 8-bit text";
+    *code = PlatformErrorCode(ModuleFailure::kUnsupportedText);
     return MP4VSaveCheck::kUtf16;
   }
-  switch (PlatformCheckReplace(file_name)) {
+  switch (PlatformCheckReplace(file_name, code)) {
     case ReplaceCheck::kPossible:
       return MP4VSaveCheck::kPossible;
     case ReplaceCheck::kNoName:
@@ -249,6 +266,26 @@ MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
   return MP4VSaveCheck::kNotReplaceable;
 }
 
+FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
+                                  std::string* after, uint32_t* error) {
+  // Nothing is written over a file that is not 8-bit text, for a record
+  // holding a value no text holds, nor a partial file when memory ran out.
+  switch (MP4VConfigSaveText(before, settings, after)) {
+    case MP4VSaveTextResult::kWritten:
+      return FileDecision::kWrite;
+    case MP4VSaveTextResult::kUtf16:
+      *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+      return FileDecision::kStop;
+    case MP4VSaveTextResult::kNoValueText:
+      *error = PlatformErrorCode(ModuleFailure::kNoValueText);
+      return FileDecision::kStop;
+    case MP4VSaveTextResult::kOutOfMemory:
+      break;
+  }
+  *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+  return FileDecision::kStop;
+}
+
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings, uint32_t* error) {
   uint32_t ignored = 0;
@@ -257,23 +294,7 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
     return PlatformUpdateFile(
         file_name,
         [settings](const std::string& before, bool, std::string* after, uint32_t* why) {
-          // Nothing is written over a file that is not 8-bit text, for a
-          // record holding a value no text holds, nor a partial file when
-          // memory ran out.
-          switch (MP4VConfigSaveText(before, settings, after)) {
-            case MP4VSaveTextResult::kWritten:
-              return FileDecision::kWrite;
-            case MP4VSaveTextResult::kUtf16:
-              *why = PlatformErrorCode(ModuleFailure::kUnsupportedText);
-              return FileDecision::kStop;
-            case MP4VSaveTextResult::kNoValueText:
-              *why = PlatformErrorCode(ModuleFailure::kNoValueText);
-              return FileDecision::kStop;
-            case MP4VSaveTextResult::kOutOfMemory:
-              break;
-          }
-          *why = PlatformErrorCode(ModuleFailure::kOutOfMemory);
-          return FileDecision::kStop;
+          return MP4VConfigDecideSave(before, settings, after, why);
         },
         error);
   }

@@ -107,11 +107,29 @@ enum class MP4VSaveCheck {
 // Runs the checks a save of `file_name` makes, in its order, up to the
 // point where it would write: the name, reading the file (its bytes go to
 // `*before`, empty when it is missing; `*exists` says whether it is there),
-// its byte-order mark, and every check the replacement makes on the target
-// and its folder (PlatformCheckReplace). `*reason` gets a short explanation for
-// kNotReplaceable, and for kUnreadable when the target is no file.
+// then MP4VConfigCheckSaveOf. `*reason` gets a short explanation for
+// kNotReplaceable, kUtf16, and for kUnreadable when the target is no file;
+// `*code` (when given) the system's code of what the check met (0 for
+// kPossible; for kUnreadable the read's code).
 MP4VSaveCheck MP4VConfigCheckSave(const char* file_name, std::string* before,
-                                  bool* exists, std::string* reason);
+                                  bool* exists, std::string* reason,
+                                  uint32_t* code = nullptr);
+
+// The checks a save of `file_name` makes on the bytes it read (`before`;
+// `exists` false for no file): its byte-order mark, then every check the
+// replacement makes on the target and its folder (PlatformCheckReplace).
+// kPossible, kUtf16 or kNotReplaceable, with `*reason` and `*code` as above.
+MP4VSaveCheck MP4VConfigCheckSaveOf(const char* file_name, const std::string& before,
+                                    bool exists, std::string* reason,
+                                    uint32_t* code = nullptr);
+
+// What a save of the record at `settings` decides from the bytes `before`
+// it read in its turn: the text to write in `*after` (kWrite), or kStop with
+// the request's reason in `*error` (UTF-16 text, a value no text holds, no
+// memory). The save request decides with it, and so do programs that
+// update a file in a turn of their own (MP4VConfigUpdateFile).
+FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
+                                  std::string* after, uint32_t* error);
 
 // Runs the transfer in the direction of `mode` ("load" or "save") between
 // the record at `settings` and the file `file_name`, without the name check.

@@ -103,6 +103,19 @@ thread_local unsigned test_sharing_wait = 0;
 
 enum class Look { kAsExpected, kChanged, kUnreadable };
 
+// Whether the file a swapping replace step displaced, now under the name
+// `displaced`, is the one the last look read and still holds what it read;
+// when not, what it holds goes to `*other`.
+bool DisplacedAsLooked(const std::string& displaced, ExpectedFile* expected,
+                       std::string* other) {
+  if (expected->kept != -1 && PlatformKeptIsFile(expected->kept, displaced)) {
+    return PlatformCompareKept(expected->kept, expected->bytes, other) == FileComparison::kSame;
+  }
+  // Another program put a file of its own in the target's place.
+  PlatformReadWholeFile(displaced.c_str(), other);
+  return expected->exists && *other == expected->bytes;
+}
+
 // Reads `target` once more and compares it with what the save read.
 Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_missing,
                uint32_t* error) {
@@ -225,6 +238,40 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
   if (gave_up) return false;
   if (!placed) ForgetKept(expected);
   if (placed) {
+    std::string other;
+    if (target_exists && PlatformPathExists(temporary) && expected != nullptr &&
+        !DisplacedAsLooked(temporary, expected, &other)) {
+      // The step swapped the files, and the one it displaced is not the one
+      // the last look saw: another program put its own in the target's
+      // place, or wrote into it, in between. The two swap back at once, so
+      // that no reader meets this save's text without that program's write,
+      // and the save decides again from that program's file.
+      const FileId ours = PlatformFileIdOf(target);
+      uint32_t ignored = 0;
+      ForgetKept(expected);
+      if (steps.replace(target.c_str(), temporary.c_str(), backup.c_str(), &ignored)) {
+        if (!(PlatformFileIdOf(temporary) == ours)) {
+          // Yet another writer's file was in the target's place by then:
+          // it goes back there, and the save builds on what the target holds.
+          steps.replace(target.c_str(), temporary.c_str(), backup.c_str(), &ignored);
+          PlatformReadWholeFile(target.c_str(), &other);
+        }
+        steps.remove(temporary.c_str(), &cleanup);
+        expected->bytes = std::move(other);
+        expected->exists = true;
+        expected->changed = true;
+        if (error != nullptr) *error = 0;
+        return false;
+      }
+      // No swap back: this save's file stays, and the save builds on the
+      // other program's at once.
+      expected->late = true;
+      expected->late_bytes = std::move(other);
+    }
+    if (target_exists && PlatformPathExists(temporary)) {
+      // The file the step displaced goes.
+      steps.remove(temporary.c_str(), &cleanup);
+    }
     if (target_exists && PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
     return true;
   }

@@ -110,9 +110,11 @@ struct ReplaceSteps {
   // Replaces `target`, which exists, by `temporary` in one step, so that the
   // name always holds the old file or the new one (Windows: MoveFileExA with
   // MOVEFILE_REPLACE_EXISTING, after the temporary file took the target's
-  // attributes and access rights; elsewhere: rename). `backup` is a free
-  // name a step may park the old file under; the platforms' own steps leave
-  // it unused.
+  // attributes and access rights; elsewhere: the two names swap their files
+  // where the file system can, renameat2 with RENAME_EXCHANGE, else rename).
+  // A step that swaps leaves the old file under the temporary name, for the
+  // replacement to look at and delete. `backup` is a free name a step may
+  // park the old file under; the platforms' own steps leave it unused.
   bool (*replace)(const char* target, const char* temporary, const char* backup,
                   uint32_t* error);
   // Renames `from` to `to`, replacing a file `to` (Windows: MoveFileExA with

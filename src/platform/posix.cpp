@@ -161,6 +161,22 @@ FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std:
 
 void PlatformCloseKept(intptr_t kept) { close(static_cast<int>(kept)); }
 
+FileId PlatformFileIdOf(const std::string& path) {
+  struct stat status;
+  FileId id;
+  if (lstat(path.c_str(), &status) != 0) return id;
+  id.device = static_cast<uint64_t>(status.st_dev);
+  id.number = static_cast<uint64_t>(status.st_ino);
+  id.known = true;
+  return id;
+}
+
+bool PlatformKeptIsFile(intptr_t kept, const std::string& path) {
+  struct stat open_file, named;
+  return fstat(static_cast<int>(kept), &open_file) == 0 && lstat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 namespace {
 
 // Follows symbolic links from `path` to the file they finally name (which
@@ -235,8 +251,21 @@ bool Rename(const char* from, const char* to, uint32_t* error) {
   return false;
 }
 
-bool RenameOver(const char* target, const char* temporary, const char*,
-                uint32_t* error) {
+// Puts `temporary` in the place of `target` in one step. Where the file
+// system can, the two names swap their files (renameat2 with
+// RENAME_EXCHANGE): the file displaced stays under the temporary name, so
+// that the replacement can see which file it displaced and whether another
+// program put that file there after the last look, and then deletes it.
+// Elsewhere the new file is renamed over the old one.
+bool ExchangeOrRename(const char* target, const char* temporary, const char*,
+                      uint32_t* error) {
+#ifdef RENAME_EXCHANGE
+  if (renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_EXCHANGE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    *error = static_cast<uint32_t>(errno);
+    return false;
+  }
+#endif
   return Rename(temporary, target, error);
 }
 
@@ -246,7 +275,7 @@ bool Unlink(const char* path, uint32_t* error) {
   return false;
 }
 
-constexpr ReplaceSteps kRenameSteps = {RenameOver, Rename, Unlink};
+constexpr ReplaceSteps kRenameSteps = {ExchangeOrRename, Rename, Unlink};
 
 // Longest path the system calls take, without the terminator.
 constexpr size_t kPathMax = PATH_MAX - 1;

@@ -97,7 +97,20 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
 FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std::string* now);
 // Closes what PlatformCompareFile kept open.
 void PlatformCloseKept(intptr_t kept);
+// Whether the file open in `kept` is the one the name `path` now leads to.
+bool PlatformKeptIsFile(intptr_t kept, const std::string& path);
 
+// Which file a name leads to (device and file number); `known` false where
+// the platform cannot tell or there is no file.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t number = 0;
+  bool known = false;
+  bool operator==(const FileId& other) const {
+    return known && other.known && device == other.device && number == other.number;
+  }
+};
+FileId PlatformFileIdOf(const std::string& path);
 // After a replacement that expected `expected` and put its file in place:
 // whether the replaced file, kept open since the last look, was written
 // meanwhile (ExpectedFile::late). Closes what was kept.

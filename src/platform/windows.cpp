@@ -564,6 +564,10 @@ FileComparison PlatformCompareKept(intptr_t, const std::string&, std::string*) {
 
 void PlatformCloseKept(intptr_t) {}
 
+bool PlatformKeptIsFile(intptr_t, const std::string&) { return false; }
+
+FileId PlatformFileIdOf(const std::string&) { return FileId(); }
+
 // ---- Turns -------------------------------------------------------------------
 
 namespace {

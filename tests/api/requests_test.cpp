@@ -1257,6 +1257,16 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
          if (look == 0) WriteInPlace(path, "[Peer]\nstamp=1");
        },
        MP4V_STATUS_OK, kPeerAfter, 2, true},
+      // Its own file, put in the target's place in that moment: the save's
+      // file and the old one swap places, so the save sees that it displaced
+      // another file than the one it read, and builds on that one.
+      {"it replaces the file between the last look and the replacement", kPeerBefore,
+       [](const std::string& path, int look) {
+         if (look != 0) return;
+         WriteBytes(path + ".peer", kPeerAfter);
+         ASSERT_EQ(std::rename((path + ".peer").c_str(), path.c_str()), 0);
+       },
+       MP4V_STATUS_OK, kPeerAfter, 2, true},
 #endif
   };
   for (const Meanwhile& c : cases) {

@@ -79,6 +79,21 @@ int Save(const std::string& file, const MP4VSettings& record) {
   return 1;
 }
 
+#ifndef _WIN32
+// What the open file `fd` holds from its start.
+std::string ReadAll(int fd) {
+  std::string bytes;
+  char piece[4096];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd, piece, sizeof piece, at);
+    if (got <= 0) break;
+    bytes.append(piece, static_cast<size_t>(got));
+    at += got;
+  }
+  return bytes;
+}
+#endif
+
 // Puts `stamp` over the six digits after "stamp=" in `bytes`; false when
 // there is no stamp.
 bool Restamp(std::string* bytes, int stamp, size_t* offset) {
@@ -91,10 +106,14 @@ bool Restamp(std::string* bytes, int stamp, size_t* offset) {
 
 // Another program that keeps its stamp in the file and writes the whole file
 // in one step, as a careful program does: its text goes to a file of its own
-// beside the target, which then takes the target's place, unless the target
-// changed since it was read.
+// beside the target, it looks at the target once more, and its file then
+// takes the target's place. On Linux the two names swap their files
+// (renameat2 with RENAME_EXCHANGE), and when the file displaced is not the
+// one it read, unchanged, another writer came in between: that file goes
+// back and it starts again.
 int PeerReplace(const std::string& file, int stamp) {
   const std::string temporary = file + ".peer.tmp";
+#ifdef _WIN32
   for (int attempt = 0; attempt < 100; ++attempt) {
     bool exists = false;
     const std::string before = testutil::ReadBytes(file, &exists);
@@ -109,15 +128,52 @@ int PeerReplace(const std::string& file, int stamp) {
       std::remove(temporary.c_str());
       continue;
     }
-#ifdef _WIN32
     if (MoveFileExA(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
     std::remove(temporary.c_str());
     Pause(1);
-#else
-    if (std::rename(temporary.c_str(), file.c_str()) == 0) return 0;
-    std::remove(temporary.c_str());
-#endif
   }
+#else
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // The file read, kept open to tell it from another, and its bytes.
+    const int read_fd = open(file.c_str(), O_RDONLY);
+    if (read_fd < 0) break;
+    const std::string before = ReadAll(read_fd);
+    std::string after = before;
+    size_t offset = 0;
+    if (!Restamp(&after, stamp, &offset)) {
+      close(read_fd);
+      break;
+    }
+    testutil::WriteBytes(temporary, after);
+    // A last look first: a file that changed since it was read is read again.
+    if (testutil::ReadBytes(file) != before) {
+      close(read_fd);
+      unlink(temporary.c_str());
+      continue;
+    }
+    struct stat ours, was_read, displaced;
+    if (stat(temporary.c_str(), &ours) != 0 ||
+        renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, file.c_str(), RENAME_EXCHANGE) != 0) {
+      close(read_fd);
+      break;
+    }
+    const bool same = fstat(read_fd, &was_read) == 0 && lstat(temporary.c_str(), &displaced) == 0 &&
+                      was_read.st_ino == displaced.st_ino && was_read.st_dev == displaced.st_dev &&
+                      ReadAll(read_fd) == before;
+    close(read_fd);
+    if (same) {
+      unlink(temporary.c_str());
+      return 0;
+    }
+    // Another writer came in between: its file goes back at once (unless
+    // yet another one is there by now), and this one starts again from it.
+    struct stat now;
+    if (lstat(file.c_str(), &now) == 0 && now.st_ino == ours.st_ino) {
+      renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, file.c_str(), RENAME_EXCHANGE);
+    }
+    unlink(temporary.c_str());
+  }
+#endif
   std::fprintf(stderr, "writer_child: the peer could not replace %s\n", file.c_str());
   return 1;
 }

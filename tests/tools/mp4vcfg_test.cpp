@@ -21,6 +21,7 @@
 #include "host/settings_fields.h"
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/command_line.h"
+#include "mp4vcfg/output.h"
 #include "mp4vcfg/unified_diff.h"
 #include "support/patch_util.h"
 #include "support/test_util.h"
@@ -31,9 +32,24 @@
 
 #include "gui/page_ids.h"
 #include "gui/pages_driver.h"
+#else
+#include <cerrno>
 #endif
 
 namespace {
+
+// The system's codes the failures below meet.
+#ifdef _WIN32
+constexpr uint32_t kAccessDenied = ERROR_ACCESS_DENIED;
+constexpr uint32_t kPathNotFound = ERROR_PATH_NOT_FOUND;
+constexpr uint32_t kFileNotFound = ERROR_FILE_NOT_FOUND;
+constexpr uint32_t kFolderUnreadable = ERROR_ACCESS_DENIED;
+#else
+constexpr uint32_t kAccessDenied = EACCES;
+constexpr uint32_t kPathNotFound = ENOENT;
+constexpr uint32_t kFileNotFound = ENOENT;
+constexpr uint32_t kFolderUnreadable = EISDIR;
+#endif
 
 struct Outcome {
   int status;
@@ -401,8 +417,9 @@ TEST(Mp4vcfgFailures, ReportedAndFileUntouched) {
   const std::string forced = " --force saves it anyway.";
   const std::string refused_name =
       "@: the module refuses this file name (it must end in \".cfg\" or \".ini\", in lower case)";
-  const std::string read_only =
-      "@: a save cannot write the file: the file is read-only; it is left as it is";
+  // The module's words, then the system's for the code it gave.
+  const std::string read_only = "@: a save cannot write the file: the file is read-only (" +
+                                mp4vcfg::SystemMessage(kAccessDenied) + "); it is left as it is";
   const struct {
     const char* file_name;
     std::vector<std::string> args;  // "@" stands for the file's path
@@ -525,13 +542,18 @@ TEST(Mp4vcfgFailures, MissingFileOrDirectory) {
   const std::string folder = dir.File("folder.cfg");
   const std::string absent = dir.File("absent.cfg");
   std::filesystem::create_directory(folder);
-  const std::string no_folder =
-      in_missing_dir + ": a save cannot write the file: its folder does not exist";
+  // The module's words, then the system's for the code it gave.
+  const std::string no_folder = in_missing_dir +
+                                ": a save cannot write the file: its folder does not exist (" +
+                                mp4vcfg::SystemMessage(kPathNotFound) + ")";
   // A folder of a settings file's name is no file a save can read.
   const std::string a_folder = folder +
-                               ": a save cannot read the file (it is a folder or a device, "
-                               "not a file); it is left as it is";
-  const std::string cannot_open = absent + ": cannot open the file: No such file or directory";
+                               ": a save cannot read the file: it is a folder or a device, "
+                               "not a file (" +
+                               mp4vcfg::SystemMessage(kFolderUnreadable) + "); it is left as it is";
+  // show, get and diff say what the load met.
+  const std::string cannot_open =
+      absent + ": cannot read the file (" + mp4vcfg::SystemMessage(kFileNotFound) + ")";
   // set, its dry run and check all stop where the save would, with the
   // same reason; show and get refuse a file that is not there.
   const struct {

@@ -106,11 +106,14 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
   std::vector<std::string> assignments;
   CLI::App* set = app.add_subcommand(
-      "set", "Change settings of FILE and save it through the module");
+      "set", "Change settings of FILE and save it with the module's own save");
   set->footer(footer(
-      "FILE is created when missing. The module writes only the settings' "
+      "FILE is created when missing. The save writes only the settings' "
       "lines, keeps every other line byte for byte and adds the keys the file "
-      "lacked, with the value 0. A save that would lose text of FILE besides "
+      "lacked, with the value 0. FILE is read, judged and written in one turn "
+      "of its saves: a set of another setting, or a host's save, running at "
+      "the same time goes before or after it, and what another program writes "
+      "meanwhile stays. A save that would lose text of FILE besides "
       "the old values of the settings changed is refused unless --force. "
       "Nothing is written unless every KEY=VALUE is valid. A value is taken as "
       "the settings pages take it, blanks around it ignored: a whole number "
@@ -169,9 +172,13 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostrea
       "edit", "Edit the settings of FILE on the settings pages and save them on OK");
   edit->footer(footer(
       "Windows build only. The pages come from demo_config_gui_mp4v.dll beside "
-      "the module, through its request 0x2008. OK saves FILE through the module "
-      "(created when missing) and prints each changed setting as "
-      "\"key: old -> new\"; Cancel leaves it untouched and prints \"no changes\"."));
+      "the module, through its request 0x2008. FILE is not held while the pages "
+      "are open. OK saves the settings the person changed, and only those, into "
+      "FILE as it is then (created when missing), keeping what another program "
+      "or another mp4vcfg wrote meanwhile, and prints each as \"key: old -> new\"; "
+      "where FILE's value of such a setting changed meanwhile, the person's value "
+      "wins and the line says so. Cancel leaves FILE untouched and prints "
+      "\"no changes\"."));
   edit->add_option("FILE", file, "Settings file (the name ends in .cfg or .ini)")
       ->type_name("")
       ->required();

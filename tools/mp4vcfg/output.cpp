@@ -2,10 +2,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "host/number_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace mp4vcfg {
 namespace {
@@ -121,6 +127,33 @@ void Append(const Json& value, bool spread, size_t indent, std::string* text) {
 }
 
 }  // namespace
+
+std::string SystemMessage(uint32_t code) {
+  std::string text;
+#ifdef _WIN32
+  char* buffer = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  if (length > 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+#else
+  text = std::strerror(static_cast<int>(code));
+#endif
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                           text.back() == '.')) {
+    text.pop_back();
+  }
+  return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+uint32_t LastError() {
+#ifdef _WIN32
+  return GetLastError();
+#else
+  return static_cast<uint32_t>(errno);
+#endif
+}
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 

@@ -8,6 +8,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +33,16 @@ class Trouble : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The system's own words for its error code `code` (a GetLastError value
+// through FormatMessage on Windows, an errno value through strerror
+// elsewhere), without a full stop or line end at the end; "error N" where
+// the system has none.
+std::string SystemMessage(uint32_t code);
+
+// The calling thread's last error (GetLastError(), errno), as a request of
+// the module leaves it.
+uint32_t LastError();
 
 // `text` between double quotes, as it is.
 std::string Quoted(const std::string& text);

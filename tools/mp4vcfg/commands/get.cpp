@@ -19,7 +19,6 @@ int Get(const std::string& module_path, const std::string& file,
   MP4VSettings record;
   std::memset(&record, 0, sizeof record);
   session.Load(file, &record);
-  Session::RequireReadable(file);
   for (const mp4v_host::SettingKey* key : asked) {
     out << mp4v_host::FormatField(record, *key) << "\n";
   }

@@ -14,6 +14,7 @@
 #include "mp4vcfg/output.h"
 #include "mp4vcfg/session.h"
 #include "mp4vcfg/unified_diff.h"
+#include "platform/errors.h"
 
 namespace mp4vcfg {
 namespace {
@@ -53,7 +54,9 @@ void RequireValue(const SettingKey& key, const std::string& text, bool force, in
 int Set(const std::string& module_path, const std::string& file,
         const std::vector<std::string>& assignments, bool dry_run, bool force,
         std::ostream& out, std::ostream& err) {
-  const Session session(module_path);
+  // The settings' rules are the host side's, the save the module's own,
+  // linked in: no module is loaded.
+  (void)module_path;
   // Every assignment is checked before the file is read or written.
   std::vector<Change> changes;
   for (const std::string& assignment : assignments) {
@@ -63,36 +66,43 @@ int Set(const std::string& module_path, const std::string& file,
                  &change.real);
     changes.push_back(change);
   }
-  // The checks the save makes before it writes, on the real file: a dry
-  // run ends where the save would fail.
+  auto apply = [&changes](MP4VSettings* record) {
+    for (const Change& change : changes) {
+      if (change.key->type == mp4v_host::FieldType::kDouble) {
+        mp4v_host::StoreDouble(record, *change.key, change.real);
+      } else {
+        mp4v_host::StoreInt32(record, *change.key, change.integer);
+      }
+    }
+  };
+  if (!dry_run) {
+    // Read, judged and written in one turn of the file's saves: a set of
+    // another setting running at the same time goes before or after it.
+    return ChangeInOneTurn(file, apply, force, "set", err) == TurnResult::kSaved ? kExitSuccess
+                                                                                  : kExitFailure;
+  }
+  // The checks the save makes before it writes, on the file as it is now:
+  // a dry run ends where the save would fail.
   std::string bytes;
   bool exists = false;
   CheckSavePossible(file, &bytes, &exists);
   MP4VSettings record;
   std::memset(&record, 0, sizeof record);
-  session.Load(file, &record);
-  for (const Change& change : changes) {
-    if (change.key->type == mp4v_host::FieldType::kDouble) {
-      mp4v_host::StoreDouble(&record, *change.key, change.real);
-    } else {
-      mp4v_host::StoreInt32(&record, *change.key, change.integer);
-    }
-  }
+  MP4VConfigLoadText(bytes, &record);
+  apply(&record);
   // Judged for the record this save writes, changes included.
   const bool refused =
-      exists && !force && RefuseLosingText(file, bytes, record, dry_run, "set", err);
-  if (dry_run) {
-    // The bytes the module's save computes from these, before it writes.
-    std::string after;
-    if (MP4VConfigSaveText(bytes, &record, &after) != MP4VSaveTextResult::kWritten) {
-      throw std::bad_alloc();  // UTF-16 text was refused above
-    }
-    out << UnifiedDiff(file, bytes, after);
-    return refused ? kExitFailure : kExitSuccess;
+      exists && !force && RefuseLosingText(file, bytes, record, true, "set", err);
+  // The bytes the module's save decides from these, before it writes.
+  std::string after;
+  uint32_t why = 0;
+  if (MP4VConfigDecideSave(bytes, &record, &after, &why) != FileDecision::kWrite) {
+    if (why == PlatformErrorCode(ModuleFailure::kOutOfMemory)) throw std::bad_alloc();
+    throw Trouble(file + ": a save does not write the file: no text holds the frame rate it "
+                         "would save, and no line of the file loads as it; it is left as it is");
   }
-  if (refused) return kExitFailure;
-  session.Save(record, file);
-  return kExitSuccess;
+  out << UnifiedDiff(file, bytes, after);
+  return refused ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace mp4vcfg
