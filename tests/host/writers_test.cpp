@@ -152,6 +152,31 @@ TEST_F(WritersTest, ModuleSavesSetsAndAnotherProgramLoseNothing) {
               kModuleWriters, kSetWriters);
 }
 
+// Eight mp4vcfg set of eight different settings, started at once on one
+// file (as `xargs -P8` would): every one of them ends up in the file.
+TEST_F(WritersTest, SetsOfDifferentSettingsAtOnceAllLand) {
+  ASSERT_TRUE(testutil::Exists(mp4vcfg_)) << mp4vcfg_ << " is built beside the tests";
+  ScratchDir dir;
+  const std::string file = dir.File("sets.cfg");
+  testutil::WriteBytes(file, "# shared\n[MP4V Settings]\nwidth = 1\n");
+  ChildProcess sets[writers::kMaxSetWriters];
+  for (int k = 0; k < writers::kMaxSetWriters; ++k) {
+    ASSERT_TRUE(sets[k].Start(mp4vcfg_, {"set", "--force", file,
+                                         std::string(writers::kSetKeys[k]) + "=" +
+                                                        std::to_string(writers::SetValue(7, k))}));
+  }
+  for (ChildProcess& set : sets) EXPECT_EQ(set.Wait(), 0);
+  MP4VSettings loaded{};
+  ASSERT_EQ(module_.load()(&loaded, file.c_str()), MP4V_STATUS_OK);
+  for (int k = 0; k < writers::kMaxSetWriters; ++k) {
+    const mp4v_host::SettingKey& key = *mp4v_host::FindSettingKey(writers::kSetKeys[k]);
+    EXPECT_EQ(mp4v_host::FormatField(loaded, key), std::to_string(writers::SetValue(7, k)))
+        << key.name;
+  }
+  EXPECT_NE(ReadBytes(file).find("# shared"), std::string::npos);
+  EXPECT_EQ(LeftBehind(dir, {"sets.cfg"}), std::vector<std::string>());
+}
+
 // One program saves record after record while two others look at the name
 // and load the file as fast as they can: every look finds a file, every load
 // reads it and binds one whole record, and no save fails.

@@ -988,6 +988,26 @@ TEST(Mp4vcfgEdit, OkSavesTheChangeAndKeepsTheRestOfTheFile) {
   EXPECT_EQ(testutil::ReadBytes(edited), testutil::ReadBytes(set));
 }
 
+// The pages hold nothing while they are open: what another writer saves
+// meanwhile stays, and OK puts in only the settings the person changed. A
+// setting both changed takes the person's value, and the output says so.
+TEST(Mp4vcfgEdit, OkAppliesThePersonsChangesToTheFileAsItIsThen) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("shared.cfg");
+  testutil::WriteBytes(path, kPreset);
+  Outcome meanwhile{-1, "", ""};
+  const Outcome r = EditDriven(path, [&](HWND sheet) {
+    pages_driver::SetText(pages_driver::ShowControl(sheet, FieldId("height")), L"480");
+    meanwhile = RunTool({"set", path, "width=352", "height=288", "quality=4"});
+    pages_driver::PressButton(sheet, IDOK);
+  });
+  EXPECT_EQ(meanwhile.status, 0) << meanwhile.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "height: 576 -> 480 (the file had 288 meanwhile; the value set here was saved)\n");
+  EXPECT_EQ(RunTool({"get", path, "width", "height", "quality"}).out, "352\n480\n4\n");
+  EXPECT_TRUE(Contains(testutil::ReadBytes(path), "source = tape.avi"));
+}
+
 TEST(Mp4vcfgEdit, CancelPrintsNoChangesAndLeavesTheFile) {
   testutil::ScratchDir dir;
   const std::string path = dir.File("preset.cfg");
