@@ -177,10 +177,16 @@ bool RetryWhileHeld(unsigned sharing_wait, const std::function<bool()>& attempt,
                     const std::function<bool()>& retry) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(sharing_wait);
-  for (unsigned pause = 1;; pause = pause < 25 ? pause * 2 : 50) {
+  // Short pauses: readers that open and close the file again and again
+  // leave it free only for moments, and a longer pause would miss them.
+  for (unsigned tries = 1;; ++tries) {
     if (attempt()) return true;
     if (!retry() || Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    if (tries < 8) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 }
 

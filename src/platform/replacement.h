@@ -129,9 +129,9 @@ unsigned SaveTurnWait();
 unsigned SharingWait();
 
 // Calls `attempt()` until it returns true, or until it returned false
-// `sharing_wait` milliseconds after the first call, pausing briefly
-// (1 ms, doubling up to 50 ms) in between while `retry()` says so. The
-// result of the last call.
+// `sharing_wait` milliseconds after the first call, pausing briefly in
+// between (a yield, after 8 tries 1 ms) while `retry()` says so. The result
+// of the last call.
 bool RetryWhileHeld(unsigned sharing_wait, const std::function<bool()>& attempt,
                     const std::function<bool()>& retry);
 
