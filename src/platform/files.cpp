@@ -87,19 +87,16 @@ bool Holds(const std::string& path, const char* data, size_t size) {
          bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0;
 }
 
-}  // namespace
-
-namespace {
-
-// The test's hook of the calling thread (PlatformSetReplaceHookForTesting).
+// What a test set for the calling thread: its hook
+// (PlatformSetReplaceHookForTesting) and its waits (PlatformSetWaitsForTesting).
 thread_local void (*replace_hook)(const char*, ReplaceMoment, void*) = nullptr;
 thread_local void* replace_hook_context = nullptr;
+thread_local unsigned test_turn_wait = 0;
+thread_local unsigned test_sharing_wait = 0;
 
 void AtMoment(const std::string& target, ReplaceMoment moment) {
   if (replace_hook != nullptr) replace_hook(target.c_str(), moment, replace_hook_context);
 }
-thread_local unsigned test_turn_wait = 0;
-thread_local unsigned test_sharing_wait = 0;
 
 enum class Look { kAsExpected, kChanged, kUnreadable };
 
@@ -125,11 +122,12 @@ Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_
   const FileComparison comparison =
       PlatformCompareFile(target.c_str(), expected->bytes, &now, &expected->kept, error);
   if (comparison == FileComparison::kUnreadable) return Look::kUnreadable;
-  if (comparison == FileComparison::kSame) now = expected->bytes;
-  const bool exists = comparison != FileComparison::kMissing && !(empty_is_missing && now.empty());
-  if (exists == expected->exists && now == expected->bytes) return Look::kAsExpected;
+  const bool same = comparison == FileComparison::kSame;
+  const bool exists = comparison != FileComparison::kMissing &&
+                      !(empty_is_missing && (same ? expected->bytes : now).empty());
+  if (exists == expected->exists && (same || !exists)) return Look::kAsExpected;
   ForgetKept(expected);
-  expected->bytes = std::move(now);
+  if (!same) expected->bytes = std::move(now);
   expected->exists = exists;
   expected->changed = true;
   return Look::kChanged;
