@@ -231,13 +231,11 @@ class Session {
   bool accepted() const { return accepted_; }
 
   // The page's controls get their values, limits and tooltips; the first
-  // page also hooks OK on the sheet and makes OK the default button.
+  // page also makes OK the default button.
   void OnPageInit(size_t page, HWND window) {
     pages_[page] = window;
     if (sheet_ == nullptr) {
       sheet_ = GetParent(window);
-      SetWindowSubclass(sheet_, &Session::SheetProc, 1,
-                        reinterpret_cast<DWORD_PTR>(this));
       SendMessageW(sheet_, DM_SETDEFID, IDOK, 0);
       g_open_sheet = sheet_;
     }
@@ -322,8 +320,23 @@ class Session {
     }
   }
 
-  // PSN_APPLY comes only after OK was let through.
-  void OnApply() { accepted_ = validated_; }
+  // OK, however it was pressed (the button, Enter, or a program's
+  // PSM_PRESSBUTTON, which under Wine reaches the sheet as no command at
+  // all), ends in PSN_APPLY to every page the sheet has made, and it is
+  // then that the fields are judged, as they stand. False when a changed
+  // field is bad: it has been reported, and the sheet stays open. A
+  // PSN_APPLY that does not close the sheet (`closing` false: a program's
+  // PSM_APPLY, as the sheet has no Apply button) judges but keeps nothing,
+  // since the record is written after OK alone. Judging again for each
+  // page gives the same verdict: the texts cannot change meanwhile.
+  bool OnApply(bool closing) {
+    if (!Validate()) {
+      accepted_ = false;
+      return false;
+    }
+    accepted_ = closing;
+    return true;
+  }
 
   // The 56 fields of the record, at once: the changed ones take their new
   // values, and every other byte is left alone.
@@ -422,10 +435,9 @@ class Session {
   // Every field in reading order, page by page. A field left as it was shown
   // keeps its bytes and is not judged (the record may hold what the pages
   // would not take from a person). The first bad changed one is reported
-  // and nothing is kept; when all are good, the changes wait for the
-  // sheet's PSN_APPLY.
+  // and nothing is kept; when all are good, the changes wait for Commit,
+  // which the call makes once the sheet has closed after OK.
   bool Validate() {
-    validated_ = false;
     changes_.clear();
     for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
       for (const Slot& slot : slots_[p]) {
@@ -456,7 +468,6 @@ class Session {
         changes_.push_back(change);
       }
     }
-    validated_ = true;
     return true;
   }
 
@@ -484,18 +495,6 @@ class Session {
     }
   }
 
-  // The sheet's window, hooked so that OK (the button or Enter) is let
-  // through only when every changed field is good.
-  static LRESULT CALLBACK SheetProc(HWND sheet, UINT message, WPARAM wparam,
-                                    LPARAM lparam, UINT_PTR id, DWORD_PTR data) {
-    Session* session = reinterpret_cast<Session*>(data);
-    if (message == WM_COMMAND && LOWORD(wparam) == IDOK && !session->Validate()) {
-      return 0;
-    }
-    if (message == WM_NCDESTROY) RemoveWindowSubclass(sheet, &Session::SheetProc, id);
-    return DefSubclassProc(sheet, message, wparam, lparam);
-  }
-
   std::vector<std::wstring> initial_;  // what each field showed at first
   int32_t initial_value_[MP4V_SETTINGS_COUNT] = {};  // each integer as read
   std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
@@ -506,7 +505,6 @@ class Session {
   HWND tips_[mp4v_host::kPageGroupCount] = {};
   HWND sheet_ = nullptr;
   std::vector<Change> changes_;
-  bool validated_ = false;
   bool accepted_ = false;
 };
 
@@ -558,8 +556,11 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam)
     return TRUE;
   }
   if (header.code == PSN_APPLY) {
-    context->session->OnApply();
-    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    const bool closing = reinterpret_cast<const PSHNOTIFY*>(lparam)->lParam != FALSE;
+    // A bad field's page has come forward: the sheet stays on it.
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, context->session->OnApply(closing)
+                                                ? PSNRET_NOERROR
+                                                : PSNRET_INVALID_NOCHANGEPAGE);
     return TRUE;
   }
   return FALSE;

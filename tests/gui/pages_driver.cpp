@@ -212,6 +212,16 @@ void PressButton(HWND dialog, int id) {
   PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+void PressSheetButton(HWND sheet, int button, bool sent) {
+  Begin(sent ? "pressing a sheet button (PSM_PRESSBUTTON, sent)"
+             : "pressing a sheet button (PSM_PRESSBUTTON, posted)");
+  if (sent) {
+    SendMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+  } else {
+    PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+  }
+}
+
 void PressCloseBox(HWND window) {
   PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
 }

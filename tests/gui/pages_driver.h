@@ -90,6 +90,11 @@ void ChooseItem(HWND list, int item);
 
 // Presses a button of `dialog` (posted BM_CLICK): IDOK, IDCANCEL.
 void PressButton(HWND dialog, int id);
+// Presses a button of `sheet` as a program does, with PSM_PRESSBUTTON
+// (PSBTN_OK, PSBTN_CANCEL): posted, or sent, which returns once the sheet
+// has handled it (so never sent when the sheet may answer with a message
+// box: this thread, waiting, could not close it).
+void PressSheetButton(HWND sheet, int button, bool sent);
 // The close box of `window`.
 void PressCloseBox(HWND window);
 // Posts a key press (down and up) to `window`.
