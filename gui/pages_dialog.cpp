@@ -229,13 +229,19 @@ class Session {
   HWND sheet() const { return sheet_; }
   PageContext* context(size_t page) { return &contexts_[page]; }
   bool accepted() const { return accepted_; }
+  // Whether the sheet was ever on the screen, where a person could answer it.
+  bool shown() const { return shown_; }
 
   // The page's controls get their values, limits and tooltips; the first
-  // page also makes OK the default button.
+  // page also hooks the sheet, to see it shown, and makes OK the default
+  // button.
   void OnPageInit(size_t page, HWND window) {
     pages_[page] = window;
     if (sheet_ == nullptr) {
       sheet_ = GetParent(window);
+      SetWindowSubclass(sheet_, &Session::SheetProc, 1,
+                        reinterpret_cast<DWORD_PTR>(this));
+      if (IsWindowVisible(sheet_)) shown_ = true;
       SendMessageW(sheet_, DM_SETDEFID, IDOK, 0);
       g_open_sheet = sheet_;
     }
@@ -495,6 +501,20 @@ class Session {
     }
   }
 
+  // The sheet's window, hooked to see it shown: a sheet that closes without
+  // ever having been on the screen was answered by no one.
+  static LRESULT CALLBACK SheetProc(HWND sheet, UINT message, WPARAM wparam,
+                                    LPARAM lparam, UINT_PTR id, DWORD_PTR data) {
+    Session* session = reinterpret_cast<Session*>(data);
+    if ((message == WM_SHOWWINDOW && wparam != FALSE) ||
+        (message == WM_WINDOWPOSCHANGED &&
+         (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_SHOWWINDOW) != 0)) {
+      session->shown_ = true;
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(sheet, &Session::SheetProc, id);
+    return DefSubclassProc(sheet, message, wparam, lparam);
+  }
+
   std::vector<std::wstring> initial_;  // what each field showed at first
   int32_t initial_value_[MP4V_SETTINGS_COUNT] = {};  // each integer as read
   std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
@@ -506,6 +526,7 @@ class Session {
   HWND sheet_ = nullptr;
   std::vector<Change> changes_;
   bool accepted_ = false;
+  bool shown_ = false;
 };
 
 // Posted by a page that became the current one, to be handled once the
@@ -731,7 +752,11 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
   header.pfnCallback = &SheetCallback;
 
   PageKeys keys(&session);
-  if (PropertySheetW(&header) < 0) return MP4V_PAGES_FAILED;
+  // A sheet that could make no window (no display, say) is a failure, never
+  // a Cancel. The documented answer of PropertySheet then is -1, but Wine's
+  // returns 0, as for Cancel: only a sheet that was on the screen can have
+  // been cancelled by a person.
+  if (PropertySheetW(&header) < 0 || !session.shown()) return MP4V_PAGES_FAILED;
   if (!session.accepted()) return MP4V_PAGES_CANCELLED;
   session.Commit(record);
   return MP4V_PAGES_OK;

@@ -60,6 +60,14 @@ std::string DescribeThreadWindows(DWORD thread);
 // theirs to find them. Call it before the thread owns any window.
 void UseTestDesktop();
 
+// For the tests of what happens with no display, which ctest runs with
+// DISPLAY unset. Windows itself gives every process a display: the case is
+// made under Wine alone, which UnderWine tells.
+bool UnderWine();
+// Empty when this process can make no window at all (it has tried),
+// otherwise what keeps the case from being made here.
+std::string WhyAWindowCanBeMade();
+
 // Polls `find` until it gives a window; null after `ms`.
 HWND WaitFor(const std::function<HWND()>& find, DWORD ms = 30000);
 // Waits until `window` is gone; false after `ms`.

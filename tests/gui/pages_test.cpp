@@ -324,6 +324,27 @@ TEST_F(PagesTest, OkPressedByAProgramTakesTheFieldsTexts) {
   ExpectRecord(before_);
 }
 
+// With no display no window can be shown: the entry says it failed, never
+// that the person cancelled, and leaves the record as it was. ctest runs
+// this test (gui_no_display) with DISPLAY unset; it first makes sure that
+// this process can make no window.
+TEST(PagesWithoutDisplay, FailAndLeaveTheRecord) {
+  if (!UnderWine()) GTEST_SKIP() << WhyAWindowCanBeMade();
+  const std::string why = WhyAWindowCanBeMade();
+  ASSERT_TRUE(why.empty()) << why;
+  mp4v_host::ModuleLibrary module;
+  std::string error;
+  ASSERT_TRUE(module.Open("", &error)) << error;
+  auto entry = reinterpret_cast<MP4VShowEncoderPagesFn>(
+      module.get_api()(MP4V_FUNC_SETTINGS_PAGES));
+  ASSERT_NE(nullptr, entry);
+  MP4VSettings record = PatternRecord();
+  const MP4VSettings before = record;
+  EXPECT_EQ(MP4V_PAGES_FAILED, entry(nullptr, &record));
+  EXPECT_EQ(0, std::memcmp(&before, &record, sizeof record))
+      << "bytes differ at " << Differences(before, record);
+}
+
 // Each kind of bad text: OK is refused, the field's page comes forward with
 // the field selected, a message names the setting and the fault, and
 // nothing is written.
