@@ -229,15 +229,19 @@ class Session {
   HWND sheet() const { return sheet_; }
   PageContext* context(size_t page) { return &contexts_[page]; }
   bool accepted() const { return accepted_; }
+  // Whether the sheet was ever on the screen, where a person could answer it.
+  bool shown() const { return shown_; }
 
   // The page's controls get their values, limits and tooltips; the first
-  // page also hooks OK on the sheet and makes OK the default button.
+  // page also hooks the sheet, to see it shown, and makes OK the default
+  // button.
   void OnPageInit(size_t page, HWND window) {
     pages_[page] = window;
     if (sheet_ == nullptr) {
       sheet_ = GetParent(window);
       SetWindowSubclass(sheet_, &Session::SheetProc, 1,
                         reinterpret_cast<DWORD_PTR>(this));
+      if (IsWindowVisible(sheet_)) shown_ = true;
       SendMessageW(sheet_, DM_SETDEFID, IDOK, 0);
       g_open_sheet = sheet_;
     }
@@ -322,8 +326,23 @@ class Session {
     }
   }
 
-  // PSN_APPLY comes only after OK was let through.
-  void OnApply() { accepted_ = validated_; }
+  // OK, however it was pressed (the button, Enter, or a program's
+  // PSM_PRESSBUTTON, which under Wine reaches the sheet as no command at
+  // all), ends in PSN_APPLY to every page the sheet has made, and it is
+  // then that the fields are judged, as they stand. False when a changed
+  // field is bad: it has been reported, and the sheet stays open. A
+  // PSN_APPLY that does not close the sheet (`closing` false: a program's
+  // PSM_APPLY, as the sheet has no Apply button) judges but keeps nothing,
+  // since the record is written after OK alone. Judging again for each
+  // page gives the same verdict: the texts cannot change meanwhile.
+  bool OnApply(bool closing) {
+    if (!Validate()) {
+      accepted_ = false;
+      return false;
+    }
+    accepted_ = closing;
+    return true;
+  }
 
   // The 56 fields of the record, at once: the changed ones take their new
   // values, and every other byte is left alone.
@@ -422,10 +441,9 @@ class Session {
   // Every field in reading order, page by page. A field left as it was shown
   // keeps its bytes and is not judged (the record may hold what the pages
   // would not take from a person). The first bad changed one is reported
-  // and nothing is kept; when all are good, the changes wait for the
-  // sheet's PSN_APPLY.
+  // and nothing is kept; when all are good, the changes wait for Commit,
+  // which the call makes once the sheet has closed after OK.
   bool Validate() {
-    validated_ = false;
     changes_.clear();
     for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
       for (const Slot& slot : slots_[p]) {
@@ -456,7 +474,6 @@ class Session {
         changes_.push_back(change);
       }
     }
-    validated_ = true;
     return true;
   }
 
@@ -484,13 +501,15 @@ class Session {
     }
   }
 
-  // The sheet's window, hooked so that OK (the button or Enter) is let
-  // through only when every changed field is good.
+  // The sheet's window, hooked to see it shown: a sheet that closes without
+  // ever having been on the screen was answered by no one.
   static LRESULT CALLBACK SheetProc(HWND sheet, UINT message, WPARAM wparam,
                                     LPARAM lparam, UINT_PTR id, DWORD_PTR data) {
     Session* session = reinterpret_cast<Session*>(data);
-    if (message == WM_COMMAND && LOWORD(wparam) == IDOK && !session->Validate()) {
-      return 0;
+    if ((message == WM_SHOWWINDOW && wparam != FALSE) ||
+        (message == WM_WINDOWPOSCHANGED &&
+         (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_SHOWWINDOW) != 0)) {
+      session->shown_ = true;
     }
     if (message == WM_NCDESTROY) RemoveWindowSubclass(sheet, &Session::SheetProc, id);
     return DefSubclassProc(sheet, message, wparam, lparam);
@@ -506,8 +525,8 @@ class Session {
   HWND tips_[mp4v_host::kPageGroupCount] = {};
   HWND sheet_ = nullptr;
   std::vector<Change> changes_;
-  bool validated_ = false;
   bool accepted_ = false;
+  bool shown_ = false;
 };
 
 // Posted by a page that became the current one, to be handled once the
@@ -558,8 +577,11 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam)
     return TRUE;
   }
   if (header.code == PSN_APPLY) {
-    context->session->OnApply();
-    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    const bool closing = reinterpret_cast<const PSHNOTIFY*>(lparam)->lParam != FALSE;
+    // A bad field's page has come forward: the sheet stays on it.
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, context->session->OnApply(closing)
+                                                ? PSNRET_NOERROR
+                                                : PSNRET_INVALID_NOCHANGEPAGE);
     return TRUE;
   }
   return FALSE;
@@ -730,7 +752,11 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
   header.pfnCallback = &SheetCallback;
 
   PageKeys keys(&session);
-  if (PropertySheetW(&header) < 0) return MP4V_PAGES_FAILED;
+  // A sheet that could make no window (no display, say) is a failure, never
+  // a Cancel. The documented answer of PropertySheet then is -1, but Wine's
+  // returns 0, as for Cancel: only a sheet that was on the screen can have
+  // been cancelled by a person.
+  if (PropertySheetW(&header) < 0 || !session.shown()) return MP4V_PAGES_FAILED;
   if (!session.accepted()) return MP4V_PAGES_CANCELLED;
   session.Commit(record);
   return MP4V_PAGES_OK;

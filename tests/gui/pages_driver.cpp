@@ -121,6 +121,23 @@ DWORD WINAPI GuiThread::Main(void* data) {
   return 0;
 }
 
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string WhyAWindowCanBeMade() {
+  Begin("making a window to see whether there is a display");
+  HWND window = CreateWindowExW(0, L"STATIC", L"Is there a display?", WS_OVERLAPPEDWINDOW, 0, 0,
+                                100, 100, nullptr, nullptr, nullptr, nullptr);
+  if (window == nullptr) return "";
+  DestroyWindow(window);
+  if (!UnderWine()) return "Windows itself gives every process a display";
+  return "this process made a window, so it has a display: run it as ctest does, with DISPLAY "
+         "unset (the test's ENVIRONMENT_MODIFICATION), under a Wine whose graphics driver is "
+         "X11 alone (HKCU\\Software\\Wine\\Drivers, value Graphics, unset or \"x11\")";
+}
+
 HWND WaitFor(const std::function<HWND()>& find, DWORD ms) {
   Begin("waiting for a window (the sheet, a message box or a state)");
   for (DWORD waited = 0;; waited += kPollMs) {
@@ -210,6 +227,16 @@ void ChooseItem(HWND list, int item) {
 
 void PressButton(HWND dialog, int id) {
   PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PressSheetButton(HWND sheet, int button, bool sent) {
+  Begin(sent ? "pressing a sheet button (PSM_PRESSBUTTON, sent)"
+             : "pressing a sheet button (PSM_PRESSBUTTON, posted)");
+  if (sent) {
+    SendMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+  } else {
+    PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+  }
 }
 
 void PressCloseBox(HWND window) {

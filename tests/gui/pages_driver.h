@@ -60,6 +60,14 @@ std::string DescribeThreadWindows(DWORD thread);
 // theirs to find them. Call it before the thread owns any window.
 void UseTestDesktop();
 
+// For the tests of what happens with no display, which ctest runs with
+// DISPLAY unset. Windows itself gives every process a display: the case is
+// made under Wine alone, which UnderWine tells.
+bool UnderWine();
+// Empty when this process can make no window at all (it has tried),
+// otherwise what keeps the case from being made here.
+std::string WhyAWindowCanBeMade();
+
 // Polls `find` until it gives a window; null after `ms`.
 HWND WaitFor(const std::function<HWND()>& find, DWORD ms = 30000);
 // Waits until `window` is gone; false after `ms`.
@@ -90,6 +98,11 @@ void ChooseItem(HWND list, int item);
 
 // Presses a button of `dialog` (posted BM_CLICK): IDOK, IDCANCEL.
 void PressButton(HWND dialog, int id);
+// Presses a button of `sheet` as a program does, with PSM_PRESSBUTTON
+// (PSBTN_OK, PSBTN_CANCEL): posted, or sent, which returns once the sheet
+// has handled it (so never sent when the sheet may answer with a message
+// box: this thread, waiting, could not close it).
+void PressSheetButton(HWND sheet, int button, bool sent);
 // The close box of `window`.
 void PressCloseBox(HWND window);
 // Posts a key press (down and up) to `window`.

@@ -39,6 +39,7 @@ const mp4v_host::PageField& Row(size_t index) { return mp4v_host::FieldAt(index)
 bool IsCheckBox(size_t index) { return Row(index).control == Control::kOnOff; }
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // A record whose every byte is known: each field a valid value of its own
 // (the on/off settings 0, 1 or 2 in turn), every reserved byte a pattern.
@@ -288,6 +289,62 @@ TEST_F(PagesTest, EnterPressesOk) {
   ExpectRecord(expected);
 }
 
+// OK pressed by a program (PSM_PRESSBUTTON, posted or sent) takes the texts
+// the fields hold then, as the button and Enter do: a good one is written,
+// a bad one refused where it is with the sheet left open.
+TEST_F(PagesTest, OkPressedByAProgramTakesTheFieldsTexts) {
+  for (bool sent : {false, true}) {
+    SCOPED_TRACE(sent ? "sent" : "posted");
+    record_ = before_;
+    ASSERT_NE(nullptr, Open());
+    Set("width", L"1921");
+    PressSheetButton(sheet_, PSBTN_OK, sent);
+    EXPECT_EQ(MP4V_PAGES_OK, Result());
+    MP4VSettings expected = before_;
+    mp4v_host::StoreInt32(&expected, Key("width"), 1921);
+    ExpectRecord(expected);
+    gui_.reset();
+  }
+
+  record_ = before_;
+  ASSERT_NE(nullptr, Open());
+  Set("width", L"1921");
+  HWND height = Set("height", L"z");
+  ShowPage(sheet_, 1);
+  PressSheetButton(sheet_, PSBTN_OK, false);
+  HWND box = WaitFor([&] { return FindMessageBox(thread(), sheet_); });
+  ASSERT_NE(nullptr, box) << "no message";
+  EXPECT_NE(std::wstring::npos, StaticTexts(box).find(L"(height)")) << Narrow(StaticTexts(box));
+  PressButton(box, IDOK);
+  ASSERT_TRUE(WaitGone(box));
+  EXPECT_TRUE(IsWindow(sheet_)) << "the pages stay open";
+  EXPECT_EQ(GetParent(height), PropSheet_GetCurrentPageHwnd(sheet_)) << "its page comes forward";
+  PressSheetButton(sheet_, PSBTN_CANCEL, false);
+  EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
+  ExpectRecord(before_);
+}
+
+// With no display no window can be shown: the entry says it failed, never
+// that the person cancelled, and leaves the record as it was. ctest runs
+// this test (gui_no_display) with DISPLAY unset; it first makes sure that
+// this process can make no window.
+TEST(PagesWithoutDisplay, FailAndLeaveTheRecord) {
+  if (!UnderWine()) GTEST_SKIP() << WhyAWindowCanBeMade();
+  const std::string why = WhyAWindowCanBeMade();
+  ASSERT_TRUE(why.empty()) << why;
+  mp4v_host::ModuleLibrary module;
+  std::string error;
+  ASSERT_TRUE(module.Open("", &error)) << error;
+  auto entry = reinterpret_cast<MP4VShowEncoderPagesFn>(
+      module.get_api()(MP4V_FUNC_SETTINGS_PAGES));
+  ASSERT_NE(nullptr, entry);
+  MP4VSettings record = PatternRecord();
+  const MP4VSettings before = record;
+  EXPECT_EQ(MP4V_PAGES_FAILED, entry(nullptr, &record));
+  EXPECT_EQ(0, std::memcmp(&before, &record, sizeof record))
+      << "bytes differ at " << Differences(before, record);
+}
+
 // Each kind of bad text: OK is refused, the field's page comes forward with
 // the field selected, a message names the setting and the fault, and
 // nothing is written.
@@ -509,8 +566,6 @@ std::wstring WithoutMnemonic(std::wstring text) {
   if (mark != std::wstring::npos) text.erase(mark, 1);
   return text;
 }
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // No label, field or button is cut off and no two controls overlap, measured
 // in the fonts the pages use; the tabs fit in one row. scripts/test.sh runs

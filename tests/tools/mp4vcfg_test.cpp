@@ -1053,6 +1053,25 @@ TEST(Mp4vcfgEdit, RefusesToLoseTextUnlessForced) {
   EXPECT_EQ(forced.out, "no changes\n");
 }
 
+// With no display the pages show nothing: edit fails (exit 2) with its
+// reason instead of reading that as a person's Cancel, and leaves the file.
+// ctest runs this test (mp4vcfg_edit_no_display) with DISPLAY unset; it
+// first makes sure that this process can make no window.
+TEST(Mp4vcfgEditWithoutDisplay, FailsAndLeavesTheFile) {
+  if (!pages_driver::UnderWine()) GTEST_SKIP() << pages_driver::WhyAWindowCanBeMade();
+  const std::string why = pages_driver::WhyAWindowCanBeMade();
+  ASSERT_TRUE(why.empty()) << why;
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("preset.cfg");
+  testutil::WriteBytes(path, kPreset);
+  const Outcome r = RunTool({"edit", path});
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.err, "the settings pages could not be shown")) << r.err;
+  EXPECT_TRUE(Contains(r.err, path + " is left as it was")) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(testutil::ReadBytes(path), kPreset);
+}
+
 // What edit judges is the record the pages give back: a file an unchanged
 // save keeps whole ("width x" keeps its " x") is refused once the person
 // changes that setting, whose line the save would rewrite.
