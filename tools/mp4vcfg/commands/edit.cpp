@@ -40,7 +40,10 @@ int Edit(const std::string& module_path, const std::string& file, bool force,
   MP4VSettings edited = shown;
   const int32_t result = show(nullptr, &edited);
   if (result == MP4V_PAGES_FAILED) {
-    throw Trouble("the settings pages could not be shown; " + file + " is left as it was");
+    // With no owner and a record of its own, the pages fail only when no
+    // window could be made.
+    throw Trouble("the settings pages could not be shown (no window could be made: is there a "
+                  "display?); " + file + " is left as it was");
   }
   if (result != MP4V_PAGES_OK) {
     out << "no changes\n";
