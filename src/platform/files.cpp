@@ -333,12 +333,14 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         // Writing now would replace a file whose contents were never read.
         return false;
     }
-    std::string decide_from = file.bytes;
-    bool decide_exists = file.exists;
+    // After a late write, the bytes of the file it went into.
+    std::string late;
+    bool from_late = false;
     for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
       std::string after;
       uint32_t why = 0;
-      if (decide(decide_from, decide_exists, &after, &why) == FileDecision::kStop) {
+      if (decide(from_late ? late : file.bytes, from_late || file.exists, &after, &why) ==
+          FileDecision::kStop) {
         *error = why;
         return why == 0;
       }
@@ -351,15 +353,14 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         // Another program wrote into the file this update replaced, after
         // its last look: its write goes into a new decision, which replaces
         // what this update has just put in place.
-        decide_from = std::move(file.late_bytes);
-        decide_exists = true;
+        late = std::move(file.late_bytes);
+        from_late = true;
         file.bytes = std::move(after);
         file.exists = true;
         continue;
       }
       if (!file.changed) return false;
-      decide_from = file.bytes;
-      decide_exists = file.exists;
+      from_late = false;
     }
     *error = PlatformErrorCode(ModuleFailure::kKeptChanging);
     return false;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <thread>
@@ -104,11 +105,14 @@ namespace {
 // by piece; on a difference reads it whole into `*now`.
 FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* now,
                                  uint32_t* error) {
-  char piece[16384];
+  // Pieces of up to 64 KiB: few calls for a large file, and a buffer the
+  // allocator keeps on its heap rather than mapping it anew every time.
+  const size_t size_of_piece = std::min<size_t>(bytes.size() + 1, 65536);
+  std::unique_ptr<char[]> piece(new char[size_of_piece]);
   size_t at = 0;
   bool same = true;
   for (;;) {
-    const ssize_t got = pread(fd, piece, sizeof piece, static_cast<off_t>(at));
+    const ssize_t got = pread(fd, piece.get(), size_of_piece, static_cast<off_t>(at));
     if (got < 0) {
       if (errno == EINTR) continue;
       if (error != nullptr) *error = static_cast<uint32_t>(errno);
@@ -116,7 +120,7 @@ FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* 
     }
     if (got == 0) break;
     const size_t size = static_cast<size_t>(got);
-    if (at + size > bytes.size() || std::memcmp(piece, bytes.data() + at, size) != 0) {
+    if (at + size > bytes.size() || std::memcmp(piece.get(), bytes.data() + at, size) != 0) {
       same = false;
       break;
     }
