@@ -1147,8 +1147,9 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   WriteBytes(path, before);
   MP4VSettings record = ExampleRecord();
   std::string after;
-  std::vector<MP4VSavedLine> lines;
-  ASSERT_EQ(MP4VConfigSaveText(before, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  MP4VSaveAccount account;
+  const std::vector<MP4VSavedLine>& lines = account.lines;
+  ASSERT_EQ(MP4VConfigSaveText(before, &record, &after, &account), MP4VSaveTextResult::kWritten);
   ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
   EXPECT_EQ(ReadBytes(path), after);
   ASSERT_EQ(lines.size(), 4u);
@@ -1158,11 +1159,66 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[2].old_value, "5");
   EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[3].written, "; note");
+  // What goes: the old value of the setting the save was asked to change,
+  // and nothing else. The layout: CR LF line ends become the platform's, and
+  // an empty line goes before the header.
+  EXPECT_EQ(lines[2].change, MP4VLineChange::kAsked);
+  EXPECT_TRUE(lines[2].asked);
+  EXPECT_EQ(lines[2].loaded, 5);
+  EXPECT_EQ(lines[2].saved, 720);
+  EXPECT_EQ(lines[2].reloaded, 720);
+  EXPECT_FALSE(account.loses_text);
+  const MP4VLineEnd platform =
+      std::string(testutil::LineEnd()) == "\r\n" ? MP4VLineEnd::kCrLf : MP4VLineEnd::kLf;
+  for (const MP4VSavedLine& line : lines) {
+    EXPECT_EQ(line.end, MP4VLineEnd::kCrLf);
+    EXPECT_EQ(line.written_end, platform);
+    EXPECT_FALSE(line.loses_text);
+  }
+  EXPECT_EQ(lines[1].empty_before, 0u);
+  EXPECT_EQ(lines[1].written_empty_before, 1u);
+  EXPECT_EQ(account.empty_at_end, 0u);
+
+  // Every verdict of a line, one row each: how the line's text fares when
+  // the record holds width 640 and the rest as the text loads.
+  const struct {
+    const char* line;
+    MP4VLineChange change;
+    const char* dropped;
+    bool loses;
+  } verdicts[] = {
+      {"height = 576\t# tab", MP4VLineChange::kSameNumber, "\t", false},
+      {"height = 0x240", MP4VLineChange::kSameNumber, "", false},
+      {"height =\t", MP4VLineChange::kSameNumber, "\t", false},
+      {"frame_rate = 29.97", MP4VLineChange::kSameValue, "", false},
+      {"width = 720 \t# tab", MP4VLineChange::kAsked, "", false},
+      {"width = 720 px", MP4VLineChange::kWordsAfterFirst, "px", true},
+      {"width x = 720", MP4VLineChange::kRestOfLine, "", true},
+      {"height = 576\tpx", MP4VLineChange::kTextAfterNumber, "\tpx", true},
+      {"height = px", MP4VLineChange::kNoNumber, "", true},
+      {"height = 99999999999", MP4VLineChange::kOutOfRange, "", true},
+      {"frame_rate = 1e-11", MP4VLineChange::kOtherValue, "", true},
+      {"frame_rate = 1e400", MP4VLineChange::kKept, "", false},
+      {"height = 576", MP4VLineChange::kKept, "", false},
+  };
+  for (const auto& v : verdicts) {
+    SCOPED_TRACE(v.line);
+    const std::string text = std::string("[MP4V Settings]\n") + v.line + "\n";
+    MP4VSettings loaded{};
+    MP4VConfigLoadText(text, &loaded);
+    loaded.width = 640;
+    ASSERT_EQ(MP4VConfigSaveText(text, &loaded, &after, &account), MP4VSaveTextResult::kWritten);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].change, v.change);
+    EXPECT_EQ(lines[1].dropped, v.dropped);
+    EXPECT_EQ(lines[1].loses_text, v.loses);
+    EXPECT_EQ(account.loses_text, v.loses);
+  }
 
   // A text the save begins with an empty line (its first line begins with
   // the bytes of a UTF-16 mark): each account still quotes its own line.
   const std::string marked = "\n\xFF\xFE\n[MP4V Settings]\nwidth x=0720\n";
-  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &account), MP4VSaveTextResult::kWritten);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].offset, 1u);
   EXPECT_EQ(lines[0].written, "\xFF\xFE");

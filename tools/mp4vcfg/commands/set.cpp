@@ -88,6 +88,7 @@ int Set(const std::string& module_path, const std::string& file,
       throw std::bad_alloc();  // UTF-16 text was refused above
     }
     out << UnifiedDiff(file, bytes, after);
+    err << LayoutSummary(file, bytes, record);
     return refused ? kExitFailure : kExitSuccess;
   }
   if (refused) return kExitFailure;
