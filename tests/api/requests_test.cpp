@@ -428,19 +428,21 @@ constexpr uint32_t kNoFile = ERROR_FILE_NOT_FOUND;
 constexpr uint32_t kDenied = ERROR_ACCESS_DENIED;
 constexpr uint32_t kNoFolder = ERROR_PATH_NOT_FOUND;
 constexpr uint32_t kIsAFolder = ERROR_ACCESS_DENIED;  // what opening it for reading says
+constexpr uint32_t kUnderAFile = ERROR_PATH_NOT_FOUND;
 #else
 constexpr uint32_t kRefused = EINVAL;
 constexpr uint32_t kNoFile = ENOENT;
 constexpr uint32_t kDenied = EACCES;
 constexpr uint32_t kNoFolder = ENOENT;
 constexpr uint32_t kIsAFolder = EISDIR;  // what reading it says
+constexpr uint32_t kUnderAFile = ENOTDIR;
 #endif
 
 // Every outcome of a load and a save, as the host's guide states them: the
 // result, whether the load read the file's value and the last error it
 // leaves (0 when it read the file), what the file holds afterwards, and the
 // reason a failed request leaves as the last error.
-enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory };
+enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory, kLinkToNull };
 
 struct OutcomeCase {
   const char* what;
@@ -495,6 +497,34 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          return path;
        },
        0, true, 0, 1, FileAfter::kAsBefore, kDenied},
+      {"a path under a file",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         return Existing(dir, hold) + "/x.cfg";
+       },
+       0, false, kUnderAFile, 1, FileAfter::kNone, kUnderAFile},
+#ifndef _WIN32
+      // The save follows the links itself and gives up at the 40th with the
+      // system's code for too many links; a load reads through them (the
+      // system follows 40).
+      {"a chain of 40 links",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         std::string name = Existing(dir, hold);
+         for (int i = 1; i <= 40; ++i) {
+           const std::string link = dir.File("link" + std::to_string(i) + ".cfg");
+           std::filesystem::create_symlink(name, link);
+           name = link;
+         }
+         return name;
+       },
+       0, true, 0, 1, FileAfter::kAsBefore, ELOOP},
+      // A device is no file a save replaces.
+      {"a link to /dev/null",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) {
+         std::filesystem::create_symlink("/dev/null", dir.File("null.cfg"));
+         return dir.File("null.cfg");
+       },
+       0, false, 0, 1, FileAfter::kLinkToNull, EPERM},
+#endif
       {"refused name (.CFG)",
        [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("enc.CFG"); },
        1, false, 0, 1, FileAfter::kNone, kRefused},
@@ -553,6 +583,9 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
         break;
       case FileAfter::kDirectory:
         EXPECT_TRUE(std::filesystem::is_directory(name));
+        break;
+      case FileAfter::kLinkToNull:
+        EXPECT_EQ(std::filesystem::read_symlink(name), "/dev/null");
         break;
     }
   }
