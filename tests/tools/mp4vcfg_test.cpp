@@ -1490,11 +1490,14 @@ TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
       if (std::string(key.name) == "frame_rate" && rng() % 3 == 0) {
         value = kOddRates[rng() % std::size(kOddRates)];
       }
+      // A setting in the second part of a long line carries no text a
+      // save would drop: what the save does to the line is its split.
       const std::string first_part =
-          rng() % 8 == 0 ? kFirstParts[rng() % std::size(kFirstParts)] : std::string();
-      const std::string after_key = kAfterKey[rng() % 3];
+          rng() % 6 == 0 ? kFirstParts[rng() % std::size(kFirstParts)] : std::string();
+      const std::string after_key = first_part.empty() ? kAfterKey[rng() % 3] : "";
       const std::string separator = kSeparators[rng() % 4];
-      const std::string extra = kExtras[rng() % std::size(kExtras)];
+      const std::string extra =
+          first_part.empty() ? kExtras[rng() % std::size(kExtras)] : rng() % 2 ? " # note" : "";
       old_values.emplace(key.name, value);
       old_words.emplace(key.name, value + extra.substr(0, extra.find_first_of(std::string(" \t#\0", 4))));
       before += first_part + kLeads[rng() % 3] + key.name + after_key + separator + value +
