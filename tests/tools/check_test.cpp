@@ -283,7 +283,8 @@ TEST(CheckTextTest, ARateNoTextHoldsKeepsItsLineOrIsRefused) {
   const std::string text = "# rates\n[MP4V Settings]\nframe_rate = 1e400\n";
   MP4VSettings record{};
   MP4VConfigLoadText(text, &record);
-  ASSERT_EQ(record.frame_rate, HUGE_VAL);
+  const double rate = record.frame_rate;  // the field is 4-byte aligned
+  ASSERT_EQ(rate, HUGE_VAL);
   EXPECT_TRUE(mp4vcfg::CheckSave(text, record).empty());
   record.frame_rate = -HUGE_VAL;
   const auto findings = mp4vcfg::CheckSave(text, record);
