@@ -121,6 +121,7 @@ size_t CountEnds(const std::string& text, size_t from, size_t to) {
   }
   return ends;
 }
+
 // Where the run of line-end bytes (CR, LF) that ends at `at` begins.
 size_t RunBefore(const std::string& text, size_t at) {
   while (at > 0 && (text[at - 1] == '\n' || text[at - 1] == '\r')) --at;
