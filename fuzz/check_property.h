@@ -1,10 +1,13 @@
 // What a save and `mp4vcfg check` promise, tested against the module's real
 // requests on a real file: every line that is not a setting's line survives
 // a save byte for byte, in order, and so does every line check does not
-// name; when check names no loss, the settings load back exactly as they
-// loaded before the save; a save of what a save wrote changes no byte; and
-// a file that begins with a UTF-16 byte-order mark is refused and left as
-// it was. Shared by the fuzz target and the randomized test.
+// name, and every line over 511 characters it does not say loses text;
+// when check names no loss, the settings load back exactly as they loaded
+// before the save; the layout check says a save changes (line ends, empty
+// lines added and dropped) is the one between the file and the saved file;
+// a save of what a save wrote changes no byte; and a file that begins with
+// a UTF-16 byte-order mark is refused and left as it was. Shared by the
+// fuzz target and the randomized test.
 #ifndef MP4V_FUZZ_CHECK_PROPERTY_H_
 #define MP4V_FUZZ_CHECK_PROPERTY_H_
 
@@ -71,6 +74,81 @@ inline bool MaySettingLine(const std::string& line) {
   return false;
 }
 
+// The lines of `text` as an editor shows them, each with the line end
+// that ends it ("\n", "\r\n", "\r", or "" for a last line without one).
+struct EndedLine {
+  std::string text;
+  std::string end;
+};
+inline std::vector<EndedLine> EndedLines(const std::string& text) {
+  std::vector<EndedLine> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const size_t width = text.compare(end, 2, "\r\n") == 0 ? 2 : end < text.size() ? 1 : 0;
+    lines.push_back({text.substr(start, end - start), text.substr(end, width)});
+    start = end + width;
+  }
+  return lines;
+}
+
+// Empty when the layout check says a save changes is the one between the
+// lines of `text` and of `saved` (both without a leading byte-order mark):
+// every line end of a line with text that is not the platform's is named,
+// as often as it occurs, and the empty lines saved are those of `text`, with
+// the ones named added and dropped, and the one before the settings' header
+// when the save adds it.
+inline std::string VerifyLayout(const std::string& text, const std::string& saved,
+                                const mp4vcfg::LayoutChange& layout) {
+#ifdef _WIN32
+  const std::string platform = "\r\n";
+#else
+  const std::string platform = "\n";
+#endif
+  auto name = [](const std::string& end) {
+    return end == "\n" ? "LF" : end == "\r\n" ? "CR LF" : end == "\r" ? "CR" : "";
+  };
+  std::vector<std::pair<std::string, size_t>> expected;  // in the order they occur
+  size_t empty_in = 0;
+  for (const EndedLine& line : EndedLines(text)) {
+    if (line.text.empty()) {
+      ++empty_in;
+      continue;
+    }
+    if (line.end == platform) continue;
+    auto at = std::find_if(expected.begin(), expected.end(),
+                           [&](const auto& e) { return e.first == name(line.end); });
+    if (at == expected.end()) {
+      expected.emplace_back(name(line.end), 0);
+      at = expected.end() - 1;
+    }
+    ++at->second;
+  }
+  std::vector<std::pair<std::string, size_t>> named;
+  for (const auto& e : layout.line_ends) {
+    if (e.to != name(platform)) return "line ends named as becoming " + e.to;
+    named.emplace_back(e.from, e.lines);
+  }
+  if (named != expected) return "the line ends named are not those of the file";
+  // The header a save adds is written as the section's name alone.
+  const std::string header = std::string("[") + kMP4VSettingsSection + "]";
+  long headers = 0;
+  for (const EndedLine& line : EndedLines(text)) headers -= line.text == header;
+  size_t empty_out = 0;
+  for (const EndedLine& line : EndedLines(saved)) {
+    empty_out += line.text.empty();
+    headers += line.text == header;
+  }
+  if (empty_out + layout.empty_lines_dropped !=
+      empty_in + layout.empty_lines_added + (headers > 0 ? 1 : 0)) {
+    return "the empty lines named added (" + std::to_string(layout.empty_lines_added) +
+           ") and dropped (" + std::to_string(layout.empty_lines_dropped) + ") take " +
+           std::to_string(empty_in) + " to " + std::to_string(empty_out);
+  }
+  return "";
+}
+
 // Whether `bytes` begin with a UTF-16 byte-order mark (FF FE or FE FF): a
 // file a save refuses and leaves as it is.
 inline bool BeginsWithUtf16Mark(const std::string& bytes) {
@@ -92,11 +170,14 @@ inline bool SameFields(const MP4VSettings& a, const MP4VSettings& b) {
 // Empty when the promise holds for a file of `bytes` at `path`; otherwise
 // what broke it.
 inline std::string Verify(const std::string& bytes, const std::string& path) {
-  const std::vector<mp4vcfg::Finding> findings = mp4vcfg::CheckSettingsText(bytes);
+  const mp4vcfg::SaveReport report = mp4vcfg::JudgeSettingsText(bytes);
+  const std::vector<mp4vcfg::Finding>& findings = report.findings;
   std::set<size_t> named;
+  std::set<size_t> losing;
   bool loses = false;
   for (const mp4vcfg::Finding& f : findings) {
     named.insert(f.line);
+    if (f.loses_text) losing.insert(f.line);
     loses = loses || f.loses_text;
   }
   WriteAll(path, bytes);
@@ -131,14 +212,19 @@ inline std::string Verify(const std::string& bytes, const std::string& path) {
       const std::string& line = in_lines[i];
       // A line check names may change when it is a setting's, or a line
       // over 511 characters led by a header, whose parts a save may have to
-      // part to add the settings after the first one.
+      // part to add the settings after the first one. A line over 511
+      // characters that a save parts loses text: one of which check does
+      // not say so is kept whole.
       const bool may_change =
           MaySettingLine(line) || (line.size() > 511 && line[0] == '[');
-      if (line.empty() || (named.count(i + 1) != 0 && may_change)) continue;
+      const bool whole = line.size() > 511 && losing.count(i + 1) == 0;
+      if (line.empty() || (named.count(i + 1) != 0 && may_change && !whole)) continue;
       bool found = false;
       while (!found && at < out_lines.size()) found = out_lines[at++] == line;
       if (!found) return "line " + std::to_string(i + 1) + " lost: " + line;
     }
+    const std::string layout = VerifyLayout(text, out, report.layout);
+    if (!layout.empty()) return layout;
   }
   // What a save wrote, saved again, stays byte for byte.
   if (save(&after, path.c_str()) != MP4V_STATUS_OK) return "third save failed";

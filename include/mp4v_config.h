@@ -317,8 +317,9 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * and lines other programs take as comments, such as ";" ones, lines over
  * 511 characters); line ends become CR LF on Windows
  * and LF elsewhere, and empty lines are dropped but one before each section
- * header. A save into a missing or empty file writes the line
- * "# config file" first. A file that begins with a UTF-16 byte-order mark is
+ * header. White space (blanks and tabs) around a value or before a comment
+ * is layout, not text: a setting's line written anew may change it. A save
+ * into a missing or empty file writes the line "# config file" first. A file that begins with a UTF-16 byte-order mark is
  * not 8-bit text and is left as it is (MP4V_STATUS_FAILED). The file is
  * replaced in one step: the new text goes to a temporary file in the same
  * directory, which then takes the file's place, so the file is either fully
@@ -330,8 +331,11 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * name (the other links keep the old text); a symbolic link stays a link and
  * the file it points to is replaced. Integers are written in decimal, the
  * frame rate with exactly ten fraction digits, and a load of what a save
- * wrote gives back every value (the frame rate as rounded to those digits;
- * the longest text, of -DBL_MAX, has 321 characters and is written whole).
+ * wrote gives back every value (the frame rate as rounded to those digits,
+ * then snapped: 23.976 is written "23.9760000000", loads as 24/1.001, and
+ * the next save writes "23.9760239760"; the longest text, of -DBL_MAX, has
+ * 321 characters and is written whole). So a file reads and writes byte for
+ * byte once the record holds what a load of it gives.
  * No text holds a frame rate that is infinite or NaN ("inf" and "nan" load
  * as 0), so a save never writes one: the file's frame_rate line stays as it
  * stands when a load takes that very rate from it (an infinity read from

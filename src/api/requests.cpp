@@ -115,23 +115,28 @@ void BindForLoad(std::string bytes, void* settings) {
 }  // namespace
 
 MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
-                                      std::string* after,
-                                      std::vector<MP4VSavedLine>* lines) {
+                                      std::string* after, MP4VSaveAccount* account) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
   }
   try {
+    // The account looks at the bytes read, which the document holds only
+    // when it kept a line of them.
+    const std::string read_text = account != nullptr ? before : std::string();
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
     ConfigDocument document =
-        ReadText(std::move(before), &byte_order_mark, lines ? &read : nullptr);
+        ReadText(std::move(before), &byte_order_mark, account ? &read : nullptr);
     if (document.empty()) return MP4VSaveTextResult::kOutOfMemory;
     std::vector<std::string> values_read;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
-    if (lines != nullptr) {
+    MP4VSettings loaded{};
+    if (account != nullptr) {
       for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value);
-      // The lines a load takes each setting from (a load of a single line
-      // takes none).
+      // What a load of these bytes gives, and the lines it takes each
+      // setting from (a load of a single line takes none).
+      MP4VConfigBindDocument(document.first(), "load", &loaded);
+      MP4VSnapFrameRate(&loaded);
       for (size_t k = 0; document.first()->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
         loaded_from[k] = ConfigLookupNode(document.first(), kMP4VSettingsSection,
                                           MP4VSettingsKeyTable[k].key);
@@ -150,37 +155,19 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
     std::string text;
     std::vector<ConfigNodeSpan> written;
     if (!ConfigSerialize(document.first(), true, &text, byte_order_mark,
-                         lines ? &written : nullptr)) {
+                         account ? &written : nullptr)) {
       return MP4VSaveTextResult::kOutOfMemory;
     }
     *after = ConfigPlatformText(text);
-    if (lines == nullptr) return MP4VSaveTextResult::kWritten;
-    // The nodes read come first in the written order too, interleaved with
-    // the ones the save added.
-    lines->clear();
-    size_t w = 0;
-    for (size_t r = 0; r < read.size(); ++r) {
-      const ConfigNode* node = read[r].node;
-      while (written[w].node != node) ++w;
-      MP4VSavedLine line;
-      line.offset = read[r].offset;
-      line.size = read[r].size;
-      line.written.assign(text, written[w].offset, written[w].size);
-      line.read_lossy = node->form_loses_text;
-      const size_t written_end = written[w].offset + written[w].size;
-      line.split = node->continued && text[written_end] == '\n';
-      for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
-        if (loaded_from[k] == node) line.loads = MP4VSettingsKeyTable[k].key;
-      }
-      if (node->kind == kConfigEntry) {
-        line.key = node->name;
-        line.old_value = values_read[r];
-        line.new_value = node->value;
-      }
-      line.kind = node->as_read != nullptr ? MP4VSavedLineKind::kKept
-                                           : MP4VSavedLineKind::kSettingRewritten;
-      lines->push_back(std::move(line));
-    }
+    if (account == nullptr) return MP4VSaveTextResult::kWritten;
+    MP4VSettings saved;
+    std::memcpy(&saved, settings, sizeof saved);
+    MP4VSettings reloaded{};
+    BindForLoad(text, &reloaded);
+    MP4VSnapFrameRate(&reloaded);
+    MP4VAccountSave({&read_text, &read, &values_read, &loaded_from, &text, &written, &loaded,
+                     &saved, &reloaded},
+                    account);
     return MP4VSaveTextResult::kWritten;
   } catch (const std::bad_alloc&) {
     return MP4VSaveTextResult::kOutOfMemory;

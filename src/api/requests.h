@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "api/save_account.h"
 #include "config/document.h"
 #include "mp4v_config.h"
 #include "platform/files.h"
@@ -38,30 +39,6 @@ enum class MP4VBindResult {
 MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
                                       void* settings);
 
-// How a save treats one line of the file it reads.
-enum class MP4VSavedLineKind {
-  kKept,             // written exactly as read
-  kSettingRewritten, // the save set another value text: written in the
-                     // writer's own layout
-};
-struct MP4VSavedLine {
-  size_t offset = 0;       // the line in the text read: `size` bytes from
-  size_t size = 0;         // `offset`, without the line end
-  MP4VSavedLineKind kind = MP4VSavedLineKind::kKept;
-  std::string key;         // an entry's key as the file spells it, or empty
-  std::string old_value;   // an entry's value text as read, and as written
-  std::string new_value;
-  std::string written;     // what the save writes for it ("\n" between the
-                           // lines when a comment moves to its own line)
-  bool read_lossy = false; // the writer's layout of this line loses text of
-                           // it besides blanks (a second word of the key, a
-                           // "#" before the "=", ...): a rewrite drops it
-  bool split = false;      // the line went on past kConfigLineMax characters
-                           // in the next account, and the save ends it here
-  const char* loads = nullptr;  // the key table's key whose value a load of
-                                // this text takes from this line, or null
-};
-
 // What a save makes of a file's bytes.
 enum class MP4VSaveTextResult {
   kWritten,      // `*after` holds the bytes the save puts in the file's place
@@ -84,12 +61,15 @@ enum class MP4VSaveTextResult {
 // NaN) is never written: its line stays as it stands when a load takes that
 // very rate from it (an infinity read from "1e400"), and otherwise nothing
 // is written at all (kNoValueText). The save takes `before` over: a caller
-// that keeps its bytes passes a copy. When `lines` is given, it receives
-// one account for each line of `before` that the reader keeps, in file
-// order (lines the save adds have none).
+// that keeps its bytes passes a copy. When `account` is given and the
+// result is kWritten, it receives the save's account (see
+// api/save_account.h): for each line of `before` that the reader keeps, in
+// file order, what the save writes for it, what of its text goes and the
+// layout around it; whether the save loses text is decided there and
+// nowhere else.
 MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
                                       std::string* after,
-                                      std::vector<MP4VSavedLine>* lines = nullptr);
+                                      MP4VSaveAccount* account = nullptr);
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).

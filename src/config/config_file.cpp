@@ -453,6 +453,18 @@ bool ConfigHasUtf16Mark(const char* data, size_t size) {
                        (data[0] == '\xFE' && data[1] == '\xFF'));
 }
 
+bool ConfigLooksLikeUtf16(const char* data, size_t size) {
+  const size_t sample = std::min<size_t>(size, 512) & ~size_t{1};
+  if (sample < 4) return false;
+  size_t zeros[2] = {0, 0};
+  for (size_t i = 0; i < sample; ++i) zeros[i % 2] += data[i] == '\0';
+  const size_t half = sample / 2;
+  for (int p = 0; p < 2; ++p) {
+    if (zeros[p] * 4 >= half * 3 && zeros[1 - p] * 4 <= half) return true;
+  }
+  return false;
+}
+
 std::string ConfigPlatformText(const std::string& text) {
   std::string bytes;
   const size_t line_end = std::strlen(kPlatformTextLineEnd);

@@ -111,6 +111,14 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
 // or FE FF): such a file is not 8-bit text, and a save does not rewrite it.
 bool ConfigHasUtf16Mark(const char* data, size_t size);
 
+// Whether `size` bytes at `data` look like UTF-16 text without a
+// byte-order mark: in their first 512 bytes (at least 4), a zero byte in
+// at least three in four of the even places, or of the odd ones (the high
+// bytes of Latin letters), and in at most one in four of the others. A run
+// of zero bytes in 8-bit text has them in both. Such text reads as lines
+// that hold no setting.
+bool ConfigLooksLikeUtf16(const char* data, size_t size);
+
 // `text` with every "\n" written as the platform's text line end, as a text
 // stream writes it.
 std::string ConfigPlatformText(const std::string& text);

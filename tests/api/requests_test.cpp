@@ -428,19 +428,21 @@ constexpr uint32_t kNoFile = ERROR_FILE_NOT_FOUND;
 constexpr uint32_t kDenied = ERROR_ACCESS_DENIED;
 constexpr uint32_t kNoFolder = ERROR_PATH_NOT_FOUND;
 constexpr uint32_t kIsAFolder = ERROR_ACCESS_DENIED;  // what opening it for reading says
+constexpr uint32_t kUnderAFile = ERROR_PATH_NOT_FOUND;
 #else
 constexpr uint32_t kRefused = EINVAL;
 constexpr uint32_t kNoFile = ENOENT;
 constexpr uint32_t kDenied = EACCES;
 constexpr uint32_t kNoFolder = ENOENT;
 constexpr uint32_t kIsAFolder = EISDIR;  // what reading it says
+constexpr uint32_t kUnderAFile = ENOTDIR;
 #endif
 
 // Every outcome of a load and a save, as the host's guide states them: the
 // result, whether the load read the file's value and the last error it
 // leaves (0 when it read the file), what the file holds afterwards, and the
 // reason a failed request leaves as the last error.
-enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory };
+enum class FileAfter { kAsBefore, kWritten, kNone, kDirectory, kLinkToNull };
 
 struct OutcomeCase {
   const char* what;
@@ -495,6 +497,34 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          return path;
        },
        0, true, 0, 1, FileAfter::kAsBefore, kDenied},
+      {"a path under a file",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         return Existing(dir, hold) + "/x.cfg";
+       },
+       0, false, kUnderAFile, 1, FileAfter::kNone, kUnderAFile},
+#ifndef _WIN32
+      // The save follows the links itself and gives up at the 40th with the
+      // system's code for too many links; a load reads through them (the
+      // system follows 40).
+      {"a chain of 40 links",
+       [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
+         std::string name = Existing(dir, hold);
+         for (int i = 1; i <= 40; ++i) {
+           const std::string link = dir.File("link" + std::to_string(i) + ".cfg");
+           std::filesystem::create_symlink(name, link);
+           name = link;
+         }
+         return name;
+       },
+       0, true, 0, 1, FileAfter::kAsBefore, ELOOP},
+      // A device is no file a save replaces.
+      {"a link to /dev/null",
+       [](const ScratchDir& dir, std::shared_ptr<void>*) {
+         std::filesystem::create_symlink("/dev/null", dir.File("null.cfg"));
+         return dir.File("null.cfg");
+       },
+       0, false, 0, 1, FileAfter::kLinkToNull, EPERM},
+#endif
       {"refused name (.CFG)",
        [](const ScratchDir& dir, std::shared_ptr<void>*) { return dir.File("enc.CFG"); },
        1, false, 0, 1, FileAfter::kNone, kRefused},
@@ -553,6 +583,9 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
         break;
       case FileAfter::kDirectory:
         EXPECT_TRUE(std::filesystem::is_directory(name));
+        break;
+      case FileAfter::kLinkToNull:
+        EXPECT_EQ(std::filesystem::read_symlink(name), "/dev/null");
         break;
     }
   }
@@ -1147,8 +1180,9 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   WriteBytes(path, before);
   MP4VSettings record = ExampleRecord();
   std::string after;
-  std::vector<MP4VSavedLine> lines;
-  ASSERT_EQ(MP4VConfigSaveText(before, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  MP4VSaveAccount account;
+  const std::vector<MP4VSavedLine>& lines = account.lines;
+  ASSERT_EQ(MP4VConfigSaveText(before, &record, &after, &account), MP4VSaveTextResult::kWritten);
   ASSERT_EQ(Save(&record, path), MP4V_STATUS_OK);
   EXPECT_EQ(ReadBytes(path), after);
   ASSERT_EQ(lines.size(), 4u);
@@ -1158,11 +1192,66 @@ TEST(SaveKeepsLinesTest, TheSaveTextIsWhatTheSaveWrites) {
   EXPECT_EQ(lines[2].old_value, "5");
   EXPECT_EQ(lines[3].kind, MP4VSavedLineKind::kKept);
   EXPECT_EQ(lines[3].written, "; note");
+  // What goes: the old value of the setting the save was asked to change,
+  // and nothing else. The layout: CR LF line ends become the platform's, and
+  // an empty line goes before the header.
+  EXPECT_EQ(lines[2].change, MP4VLineChange::kAsked);
+  EXPECT_TRUE(lines[2].asked);
+  EXPECT_EQ(lines[2].loaded, 5);
+  EXPECT_EQ(lines[2].saved, 720);
+  EXPECT_EQ(lines[2].reloaded, 720);
+  EXPECT_FALSE(account.loses_text);
+  const MP4VLineEnd platform =
+      std::string(testutil::LineEnd()) == "\r\n" ? MP4VLineEnd::kCrLf : MP4VLineEnd::kLf;
+  for (const MP4VSavedLine& line : lines) {
+    EXPECT_EQ(line.end, MP4VLineEnd::kCrLf);
+    EXPECT_EQ(line.written_end, platform);
+    EXPECT_FALSE(line.loses_text);
+  }
+  EXPECT_EQ(lines[1].empty_before, 0u);
+  EXPECT_EQ(lines[1].written_empty_before, 1u);
+  EXPECT_EQ(account.empty_at_end, 0u);
+
+  // Every verdict of a line, one row each: how the line's text fares when
+  // the record holds width 640 and the rest as the text loads.
+  const struct {
+    const char* line;
+    MP4VLineChange change;
+    const char* dropped;
+    bool loses;
+  } verdicts[] = {
+      {"height = 576\t# tab", MP4VLineChange::kSameNumber, "\t", false},
+      {"height = 0x240", MP4VLineChange::kSameNumber, "", false},
+      {"height =\t", MP4VLineChange::kSameNumber, "\t", false},
+      {"frame_rate = 29.97", MP4VLineChange::kSameValue, "", false},
+      {"width = 720 \t# tab", MP4VLineChange::kAsked, "", false},
+      {"width = 720 px", MP4VLineChange::kWordsAfterFirst, "px", true},
+      {"width x = 720", MP4VLineChange::kRestOfLine, "", true},
+      {"height = 576\tpx", MP4VLineChange::kTextAfterNumber, "\tpx", true},
+      {"height = px", MP4VLineChange::kNoNumber, "", true},
+      {"height = 99999999999", MP4VLineChange::kOutOfRange, "", true},
+      {"frame_rate = 1e-11", MP4VLineChange::kOtherValue, "", true},
+      {"frame_rate = 1e400", MP4VLineChange::kKept, "", false},
+      {"height = 576", MP4VLineChange::kKept, "", false},
+  };
+  for (const auto& v : verdicts) {
+    SCOPED_TRACE(v.line);
+    const std::string text = std::string("[MP4V Settings]\n") + v.line + "\n";
+    MP4VSettings loaded{};
+    MP4VConfigLoadText(text, &loaded);
+    loaded.width = 640;
+    ASSERT_EQ(MP4VConfigSaveText(text, &loaded, &after, &account), MP4VSaveTextResult::kWritten);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].change, v.change);
+    EXPECT_EQ(lines[1].dropped, v.dropped);
+    EXPECT_EQ(lines[1].loses_text, v.loses);
+    EXPECT_EQ(account.loses_text, v.loses);
+  }
 
   // A text the save begins with an empty line (its first line begins with
   // the bytes of a UTF-16 mark): each account still quotes its own line.
   const std::string marked = "\n\xFF\xFE\n[MP4V Settings]\nwidth x=0720\n";
-  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &lines), MP4VSaveTextResult::kWritten);
+  ASSERT_EQ(MP4VConfigSaveText(marked, &record, &after, &account), MP4VSaveTextResult::kWritten);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].offset, 1u);
   EXPECT_EQ(lines[0].written, "\xFF\xFE");

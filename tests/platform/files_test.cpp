@@ -530,6 +530,23 @@ TEST(ReplaceFileTest, TakesTheNextTemporaryNameWhenOneIsTaken) {
 // The steps below stand in for the system's: each first does what the system
 // is documented to leave behind for one failure, then reports it.
 
+// Error codes of the documented failures.
+#ifdef _WIN32
+constexpr uint32_t kUnableToRemoveReplaced = ERROR_UNABLE_TO_REMOVE_REPLACED;
+constexpr uint32_t kUnableToMoveReplacement = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+constexpr uint32_t kUnableToMoveReplacement2 = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+constexpr uint32_t kSharingViolation = ERROR_SHARING_VIOLATION;
+constexpr uint32_t kAccessDenied = ERROR_ACCESS_DENIED;
+constexpr uint32_t kDiskFull = ERROR_DISK_FULL;
+#else
+constexpr uint32_t kUnableToRemoveReplaced = EBUSY;
+constexpr uint32_t kUnableToMoveReplacement = EXDEV;
+constexpr uint32_t kUnableToMoveReplacement2 = EIO;
+constexpr uint32_t kSharingViolation = ETXTBSY;
+constexpr uint32_t kAccessDenied = EACCES;
+constexpr uint32_t kDiskFull = ENOSPC;
+#endif
+
 enum class ReplaceOutcome {
   kSucceeds,
   kBothKept,          // both files keep their names
@@ -542,6 +559,7 @@ enum class MoveOutcome { kWorks, kFails, kFailsForTheNewFile };
 ReplaceOutcome g_replace = ReplaceOutcome::kSucceeds;
 uint32_t g_replace_error = 0;
 MoveOutcome g_move = MoveOutcome::kWorks;
+uint32_t g_move_error = kAccessDenied;
 std::string g_temporary;  // what the replace step was given last
 
 bool RealMove(const char* from, const char* to, uint32_t* error) {
@@ -574,7 +592,7 @@ bool FakeReplace(const char* target, const char* temporary, const char* backup,
 bool FakeMove(const char* from, const char* to, uint32_t* error) {
   if (g_move == MoveOutcome::kFails ||
       (g_move == MoveOutcome::kFailsForTheNewFile && g_temporary == from)) {
-    *error = 5;  // access denied
+    *error = g_move_error;
     return false;
   }
   return RealMove(from, to, error);
@@ -585,21 +603,6 @@ bool RealRemove(const char* path, uint32_t* error) {
 }
 
 constexpr ReplaceSteps kFakeSteps = {FakeReplace, FakeMove, RealRemove};
-
-// Error codes of the documented failures.
-#ifdef _WIN32
-constexpr uint32_t kUnableToRemoveReplaced = ERROR_UNABLE_TO_REMOVE_REPLACED;
-constexpr uint32_t kUnableToMoveReplacement = ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-constexpr uint32_t kUnableToMoveReplacement2 = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-constexpr uint32_t kSharingViolation = ERROR_SHARING_VIOLATION;
-constexpr uint32_t kAccessDenied = ERROR_ACCESS_DENIED;
-#else
-constexpr uint32_t kUnableToRemoveReplaced = EBUSY;
-constexpr uint32_t kUnableToMoveReplacement = EXDEV;
-constexpr uint32_t kUnableToMoveReplacement2 = EIO;
-constexpr uint32_t kSharingViolation = ETXTBSY;
-constexpr uint32_t kAccessDenied = EACCES;
-#endif
 
 enum class Target { kNew, kOld, kMissing };
 
@@ -612,6 +615,11 @@ struct StepCase {
   Target target;
   // Files other than the target left in the directory, by their contents.
   std::vector<std::string> others;
+  // The code a failed replacement gives: that of the step that failed, not
+  // of the moves that tried to recover.
+  uint32_t reason = 0;
+  bool target_exists = true;
+  uint32_t move_error = kAccessDenied;
 };
 
 class ReplaceStepTest : public testing::TestWithParam<StepCase> {};
@@ -623,18 +631,23 @@ TEST_P(ReplaceStepTest, NeverLosesBothCopies) {
   const std::string target = dir.File("enc.cfg");
   const std::string old_bytes = "old contents\n";
   const std::string new_bytes = "new contents\n";
-  WriteBytes(target, old_bytes);
+  if (c.target_exists) WriteBytes(target, old_bytes);
   g_replace = c.replace;
   g_replace_error = c.error;
   g_move = c.move;
+  g_move_error = c.move_error;
   g_temporary.clear();
   // A step that fails as if another program held the file is tried again
   // for the sharing wait: a short one here.
   PlatformSetWaitsForTesting(0, 50);
+  uint32_t reason = 0;
   EXPECT_EQ(PlatformReplaceFileWith(kFakeSteps, target.c_str(), new_bytes.data(),
-                                    new_bytes.size()),
+                                    new_bytes.size(), &reason),
             c.result);
   PlatformSetWaitsForTesting(0, 0);
+  if (!c.result) {
+    EXPECT_EQ(reason, c.reason);
+  }
   bool exists = false;
   const std::string now = ReadBytes(target, &exists);
   switch (c.target) {
@@ -671,12 +684,12 @@ INSTANTIATE_TEST_SUITE_P(
                  MoveOutcome::kWorks, true, Target::kNew, {}},
         StepCase{"old file cannot be removed, nor replaced by a move",
                  ReplaceOutcome::kBothKept, kUnableToRemoveReplaced,
-                 MoveOutcome::kFails, false, Target::kOld, {}},
+                 MoveOutcome::kFails, false, Target::kOld, {}, kUnableToRemoveReplaced},
         StepCase{"new file cannot be moved, both kept their names",
                  ReplaceOutcome::kBothKept, kUnableToMoveReplacement,
-                 MoveOutcome::kFails, false, Target::kOld, {}},
+                 MoveOutcome::kFails, false, Target::kOld, {}, kUnableToMoveReplacement},
         StepCase{"sharing violation", ReplaceOutcome::kBothKept, kSharingViolation,
-                 MoveOutcome::kFails, false, Target::kOld, {}},
+                 MoveOutcome::kFails, false, Target::kOld, {}, kSharingViolation},
         StepCase{"access denied", ReplaceOutcome::kBothKept, kAccessDenied,
                  MoveOutcome::kWorks, true, Target::kNew, {}},
         StepCase{"old file deleted, new one moved after all",
@@ -684,16 +697,28 @@ INSTANTIATE_TEST_SUITE_P(
                  MoveOutcome::kWorks, true, Target::kNew, {}},
         StepCase{"old file deleted, new one cannot be moved: it stays",
                  ReplaceOutcome::kTargetGone, kUnableToMoveReplacement,
-                 MoveOutcome::kFails, false, Target::kMissing, {kNew}},
+                 MoveOutcome::kFails, false, Target::kMissing, {kNew}, kUnableToMoveReplacement},
         StepCase{"old file under the backup name, new one moved after all",
                  ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
                  MoveOutcome::kWorks, true, Target::kNew, {}},
         StepCase{"old file under the backup name is put back",
                  ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
-                 MoveOutcome::kFailsForTheNewFile, false, Target::kOld, {}},
+                 MoveOutcome::kFailsForTheNewFile, false, Target::kOld, {},
+                 kUnableToMoveReplacement2},
         StepCase{"nothing can be moved: both copies stay",
                  ReplaceOutcome::kTargetToBackup, kUnableToMoveReplacement2,
-                 MoveOutcome::kFails, false, Target::kMissing, {kOld, kNew}},
+                 MoveOutcome::kFails, false, Target::kMissing, {kOld, kNew},
+                 kUnableToMoveReplacement2},
+        StepCase{"disk full: neither the replacement nor the move works",
+                 ReplaceOutcome::kBothKept, kDiskFull, MoveOutcome::kFails, false,
+                 Target::kOld, {}, kDiskFull},
+        // No old file: the one step is a move, and its code is the reason;
+        // the new file stays under its temporary name.
+        StepCase{"no old file, and the disk is full", ReplaceOutcome::kSucceeds, 0,
+                 MoveOutcome::kFails, false, Target::kMissing, {kNew}, kDiskFull, false,
+                 kDiskFull},
+        StepCase{"no old file: the move works", ReplaceOutcome::kSucceeds, 0,
+                 MoveOutcome::kWorks, true, Target::kNew, {}, 0, false},
         StepCase{"the new file reached its place before the error",
                  ReplaceOutcome::kNewInPlace, kUnableToRemoveReplaced,
                  MoveOutcome::kFails, true, Target::kNew, {}}));

@@ -147,6 +147,29 @@ TEST(CheckTextTest, SaysWhatTheSaveWrites) {
        {{1, "a line longer than 511 characters is read in parts, and a save adds settings "
             "between them: the line is split",
          true}}},
+      // White space after a value and before a comment is layout: the
+      // line is rewritten, losing no text, and its tab is quoted escaped.
+      {"a tab before a comment",
+       "[MP4V Settings]\nwidth = 720\t# note\nheight =\t576 \t\n",
+       {{2, "a save writes the value '720\\x09' as 720, the same number", false},
+        {3, "a save writes the value '\\x09576 \\x09' as 576, the same number", false}}},
+      {"text after a tab", "[MP4V Settings]\nwidth = 720\tpx\n",
+       {{2, "the value loads as 720: '\\x09px' after the number is dropped", true}}},
+      // The second part of a long line, which loses nothing of its own: the
+      // save ends the line before it.
+      {"a setting after a long comment",
+       "[MP4V Settings]\n#" + std::string(510, 'x') + "width=0720\n",
+       {{2, "a line longer than 511 characters is read in parts, and a save writes a "
+            "setting's part on a line of its own: a save writes the value '0720' as 720, the "
+            "same number",
+         true}}},
+      // UTF-16 without a byte-order mark: zero bytes in three of four odd
+      // places and in none of the even ones; a run of zeros is no UTF-16.
+      {"UTF-16 at the threshold", std::string("A\0B\0C\0DE", 9),
+       {{1, "UTF-16 text: not readable as 8-bit text (no setting loads from it, and a save "
+            "adds them as 8-bit text)",
+         true}}},
+      {"zero bytes", std::string(4, '\0'), {}},
       // Loaded from a later section, written into the first as another
       // number; the indented header after it is kept as it stands.
       {"a setting from a later section",
@@ -188,6 +211,71 @@ TEST(CheckTextTest, SaysWhatTheSaveWrites) {
   EXPECT_EQ(utf16[0].reason.compare(0, 6, "UTF-16"), 0);
 }
 
+// The layout a save changes, from the save's own account: line ends that
+// are not the platform's, and the empty lines it adds (before a section
+// header) or drops. A long line the save ends is a finding, not layout.
+TEST(CheckTextTest, SaysTheLayoutASaveChanges) {
+  const std::string platform = std::string(testutil::LineEnd()) == "\r\n" ? "CR LF" : "LF";
+  struct Ends {
+    std::string from;
+    size_t lines;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    std::vector<Ends> ends;  // those the platform's line end replaces
+    size_t added;
+    size_t dropped;
+  } files[] = {
+      {"as the module writes it", "\n[MP4V Settings]\nwidth = 720\n", {{"LF", 2}}, 0, 0},
+      {"CR LF, no empty line before the header, two after a setting",
+       "# top\r\n[MP4V Settings]\r\nwidth=720\r\n\r\n\r\n[Other]\r\nx=1\r\n",
+       {{"CR LF", 5}},
+       1,
+       1},
+      {"lone CRs, and no line end at the end", "[MP4V Settings]\rwidth=720\r\r\rx=1",
+       {{"CR", 2}, {"", 1}},
+       1,
+       2},
+      {"empty lines first and last", "\n\n# a\n\n", {{"LF", 1}}, 0, 3},
+      {"nothing but empty lines", "\r\n\r\n", {}, 0, 2},
+      {"a byte-order mark before an empty line", "\xEF\xBB\xBF\n[MP4V Settings]\nx=1\n",
+       {{"LF", 2}},
+       0,
+       0},
+      {"the empty line kept before the bytes of a UTF-16 mark",
+       "\n\xFF\xFE\n[MP4V Settings]\n",
+       {{"LF", 2}},
+       1,
+       0},
+      {"a long line the save ends", "[MP4V Settings]\n" + std::string(511, '0') + "width=05\n",
+       {{"LF", 2}},
+       1,
+       0},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    const mp4vcfg::LayoutChange layout = mp4vcfg::JudgeSettingsText(file.text).layout;
+    std::vector<std::string> expected;
+    for (const Ends& e : file.ends) {
+      if (e.from != platform) expected.push_back(e.from + " > " + platform + " " + std::to_string(e.lines));
+    }
+    std::vector<std::string> got;
+    for (const auto& e : layout.line_ends) {
+      got.push_back(e.from + " > " + e.to + " " + std::to_string(e.lines));
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(layout.empty_lines_added, file.added);
+    EXPECT_EQ(layout.empty_lines_dropped, file.dropped);
+  }
+  // In words, one summary.
+  const mp4vcfg::LayoutChange layout = mp4vcfg::JudgeSettingsText(files[2].text).layout;
+  EXPECT_EQ(mp4vcfg::LayoutText(layout),
+            "2 CR line ends become " + platform + ", the last line gets a line end (" +
+                platform + "), 1 empty line is added, 2 empty lines are dropped");
+  EXPECT_EQ(mp4vcfg::LayoutText(mp4vcfg::LayoutChange()), "");
+}
+
 // A rate no value text holds: its line, which loads as that very rate, is
 // kept as it stands; a rate no line loads as makes the save refuse, which
 // check names without a loss.
@@ -195,7 +283,8 @@ TEST(CheckTextTest, ARateNoTextHoldsKeepsItsLineOrIsRefused) {
   const std::string text = "# rates\n[MP4V Settings]\nframe_rate = 1e400\n";
   MP4VSettings record{};
   MP4VConfigLoadText(text, &record);
-  ASSERT_EQ(record.frame_rate, HUGE_VAL);
+  const double rate = record.frame_rate;  // the field is 4-byte aligned
+  ASSERT_EQ(rate, HUGE_VAL);
   EXPECT_TRUE(mp4vcfg::CheckSave(text, record).empty());
   record.frame_rate = -HUGE_VAL;
   const auto findings = mp4vcfg::CheckSave(text, record);
@@ -214,7 +303,9 @@ TEST(CheckTextTest, AChangedSettingNamesOnlyWhatElseGoes) {
   struct Row {
     const char* line;
     const char* reason;  // null: no finding
-  } rows[] = {
+  };
+  const std::string long_line = std::string(511, '0') + "width=05";
+  const Row rows[] = {
       {"width = 720", nullptr},
       {"width=720px", nullptr},  // its old value, one word
       {"width = 99999999999", nullptr},
@@ -224,6 +315,14 @@ TEST(CheckTextTest, AChangedSettingNamesOnlyWhatElseGoes) {
                         "= 640': the rest of the line is dropped"},
       {"width=720 #", "a save writes this setting's line as 'width                           "
                       "= 640': the rest of the line is dropped"},
+      {"width = 720\t# note", nullptr},
+      // Loaded from a later section: the save adds it to the first, where it
+      // loads as asked; the line it loaded from stays as it is.
+      {"height=1\n[Other]\n[MP4V Settings]\nwidth = 720", nullptr},
+      // In the second part of a long line: the save ends the line before it.
+      {long_line.c_str(),
+       "a line longer than 511 characters is read in parts, and a save writes a setting's "
+       "part on a line of its own: a save writes 640 in place of '05'"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);

@@ -1228,6 +1228,47 @@ TEST(Mp4vcfgCheck, FilesTheModuleWroteAndNewFilesNeedNothing) {
   EXPECT_TRUE(Contains(text.out, "a save keeps every line")) << text.out;
 }
 
+// The layout a save changes (line ends, empty lines) is said in one
+// summary line by check and on stderr by set --dry-run, which still exit 0
+// when no text goes; white space before a comment is layout too, and a
+// tab is quoted escaped.
+TEST(Mp4vcfgCheck, SaysTheLayoutASaveChangesInOneLine) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("crlf.cfg");
+  testutil::WriteBytes(path, "# top\r\n[MP4V Settings]\r\nwidth=720\r\n\r\n\r\n[Other]\r\nx=1\r\n");
+  const std::string ends =
+      std::string(testutil::LineEnd()) == "\n" ? "5 CR LF line ends become LF, " : "";
+  const std::string layout = ends + "1 empty line is added, 1 empty line is dropped";
+  const Outcome check = RunTool({"check", path});
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, path + ": a save keeps the text of every line and changes only the "
+                              "layout: " + layout + "\n");
+  FlatJson json;
+  const Outcome as_json = RunTool({"check", "--json", path});
+  ASSERT_TRUE(json.Read(as_json.out)) << as_json.out;
+  EXPECT_EQ(json.Get("layout.empty_lines_added"), "1");
+  EXPECT_EQ(json.Get("layout.empty_lines_dropped"), "1");
+  EXPECT_EQ(json.Get("layout.line_ends.0.from"), ends.empty() ? "<missing>" : "CR LF");
+  const Outcome dry = RunTool({"set", path, "height=576", "--dry-run"});
+  EXPECT_EQ(dry.status, 0);
+  EXPECT_EQ(dry.err, path + ": a save changes the layout: " + layout + "\n");
+
+  // A tab before a comment: the line is rewritten, and nothing is lost.
+  const std::string tab = dir.File("tab.cfg");
+  testutil::WriteBytes(tab, "[MP4V Settings]\nwidth = 720\t# note\n");
+  const Outcome tab_check = RunTool({"check", tab});
+  EXPECT_EQ(tab_check.status, 0);
+  EXPECT_TRUE(Contains(tab_check.out, tab + ":2: a save writes the value '720\\x09' as 720, the "
+                                            "same number (no text is lost)\n    width = 720\\x09# "
+                                            "note\n"))
+      << tab_check.out;
+  EXPECT_FALSE(Contains(tab_check.out, "\t")) << tab_check.out;
+  const Outcome set = RunTool({"set", tab, "height=576"});
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_TRUE(Contains(testutil::ReadBytes(tab), "width                           = 720 # note" +
+                                                     std::string(testutil::LineEnd())));
+}
+
 // Whatever bytes a file and its name hold, --json prints JSON: UTF-8 as it
 // is, any other byte from 0x80 up as the character of that number.
 TEST(Mp4vcfgCheck, JsonIsValidForAnyBytes) {
@@ -1447,7 +1488,10 @@ std::multiset<std::string> TextWords(const std::string& text) {
 // set judges the record it will save, changes included: on files whose
 // settings lines carry extra text, either it refuses (1) and the file stays
 // as it was, or it saves (0) and no word of the file is lost but the
-// changed setting's old value. set --dry-run exits as set does.
+// changed setting's old value. set --dry-run exits as set does. A file
+// whose settings' lines differ only in white space (tabs before comments
+// among it) is saved; one whose changed setting sits in the second part of
+// a long line is refused, since the save splits that line.
 TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
   struct Key {
     const char* name;
@@ -1458,30 +1502,80 @@ TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
                               {"quality", {"5", "7"}},
                               {"num_threads", {"0", "4"}},
                               {"frame_rate", {"25.0000000000", "50.0000000000"}}};
+  // Rates besides those: one no text of ten fraction digits holds (its line
+  // stays as it stands), and two that load as 0.
+  static const char* const kOddRates[] = {"1e400", "inf", "nan"};
   static const char* const kLeads[] = {"", "  ", "\t"};
   static const char* const kAfterKey[] = {"", " x", " two words"};
   static const char* const kSeparators[] = {"=", " = ", "  =  ", "\t=\t"};
   static const std::string kExtras[] = {"", "", "", " #", " # note", " ; note", " px", "px",
-                                        std::string("\0junk", 5), " x y", "#"};
+                                        std::string("\0junk", 5), " x y", "#", "\t# note",
+                                        "\t#\ttabbed", " \t"};
+  // What of these a save only lays out anew: a line of them loses no text
+  // whether its setting changes or not.
+  auto layout_only = [](const std::string& extra) {
+    return extra.empty() || extra == " # note" || extra == "\t# note" || extra == "\t#\ttabbed" ||
+           extra == " \t";
+  };
   static const char* const kOthers[] = {"; a comment", "[Other]", "path=C:\\a#1",
                                         "  continued", "bare"};
+  // The first part of a long line, whose second part holds a setting.
+  static const std::string kFirstParts[] = {std::string(511, '0'), "#" + std::string(510, 'x')};
   std::mt19937 rng(26);
   testutil::ScratchDir dir;
   const std::string path = dir.File("s.cfg");
-  int refused = 0, saved = 0;
-  for (int round = 0; round < 300; ++round) {
+  int refused = 0, saved = 0, clean = 0, split = 0;
+  for (int round = 0; round < 400; ++round) {
     std::string before = "[MP4V Settings]\n";
     std::map<std::string, std::string> old_values;  // as the first line holds it
+    std::map<std::string, std::string> old_words;   // its first word ("720px")
+    // Of each setting's first line in the settings section: whether a save
+    // that changes it loses no text, whether one that keeps it loses none,
+    // and whether it is the second part of a long line.
+    struct First {
+      bool clean_changed;
+      bool clean_kept;
+      bool second_part;
+    };
+    std::map<std::string, First> first_lines;
+    bool in_settings = true;
     for (int i = static_cast<int>(rng() % 6); i >= 0; --i) {
       const Key& key = kKeys[rng() % std::size(kKeys)];
-      const std::string value = key.values[rng() % 2];
+      std::string value = key.values[rng() % 2];
       if (rng() % 4 == 0) {
-        before += std::string(kOthers[rng() % std::size(kOthers)]) + "\n";
+        const char* other = kOthers[rng() % std::size(kOthers)];
+        in_settings = in_settings && std::string(other) != "[Other]";
+        before += std::string(other) + "\n";
         continue;
       }
+      if (std::string(key.name) == "frame_rate" && rng() % 3 == 0) {
+        value = kOddRates[rng() % std::size(kOddRates)];
+      }
+      // A setting in the second part of a long line carries no text a
+      // save would drop: what the save does to the line is its split.
+      const std::string first_part =
+          rng() % 6 == 0 ? kFirstParts[rng() % std::size(kFirstParts)] : std::string();
+      const std::string after_key = first_part.empty() ? kAfterKey[rng() % 3] : "";
+      const std::string separator = kSeparators[rng() % 4];
+      const std::string extra =
+          first_part.empty() ? kExtras[rng() % std::size(kExtras)] : rng() % 2 ? " # note" : "";
       old_values.emplace(key.name, value);
-      before += std::string(kLeads[rng() % 3]) + key.name + kAfterKey[rng() % 3] +
-                kSeparators[rng() % 4] + value + kExtras[rng() % std::size(kExtras)] + "\n";
+      old_words.emplace(key.name, value + extra.substr(0, extra.find_first_of(std::string(" \t#\0", 4))));
+      before += first_part + kLeads[rng() % 3] + key.name + after_key + separator + value +
+                extra + "\n";
+      if (!in_settings || first_lines.count(key.name) != 0) continue;
+      const bool loads_as_zero = value == "inf" || value == "nan";
+      // Kept as it stands: its value text is the one a save writes.
+      const bool as_written = separator.find('\t') == std::string::npos &&
+                              (extra.empty() || extra == " # note") && !loads_as_zero;
+      First first;
+      first.clean_changed = first_part.empty() && after_key.empty() && layout_only(extra);
+      first.clean_kept = first_part.empty()
+                             ? (after_key.empty() || as_written) && layout_only(extra) &&
+                                   !loads_as_zero
+                             : as_written;
+      first.second_part = !first_part.empty();
+      first_lines.emplace(key.name, first);
     }
     const Key& key = kKeys[rng() % std::size(kKeys)];
     const auto old = old_values.find(key.name);
@@ -1489,12 +1583,28 @@ TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
         old != old_values.end() && old->second == key.values[0] ? key.values[1] : key.values[0];
     const std::string assignment = std::string(key.name) + "=" + value;
     SCOPED_TRACE(testing::PrintToString(before) + " " + assignment);
+    // What the save must do, where the lines above decide it.
+    bool all_clean = true;
+    bool changes_a_second_part = false;
+    for (const auto& [name, first] : first_lines) {
+      const bool changed = name == key.name;
+      all_clean = all_clean && (changed ? first.clean_changed : first.clean_kept);
+      changes_a_second_part = changes_a_second_part || (changed && first.second_part);
+    }
 
     testutil::WriteBytes(path, before);
     const Outcome dry = RunTool({"set", path, assignment, "--dry-run"});
     ASSERT_EQ(testutil::ReadBytes(path), before);
     const Outcome set = RunTool({"set", path, assignment});
     EXPECT_EQ(dry.status, set.status) << set.err;
+    if (all_clean) {
+      ++clean;
+      EXPECT_EQ(set.status, 0) << set.err;
+    }
+    if (changes_a_second_part) {
+      ++split;
+      EXPECT_EQ(set.status, 1) << set.err;
+    }
     const std::string after = testutil::ReadBytes(path);
     if (set.status == 1) {
       ++refused;
@@ -1510,14 +1620,16 @@ TEST(Mp4vcfgSet, JudgesTheRecordItSaves) {
       if (at != lost.end()) lost.erase(at);
     }
     if (old != old_values.end() && old->second != value) {
-      const auto at = lost.find(old->second);
+      const auto at = lost.find(old_words[key.name]);
       if (at != lost.end()) lost.erase(at);
     }
     EXPECT_TRUE(lost.empty()) << testing::PrintToString(lost) << "\n" << after;
   }
-  // Both outcomes occur.
+  // Every outcome occurs.
   EXPECT_GT(refused, 30);
   EXPECT_GT(saved, 30);
+  EXPECT_GT(clean, 30);
+  EXPECT_GT(split, 5);
 }
 
 TEST(Mp4vcfgDiff, ListsTheSettingsThatDiffer) {

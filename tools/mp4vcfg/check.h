@@ -20,35 +20,77 @@ struct Finding {
   bool loses_text = true;  // false: the line changes, but no text is lost
 };
 
-// The lines of the file contents `bytes` that a save of the record `saved`
-// over them would not keep as they stand, as the module's own save computes
-// it (MP4VConfigSaveText): a save keeps every line but the lines of the
-// settings whose value text it changes. For a setting the record changes
-// (it differs from what `bytes` load as), the old value goes by design and
-// the finding names only what else goes: the rest of its line, or words of
-// its value after the first. For one it does not change, the finding says
-// how the save changes its text: a number rounded or out of range, text
-// after the number, no number (each losing text), or the same number
-// spelled another way ("0x2D0" written as 720, no loss). A setting's line
-// in a long line that the save ends, a comment moved to a line of its own,
-// and a setting loaded from a later section of the same name that the save
-// writes as another number are named too. Lines a save adds are not
-// findings; one finding a line. A text beginning with a UTF-16 byte-order
-// mark, which a save refuses, gives one finding for its first line that
-// loses no text; UTF-16 text without a mark, one that loses text. So does a
-// record whose frame rate no value text holds (infinite, NaN) when no line
-// of the text loads as it, which a save refuses too (one finding for the
-// first line, losing no text). Otherwise empty for an empty text. Throws
-// std::bad_alloc when memory runs out.
-std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved);
+// The layout a save changes without losing text: line ends it writes
+// otherwise, and empty lines it adds or drops (before a section header it
+// writes one; elsewhere it writes none).
+struct LayoutChange {
+  struct LineEnds {
+    std::string from;  // "LF", "CR LF", "CR", or "" for the last line of a
+                       // text that ends without one
+    std::string to;    // "LF" or "CR LF", the platform's
+    size_t lines = 0;
+  };
+  std::vector<LineEnds> line_ends;  // in the order they first occur
+  size_t empty_lines_added = 0;
+  size_t empty_lines_dropped = 0;
+  bool empty() const {
+    return line_ends.empty() && empty_lines_added == 0 && empty_lines_dropped == 0;
+  }
+};
+
+// What a save would do to a file: the lines it would not keep as they
+// stand, and the layout it changes.
+struct SaveReport {
+  std::vector<Finding> findings;
+  LayoutChange layout;
+};
+
+// What a save of the record `saved` over the file contents `bytes` would
+// do, in the words of the module's own account of that save
+// (MP4VConfigSaveText): every verdict, and every fact of the layout, is the
+// account's. A save keeps every line but the lines of the settings whose
+// value text it changes. For a setting the record changes (it differs from
+// what `bytes` load as), the old value goes by design and the finding names
+// only what else goes: the rest of its line, or words of its value after
+// the first; such a line that loses nothing is no finding. For one it does
+// not change, the finding says how the save changes its text: a number
+// rounded or out of range, text after the number, no number (each losing
+// text), or the same number spelled another way ("0x2D0" written as 720,
+// "720\t" as 720: white space is layout, no loss). A setting's line in a
+// long line that the save ends (losing text), a comment moved to a line of
+// its own, and a setting loaded from a later section of the same name that
+// the save writes as another number are named too. Lines a save adds are
+// not findings; one finding a line, in line order. A text beginning with a
+// UTF-16 byte-order mark, which a save refuses, gives one finding for its
+// first line that loses no text; UTF-16 text without a mark, one that
+// loses text. So does a record whose frame rate no value text holds
+// (infinite, NaN) when no line of the text loads as it, which a save
+// refuses too (one finding for the first line, losing no text). The layout
+// is empty where the save writes nothing. Throws std::bad_alloc when
+// memory runs out.
+SaveReport JudgeSave(const std::string& bytes, const MP4VSettings& saved);
 
 // The same for a save of the record `bytes` load as: what any save of the
 // file does when no setting changes.
+SaveReport JudgeSettingsText(const std::string& bytes);
+
+// The findings alone of JudgeSave and JudgeSettingsText.
+std::vector<Finding> CheckSave(const std::string& bytes, const MP4VSettings& saved);
 std::vector<Finding> CheckSettingsText(const std::string& bytes);
 
-// `text` for display on one line: control characters as \xNN, at most
-// `width` characters, a UTF-8 sequence counting as one and never cut
-// (longer texts end with "...").
+// `layout` in words for a summary line ("2 CR LF line ends become LF, 1
+// empty line is added"), or "" when it is empty.
+std::string LayoutText(const LayoutChange& layout);
+
+// The line a dry run of a save of `saved` over `bytes` (the file `file`)
+// adds about the layout: "FILE: a save changes the layout: ...\n", or ""
+// when the save changes none (or writes nothing).
+std::string LayoutSummary(const std::string& file, const std::string& bytes,
+                          const MP4VSettings& saved);
+
+// `text` for display on one line: control characters (tab and DEL among
+// them) as \xNN, never raw, at most `width` characters, a UTF-8 sequence
+// counting as one and never cut (longer texts end with "...").
 std::string DisplayLine(const std::string& text, size_t width);
 
 }  // namespace mp4vcfg

@@ -135,7 +135,8 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostrea
   bool force = false;
   set->add_flag("--dry-run", dry_run,
                 "Write nothing: print, as a unified diff against FILE, exactly what the "
-                "save would write");
+                "save would write, and on stderr the layout it changes (line ends, empty "
+                "lines)");
   set->add_flag("--force", force,
                 "Save even when the save would lose text of FILE (see \"mp4vcfg check\"), "
                 "or a whole number is outside its setting's range; without it such a file "
@@ -146,13 +147,17 @@ int RunMp4vcfg(int argc, const char* const* argv, std::ostream& out, std::ostrea
   check->footer(footer(
       "A save writes only the settings' lines and keeps every other line's bytes. "
       "Every setting's line whose text a save would drop or change is listed, with "
-      "its line number and why. With --json a failure prints {\"file\", "
-      "\"exit_code\", \"error\"}."));
+      "its line number and why; white space around a value or before a comment is "
+      "layout, not text. One summary line ends the list, with the layout a save "
+      "changes (line ends, empty lines added or dropped). With --json a failure "
+      "prints {\"file\", \"exit_code\", \"error\"}."));
   CLI::Option* check_file =
       check->add_option("FILE", file, "Settings file")->type_name("")->required();
   check->add_flag("--json", json,
                   "Print a JSON object: {\"file\", \"exists\", \"loses_text\", "
-                  "\"findings\": [{\"line\", \"loses_text\", \"reason\", \"text\"}]}");
+                  "\"findings\": [{\"line\", \"loses_text\", \"reason\", \"text\"}], "
+                  "\"layout\": {\"line_ends\": [{\"from\", \"to\", \"lines\"}], "
+                  "\"empty_lines_added\", \"empty_lines_dropped\"}}");
 
   std::string second_file;
   CLI::App* diff = app.add_subcommand(

@@ -40,9 +40,9 @@ int Set(const std::string& module_path, const std::string& file,
         const std::vector<std::string>& assignments, bool dry_run, bool force,
         std::ostream& out, std::ostream& err);
 
-// `check FILE`: what a save would not keep of FILE, as the module's own
-// save (linked from the core, no module loaded) reports it: status 0 when a
-// save loses no text, 1 when it does.
+// `check FILE`: what a save would not keep of FILE, and the layout it
+// changes, as the module's own save (linked from the core, no module
+// loaded) reports it: status 0 when a save loses no text, 1 when it does.
 int Check(const std::string& file, bool json, std::ostream& out);
 
 // `diff FILE1 FILE2`: the settings whose values differ, exiting as diff and

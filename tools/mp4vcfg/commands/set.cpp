@@ -102,6 +102,7 @@ int Set(const std::string& module_path, const std::string& file,
                          "would save, and no line of the file loads as it; it is left as it is");
   }
   out << UnifiedDiff(file, bytes, after);
+  err << LayoutSummary(file, bytes, record);
   return refused ? kExitFailure : kExitSuccess;
 }
 
