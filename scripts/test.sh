@@ -43,7 +43,12 @@ run_ctest() {  # label, dir, ctest selection (e.g. -L gui)...
     ctest --test-dir "$dir" -R "^${name}\$" --output-on-failure --timeout 1500 \
       ${MP4V_CTEST_REPEAT:+--repeat "$MP4V_CTEST_REPEAT"} >"$dir/ctest-$name.log" 2>&1
     local rc=$?
-    [ $rc -eq 0 ] || tail -n 60 "$dir/ctest-$name.log"
+    if [ $rc -ne 0 ]; then
+      tail -n 60 "$dir/ctest-$name.log"
+      # What failed and why, again, where a shortened log still shows it.
+      grep -hE -A6 ': Failure$|\): error: |^writer_child: ' "$dir/ctest-$name.log" |
+        head -n 40 | sed "s/^/  $label $name why: /"
+    fi
     { grep -hE '^HANG: ' "$dir/Testing/Temporary/LastTest.log"
       grep -hE '\*\*\*Timeout' "$dir/ctest-$name.log" | sed -E 's/^.*\*\*\*Timeout +/timed out after /'
       grep -hE '^\[  (PASSED|FAILED) |^replayed ' "$dir/Testing/Temporary/LastTest.log"

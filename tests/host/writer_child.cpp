@@ -57,6 +57,17 @@ void Pause(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// A peer tries for as long as the module waits for its turn: five seconds,
+// however many other writers keep it from writing meanwhile.
+class Persistence {
+ public:
+  bool Again() const { return std::chrono::steady_clock::now() < deadline_; }
+
+ private:
+  std::chrono::steady_clock::time_point deadline_ =
+      std::chrono::steady_clock::now() + std::chrono::seconds(5);
+};
+
 mp4v_host::ModuleLibrary& Module() {
   static mp4v_host::ModuleLibrary module;
   static bool opened = false;
@@ -114,7 +125,7 @@ bool Restamp(std::string* bytes, int stamp, size_t* offset) {
 int PeerReplace(const std::string& file, int stamp) {
   const std::string temporary = file + ".peer.tmp";
 #ifdef _WIN32
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (Persistence trying; trying.Again();) {
     bool exists = false;
     const std::string before = testutil::ReadBytes(file, &exists);
     std::string after = before;
@@ -133,7 +144,7 @@ int PeerReplace(const std::string& file, int stamp) {
     Pause(1);
   }
 #else
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (Persistence trying; trying.Again();) {
     // The file read, kept open to tell it from another, and its bytes.
     const int read_fd = open(file.c_str(), O_RDONLY);
     if (read_fd < 0) break;
@@ -185,7 +196,7 @@ int PeerReplace(const std::string& file, int stamp) {
 // editor) may have put another file there after it opened this one, and
 // writes again if not.
 int PeerInPlace(const std::string& file, int stamp) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (Persistence trying; trying.Again();) {
 #ifdef _WIN32
     HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
