@@ -158,8 +158,11 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
                          account ? &written : nullptr)) {
       return MP4VSaveTextResult::kOutOfMemory;
     }
+    if (account == nullptr) {
+      *after = ConfigPlatformText(std::move(text));
+      return MP4VSaveTextResult::kWritten;
+    }
     *after = ConfigPlatformText(text);
-    if (account == nullptr) return MP4VSaveTextResult::kWritten;
     MP4VSettings saved;
     std::memcpy(&saved, settings, sizeof saved);
     MP4VSettings reloaded{};

@@ -465,7 +465,7 @@ bool ConfigLooksLikeUtf16(const char* data, size_t size) {
   return false;
 }
 
-std::string ConfigPlatformText(const std::string& text) {
+std::string ConfigPlatformText(std::string text) {
   std::string bytes;
   const size_t line_end = std::strlen(kPlatformTextLineEnd);
   if (line_end == 1) return text;
@@ -524,7 +524,7 @@ bool ConfigWriteFileEx(ConfigDocument document, const char* path, int aligned,
       return false;
     }
     // What a text stream does on this platform.
-    const std::string bytes = ConfigPlatformText(text);
+    const std::string bytes = ConfigPlatformText(std::move(text));
     return PlatformReplaceFile(path, bytes.data(), bytes.size());
   } catch (const std::bad_alloc&) {
     return false;

@@ -120,8 +120,8 @@ bool ConfigHasUtf16Mark(const char* data, size_t size);
 bool ConfigLooksLikeUtf16(const char* data, size_t size);
 
 // `text` with every "\n" written as the platform's text line end, as a text
-// stream writes it.
-std::string ConfigPlatformText(const std::string& text);
+// stream writes it (`text` itself, moved, where that end is "\n").
+std::string ConfigPlatformText(std::string text);
 
 // Returns the document of the file at `path` (holding the file's bytes),
 // or the one-node placeholder document "# config file" when the file is
