@@ -354,12 +354,15 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * the file's full path. It leaves no file behind and dies with its process.
  * Just before the replacement the save reads the file again: when another
  * program changed it meanwhile, the save builds its text again from the new
- * bytes, up to 8 times, so what that program wrote stays. (On Linux it also
- * looks, after the replacement, at the file it replaced: a write another
- * program made into it through a descriptor opened before is built on in
- * the same way.) What remains is the moment between that last read and the
- * replacement, the time of one comparison and one system call: a write that
- * lands exactly there is replaced. A save writes the record it is given
+ * bytes, up to 8 times, so what that program wrote stays. On Linux the
+ * replacement swaps the two files (renameat2 with RENAME_EXCHANGE) and looks
+ * at the file it displaced: another program's file put in place meanwhile
+ * is swapped back, and a write into the old file, even through a descriptor
+ * opened before, is built on in the same way, so no moment remains there.
+ * On Windows, and on Linux file systems that cannot swap files, what
+ * remains is the moment between that last read and the replacement, the
+ * time of one comparison and one system call: a write that lands exactly
+ * there is replaced. A save writes the record it is given
  * whole: of two hosts saving different records at once, the later save wins,
  * setting for setting. Other programs that share the file need to do
  * nothing to keep their writes, beyond writing the file in one step: replace
