@@ -97,9 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ConfigNode* a = built.first();
     const ConfigNode* b = back.first();
     for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
-      if (a->kind != b->kind || std::string(a->name) != b->name ||
-          std::string(a->comment) != b->comment ||
-          (a->kind == kConfigEntry && std::string(a->value) != b->value)) {
+      if (a->kind != b->kind || std::string(a->name()) != b->name() ||
+          std::string(a->comment()) != b->comment() ||
+          (a->kind == kConfigEntry && std::string(a->value()) != b->value())) {
         std::abort();
       }
     }
@@ -115,10 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         !ConfigEntryFits(t.key.c_str(), t.value.c_str())) {
       continue;  // refused: nothing was set
     }
-    const char* set = ConfigLookup(document.first(), t.section.c_str(), t.key.c_str());
-    const char* read = ConfigLookup(again.first(), t.section.c_str(), t.key.c_str());
-    if ((set == nullptr) != (read == nullptr)) std::abort();
-    if (set != nullptr && std::string(set) != read) std::abort();
+    const std::string_view set =
+        ConfigLookup(document.first(), t.section.c_str(), t.key.c_str());
+    const std::string_view read = ConfigLookup(again.first(), t.section.c_str(), t.key.c_str());
+    if ((set.data() == nullptr) != (read.data() == nullptr)) std::abort();
+    if (set != read) std::abort();
   }
   return 0;
 }

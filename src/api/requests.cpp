@@ -27,7 +27,7 @@ namespace {
 // The first header of `section` at or after `node`, or null.
 ConfigNode* FindSection(ConfigNode* node, const char* section) {
   for (; node != nullptr; node = node->next) {
-    if (node->kind == kConfigSection && ConfigNamesEqual(node->name, section)) {
+    if (node->kind == kConfigSection && ConfigNamesEqual(node->name(), section)) {
       return node;
     }
   }
@@ -48,8 +48,9 @@ bool HasNoValueText(const ConfigNode* start, const char* key, const void* field,
   double value;
   std::memcpy(&value, field, sizeof value);
   if (std::isfinite(value)) return false;
-  const char* text = ConfigLookup(start, kMP4VSettingsSection, key);
-  *kept = text != nullptr && ConfigParseDouble(text) == value;  // never for NaN
+  const std::string_view text = ConfigLookup(start, kMP4VSettingsSection, key);
+  *kept = text.data() != nullptr &&
+          ConfigParseDouble(std::string(text).c_str()) == value;  // never for NaN
   return true;
 }
 
@@ -132,7 +133,7 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
     MP4VSettings loaded{};
     if (account != nullptr) {
-      for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value);
+      for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value());
       // What a load of these bytes gives, and the lines it takes each
       // setting from (a load of a single line takes none).
       MP4VConfigBindDocument(document.first(), "load", &loaded);

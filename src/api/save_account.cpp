@@ -31,7 +31,7 @@ bool SameField(const MP4VSettings& a, const MP4VSettings& b, const MP4VSettingsK
                      reinterpret_cast<const char*>(&b) + row.offset, width) == 0;
 }
 
-const MP4VSettingsKey* RowOf(const char* key) {
+const MP4VSettingsKey* RowOf(std::string_view key) {
   for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
     if (ConfigNamesEqual(row.key, key)) return &row;
   }
@@ -167,12 +167,12 @@ void MP4VAccountSave(const MP4VSaveFacts& facts, MP4VSaveAccount* account) {
       }
     }
     if (node.kind == kConfigEntry) {
-      line.key = node.name;
+      line.key = std::string(node.name());
       line.old_value = (*facts.values_read)[r];
-      line.new_value = node.value;
+      line.new_value = std::string(node.value());
     }
     // Only the setting's own line is rewritten, the one a load takes it from.
-    if (line.kind == MP4VSavedLineKind::kSettingRewritten) row = RowOf(node.name);
+    if (line.kind == MP4VSavedLineKind::kSettingRewritten) row = RowOf(node.name());
     if (row != nullptr) {
       line.loaded = FieldValue(*facts.loaded, *row);
       line.saved = FieldValue(*facts.saved, *row);

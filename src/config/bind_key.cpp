@@ -8,6 +8,14 @@
 
 namespace {
 
+// `text` as a C string in `buffer` (a node's text is at most kConfigTextMax
+// bytes).
+char* CText(std::string_view text, char (&buffer)[kConfigTextCapacity]) {
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return buffer;
+}
+
 // Stores the value text into a scalar field of `type`; an unknown type
 // stores nothing. A "str" field receives the address of the text itself.
 void LoadScalar(char* text, ConfigType type, void* field) {
@@ -57,7 +65,8 @@ void LoadScalar(char* text, ConfigType type, void* field) {
 // the entry itself is left as it was. Returns false when memory ran out.
 bool LoadList(ConfigNode* node, ConfigType type, const char* type_name,
               void* field, int32_t* count) {
-  void* block = ConfigParseList(node->value, count, type_name);
+  char text[kConfigTextCapacity];
+  void* block = ConfigParseList(CText(node->value(), text), count, type_name);
   if (block == nullptr || field == nullptr || type == ConfigType::kUnknown) {
     std::free(block);
     return true;
@@ -90,7 +99,14 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
     if (count != nullptr) {
       if (!LoadList(node, type, type_name, field, count)) return 1;
     } else if (field != nullptr) {
-      LoadScalar(node->value, type, field);
+      if (type == ConfigType::kStr) {
+        // The field views the value inside the document, a C string.
+        if (!ConfigOwnTexts(node)) return 1;
+        LoadScalar(const_cast<char*>(node->value().data()), type, field);
+      } else {
+        char text[kConfigTextCapacity];
+        LoadScalar(CText(node->value(), text), type, field);
+      }
     }
     return 0;
   }

@@ -19,13 +19,6 @@ static_assert(kConfigLineMax <= UINT16_MAX, "a line's length fits ConfigNode::as
 
 inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
-void CopyPart(char (&field)[kConfigTextCapacity], const char* data,
-              size_t size) {
-  if (size > kConfigTextMax) size = kConfigTextMax;
-  std::memcpy(field, data, size);
-  field[size] = '\0';
-}
-
 }  // namespace
 
 char* ConfigReadLine(char* buffer, int capacity, std::FILE* stream) {
@@ -138,21 +131,35 @@ inline const char* SkipBlanks(const char* at, const char* end) {
 // not a "#" comment, words of a key after the first, a "#" before the "=",
 // "=#", and a "#" with nothing after it. A line of blanks alone has no key
 // to give an "=" and would lose them all.
-ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
-                         const char* as_read, bool* out_of_memory) {
+// The node comes from `document`'s blocks of nodes, and its name, value and
+// comment view `as_read` (throws std::bad_alloc when memory runs out).
+ConfigNode* NodeFromLine(ConfigDocument* document, const char* line, size_t content,
+                         bool has_nul, const char* as_read) {
   if (content == 0) return nullptr;
   const char* const end = line + content;
   ConfigLineMatch match;
   ConfigMatchLine(line, &match);
 
-  ConfigNode* node = nullptr;
+  ConfigNode* node = document->NewBulkNode();
+  node->next = nullptr;
+  node->as_read = as_read;
+  node->store = nullptr;
+  node->as_read_size = static_cast<uint16_t>(content);  // at most kConfigLineMax
+  node->name_at = node->name_size = 0;
+  node->value_at = node->value_size = 0;
+  node->comment_at = node->comment_size = 0;
+  node->continued = false;
+  // A part of the line, as the offset and length of its bytes in the line.
+  auto view = [line](const char* data, size_t size, uint16_t* at, uint16_t* part_size) {
+    *at = static_cast<uint16_t>(data - line);
+    *part_size = static_cast<uint16_t>(size);
+  };
   bool keeps = !has_nul;
   switch (match.kind) {
     case ConfigLineKind::kSection: {
-      node = ConfigNewSection(nullptr, nullptr);
-      if (node == nullptr) break;
+      node->kind = kConfigSection;
       const char* name_end = match.part[0].data + match.part[0].size;
-      CopyPart(node->name, match.part[0].data, match.part[0].size);
+      view(match.part[0].data, match.part[0].size, &node->name_at, &node->name_size);
       if (match.parts == 2) {
         // The comment is what follows the first "#" after the "]".
         const char* rest = match.part[1].data;
@@ -160,7 +167,7 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
         const char* hash =
             static_cast<const char*>(std::memchr(rest, '#', rest_end - rest));
         if (hash != nullptr && hash + 1 < rest_end) {
-          CopyPart(node->comment, hash + 1, rest_end - (hash + 1));
+          view(hash + 1, rest_end - (hash + 1), &node->comment_at, &node->comment_size);
         }
       }
       if (keeps && name_end != end) {  // no "]": the writer adds it
@@ -171,25 +178,24 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
       break;
     }
     case ConfigLineKind::kEntry: {
-      node = ConfigNewEntry(nullptr, nullptr, nullptr);
-      if (node == nullptr) break;
+      node->kind = kConfigEntry;
       // The key is the first word of the key text.
       const char* key = match.part[0].data;
       const char* key_text_end = key + match.part[0].size;
       while (key < key_text_end && ConfigIsWhiteSpace(*key)) ++key;
       const char* key_end = key;
       while (key_end < key_text_end && !ConfigIsWhiteSpace(*key_end)) ++key_end;
-      CopyPart(node->name, key, key_end - key);
+      view(key, key_end - key, &node->name_at, &node->name_size);
       if (match.parts >= 2) {
         // Blanks (not tabs) around the value are dropped.
         const char* value = match.part[1].data;
         const char* value_end = value + match.part[1].size;
         while (value_end > value && value_end[-1] == ' ') --value_end;
         while (value < value_end && *value == ' ') ++value;
-        CopyPart(node->value, value, value_end - value);
+        view(value, value_end - value, &node->value_at, &node->value_size);
       }
       if (match.parts == 3) {
-        CopyPart(node->comment, match.part[2].data, match.part[2].size);
+        view(match.part[2].data, match.part[2].size, &node->comment_at, &node->comment_size);
       }
       if (keeps) {
         const char* at = SkipBlanks(key_end, key_text_end);
@@ -210,23 +216,16 @@ ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
       break;
     }
     case ConfigLineKind::kFreeLine:
-      node = ConfigNewFreeLine(nullptr);
-      if (node == nullptr) break;
-      CopyPart(node->name, match.part[0].data, match.part[0].size);
+      node->kind = kConfigFreeLine;
+      view(match.part[0].data, match.part[0].size, &node->name_at, &node->name_size);
       break;
     case ConfigLineKind::kEmpty:
       // Only a line that begins with a zero byte: a free line of no name,
       // kept by its bytes alone.
-      node = ConfigNewFreeLine(nullptr);
+      node->kind = kConfigFreeLine;
       keeps = false;
       break;
   }
-  if (node == nullptr) {
-    if (out_of_memory != nullptr) *out_of_memory = true;
-    return nullptr;
-  }
-  node->as_read = as_read;
-  node->as_read_size = static_cast<uint16_t>(content);  // at most kConfigLineMax
   node->form_loses_text = !keeps;
   return node;
 }
@@ -243,7 +242,8 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
   if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
   if (pos == text.size()) return ConfigDocument();
   // The nodes are linked here and handed to the document at the end, in
-  // one step.
+  // one step; they come from its blocks of nodes and hold nothing of their
+  // own, so they go with it when memory runs out.
   ConfigNode* first = nullptr;
   try {
     // Each node's text as read is a view into the document's own bytes:
@@ -266,9 +266,7 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
       const bool has_nul = std::memchr(line, '\0', length) != nullptr;
       // The line end, when it came within the line's length, is the line's.
       pos = stop < size && stop < limit ? stop + 1 : stop;
-      bool failed = false;
-      ConfigNode* node = NodeFromLine(line, length, has_nul, data + start, &failed);
-      if (failed) throw std::bad_alloc();
+      ConfigNode* node = NodeFromLine(&document, line, length, has_nul, data + start);
       if (node == nullptr) continue;
       // Cut short with more to come: the rest is the next line's.
       node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
@@ -284,7 +282,6 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
     document.Append(first);
     return document;
   } catch (const std::bad_alloc&) {
-    ConfigFreeDocument(first);
     if (out_of_memory != nullptr) *out_of_memory = true;
     return ConfigDocument();
   }
@@ -309,19 +306,19 @@ void AppendCommentLines(const char* comment, size_t size, std::string* out) {
 // back as the same header). A comment that still does not fit goes on lines
 // of its own.
 void AppendSection(const ConfigNode& node, std::string* out) {
-  const size_t name = std::strlen(node.name);
-  const size_t comment = std::strlen(node.comment);
+  const size_t name = node.name_size;
+  const size_t comment = node.comment_size;
   out->push_back('[');
-  out->append(node.name, name);
+  out->append(node.name());
   if (1 + name + 1 <= kConfigLineMax) out->push_back(']');
   if (comment == 0) return;
   if (1 + name + 1 + 1 + comment > kConfigLineMax) {
-    AppendCommentLines(node.comment, comment, out);
+    AppendCommentLines(node.comment().data(), comment, out);
     return;
   }
   if (1 + name + 1 + 2 + comment <= kConfigLineMax) out->push_back(' ');
   out->push_back('#');
-  out->append(node.comment, comment);
+  out->append(node.comment());
 }
 
 // How an entry's line is laid out: the padding after the key, the separator
@@ -362,14 +359,15 @@ bool LayOutEntry(size_t lead, size_t key, size_t value, size_t comment,
 }
 
 void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
-  const size_t key = std::strlen(node.name);
-  const size_t value = std::strlen(node.value);
-  const size_t comment = std::strlen(node.comment);
+  const std::string_view name = node.name();
+  const size_t key = name.size();
+  const size_t value = node.value_size;
+  const size_t comment = node.comment_size;
   // An empty key, or a key "[" followed by anything but "]", would read back
   // as a free line or a section header at the start of a line; a leading
   // blank keeps it an entry (the key is read as the first word).
   const size_t lead =
-      key == 0 || (node.name[0] == '[' && node.name[1] != ']') ? 1 : 0;
+      key == 0 || (name[0] == '[' && (key < 2 || name[1] != ']')) ? 1 : 0;
   EntryLayout layout;
   size_t kept_comment = comment;
   if (!LayOutEntry(lead, key, value, comment, aligned, &layout)) {
@@ -377,20 +375,20 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
     LayOutEntry(lead, key, value, 0, aligned, &layout);
   }
   if (lead) out->push_back(' ');
-  out->append(node.name, key);
+  out->append(name);
   out->append(layout.pad, ' ');
   if (layout.separator == 3) {
     out->append(" = ");
   } else if (layout.separator == 1) {
     out->push_back('=');
   }
-  out->append(node.value, value);
+  out->append(node.value());
   if (kept_comment != 0) {
     if (layout.comment_blank) out->push_back(' ');
     out->push_back('#');
-    out->append(node.comment, comment);
+    out->append(node.comment());
   } else if (comment != 0) {
-    AppendCommentLines(node.comment, comment, out);
+    AppendCommentLines(node.comment().data(), comment, out);
   }
 }
 
@@ -415,7 +413,7 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
       } else if (node->kind == kConfigEntry) {
         AppendEntry(*node, aligned, out);
       } else {
-        out->append(node->name);
+        out->append(node->name());
       }
       if (spans != nullptr) spans->push_back({node, start, out->size() - start});
       // A line the reader took in parts is written whole again while its

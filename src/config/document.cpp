@@ -1,39 +1,89 @@
 #include "config/document.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 
+struct ConfigKeptBlock {
+  ConfigKeptBlock* next;
+  void* block;
+};
+
+// A node's own texts: name, value and comment, each NUL-terminated, right
+// after this header; and the blocks kept with the node.
+struct ConfigNodeStore {
+  ConfigKeptBlock* kept;
+};
+
 namespace {
 
-void CopyText(char (&field)[kConfigTextCapacity], const char* text) {
-  if (text == nullptr) return;  // the node is zero-filled: stays empty
-  size_t length = std::strlen(text);
-  if (length > kConfigTextMax) length = kConfigTextMax;
-  std::memcpy(field, text, length);
-  field[length] = '\0';
+char* StoreText(ConfigNodeStore* store) { return reinterpret_cast<char*>(store + 1); }
+
+std::string_view Capped(const char* text) {
+  if (text == nullptr) return std::string_view("", 0);
+  return std::string_view(text, strnlen(text, kConfigTextMax));
+}
+
+// Gives `node` its own copy of these texts, each at most kConfigTextMax
+// bytes (the views may be the node's own: they are copied before its old
+// texts go); the blocks it kept stay with it. False, changing nothing, when
+// memory runs out.
+bool SetTexts(ConfigNode* node, std::string_view name, std::string_view value,
+              std::string_view comment) {
+  const size_t size = name.size() + value.size() + comment.size() + 3;
+  auto* store = static_cast<ConfigNodeStore*>(std::malloc(sizeof(ConfigNodeStore) + size));
+  if (store == nullptr) return false;
+  char* text = StoreText(store);
+  size_t at = 0;
+  auto put = [&](std::string_view part, uint16_t* part_at, uint16_t* part_size) {
+    std::memcpy(text + at, part.data(), part.size());
+    *part_at = static_cast<uint16_t>(at);
+    *part_size = static_cast<uint16_t>(part.size());
+    at += part.size();
+    text[at++] = '\0';
+  };
+  put(name, &node->name_at, &node->name_size);
+  put(value, &node->value_at, &node->value_size);
+  put(comment, &node->comment_at, &node->comment_size);
+  store->kept = nullptr;
+  if (node->store != nullptr) {
+    store->kept = node->store->kept;
+    std::free(node->store);
+  }
+  node->store = store;
+  return true;
 }
 
 ConfigNode* NewNode(int32_t kind, const char* name, const char* value,
                     const char* comment) {
-  auto* node = static_cast<ConfigNode*>(std::calloc(1, sizeof(ConfigNode)));
+  auto* node = static_cast<ConfigNode*>(std::malloc(sizeof(ConfigNode)));
   if (node == nullptr) return nullptr;
-  node->kind = kind;
-  CopyText(node->name, name);
-  CopyText(node->value, value);
-  if (comment != nullptr && comment[0] != '\0') CopyText(node->comment, comment);
+  node->next = nullptr;
+  node->as_read = nullptr;
+  node->store = nullptr;
+  node->as_read_size = 0;
+  node->kind = static_cast<int8_t>(kind);
+  node->continued = false;
+  node->form_loses_text = false;
+  node->in_bulk = false;
+  if (!SetTexts(node, Capped(name), Capped(value), Capped(comment))) {
+    std::free(node);
+    return nullptr;
+  }
   return node;
 }
 
 // Whether `node` can hold `key`: a line led by a zero byte (a free line of
 // no name, kept only for its bytes) holds none, as when it was not read at
 // all.
-bool HoldsKey(const ConfigNode& node, const char* key) {
+bool HoldsKey(const ConfigNode& node, std::string_view key) {
   // The names first: every lookup walks many nodes that do not match.
-  return ConfigNamesEqual(node.name, key) &&
-         (node.kind != kConfigFreeLine || node.name[0] != '\0');
+  return ConfigNamesEqual(node.name(), key) &&
+         (node.kind != kConfigFreeLine || node.name_size != 0);
 }
 
 inline unsigned char FoldAscii(unsigned char c) {
@@ -47,7 +97,17 @@ ConfigNode* LinkAfter(ConfigNode* prev, ConfigNode* node) {
   return node;
 }
 
+// Nodes per block of a document's nodes: the first blocks are small, so a
+// short file costs little; later ones larger, up to a size whose unused
+// part is small beside the allowance a file's reading has.
+constexpr size_t kFirstBulk = 32;
+constexpr size_t kLargestBulk = 4096;
+
 }  // namespace
+
+const char* ConfigNode::texts() const noexcept {
+  return store != nullptr ? StoreText(store) : as_read;
+}
 
 ConfigNode* ConfigNewFreeLine(const char* text) {
   return NewNode(kConfigFreeLine, text, nullptr, nullptr);
@@ -62,44 +122,90 @@ ConfigNode* ConfigNewEntry(const char* key, const char* value,
   return NewNode(kConfigEntry, key, value, comment);
 }
 
-struct ConfigKeptBlock {
-  ConfigKeptBlock* next;
-  void* block;
-};
-
 void ConfigFreeDocument(ConfigNode* first) {
   while (first != nullptr) {
     ConfigNode* next = first->next;
-    while (first->kept != nullptr) {
-      ConfigKeptBlock* kept = first->kept;
-      first->kept = kept->next;
-      std::free(kept->block);
-      std::free(kept);
+    if (first->store != nullptr) {
+      while (first->store->kept != nullptr) {
+        ConfigKeptBlock* kept = first->store->kept;
+        first->store->kept = kept->next;
+        std::free(kept->block);
+        std::free(kept);
+      }
+      std::free(first->store);
     }
-    std::free(first);
+    if (!first->in_bulk) std::free(first);
     first = next;
   }
 }
+
+struct ConfigDocument::Bulk {
+  Bulk* next;
+  size_t count;
+  ConfigNode* nodes() { return reinterpret_cast<ConfigNode*>(this + 1); }
+};
+static_assert(sizeof(ConfigNode) <= 40, "a node stays small");
 
 ConfigDocument::ConfigDocument(std::string text)
     : text_(std::make_unique<const std::string>(std::move(text))) {}
 
 ConfigDocument::ConfigDocument(ConfigDocument&& other) noexcept
-    : first_(other.first_), last_(other.last_), text_(std::move(other.text_)) {
+    : first_(other.first_),
+      last_(other.last_),
+      text_(std::move(other.text_)),
+      bulk_(other.bulk_),
+      bulk_free_(other.bulk_free_) {
   other.first_ = nullptr;
   other.last_ = nullptr;
+  other.bulk_ = nullptr;
+  other.bulk_free_ = 0;
 }
 
 ConfigDocument& ConfigDocument::operator=(ConfigDocument&& other) noexcept {
   if (this != &other) {
     ConfigFreeDocument(first_);
+    ReleaseBulk();
     first_ = other.first_;
     last_ = other.last_;
     text_ = std::move(other.text_);
+    bulk_ = other.bulk_;
+    bulk_free_ = other.bulk_free_;
     other.first_ = nullptr;
     other.last_ = nullptr;
+    other.bulk_ = nullptr;
+    other.bulk_free_ = 0;
   }
   return *this;
+}
+
+ConfigDocument::~ConfigDocument() {
+  ConfigFreeDocument(first_);
+  ReleaseBulk();
+}
+
+void ConfigDocument::ReleaseBulk() noexcept {
+  while (bulk_ != nullptr) {
+    Bulk* next = bulk_->next;
+    std::free(bulk_);
+    bulk_ = next;
+  }
+  bulk_free_ = 0;
+}
+
+ConfigNode* ConfigDocument::NewBulkNode() {
+  if (bulk_free_ == 0) {
+    const size_t count =
+        bulk_ == nullptr ? kFirstBulk : std::min(bulk_->count * 2, kLargestBulk);
+    auto* bulk = static_cast<Bulk*>(std::malloc(sizeof(Bulk) + count * sizeof(ConfigNode)));
+    if (bulk == nullptr) throw std::bad_alloc();
+    bulk->next = bulk_;
+    bulk->count = count;
+    bulk_ = bulk;
+    bulk_free_ = count;
+  }
+  ConfigNode* node = bulk_->nodes() + (bulk_->count - bulk_free_--);
+  node->in_bulk = true;
+  return node;
 }
 
 const std::string& ConfigDocument::text() const noexcept {
@@ -117,9 +223,11 @@ void ConfigDocument::Append(ConfigNode* nodes) noexcept {
   const uintptr_t size = text_ != nullptr ? text_->size() : 0;
   ConfigNode* tail = nodes;
   for (;; tail = tail->next) {
-    // (A null view stays null either way.)
+    // (A null view stays null either way. A node without texts of its own
+    // is one this document's reader made, which views this text.)
     const uintptr_t at = reinterpret_cast<uintptr_t>(tail->as_read);
-    if (at - begin > size - tail->as_read_size || tail->as_read_size > size) {
+    if (tail->store != nullptr &&
+        (at - begin > size - tail->as_read_size || tail->as_read_size > size)) {
       tail->as_read = nullptr;
       tail->as_read_size = 0;
     }
@@ -136,13 +244,26 @@ void ConfigDocument::Append(ConfigNode* nodes) noexcept {
   last_ = tail;
 }
 
+bool ConfigOwnTexts(ConfigNode* node) {
+  return node->store != nullptr ||
+         SetTexts(node, node->name(), node->value(), node->comment());
+}
+
+bool ConfigWriteInOwnForm(ConfigNode* node) {
+  if (!ConfigOwnTexts(node)) return false;
+  node->as_read = nullptr;
+  node->as_read_size = 0;
+  return true;
+}
+
 bool ConfigKeepWithNode(ConfigNode* node, void* block) {
+  if (!ConfigOwnTexts(node)) return false;
   auto* kept =
       static_cast<ConfigKeptBlock*>(std::malloc(sizeof(ConfigKeptBlock)));
   if (kept == nullptr) return false;
   kept->block = block;
-  kept->next = node->kept;
-  node->kept = kept;
+  kept->next = node->store->kept;
+  node->store->kept = kept;
   return true;
 }
 
@@ -163,11 +284,10 @@ bool ValueFits(const char* value) {
 
 // Whether the entry line of `key` and `value`, with the blank that guards an
 // empty key or one beginning with "[", fits one line.
-bool EntryLineFits(const char* key, const char* value) {
-  const size_t key_length = std::strlen(key);
+bool EntryLineFits(std::string_view key, const char* value) {
   const size_t guard =
-      key_length == 0 || (key[0] == '[' && key[1] != ']') ? 1 : 0;
-  return guard + key_length + 1 + std::strlen(value) <= kConfigLineMax;
+      key.empty() || (key[0] == '[' && (key.size() < 2 || key[1] != ']')) ? 1 : 0;
+  return guard + key.size() + 1 + std::strlen(value) <= kConfigLineMax;
 }
 
 }  // namespace
@@ -178,35 +298,37 @@ bool ConfigEntryFits(const char* key, const char* value) {
          EntryLineFits(key, value);
 }
 
-bool ConfigNamesEqual(const char* a, const char* b) {
-  const auto* x = reinterpret_cast<const unsigned char*>(a);
-  const auto* y = reinterpret_cast<const unsigned char*>(b);
-  for (;; ++x, ++y) {
-    if (*x != *y && FoldAscii(*x) != FoldAscii(*y)) return false;
-    if (*x == '\0') return true;  // both ended together
+bool ConfigNamesEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* y = reinterpret_cast<const unsigned char*>(b.data());
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (x[i] != y[i] && FoldAscii(x[i]) != FoldAscii(y[i])) return false;
   }
+  return true;
 }
 
 ConfigNode* ConfigLookupNode(ConfigNode* first, const char* section,
                              const char* key) {
   if (section == nullptr || key == nullptr) return nullptr;
+  const std::string_view section_name(section), key_name(key);
   bool inside = false;
   for (ConfigNode* node = first; node != nullptr; node = node->next) {
     if (node->kind == kConfigSection) {
-      inside = ConfigNamesEqual(node->name, section);
-    } else if (inside && HoldsKey(*node, key)) {
+      inside = ConfigNamesEqual(node->name(), section_name);
+    } else if (inside && HoldsKey(*node, key_name)) {
       return node;
     }
   }
   return nullptr;
 }
 
-const char* ConfigLookup(const ConfigNode* first, const char* section,
-                         const char* key) {
+std::string_view ConfigLookup(const ConfigNode* first, const char* section,
+                              const char* key) {
   // The walk changes nothing; the node is only viewed.
   const ConfigNode* node =
       ConfigLookupNode(const_cast<ConfigNode*>(first), section, key);
-  return node != nullptr ? node->value : nullptr;
+  return node != nullptr ? node->value() : std::string_view();
 }
 
 ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
@@ -234,7 +356,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     }
     header->next = new_entry();
     if (header->next == nullptr) {
-      std::free(header);
+      ConfigFreeDocument(header);
       return nullptr;
     }
     return header;
@@ -242,6 +364,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
 
   if (first == nullptr) return new_section_with_entry();
 
+  const std::string_view section_name(section), key_name(key);
   bool inside = false;
   bool seen = false;
   ConfigNode* last = first;
@@ -262,7 +385,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
         inside = false;
         continue;
       }
-      inside = ConfigNamesEqual(node->name, section);
+      inside = ConfigNamesEqual(node->name(), section_name);
       if (!inside) continue;
       seen = true;
       if (node->next == nullptr || node->next->kind == kConfigSection) {
@@ -273,17 +396,21 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
     }
     if (line_starts) line_in_body = inside;
     if (!inside) continue;
-    if (HoldsKey(*node, key)) {
+    if (HoldsKey(*node, key_name)) {
       // An entry's line must still fit with the new value; a free line's
       // value is never written.
-      if (node->kind == kConfigEntry && !EntryLineFits(node->name, value)) {
+      if (node->kind == kConfigEntry && !EntryLineFits(node->name(), value)) {
         return nullptr;
       }
-      if (std::strcmp(node->value, value) != 0) {
-        // The line changes: it is written in the writer's form.
+      if (node->value() != std::string_view(value)) {
+        // The line changes: it is written in the writer's form, from texts
+        // of the node's own.
+        if (!SetTexts(node, node->name(), value, node->comment())) {
+          if (out_of_memory != nullptr) *out_of_memory = true;
+          return nullptr;
+        }
         node->as_read = nullptr;
         node->as_read_size = 0;
-        std::memcpy(node->value, value, std::strlen(value) + 1);
       }
       return nullptr;
     }

@@ -91,13 +91,13 @@ TEST(ReadTest, LongLinesContinueAsTheNextLineAndPartsStayWhole) {
                    long_free + "\n");
   ASSERT_FALSE(doc.empty());
   const ConfigNode* entry = doc.first()->next;
-  EXPECT_EQ(std::string(entry->value), value);
-  EXPECT_EQ(std::string(entry->comment), std::string(150, 'c'));
+  EXPECT_EQ(std::string(entry->value()), value);
+  EXPECT_EQ(std::string(entry->comment()), std::string(150, 'c'));
   const ConfigNode* first_part = entry->next;
   ASSERT_NE(first_part, nullptr);
-  EXPECT_EQ(std::string(first_part->name), long_free.substr(0, 511));
+  EXPECT_EQ(std::string(first_part->name()), long_free.substr(0, 511));
   ASSERT_NE(first_part->next, nullptr);
-  EXPECT_EQ(std::string(first_part->next->name), long_free.substr(511));
+  EXPECT_EQ(std::string(first_part->next->name()), long_free.substr(511));
   EXPECT_EQ(first_part->next->kind, kConfigEntry);  // "fff..." is an entry
 }
 
@@ -274,16 +274,16 @@ TEST(WriteTest, EveryEntryFitsItsLinesAndReadsBackTheSame) {
           auto back = Parse(once);
           ASSERT_FALSE(back.empty());
           EXPECT_EQ(back.first()->kind, kConfigEntry);
-          EXPECT_EQ(std::string(back.first()->name), key);
-          EXPECT_EQ(std::string(back.first()->value), value);
+          EXPECT_EQ(std::string(back.first()->name()), key);
+          EXPECT_EQ(std::string(back.first()->value()), value);
           std::string moved;
           for (const ConfigNode* n = back.first()->next; n != nullptr; n = n->next) {
             ASSERT_EQ(n->kind, kConfigFreeLine);
-            ASSERT_EQ(n->name[0], '#');
-            moved += n->name + 1;
+            ASSERT_EQ(n->name()[0], '#');
+            moved += n->name().substr(1);
           }
-          EXPECT_EQ(back.first()->comment + moved, comment);
-          EXPECT_TRUE(moved.empty() || back.first()->comment[0] == '\0');
+          EXPECT_EQ(std::string(back.first()->comment()) + moved, comment);
+          EXPECT_TRUE(moved.empty() || back.first()->comment().empty());
           std::string twice;
           ASSERT_TRUE(ConfigSerialize(back.first(), aligned, &twice));
           EXPECT_EQ(twice, once);
@@ -309,13 +309,13 @@ TEST(WriteTest, EveryHeaderFitsItsLinesAndReadsBackTheSame) {
       auto back = Parse(once);
       ASSERT_FALSE(back.empty());
       EXPECT_EQ(back.first()->kind, kConfigSection);
-      EXPECT_EQ(std::string(back.first()->name), name);
+      EXPECT_EQ(std::string(back.first()->name()), name);
       std::string moved;
       for (const ConfigNode* n = back.first()->next; n != nullptr; n = n->next) {
         ASSERT_EQ(n->kind, kConfigFreeLine);
-        moved += n->name + 1;
+        moved += n->name().substr(1);
       }
-      EXPECT_EQ(back.first()->comment + moved, comment);
+      EXPECT_EQ(std::string(back.first()->comment()) + moved, comment);
       std::string twice;
       ASSERT_TRUE(ConfigSerialize(back.first(), true, &twice));
       EXPECT_EQ(twice, once);
@@ -532,7 +532,7 @@ TEST(ReadTest, ALineLedByAZeroByteHoldsNoKey) {
   using namespace std::string_literals;
   auto doc = Parse("[S]\n\0x\n"s);
   ASSERT_FALSE(doc.empty());
-  EXPECT_EQ(ConfigLookup(doc.first(), "S", ""), nullptr);
+  EXPECT_EQ(ConfigLookup(doc.first(), "S", "").data(), nullptr);
   ASSERT_NE(ConfigSetEntry(doc.first(), "S", "", "v"), nullptr);  // a new entry
   std::string text;
   ASSERT_TRUE(ConfigSerialize(doc.first(), false, &text));

@@ -1,5 +1,7 @@
 #include "support/doc_util.h"
 
+#include <new>
+
 #include "config/config_file.h"
 
 namespace testutil {
@@ -13,9 +15,8 @@ Document ParseRewritten(const std::string& text) {
   Document doc = Parse(text);
   for (ConfigNode* node = doc.first(); node != nullptr; node = node->next) {
     // A line led by a zero byte holds no key, so no save rewrites it.
-    if (node->kind == kConfigFreeLine && node->name[0] == '\0') continue;
-    node->as_read = nullptr;
-    node->as_read_size = 0;
+    if (node->kind == kConfigFreeLine && node->name().empty()) continue;
+    if (!ConfigWriteInOwnForm(node)) throw std::bad_alloc();
   }
   return doc;
 }
@@ -26,17 +27,17 @@ std::string Describe(const ConfigNode* first) {
     if (!out.empty()) out += "|";
     switch (node->kind) {
       case kConfigSection:
-        out += "[" + std::string(node->name) + "]";
+        out += "[" + std::string(node->name()) + "]";
         break;
       case kConfigEntry:
-        out += std::string(node->name) + "=" + node->value;
+        out += std::string(node->name()) + "=" + std::string(node->value());
         break;
       default:
-        out += "~" + std::string(node->name);
-        if (node->value[0] != '\0') out += "=" + std::string(node->value);
+        out += "~" + std::string(node->name());
+        if (!node->value().empty()) out += "=" + std::string(node->value());
         break;
     }
-    if (node->comment[0] != '\0') out += "#" + std::string(node->comment);
+    if (!node->comment().empty()) out += "#" + std::string(node->comment());
   }
   return out;
 }

@@ -1,0 +1,536 @@
+#include "config/old_document/old_config_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform/files.h"
+#include "text/white_space.h"
+
+namespace old_document {
+
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkSize = 3;
+constexpr size_t kKeyColumn = 31;
+static_assert(kConfigLineMax <= UINT16_MAX, "a line's length fits ConfigNode::as_read_size");
+
+inline bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+void CopyPart(char (&field)[kConfigTextCapacity], const char* data,
+              size_t size) {
+  if (size > kConfigTextMax) size = kConfigTextMax;
+  std::memcpy(field, data, size);
+  field[size] = '\0';
+}
+
+}  // namespace
+
+char* ConfigReadLine(char* buffer, int capacity, std::FILE* stream) {
+  if (capacity <= 1) {
+    if (capacity == 1) buffer[0] = '\0';
+    return buffer;
+  }
+  int stored = 0;
+  while (stored < capacity - 1) {
+    int c = std::getc(stream);
+    if (c == EOF) break;
+    buffer[stored++] = static_cast<char>(c);
+    if (c == '\n' || c == '\r') break;
+  }
+  buffer[stored] = '\0';
+  return stored == 0 ? nullptr : buffer;
+}
+
+void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
+  *match = ConfigLineMatch{};
+  using Kind = ConfigLineKind;
+
+  // "[%[^]\n\r] %[^\n\r]": section header.
+  if (line[0] == '[') {
+    const char* name = line + 1;
+    const char* end = name;
+    while (*end != '\0' && *end != ']' && !IsLineEnd(*end)) ++end;
+    if (end != name) {
+      match->kind = Kind::kSection;
+      match->parts = 1;
+      match->part[0] = {name, static_cast<size_t>(end - name)};
+      const char* rest = end;
+      while (ConfigIsWhiteSpace(*rest)) ++rest;
+      const char* rest_end = rest;
+      while (*rest_end != '\0' && !IsLineEnd(*rest_end)) ++rest_end;
+      if (rest_end != rest) {
+        match->parts = 2;
+        match->part[1] = {rest, static_cast<size_t>(rest_end - rest)};
+      }
+      return;
+    }
+  }
+
+  // "%[^#=\n\r]=%[^#\n\r] #%[^\n\r]": entry.
+  const char* key_end = line;
+  while (*key_end != '\0' && *key_end != '#' && *key_end != '=' &&
+         !IsLineEnd(*key_end)) {
+    ++key_end;
+  }
+  if (key_end != line) {
+    match->kind = Kind::kEntry;
+    match->parts = 1;
+    match->part[0] = {line, static_cast<size_t>(key_end - line)};
+    if (*key_end != '=') return;
+    const char* value = key_end + 1;
+    const char* value_end = value;
+    while (*value_end != '\0' && *value_end != '#' && !IsLineEnd(*value_end)) {
+      ++value_end;
+    }
+    if (value_end == value) return;
+    match->parts = 2;
+    match->part[1] = {value, static_cast<size_t>(value_end - value)};
+    const char* hash = value_end;
+    while (ConfigIsWhiteSpace(*hash)) ++hash;
+    if (*hash != '#') return;
+    const char* comment = hash + 1;
+    const char* comment_end = comment;
+    while (*comment_end != '\0' && !IsLineEnd(*comment_end)) ++comment_end;
+    if (comment_end != comment) {
+      match->parts = 3;
+      match->part[2] = {comment, static_cast<size_t>(comment_end - comment)};
+    }
+    return;
+  }
+
+  // "%[^\n\r]": free line.
+  const char* end = line;
+  while (*end != '\0' && !IsLineEnd(*end)) ++end;
+  if (end != line) {
+    match->kind = Kind::kFreeLine;
+    match->parts = 1;
+    match->part[0] = {line, static_cast<size_t>(end - line)};
+  }
+}
+
+namespace {
+
+// Past a run of blanks from `at` (never past `end`), eight at a time: the
+// aligned layout pads every key with up to 31 of them.
+inline const char* SkipBlanks(const char* at, const char* end) {
+  constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
+  while (end - at >= 8) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    if (word != kEightBlanks) break;
+    at += 8;
+  }
+  while (at < end && *at == ' ') ++at;
+  return at;
+}
+
+// The node of one line: its `content` bytes before the line end, NUL-
+// terminated at `line`, with NUL bytes among them when `has_nul`; `as_read`
+// is where the same bytes stay for as long as the document lives. Along the
+// way it decides whether the writer's own form of the node keeps every
+// non-blank character of the line. That form keeps a section name, key,
+// value and comment whole and adds only blanks, a header's "]" and a bare
+// key's "="; so it loses characters exactly where the reader leaves some
+// out: a zero byte and what follows it, text after a header's "]" that is
+// not a "#" comment, words of a key after the first, a "#" before the "=",
+// "=#", and a "#" with nothing after it. A line of blanks alone has no key
+// to give an "=" and would lose them all.
+ConfigNode* NodeFromLine(const char* line, size_t content, bool has_nul,
+                         const char* as_read, bool* out_of_memory) {
+  if (content == 0) return nullptr;
+  const char* const end = line + content;
+  ConfigLineMatch match;
+  ConfigMatchLine(line, &match);
+
+  ConfigNode* node = nullptr;
+  bool keeps = !has_nul;
+  switch (match.kind) {
+    case ConfigLineKind::kSection: {
+      node = ConfigNewSection(nullptr, nullptr);
+      if (node == nullptr) break;
+      const char* name_end = match.part[0].data + match.part[0].size;
+      CopyPart(node->name, match.part[0].data, match.part[0].size);
+      if (match.parts == 2) {
+        // The comment is what follows the first "#" after the "]".
+        const char* rest = match.part[1].data;
+        const char* rest_end = rest + match.part[1].size;
+        const char* hash =
+            static_cast<const char*>(std::memchr(rest, '#', rest_end - rest));
+        if (hash != nullptr && hash + 1 < rest_end) {
+          CopyPart(node->comment, hash + 1, rest_end - (hash + 1));
+        }
+      }
+      if (keeps && name_end != end) {  // no "]": the writer adds it
+        const char* at = name_end + 1;  // after the "]"
+        while (at < end && ConfigIsWhiteSpace(*at)) ++at;
+        keeps = at == end || (*at == '#' && at + 1 < end);
+      }
+      break;
+    }
+    case ConfigLineKind::kEntry: {
+      node = ConfigNewEntry(nullptr, nullptr, nullptr);
+      if (node == nullptr) break;
+      // The key is the first word of the key text.
+      const char* key = match.part[0].data;
+      const char* key_text_end = key + match.part[0].size;
+      while (key < key_text_end && ConfigIsWhiteSpace(*key)) ++key;
+      const char* key_end = key;
+      while (key_end < key_text_end && !ConfigIsWhiteSpace(*key_end)) ++key_end;
+      CopyPart(node->name, key, key_end - key);
+      if (match.parts >= 2) {
+        // Blanks (not tabs) around the value are dropped.
+        const char* value = match.part[1].data;
+        const char* value_end = value + match.part[1].size;
+        while (value_end > value && value_end[-1] == ' ') --value_end;
+        while (value < value_end && *value == ' ') ++value;
+        CopyPart(node->value, value, value_end - value);
+      }
+      if (match.parts == 3) {
+        CopyPart(node->comment, match.part[2].data, match.part[2].size);
+      }
+      if (keeps) {
+        const char* at = SkipBlanks(key_end, key_text_end);
+        while (at < key_text_end && ConfigIsWhiteSpace(*at)) ++at;
+        if (at != key_text_end) {
+          keeps = false;  // a second word
+        } else if (at == end) {
+          keeps = key != key_end;  // a bare key gets its "="
+        } else if (*at != '=') {
+          keeps = false;  // "#" before any "="
+        } else if (match.parts == 1) {
+          keeps = at + 1 == end;  // "key=" alone; "=#" drops the rest
+        } else {
+          // The value runs to the end, or a "#" with a comment follows it.
+          keeps = match.part[1].data + match.part[1].size == end || match.parts == 3;
+        }
+      }
+      break;
+    }
+    case ConfigLineKind::kFreeLine:
+      node = ConfigNewFreeLine(nullptr);
+      if (node == nullptr) break;
+      CopyPart(node->name, match.part[0].data, match.part[0].size);
+      break;
+    case ConfigLineKind::kEmpty:
+      // Only a line that begins with a zero byte: a free line of no name,
+      // kept by its bytes alone.
+      node = ConfigNewFreeLine(nullptr);
+      keeps = false;
+      break;
+  }
+  if (node == nullptr) {
+    if (out_of_memory != nullptr) *out_of_memory = true;
+    return nullptr;
+  }
+  node->as_read = as_read;
+  node->as_read_size = static_cast<uint16_t>(content);  // at most kConfigLineMax
+  node->form_loses_text = !keeps;
+  return node;
+}
+
+}  // namespace
+
+ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
+                               bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+  size_t pos = 0;
+  if (text.size() >= kByteOrderMarkSize &&
+      std::memcmp(text.data(), kByteOrderMark, kByteOrderMarkSize) == 0) {
+    pos = kByteOrderMarkSize;
+  }
+  if (byte_order_mark != nullptr) *byte_order_mark = pos != 0;
+  if (pos == text.size()) return ConfigDocument();
+  // The nodes are linked here and handed to the document at the end, in
+  // one step.
+  ConfigNode* first = nullptr;
+  try {
+    // Each node's text as read is a view into the document's own bytes:
+    // never an allocation per line.
+    ConfigDocument document(std::move(text));
+    const char* const data = document.text().data();
+    const size_t size = document.text().size();
+    ConfigNode* last = nullptr;
+    char line[kConfigLineMax + 1];
+    while (pos < size) {
+      // One line as the line reader takes it: up to and including its line
+      // end, at most kConfigLineMax characters.
+      const size_t start = pos;
+      const size_t limit = std::min(size, pos + kConfigLineMax);
+      size_t stop = pos;
+      while (stop < limit && !IsLineEnd(data[stop])) ++stop;
+      const size_t length = stop - pos;
+      std::memcpy(line, data + pos, length);
+      line[length] = '\0';
+      const bool has_nul = std::memchr(line, '\0', length) != nullptr;
+      // The line end, when it came within the line's length, is the line's.
+      pos = stop < size && stop < limit ? stop + 1 : stop;
+      bool failed = false;
+      ConfigNode* node = NodeFromLine(line, length, has_nul, data + start, &failed);
+      if (failed) throw std::bad_alloc();
+      if (node == nullptr) continue;
+      // Cut short with more to come: the rest is the next line's.
+      node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+      if (last == nullptr) {
+        first = node;
+      } else {
+        last->next = node;
+      }
+      last = node;
+      if (spans != nullptr) spans->push_back({node, start, length});
+    }
+    if (first == nullptr) return ConfigDocument();
+    document.Append(first);
+    return document;
+  } catch (const std::bad_alloc&) {
+    ConfigFreeDocument(first);
+    if (out_of_memory != nullptr) *out_of_memory = true;
+    return ConfigDocument();
+  }
+}
+
+namespace {
+
+// Appends `comment` as free lines of its own, each "#" and at most
+// kConfigLineMax - 1 of its characters, each after a line end: a comment
+// that no longer fits on the line of its header or entry stays in the file,
+// right after it, and reads back as free lines.
+void AppendCommentLines(const char* comment, size_t size, std::string* out) {
+  for (size_t at = 0; at < size; at += kConfigLineMax - 1) {
+    out->append("\n#");
+    out->append(comment + at, std::min(size - at, kConfigLineMax - 1));
+  }
+}
+
+// Appends the line of a section header (without its line end): preferably
+// "[name] #comment"; when that is longer than a line the reader takes whole,
+// without the blank, and without a comment the "]" may go too (each reads
+// back as the same header). A comment that still does not fit goes on lines
+// of its own.
+void AppendSection(const ConfigNode& node, std::string* out) {
+  const size_t name = std::strlen(node.name);
+  const size_t comment = std::strlen(node.comment);
+  out->push_back('[');
+  out->append(node.name, name);
+  if (1 + name + 1 <= kConfigLineMax) out->push_back(']');
+  if (comment == 0) return;
+  if (1 + name + 1 + 1 + comment > kConfigLineMax) {
+    AppendCommentLines(node.comment, comment, out);
+    return;
+  }
+  if (1 + name + 1 + 2 + comment <= kConfigLineMax) out->push_back(' ');
+  out->push_back('#');
+  out->append(node.comment, comment);
+}
+
+// How an entry's line is laid out: the padding after the key, the separator
+// (" = ", "=" or nothing) and whether a blank comes before "#".
+struct EntryLayout {
+  size_t pad;
+  size_t separator;  // 3, 1 or 0 characters
+  bool comment_blank;
+};
+
+// The widest layout of an entry with parts of these lengths (`lead` is the
+// guard blank before the key) that fits a line the reader takes whole,
+// shrinking only what the reader ignores, in this order: the padding, the
+// blanks around "=", the blank before "#" (kept before an empty value, where
+// "=#" would lose the comment), and "=" itself when nothing follows it.
+// False when even the narrowest layout is too long.
+bool LayOutEntry(size_t lead, size_t key, size_t value, size_t comment,
+                 bool aligned, EntryLayout* layout) {
+  layout->pad = aligned && lead + key < kKeyColumn ? kKeyColumn - lead - key : 0;
+  layout->separator = aligned ? 3 : 1;
+  layout->comment_blank = comment != 0;
+  auto length = [&] {
+    return lead + key + layout->pad + layout->separator + value +
+           (comment != 0 ? (layout->comment_blank ? 1 : 0) + 1 + comment : 0);
+  };
+  if (length() > kConfigLineMax) {
+    const size_t over = length() - kConfigLineMax;
+    layout->pad -= std::min(over, layout->pad);
+  }
+  if (length() > kConfigLineMax && layout->separator == 3) layout->separator = 1;
+  if (length() > kConfigLineMax && comment != 0 && value != 0) {
+    layout->comment_blank = false;
+  }
+  if (length() > kConfigLineMax && value == 0 && comment == 0) {
+    layout->separator = 0;  // a key alone reads as the key, value empty
+  }
+  return length() <= kConfigLineMax;
+}
+
+void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
+  const size_t key = std::strlen(node.name);
+  const size_t value = std::strlen(node.value);
+  const size_t comment = std::strlen(node.comment);
+  // An empty key, or a key "[" followed by anything but "]", would read back
+  // as a free line or a section header at the start of a line; a leading
+  // blank keeps it an entry (the key is read as the first word).
+  const size_t lead =
+      key == 0 || (node.name[0] == '[' && node.name[1] != ']') ? 1 : 0;
+  EntryLayout layout;
+  size_t kept_comment = comment;
+  if (!LayOutEntry(lead, key, value, comment, aligned, &layout)) {
+    kept_comment = 0;
+    LayOutEntry(lead, key, value, 0, aligned, &layout);
+  }
+  if (lead) out->push_back(' ');
+  out->append(node.name, key);
+  out->append(layout.pad, ' ');
+  if (layout.separator == 3) {
+    out->append(" = ");
+  } else if (layout.separator == 1) {
+    out->push_back('=');
+  }
+  out->append(node.value, value);
+  if (kept_comment != 0) {
+    if (layout.comment_blank) out->push_back(' ');
+    out->push_back('#');
+    out->append(node.comment, comment);
+  } else if (comment != 0) {
+    AppendCommentLines(node.comment, comment, out);
+  }
+}
+
+}  // namespace
+
+bool ConfigSerialize(const ConfigNode* document, bool aligned,
+                     std::string* out, bool byte_order_mark,
+                     std::vector<ConfigNodeSpan>* spans) {
+  try {
+    out->clear();
+    if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
+    const size_t first_span = spans != nullptr ? spans->size() : 0;
+    bool joined = false;  // this node goes on the line of the one before
+    for (const ConfigNode* node = document; node != nullptr;
+         node = node->next) {
+      if (node->kind == kConfigSection && !joined) out->push_back('\n');
+      const size_t start = out->size();
+      if (node->as_read != nullptr) {
+        out->append(node->as_read, node->as_read_size);
+      } else if (node->kind == kConfigSection) {
+        AppendSection(*node, out);
+      } else if (node->kind == kConfigEntry) {
+        AppendEntry(*node, aligned, out);
+      } else {
+        out->append(node->name);
+      }
+      if (spans != nullptr) spans->push_back({node, start, out->size() - start});
+      // A line the reader took in parts is written whole again while its
+      // parts are written as read.
+      joined = node->continued && node->as_read != nullptr &&
+               node->next != nullptr && node->next->as_read != nullptr;
+      if (!joined) out->push_back('\n');
+    }
+    // What the text must begin with so that it reads back as written: a
+    // first line that begins with the bytes of a UTF-8 byte-order mark would
+    // lose them to the reader, which skips a mark at the start of a file, so
+    // a mark of its own goes in front; one that begins with the bytes of a
+    // UTF-16 mark would make the file one a save refuses, so an empty line
+    // goes in front (the reader drops it again).
+    std::string lead;
+    if (!byte_order_mark && out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
+      lead.assign(kByteOrderMark, kByteOrderMarkSize);
+    } else if (ConfigHasUtf16Mark(out->data(), out->size())) {
+      lead = "\n";
+    }
+    if (!lead.empty()) {
+      out->insert(0, lead);
+      if (spans != nullptr) {
+        for (size_t i = first_span; i < spans->size(); ++i) (*spans)[i].offset += lead.size();
+      }
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool ConfigHasUtf16Mark(const char* data, size_t size) {
+  return size >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') ||
+                       (data[0] == '\xFE' && data[1] == '\xFF'));
+}
+
+bool ConfigLooksLikeUtf16(const char* data, size_t size) {
+  const size_t sample = std::min<size_t>(size, 512) & ~size_t{1};
+  if (sample < 4) return false;
+  size_t zeros[2] = {0, 0};
+  for (size_t i = 0; i < sample; ++i) zeros[i % 2] += data[i] == '\0';
+  const size_t half = sample / 2;
+  for (int p = 0; p < 2; ++p) {
+    if (zeros[p] * 4 >= half * 3 && zeros[1 - p] * 4 <= half) return true;
+  }
+  return false;
+}
+
+std::string ConfigPlatformText(std::string text) {
+  std::string bytes;
+  const size_t line_end = std::strlen(kPlatformTextLineEnd);
+  if (line_end == 1) return text;
+  bytes.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') {
+      bytes.append(kPlatformTextLineEnd, line_end);
+    } else {
+      bytes.push_back(c);
+    }
+  }
+  return bytes;
+}
+
+ConfigDocument ConfigReadFileEx(const char* path, FileReadStatus* status,
+                                bool* byte_order_mark) {
+  FileReadStatus result = FileReadStatus::kOutOfMemory;
+  ConfigDocument document;
+  if (byte_order_mark != nullptr) *byte_order_mark = false;
+  try {
+    std::string bytes;
+    result = PlatformReadWholeFile(path, &bytes);
+    if (result == FileReadStatus::kRead) {
+      bool out_of_memory = false;
+      document = ConfigParseText(std::move(bytes), &out_of_memory, byte_order_mark);
+      if (out_of_memory) result = FileReadStatus::kOutOfMemory;
+    }
+  } catch (const std::bad_alloc&) {
+    result = FileReadStatus::kOutOfMemory;
+  }
+  if (document.empty() && result != FileReadStatus::kOutOfMemory) {
+    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
+    if (document.empty()) result = FileReadStatus::kOutOfMemory;
+  }
+  if (status != nullptr) *status = result;
+  return document;
+}
+
+ConfigDocument ConfigReadFile(const char* path) {
+  return ConfigReadFileEx(path, nullptr);
+}
+
+bool ConfigWriteFile(ConfigDocument document, const char* path, int aligned) {
+  return ConfigWriteFileEx(
+      std::move(document), path, aligned,
+      PlatformFileStartsWith(path, kByteOrderMark, kByteOrderMarkSize));
+}
+
+bool ConfigWriteFileEx(ConfigDocument document, const char* path, int aligned,
+                       bool byte_order_mark) {
+  // The document, a parameter, goes with the call whatever became of it.
+  try {
+    std::string text;
+    if (path == nullptr ||
+        !ConfigSerialize(document.first(), aligned != 0, &text, byte_order_mark)) {
+      return false;
+    }
+    // What a text stream does on this platform.
+    const std::string bytes = ConfigPlatformText(std::move(text));
+    return PlatformReplaceFile(path, bytes.data(), bytes.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace old_document

@@ -1,0 +1,157 @@
+// Reading a configuration file into a document and writing one back.
+//
+// A line ends at a line feed or a carriage return (so "\r\n" leaves an empty
+// line, which is dropped) and holds at most 511 characters: the rest of a
+// longer line is read as the following line. Each kept line is a section
+// header, an entry or a free line:
+//   "[name] ..."        section header: "[" and at least one character that
+//                       is not "]"; the name runs to the first "]" or the end
+//                       (a missing "]" is accepted); the comment is the text
+//                       after the first "#" that follows the "]".
+//   "key = value #c"    entry: any other line whose first character is not
+//                       "#" or "="; the key is the first word before the
+//                       first "#" or "="; the value runs from after the "="
+//                       to the first "#", without surrounding blanks (tabs
+//                       stay); the comment is the text after the "#", when
+//                       the value is not empty and something follows it.
+//   "#..." or "=..."    free line, kept by its whole text.
+// A UTF-8 byte-order mark at the very start of the file is not part of the
+// first line. Parts of a line are kept whole, never cut.
+//
+// What is written back: every line the reader kept, exactly as it was read
+// (ConfigNode::as_read; a line the reader took in two parts is joined
+// again), so that a save keeps every line it does not change byte for byte
+// and every other program sharing the file reads what it read before. Only
+// the nodes that ConfigSetEntry adds, and those whose value it sets to
+// another text, are written in the writer's own layout. Line ends become
+// the platform's, empty lines are dropped, and an empty line goes before
+// every section header.
+#ifndef MP4V_TESTS_OLD_CONFIG_FILE_H_
+#define MP4V_TESTS_OLD_CONFIG_FILE_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/old_document/old_document.h"
+#include "platform/files.h"
+
+namespace old_document {
+
+// The text of the one free line that stands for a missing or empty file.
+constexpr char kConfigPlaceholderLine[] = "# config file";
+
+// Reads one line of `stream` into `buffer`: characters up to and including
+// the first line feed or carriage return, at most `capacity` - 1 of them,
+// then a terminating NUL. Returns `buffer`, or null when the stream was at
+// its end before any character was stored. A capacity of 1 or less stores
+// only the terminator (when there is room) and returns `buffer`.
+char* ConfigReadLine(char* buffer, int capacity, std::FILE* stream);
+
+// How a line matches the three line patterns, as views into the line.
+enum class ConfigLineKind { kSection, kEntry, kFreeLine, kEmpty };
+struct ConfigLineMatch {
+  ConfigLineKind kind = ConfigLineKind::kEmpty;
+  // Number of parts matched (section: 1-2, entry: 1-3, free line: 1).
+  int parts = 0;
+  // Section: name, remainder from the "]". Entry: key text, value text,
+  // comment. Free line: its text. Each is [data, data + size).
+  struct Part {
+    const char* data = nullptr;
+    size_t size = 0;
+  } part[3];
+};
+// Matches `line` (read up to its first NUL) against the section, entry and
+// free-line patterns in that order.
+void ConfigMatchLine(const char* line, ConfigLineMatch* match);
+
+// Where the line of a node stands in a text: its `size` bytes from
+// `offset`, without the line end. For a node of the writer's own form whose
+// comment moved to lines of its own, those lines are part of its text.
+struct ConfigNodeSpan {
+  const ConfigNode* node;
+  size_t offset;
+  size_t size;
+};
+
+// The document of the lines of `text`, a file's bytes (a leading
+// byte-order mark skipped; `*byte_order_mark`, when given, says whether
+// there was one). The document takes `text` over and its nodes' lines as
+// read (ConfigNode::as_read) view it there: a caller that keeps its own
+// bytes passes a copy, one that does not moves them in. A line that begins
+// with a zero byte is a free line with an empty name, which holds no key.
+// Returns the empty document when no line was kept, or when memory ran out
+// (`*out_of_memory` then set and nothing leaked). When `spans` is given,
+// each node's line in `text` is appended to it, in document order.
+ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
+                               bool* byte_order_mark = nullptr,
+                               std::vector<ConfigNodeSpan>* spans = nullptr);
+
+// Writes `document` as text into `out` (replacing its contents), one line per
+// node, each ending with "\n"; an empty line goes before every section
+// header. Entries are "%-31s = %s" when `aligned`, else "%s=%s", followed by
+// " #comment" when they have one. Every line fits what the reader takes whole
+// (kConfigLineMax): a line that would be longer loses padding and blanks
+// first, and a comment that still does not fit follows on free lines of its
+// own ("#" and up to kConfigLineMax - 1 of its characters each). `out`
+// begins with a UTF-8 byte-order mark when `byte_order_mark` is set, and
+// also when the first line would otherwise begin with those bytes; with an
+// empty line when it would otherwise begin with the bytes of a UTF-16 mark
+// (which would make it a file a save refuses). Reading `out` back
+// (ConfigParseText) gives the same nodes, except such moved
+// comments, for every node the reader makes and every one ConfigSetEntry
+// makes. A node that keeps its text as read is written as that text, and
+// a node `continued` is joined to the next one when both are. When `spans`
+// is given, each node's text in `out` is appended to it, in document order.
+// Returns false only when memory ran out.
+bool ConfigSerialize(const ConfigNode* document, bool aligned,
+                     std::string* out, bool byte_order_mark = false,
+                     std::vector<ConfigNodeSpan>* spans = nullptr);
+
+// Whether `size` bytes at `data` begin with a UTF-16 byte-order mark (FF FE
+// or FE FF): such a file is not 8-bit text, and a save does not rewrite it.
+bool ConfigHasUtf16Mark(const char* data, size_t size);
+
+// Whether `size` bytes at `data` look like UTF-16 text without a
+// byte-order mark: in their first 512 bytes (at least 4), a zero byte in
+// at least three in four of the even places, or of the odd ones (the high
+// bytes of Latin letters), and in at most one in four of the others. A run
+// of zero bytes in 8-bit text has them in both. Such text reads as lines
+// that hold no setting.
+bool ConfigLooksLikeUtf16(const char* data, size_t size);
+
+// `text` with every "\n" written as the platform's text line end, as a text
+// stream writes it (`text` itself, moved, where that end is "\n").
+std::string ConfigPlatformText(std::string text);
+
+// Returns the document of the file at `path` (holding the file's bytes),
+// or the one-node placeholder document "# config file" when the file is
+// missing, unreadable, empty, or holds only empty lines; the empty document
+// only when memory ran out. Sets `*status`, when given, to what became of
+// reading the file (kRead also for an empty file).
+// `*byte_order_mark`, when given, says whether the file began with a UTF-8
+// byte-order mark.
+ConfigDocument ConfigReadFileEx(const char* path, FileReadStatus* status,
+                                bool* byte_order_mark = nullptr);
+// The same, without the status.
+ConfigDocument ConfigReadFile(const char* path);
+
+// Writes `document` to `path` in the aligned (`aligned` nonzero) or compact
+// layout, with the platform's text line end; the document, taken over, is
+// released in every case. The file is replaced in one step through a
+// temporary file in the same directory: it is either fully updated or left
+// exactly as it was. A byte-order mark that began the old file is written
+// back. Returns true when the file was written; false when it was not
+// (missing directory, read-only or non-regular target, a failed write, full
+// disk, out of memory).
+bool ConfigWriteFile(ConfigDocument document, const char* path, int aligned);
+// The same, beginning the file with a byte-order mark when
+// `byte_order_mark` is set, without looking at the old file (a save learns
+// it from the one reading of the file, ConfigReadFileEx).
+bool ConfigWriteFileEx(ConfigDocument document, const char* path, int aligned,
+                       bool byte_order_mark);
+
+}  // namespace old_document
+
+#endif  // MP4V_TESTS_OLD_CONFIG_FILE_H_
