@@ -1,5 +1,6 @@
 #include "api/requests.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -56,6 +57,43 @@ bool HasNoValueText(const ConfigNode* start, const char* key, const void* field,
 
 }  // namespace
 
+namespace {
+
+// The line each row's key loads from: the first node, in document order,
+// whose name equals the key inside any section of the settings (what
+// ConfigLookupNode finds), or null; found in one walk from `start`, the
+// settings' first header, which ends once every key is found.
+void FindSettingsLines(ConfigNode* start, ConfigNode* (&found)[kMP4VSettingsKeyCount]) {
+  size_t lengths[kMP4VSettingsKeyCount];
+  size_t longest = 0;
+  for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+    found[k] = nullptr;
+    lengths[k] = std::strlen(MP4VSettingsKeyTable[k].key);
+    longest = std::max(longest, lengths[k]);
+  }
+  size_t missing = kMP4VSettingsKeyCount;
+  bool inside = false;
+  for (ConfigNode* node = start; node != nullptr && missing != 0; node = node->next) {
+    if (node->kind == kConfigSection) {
+      inside = ConfigNamesEqual(node->name(), kMP4VSettingsSection);
+      continue;
+    }
+    // A line led by a zero byte holds no key.
+    const size_t size = node->name_size;
+    if (!inside || size > longest || (node->kind == kConfigFreeLine && size == 0)) continue;
+    for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+      if (found[k] == nullptr && lengths[k] == size &&
+          ConfigNamesEqual(node->name(), MP4VSettingsKeyTable[k].key)) {
+        found[k] = node;
+        --missing;
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
                                       void* settings) {
   const bool save = std::strcmp(mode, "save") == 0;
@@ -68,6 +106,18 @@ MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
   ConfigNode* start = FindSection(document, kMP4VSettingsSection);
   const bool bind = save || (start != nullptr && document->next != nullptr);
   MP4VBindResult result = MP4VBindResult::kBound;
+  if (std::strcmp(mode, "load") == 0) {
+    // A load finds every key in one walk.
+    if (!bind) return result;
+    ConfigNode* found[kMP4VSettingsKeyCount];
+    FindSettingsLines(start, found);
+    for (size_t i = 0; i < kMP4VSettingsKeyCount; ++i) {
+      const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
+      ConfigBindFound(found[i], row.type_name, static_cast<char*>(settings) + row.offset,
+                      nullptr);
+    }
+    return result;
+  }
   for (size_t i = 0; bind && i < kMP4VSettingsKeyCount; ++i) {
     const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
     void* field = static_cast<char*>(settings) + row.offset;
@@ -106,11 +156,14 @@ ConfigDocument ReadText(std::string bytes, bool* byte_order_mark,
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
-// before its snapping.
-void BindForLoad(std::string bytes, void* settings) {
+// before its snapping. Returns false, binding nothing, when memory ran out
+// before the text was taken apart.
+bool BindForLoad(std::string bytes, void* settings) {
   bool byte_order_mark = false;
   ConfigDocument document = ReadText(std::move(bytes), &byte_order_mark);
-  if (!document.empty()) MP4VConfigBindDocument(document.first(), "load", settings);
+  if (document.empty()) return false;
+  MP4VConfigBindDocument(document.first(), "load", settings);
+  return true;
 }
 
 }  // namespace
@@ -138,9 +191,10 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
       // setting from (a load of a single line takes none).
       MP4VConfigBindDocument(document.first(), "load", &loaded);
       MP4VSnapFrameRate(&loaded);
-      for (size_t k = 0; document.first()->next != nullptr && k < kMP4VSettingsKeyCount; ++k) {
-        loaded_from[k] = ConfigLookupNode(document.first(), kMP4VSettingsSection,
-                                          MP4VSettingsKeyTable[k].key);
+      if (document.first()->next != nullptr) {
+        ConfigNode* found[kMP4VSettingsKeyCount];
+        FindSettingsLines(FindSection(document.first(), kMP4VSettingsSection), found);
+        loaded_from.assign(found, found + kMP4VSettingsKeyCount);
       }
     }
     // A save only reads the record; the binding takes one pointer type for
@@ -167,7 +221,7 @@ MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
     MP4VSettings saved;
     std::memcpy(&saved, settings, sizeof saved);
     MP4VSettings reloaded{};
-    BindForLoad(text, &reloaded);
+    if (!BindForLoad(text, &reloaded)) return MP4VSaveTextResult::kOutOfMemory;
     MP4VSnapFrameRate(&reloaded);
     MP4VAccountSave({&read_text, &read, &values_read, &loaded_from, &text, &written, &loaded,
                      &saved, &reloaded},
@@ -296,7 +350,10 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
       return false;
     }
-    BindForLoad(std::move(bytes), settings);
+    if (!BindForLoad(std::move(bytes), settings)) {
+      *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+      return false;
+    }
     *error = 0;
     return true;
   } catch (const std::bad_alloc&) {

@@ -117,8 +117,9 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
 // (nothing when the file gives a single node: missing, empty, or one line).
 // Returns true when it read the file; false when it could not, with nothing
 // bound and the reason in `*error`: the read's code (no file, no permission,
-// a sharing conflict that outlasted its wait), or for UTF-16 text
-// ModuleFailure::kUnsupportedText's code. Save: updates the file as one turn
+// a sharing conflict that outlasted its wait), for UTF-16 text
+// ModuleFailure::kUnsupportedText's code, and when memory ran out reading or
+// taking apart the file ModuleFailure::kOutOfMemory's code. Save: updates the file as one turn
 // of its saves (PlatformUpdateFile), setting every key in the bytes read
 // under that turn. Returns true when a save wrote the file; false when it did
 // not (the file is then as the last writer left it), with the reason in

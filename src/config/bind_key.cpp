@@ -92,23 +92,8 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
                       const char* section, const char* key,
                       const char* type_name, void* field, int32_t* count) {
   if (mode == nullptr) return 1;
-  ConfigType type = ConfigResolveType(type_name);
   if (std::strcmp(mode, "load") == 0) {
-    ConfigNode* node = ConfigLookupNode(document, section, key);
-    if (node == nullptr) return 1;
-    if (count != nullptr) {
-      if (!LoadList(node, type, type_name, field, count)) return 1;
-    } else if (field != nullptr) {
-      if (type == ConfigType::kStr) {
-        // The field views the value inside the document, a C string.
-        if (!ConfigOwnTexts(node)) return 1;
-        LoadScalar(const_cast<char*>(node->value().data()), type, field);
-      } else {
-        char text[kConfigTextCapacity];
-        LoadScalar(CText(node->value(), text), type, field);
-      }
-    }
-    return 0;
+    return ConfigBindFound(ConfigLookupNode(document, section, key), type_name, field, count);
   }
   if (std::strcmp(mode, "save") == 0) {
     if (document == nullptr) return 1;
@@ -119,4 +104,23 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
     return stored ? 0 : 1;
   }
   return 1;
+}
+
+int32_t ConfigBindFound(ConfigNode* node, const char* type_name, void* field,
+                        int32_t* count) {
+  if (node == nullptr) return 1;
+  const ConfigType type = ConfigResolveType(type_name);
+  if (count != nullptr) {
+    if (!LoadList(node, type, type_name, field, count)) return 1;
+  } else if (field != nullptr) {
+    if (type == ConfigType::kStr) {
+      // The field views the value inside the document, a C string.
+      if (!ConfigOwnTexts(node)) return 1;
+      LoadScalar(const_cast<char*>(node->value().data()), type, field);
+    } else {
+      char text[kConfigTextCapacity];
+      LoadScalar(CText(node->value(), text), type, field);
+    }
+  }
+  return 0;
 }

@@ -22,8 +22,8 @@
 // the entry, valid until the document is released; the entry itself is only
 // read, so every load of the key finds the same elements). A value text that
 // holds no number loads as 0 (0.0 for "dbl"). Returns 0, or 1 when memory
-// for a "str" list's copy ran out (then `*count` is 0 and nothing is
-// stored).
+// for a "str" list's copy, or for the text a "str" scalar views, ran out
+// (then `*count` is 0 and nothing is stored).
 //
 // mode "save" (exact case): a scalar is written with ConfigPutScalar, a list
 // with ConfigPutList (nothing for a count <= 0, a null array, an unknown
@@ -37,5 +37,11 @@
 int32_t ConfigBindKey(ConfigNode* document, const char* mode,
                       const char* section, const char* key,
                       const char* type_name, void* field, int32_t* count);
+
+// A load's binding of the entry `node` already found (ConfigLookupNode), as
+// mode "load" binds it; a null `node` is an absent key (returns 1, field and
+// count untouched). For a binder that finds many keys in one walk.
+int32_t ConfigBindFound(ConfigNode* node, const char* type_name, void* field,
+                        int32_t* count);
 
 #endif  // MP4V_CONFIG_BIND_KEY_H_
