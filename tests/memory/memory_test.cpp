@@ -1,0 +1,160 @@
+// What a load and a save cost in memory, and what they do when it runs out:
+// counted by the replaced heap of this program (counting_allocator.h).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "api/requests.h"
+#include "memory/counting_allocator.h"
+#include "platform/errors.h"
+#include "settings/key_table.h"
+#include "support/test_util.h"
+
+namespace {
+
+using testutil::ReadBytes;
+using testutil::ScratchDir;
+using testutil::WriteBytes;
+
+constexpr size_t kMiB = 1024 * 1024;
+
+// The settings section with a value of its own for every key.
+std::string SettingsSection() {
+  std::string out = "[MP4V Settings]\n";
+  for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+    out += std::string(MP4VSettingsKeyTable[k].key) + " = " + std::to_string(10 + k) + "\n";
+  }
+  return out;
+}
+
+// A host's file of about `lines` lines: sections of a header, a comment
+// and eight short entries (keys the settings also have among them), and
+// the settings section at the end.
+std::string HostFile(size_t lines) {
+  static const char* const kKeys[] = {"width", "height", "frame_rate", "input",
+                                      "preset", "bitrate", "deinterlace", "threads"};
+  std::string out;
+  char text[96];
+  for (size_t section = 1; section * 10 <= lines; ++section) {
+    std::snprintf(text, sizeof text, "[Preset %zu] #host\n# preset %zu of the host\n", section,
+                  section);
+    out += text;
+    for (const char* key : kKeys) {
+      std::snprintf(text, sizeof text, "%s = %zu # of preset %zu\n", key, 100 + section % 9000,
+                    section);
+      out += text;
+    }
+  }
+  return out + SettingsSection();
+}
+
+size_t Lines(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+// The record a load of the file gives, with the heap unlimited, into
+// `record`.
+MP4VSettings Loaded(const std::string& path, MP4VSettings record = MP4VSettings{}) {
+  uint32_t error = 0;
+  EXPECT_TRUE(MP4VConfigTransfer("load", path.c_str(), &record, &error));
+  return record;
+}
+
+class MemoryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    text_ = HostFile(100000);
+    path_ = dir_.File("host.cfg");
+    WriteBytes(path_, text_);
+  }
+  void TearDown() override { testheap::ClearBudget(); }
+
+  ScratchDir dir_;
+  std::string text_;
+  std::string path_;
+};
+
+// A load and a save of a file of 100,000 lines take at most three times the
+// file's bytes and 1 MiB more at their peak.
+TEST_F(MemoryTest, LoadAndSavePeakWithinThreeTimesTheFile) {
+  ASSERT_GE(Lines(text_), 100000u);
+  const size_t allowance = 3 * text_.size() + kMiB;
+  MP4VSettings record{};
+  uint32_t error = 0;
+  const size_t before_load = testheap::CurrentBytes();
+  testheap::ResetPeak();
+  ASSERT_TRUE(MP4VConfigTransfer("load", path_.c_str(), &record, &error));
+  const size_t load_peak = testheap::PeakBytes() - before_load;
+  const std::string settings_only = dir_.File("settings.cfg");
+  WriteBytes(settings_only, SettingsSection());
+  const MP4VSettings expected = Loaded(settings_only);
+  EXPECT_EQ(std::memcmp(&record, &expected, sizeof record), 0) << "the settings were not loaded";
+  EXPECT_LE(load_peak, allowance) << "file of " << text_.size() << " bytes";
+
+  record.width = 4321;  // a value the file does not hold: the save writes it
+  const size_t before_save = testheap::CurrentBytes();
+  testheap::ResetPeak();
+  ASSERT_TRUE(MP4VConfigTransfer("save", path_.c_str(), &record, &error)) << error;
+  const size_t save_peak = testheap::PeakBytes() - before_save;
+  EXPECT_LE(save_peak, allowance) << "file of " << text_.size() << " bytes";
+  EXPECT_EQ(Loaded(path_).width, 4321);
+  std::printf("file %zu bytes, %zu lines: load peak %zu bytes (%.2fx), save peak %zu (%.2fx)\n",
+              text_.size(), Lines(text_), load_peak, double(load_peak) / text_.size(), save_peak,
+              double(save_peak) / text_.size());
+}
+
+// When memory runs out, a load says so and binds nothing; a load that ends
+// binds what an unlimited one binds.
+TEST_F(MemoryTest, LoadThatRunsOutOfMemoryFailsAndLeavesTheRecord) {
+  MP4VSettings marker;
+  std::memset(&marker, 0x5A, sizeof marker);
+  const MP4VSettings full = Loaded(path_, marker);
+  int failed_after_reading = 0;
+  for (size_t budget = text_.size() / 2; budget <= 4 * text_.size(); budget += text_.size() / 4) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    MP4VSettings record = marker;
+    uint32_t error = 0;
+    testheap::SetBudget(testheap::CurrentBytes() + budget);
+    const bool read = MP4VConfigTransfer("load", path_.c_str(), &record, &error);
+    testheap::ClearBudget();
+    if (read) {
+      EXPECT_EQ(std::memcmp(&record, &full, sizeof record), 0);
+      continue;
+    }
+    EXPECT_EQ(error, PlatformErrorCode(ModuleFailure::kOutOfMemory));
+    EXPECT_EQ(std::memcmp(&record, &marker, sizeof record), 0) << "the record was touched";
+    failed_after_reading += budget > text_.size() + kMiB;
+  }
+  EXPECT_GT(failed_after_reading, 0) << "no budget let the read succeed and the parse fail";
+}
+
+// When memory runs out, a save fails and the file stays as it was.
+TEST_F(MemoryTest, SaveThatRunsOutOfMemoryWritesNothing) {
+  MP4VSettings record = Loaded(path_);
+  record.width = 4321;
+  int refused = 0, written = 0;
+  for (size_t budget = text_.size() / 2; budget <= 6 * text_.size(); budget += text_.size() / 2) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    WriteBytes(path_, text_);
+    testheap::SetBudget(testheap::CurrentBytes() + budget);
+    const int32_t result = MP4VConfigSave(&record, path_.c_str());
+    testheap::ClearBudget();
+    if (result == MP4V_STATUS_OK) {
+      ++written;
+      EXPECT_EQ(Loaded(path_).width, 4321);
+      continue;
+    }
+    ++refused;
+    EXPECT_EQ(result, MP4V_STATUS_FAILED);
+    EXPECT_TRUE(ReadBytes(path_) == text_) << "the file changed";
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(written, 0);
+}
+
+}  // namespace
