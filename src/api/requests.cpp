@@ -155,6 +155,18 @@ ConfigDocument ReadText(std::string bytes, bool* byte_order_mark,
   return document;
 }
 
+// The same, viewing `bytes`, which the caller keeps for as long as the
+// document lives.
+ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
+                        std::vector<ConfigNodeSpan>* spans) {
+  bool out_of_memory = false;
+  ConfigDocument document = ConfigParseView(bytes, &out_of_memory, byte_order_mark, spans);
+  if (document.empty() && !out_of_memory) {
+    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
+  }
+  return document;
+}
+
 // Binds the settings the text `bytes` holds into the record, as a load does
 // before its snapping. Returns false, binding nothing, when memory ran out
 // before the text was taken apart.
@@ -168,19 +180,17 @@ bool BindForLoad(std::string bytes, void* settings) {
 
 }  // namespace
 
-MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
                                       std::string* after, MP4VSaveAccount* account) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
   }
   try {
-    // The account looks at the bytes read, which the document holds only
-    // when it kept a line of them.
-    const std::string read_text = account != nullptr ? before : std::string();
+    const std::string& read_text = before;
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
-    ConfigDocument document =
-        ReadText(std::move(before), &byte_order_mark, account ? &read : nullptr);
+    // The document views the bytes read: a save holds them once.
+    ConfigDocument document = ViewText(before, &byte_order_mark, account ? &read : nullptr);
     if (document.empty()) return MP4VSaveTextResult::kOutOfMemory;
     std::vector<std::string> values_read;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
@@ -315,7 +325,7 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
                                   std::string* after, uint32_t* error) {
   // Nothing is written over a file that is not 8-bit text, for a record
   // holding a value no text holds, nor a partial file when memory ran out.
-  switch (MP4VConfigSaveText(before, settings, after)) {
+  switch (MP4VConfigSaveText(before, settings, after)) {  // no copy of `before`
     case MP4VSaveTextResult::kWritten:
       return FileDecision::kWrite;
     case MP4VSaveTextResult::kUtf16:

@@ -60,14 +60,14 @@ enum class MP4VSaveTextResult {
 // the rate that text rounds it to; one that no such text holds (infinite,
 // NaN) is never written: its line stays as it stands when a load takes that
 // very rate from it (an infinity read from "1e400"), and otherwise nothing
-// is written at all (kNoValueText). The save takes `before` over: a caller
-// that keeps its bytes passes a copy. When `account` is given and the
+// is written at all (kNoValueText). The save only reads `before`, and
+// holds no copy of it. When `account` is given and the
 // result is kWritten, it receives the save's account (see
 // api/save_account.h): for each line of `before` that the reader keeps, in
 // file order, what the save writes for it, what of its text goes and the
 // layout around it; whether the save loses text is decided there and
 // nowhere else.
-MP4VSaveTextResult MP4VConfigSaveText(std::string before, const void* settings,
+MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
                                       std::string* after,
                                       MP4VSaveAccount* account = nullptr);
 

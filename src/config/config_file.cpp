@@ -232,8 +232,13 @@ ConfigNode* NodeFromLine(ConfigDocument* document, const char* line, size_t cont
 
 }  // namespace
 
-ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
-                               bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+namespace {
+
+// The document of the lines of `text`, which `make` gives to a new
+// document, held or viewed (see ConfigParseText).
+template <typename MakeDocument>
+ConfigDocument ParseWith(const std::string& text, MakeDocument make, bool* out_of_memory,
+                         bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
   size_t pos = 0;
   if (text.size() >= kByteOrderMarkSize &&
       std::memcmp(text.data(), kByteOrderMark, kByteOrderMarkSize) == 0) {
@@ -248,7 +253,7 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
   try {
     // Each node's text as read is a view into the document's own bytes:
     // never an allocation per line.
-    ConfigDocument document(std::move(text));
+    ConfigDocument document = make();
     const char* const data = document.text().data();
     const size_t size = document.text().size();
     ConfigNode* last = nullptr;
@@ -285,6 +290,23 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
     if (out_of_memory != nullptr) *out_of_memory = true;
     return ConfigDocument();
   }
+}
+
+}  // namespace
+
+ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
+                               bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+  // (The mark is looked for before the bytes move into the document.)
+  return ParseWith(
+      text, [&text] { return ConfigDocument(std::move(text)); }, out_of_memory,
+      byte_order_mark, spans);
+}
+
+ConfigDocument ConfigParseView(const std::string& text, bool* out_of_memory,
+                               bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
+  return ParseWith(
+      text, [&text] { return ConfigDocument::Viewing(&text); }, out_of_memory,
+      byte_order_mark, spans);
 }
 
 namespace {
@@ -399,6 +421,14 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
                      std::vector<ConfigNodeSpan>* spans) {
   try {
     out->clear();
+    // Room for the whole text at once, never twice its size: a line kept as
+    // read takes its bytes and a line end (and the empty line before a
+    // header); one in the writer's form at most a line and two of comment.
+    size_t room = 2 * kByteOrderMarkSize;
+    for (const ConfigNode* node = document; node != nullptr; node = node->next) {
+      room += node->as_read != nullptr ? node->as_read_size + 2u : 3 * (kConfigLineMax + 2);
+    }
+    out->reserve(room);
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
     const size_t first_span = spans != nullptr ? spans->size() : 0;
     bool joined = false;  // this node goes on the line of the one before

@@ -86,6 +86,12 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
                                bool* byte_order_mark = nullptr,
                                std::vector<ConfigNodeSpan>* spans = nullptr);
 
+// The same, viewing `text` where the caller keeps it instead of holding a
+// copy: the caller keeps it, unchanged, for as long as the document lives.
+ConfigDocument ConfigParseView(const std::string& text, bool* out_of_memory,
+                               bool* byte_order_mark = nullptr,
+                               std::vector<ConfigNodeSpan>* spans = nullptr);
+
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section
 // header. Entries are "%-31s = %s" when `aligned`, else "%s=%s", followed by

@@ -149,10 +149,17 @@ static_assert(sizeof(ConfigNode) <= 40, "a node stays small");
 ConfigDocument::ConfigDocument(std::string text)
     : text_(std::make_unique<const std::string>(std::move(text))) {}
 
+ConfigDocument ConfigDocument::Viewing(const std::string* text) noexcept {
+  ConfigDocument document;
+  document.viewed_ = text;
+  return document;
+}
+
 ConfigDocument::ConfigDocument(ConfigDocument&& other) noexcept
     : first_(other.first_),
       last_(other.last_),
       text_(std::move(other.text_)),
+      viewed_(other.viewed_),
       bulk_(other.bulk_),
       bulk_free_(other.bulk_free_) {
   other.first_ = nullptr;
@@ -168,6 +175,7 @@ ConfigDocument& ConfigDocument::operator=(ConfigDocument&& other) noexcept {
     first_ = other.first_;
     last_ = other.last_;
     text_ = std::move(other.text_);
+    viewed_ = other.viewed_;
     bulk_ = other.bulk_;
     bulk_free_ = other.bulk_free_;
     other.first_ = nullptr;
@@ -210,7 +218,7 @@ ConfigNode* ConfigDocument::NewBulkNode() {
 
 const std::string& ConfigDocument::text() const noexcept {
   static const std::string kNone;
-  return text_ != nullptr ? *text_ : kNone;
+  return text_ != nullptr ? *text_ : viewed_ != nullptr ? *viewed_ : kNone;
 }
 
 void ConfigDocument::Append(ConfigNode* nodes) noexcept {
@@ -218,9 +226,8 @@ void ConfigDocument::Append(ConfigNode* nodes) noexcept {
   // As addresses: a view may point anywhere, and only integers of unrelated
   // places compare with a defined result (below `begin`, `at - begin`
   // wraps to a huge number).
-  const uintptr_t begin =
-      text_ != nullptr ? reinterpret_cast<uintptr_t>(text_->data()) : 0;
-  const uintptr_t size = text_ != nullptr ? text_->size() : 0;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(text().data());
+  const uintptr_t size = text().size();
   ConfigNode* tail = nodes;
   for (;; tail = tail->next) {
     // (A null view stays null either way. A node without texts of its own

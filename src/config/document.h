@@ -126,6 +126,9 @@ class ConfigDocument {
   // nodes of its lines, which may view it. Throws std::bad_alloc when memory
   // runs out.
   explicit ConfigDocument(std::string text);
+  // The same, viewing the caller's `*text` instead of holding a copy: the
+  // caller keeps it, unchanged, for as long as the document lives.
+  static ConfigDocument Viewing(const std::string* text) noexcept;
   ConfigDocument(ConfigDocument&& other) noexcept;
   ConfigDocument& operator=(ConfigDocument&& other) noexcept;
   ConfigDocument(const ConfigDocument&) = delete;
@@ -162,6 +165,8 @@ class ConfigDocument {
   // Held through a pointer, so that the bytes stay put when the document
   // moves (a short string's bytes live inside the string itself).
   std::unique_ptr<const std::string> text_;
+  // The caller's text the document views instead (Viewing), or null.
+  const std::string* viewed_ = nullptr;
   // The blocks of nodes (NewBulkNode), the newest first; and how many nodes
   // of the newest are still free.
   Bulk* bulk_ = nullptr;
