@@ -157,7 +157,7 @@ void MP4VAccountSave(const MP4VSaveFacts& facts, MP4VSaveAccount* account) {
     line.offset = read[r].offset;
     line.size = read[r].size;
     line.written.assign(written_text, written[w].offset, written[w].size);
-    line.kind = node.as_read != nullptr ? MP4VSavedLineKind::kKept
+    line.kind = node.as_read() != nullptr ? MP4VSavedLineKind::kKept
                                         : MP4VSavedLineKind::kSettingRewritten;
     const MP4VSettingsKey* row = nullptr;
     for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {

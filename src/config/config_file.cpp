@@ -142,13 +142,13 @@ ConfigNode* NodeFromLine(ConfigDocument* document, const char* line, size_t cont
 
   ConfigNode* node = document->NewBulkNode();
   node->next = nullptr;
-  node->as_read = as_read;
-  node->store = nullptr;
+  node->bytes = reinterpret_cast<uintptr_t>(as_read);
   node->as_read_size = static_cast<uint16_t>(content);  // at most kConfigLineMax
   node->name_at = node->name_size = 0;
   node->value_at = node->value_size = 0;
   node->comment_at = node->comment_size = 0;
   node->continued = false;
+  node->owns_texts = false;
   // A part of the line, as the offset and length of its bytes in the line.
   auto view = [line](const char* data, size_t size, uint16_t* at, uint16_t* part_size) {
     *at = static_cast<uint16_t>(data - line);
@@ -426,7 +426,7 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
     // header); one in the writer's form at most a line and two of comment.
     size_t room = 2 * kByteOrderMarkSize;
     for (const ConfigNode* node = document; node != nullptr; node = node->next) {
-      room += node->as_read != nullptr ? node->as_read_size + 2u : 3 * (kConfigLineMax + 2);
+      room += node->as_read_size != 0 ? node->as_read_size + 2u : 3 * (kConfigLineMax + 2);
     }
     out->reserve(room);
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
@@ -436,8 +436,8 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
          node = node->next) {
       if (node->kind == kConfigSection && !joined) out->push_back('\n');
       const size_t start = out->size();
-      if (node->as_read != nullptr) {
-        out->append(node->as_read, node->as_read_size);
+      if (const char* as_read = node->as_read()) {
+        out->append(as_read, node->as_read_size);
       } else if (node->kind == kConfigSection) {
         AppendSection(*node, out);
       } else if (node->kind == kConfigEntry) {
@@ -448,8 +448,8 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
       if (spans != nullptr) spans->push_back({node, start, out->size() - start});
       // A line the reader took in parts is written whole again while its
       // parts are written as read.
-      joined = node->continued && node->as_read != nullptr &&
-               node->next != nullptr && node->next->as_read != nullptr;
+      joined = node->continued && node->as_read() != nullptr &&
+               node->next != nullptr && node->next->as_read() != nullptr;
       if (!joined) out->push_back('\n');
     }
     // What the text must begin with so that it reads back as written: a

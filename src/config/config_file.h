@@ -19,7 +19,7 @@
 // first line. Parts of a line are kept whole, never cut.
 //
 // What is written back: every line the reader kept, exactly as it was read
-// (ConfigNode::as_read; a line the reader took in two parts is joined
+// (ConfigNode::as_read(); a line the reader took in two parts is joined
 // again), so that a save keeps every line it does not change byte for byte
 // and every other program sharing the file reads what it read before. Only
 // the nodes that ConfigSetEntry adds, and those whose value it sets to
@@ -76,7 +76,7 @@ struct ConfigNodeSpan {
 // The document of the lines of `text`, a file's bytes (a leading
 // byte-order mark skipped; `*byte_order_mark`, when given, says whether
 // there was one). The document takes `text` over and its nodes' lines as
-// read (ConfigNode::as_read) view it there: a caller that keeps its own
+// read (ConfigNode::as_read()) view it there: a caller that keeps its own
 // bytes passes a copy, one that does not moves them in. A line that begins
 // with a zero byte is a free line with an empty name, which holds no key.
 // Returns the empty document when no line was kept, or when memory ran out

@@ -17,6 +17,7 @@ struct ConfigKeptBlock {
 // after this header; and the blocks kept with the node.
 struct ConfigNodeStore {
   ConfigKeptBlock* kept;
+  const char* line;  // the node's line as read, or null
 };
 
 namespace {
@@ -49,12 +50,12 @@ bool SetTexts(ConfigNode* node, std::string_view name, std::string_view value,
   put(name, &node->name_at, &node->name_size);
   put(value, &node->value_at, &node->value_size);
   put(comment, &node->comment_at, &node->comment_size);
-  store->kept = nullptr;
-  if (node->store != nullptr) {
-    store->kept = node->store->kept;
-    std::free(node->store);
-  }
-  node->store = store;
+  ConfigNodeStore* old = node->store();
+  store->kept = old != nullptr ? old->kept : nullptr;
+  store->line = node->as_read();
+  std::free(old);
+  node->bytes = reinterpret_cast<uintptr_t>(store);
+  node->owns_texts = true;
   return true;
 }
 
@@ -63,13 +64,13 @@ ConfigNode* NewNode(int32_t kind, const char* name, const char* value,
   auto* node = static_cast<ConfigNode*>(std::malloc(sizeof(ConfigNode)));
   if (node == nullptr) return nullptr;
   node->next = nullptr;
-  node->as_read = nullptr;
-  node->store = nullptr;
+  node->bytes = 0;
   node->as_read_size = 0;
   node->kind = static_cast<int8_t>(kind);
   node->continued = false;
   node->form_loses_text = false;
   node->in_bulk = false;
+  node->owns_texts = false;
   if (!SetTexts(node, Capped(name), Capped(value), Capped(comment))) {
     std::free(node);
     return nullptr;
@@ -106,7 +107,29 @@ constexpr size_t kLargestBulk = 4096;
 }  // namespace
 
 const char* ConfigNode::texts() const noexcept {
-  return store != nullptr ? StoreText(store) : as_read;
+  ConfigNodeStore* own = store();
+  return own != nullptr ? StoreText(own) : reinterpret_cast<const char*>(bytes);
+}
+
+const char* ConfigNode::as_read() const noexcept {
+  if (as_read_size == 0) return nullptr;
+  ConfigNodeStore* own = store();
+  return own != nullptr ? own->line : reinterpret_cast<const char*>(bytes);
+}
+
+namespace {
+
+// Drops the view of a node's line as read; the node has texts of its own.
+void DropAsRead(ConfigNode* node) {
+  node->store()->line = nullptr;
+  node->as_read_size = 0;
+}
+
+}  // namespace
+
+void ConfigViewAsRead(ConfigNode* node, const char* line, uint16_t size) {
+  node->store()->line = line;
+  node->as_read_size = line != nullptr ? size : 0;
 }
 
 ConfigNode* ConfigNewFreeLine(const char* text) {
@@ -125,14 +148,14 @@ ConfigNode* ConfigNewEntry(const char* key, const char* value,
 void ConfigFreeDocument(ConfigNode* first) {
   while (first != nullptr) {
     ConfigNode* next = first->next;
-    if (first->store != nullptr) {
-      while (first->store->kept != nullptr) {
-        ConfigKeptBlock* kept = first->store->kept;
-        first->store->kept = kept->next;
+    if (ConfigNodeStore* store = first->store()) {
+      while (store->kept != nullptr) {
+        ConfigKeptBlock* kept = store->kept;
+        store->kept = kept->next;
         std::free(kept->block);
         std::free(kept);
       }
-      std::free(first->store);
+      std::free(store);
     }
     if (!first->in_bulk) std::free(first);
     first = next;
@@ -144,7 +167,7 @@ struct ConfigDocument::Bulk {
   size_t count;
   ConfigNode* nodes() { return reinterpret_cast<ConfigNode*>(this + 1); }
 };
-static_assert(sizeof(ConfigNode) <= 40, "a node stays small");
+static_assert(sizeof(ConfigNode) <= 32, "a node stays small");
 
 ConfigDocument::ConfigDocument(std::string text)
     : text_(std::make_unique<const std::string>(std::move(text))) {}
@@ -232,11 +255,10 @@ void ConfigDocument::Append(ConfigNode* nodes) noexcept {
   for (;; tail = tail->next) {
     // (A null view stays null either way. A node without texts of its own
     // is one this document's reader made, which views this text.)
-    const uintptr_t at = reinterpret_cast<uintptr_t>(tail->as_read);
-    if (tail->store != nullptr &&
+    const uintptr_t at = reinterpret_cast<uintptr_t>(tail->as_read());
+    if (tail->store() != nullptr && tail->as_read_size != 0 &&
         (at - begin > size - tail->as_read_size || tail->as_read_size > size)) {
-      tail->as_read = nullptr;
-      tail->as_read_size = 0;
+      DropAsRead(tail);
     }
     if (tail->next == nullptr) break;
   }
@@ -252,14 +274,13 @@ void ConfigDocument::Append(ConfigNode* nodes) noexcept {
 }
 
 bool ConfigOwnTexts(ConfigNode* node) {
-  return node->store != nullptr ||
+  return node->store() != nullptr ||
          SetTexts(node, node->name(), node->value(), node->comment());
 }
 
 bool ConfigWriteInOwnForm(ConfigNode* node) {
   if (!ConfigOwnTexts(node)) return false;
-  node->as_read = nullptr;
-  node->as_read_size = 0;
+  DropAsRead(node);
   return true;
 }
 
@@ -269,8 +290,8 @@ bool ConfigKeepWithNode(ConfigNode* node, void* block) {
       static_cast<ConfigKeptBlock*>(std::malloc(sizeof(ConfigKeptBlock)));
   if (kept == nullptr) return false;
   kept->block = block;
-  kept->next = node->store->kept;
-  node->store->kept = kept;
+  kept->next = node->store()->kept;
+  node->store()->kept = kept;
   return true;
 }
 
@@ -416,8 +437,7 @@ ConfigNode* ConfigSetEntry(ConfigNode* first, const char* section,
           if (out_of_memory != nullptr) *out_of_memory = true;
           return nullptr;
         }
-        node->as_read = nullptr;
-        node->as_read_size = 0;
+        DropAsRead(node);
       }
       return nullptr;
     }

@@ -44,20 +44,11 @@ struct ConfigNodeStore;
 
 struct ConfigNode {
   ConfigNode* next;  // following node, or null
-  // The line exactly as the reader read it, without its line end (it may
-  // hold NUL bytes): `as_read_size` bytes of the text the document was read
-  // from, which the ConfigDocument holding the node owns (ConfigParseText),
-  // so the view lives as long as the node. The writer writes these bytes
-  // for the node: a save keeps every line it does not change byte for byte.
-  // Null (and 0) for a node the reader did not make, and once its value is
-  // set to another text (ConfigSetEntry): the writer then writes the node in
-  // its own form.
-  const char* as_read;
-  // The node's own texts, or null while its name, value and comment are
-  // views into its line as read (a node without texts of its own always has
-  // `as_read`: ConfigWriteInOwnForm gives it some before the view goes).
-  ConfigNodeStore* store;
-  // The length of `as_read` (a line is at most kConfigLineMax bytes).
+  // Where the node's bytes are: the first byte of its line as read (a node
+  // the reader made), or, when `owns_texts`, its own texts' ConfigNodeStore.
+  // One word for both keeps a node at 32 bytes; see as_read() and store().
+  uintptr_t bytes;
+  // The length of as_read() (a line is at most kConfigLineMax bytes).
   uint16_t as_read_size;
   // Where the name, value and comment stand in the node's text (its own
   // texts when it has them, else its line): offset and length of each.
@@ -77,6 +68,8 @@ struct ConfigNode {
   // The node's memory belongs to the document's blocks of nodes, not to the
   // node (ConfigFreeDocument then releases only what the node holds).
   bool in_bulk : 1;
+  // `bytes` is the node's ConfigNodeStore.
+  bool owns_texts : 1;
 
   // Section name, key, or free-line text (at most kConfigTextMax bytes).
   std::string_view name() const noexcept { return {texts() + name_at, name_size}; }
@@ -88,6 +81,23 @@ struct ConfigNode {
   }
   // The bytes the three views lie in.
   const char* texts() const noexcept;
+
+  // The line exactly as the reader read it, without its line end (it may
+  // hold NUL bytes): `as_read_size` bytes of the text the document was read
+  // from, which the ConfigDocument holding the node owns or views
+  // (ConfigParseText), so the view lives as long as the node. The writer
+  // writes these bytes for the node: a save keeps every line it does not
+  // change byte for byte. Null (size 0) for a node the reader did not make,
+  // and once its value is set to another text (ConfigSetEntry): the writer
+  // then writes the node in its own form.
+  const char* as_read() const noexcept;
+  // The node's own texts, or null while its name, value and comment are
+  // views into its line as read (a node without texts of its own always
+  // has a line as read: ConfigWriteInOwnForm gives it texts before the view
+  // goes).
+  ConfigNodeStore* store() const noexcept {
+    return owns_texts ? reinterpret_cast<ConfigNodeStore*>(bytes) : nullptr;
+  }
 };
 
 // Constructors. Each returns a new node from the heap holding its own copy
@@ -106,7 +116,7 @@ ConfigNode* ConfigNewEntry(const char* key, const char* value,
 void ConfigFreeDocument(ConfigNode* first);
 
 // A configuration document: its nodes, from the first on, and the text they
-// were read from, which the nodes' lines as read (ConfigNode::as_read) view.
+// were read from, which the nodes' lines as read (ConfigNode::as_read()) view.
 // It owns both and releases both when it goes, the nodes first
 // (ConfigFreeDocument); a move hands both on, and the text never moves, so
 // a view stays valid for exactly as long as its node. Nothing takes the
@@ -183,6 +193,10 @@ bool ConfigKeepWithNode(ConfigNode* node, void* block);
 // texts of its own (ConfigOwnTexts) and drops its view of the line as read.
 // Returns false, changing nothing, when memory runs out.
 bool ConfigWriteInOwnForm(ConfigNode* node);
+
+// Makes `node`, one with texts of its own, view `size` bytes at `line` as
+// its line as read (for a document that holds them: see Append).
+void ConfigViewAsRead(ConfigNode* node, const char* line, uint16_t size);
 
 // Gives `node` texts of its own, each NUL-terminated (node->value().data()
 // is then a C string), which live as long as the node; the views stay equal.

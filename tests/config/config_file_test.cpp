@@ -185,7 +185,7 @@ TEST(WriteTest, SpansQuoteWhatWasWrittenForEachNode) {
       ASSERT_LT(i, spans.size());
       EXPECT_EQ(spans[i].node, node);
       EXPECT_EQ(out.substr(spans[i].offset, spans[i].size),
-                node->as_read != nullptr ? std::string(node->as_read, node->as_read_size)
+                node->as_read() != nullptr ? std::string(node->as_read(), node->as_read_size)
                                          : rewritten);
     }
     EXPECT_EQ(i, spans.size());

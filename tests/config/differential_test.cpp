@@ -111,7 +111,7 @@ std::string DumpNew(const ConfigNode* node) {
   for (; node != nullptr; node = node->next) {
     out += std::to_string(node->kind) + "|" + std::string(node->name()) + "|" +
            std::string(node->value()) + "|" + std::string(node->comment()) + "|" +
-           (node->as_read != nullptr ? std::string(node->as_read, node->as_read_size) : "-") +
+           (node->as_read() != nullptr ? std::string(node->as_read(), node->as_read_size) : "-") +
            "|" + std::to_string(node->continued) + std::to_string(node->form_loses_text) + "\n";
   }
   return out;

@@ -246,12 +246,9 @@ TEST(DocumentTest, AppendedNodesViewOnlyTheDocumentsText) {
   ConfigNode* outside = ConfigNewEntry("j", "2", nullptr);
   ConfigNode* past_the_end = ConfigNewEntry("i", "3", nullptr);
   ASSERT_TRUE(inside != nullptr && outside != nullptr && past_the_end != nullptr);
-  inside->as_read = own;
-  inside->as_read_size = 5;
-  outside->as_read = elsewhere.data();
-  outside->as_read_size = 7;
-  past_the_end->as_read = own + 2;
-  past_the_end->as_read_size = 5;
+  ConfigViewAsRead(inside, own, 5);
+  ConfigViewAsRead(outside, elsewhere.data(), 7);
+  ConfigViewAsRead(past_the_end, own + 2, 5);
   inside->next = outside;
   doc.Append(inside);
   doc.Append(past_the_end);
