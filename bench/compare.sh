@@ -11,13 +11,15 @@
 #          host's, not a benchmark's).
 # Prints the medians and the ratio this/base per case.
 #
-#   bash bench/compare.sh [BASE_COMMIT]  (FRESH=21 ROUNDS=11 BATCHES=3 by default)
+#   bash bench/compare.sh [BASE_COMMIT]  (FRESH=21 ROUNDS=11 BATCHES=3 by default;
+#   SIZES="59 1000 50000" the files' lines, any sizes the generator makes)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 base=$(git -C "$root" rev-parse --verify "${1:-b8a0689}^{commit}")
 fresh=${FRESH:-21}
 rounds=${ROUNDS:-11}
 batches=${BATCHES:-3}
+sizes=${SIZES:-59 1000 50000}
 out=$root/build/compare
 mkdir -p "$out/files"
 flags=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
@@ -42,12 +44,13 @@ echo "this: $(git -C "$root" log -1 --format='%h %s' | cut -c1-70)$(git -C "$roo
 # The files: a save of the example record to a new file, and the host files.
 rm -f "$out/files/59.cfg"
 "$bin/mp4vcfg" --module "$out/this.so" set "$out/files/59.cfg" width=720 height=576 frame_rate=29.97 >/dev/null
-"$bin/mp4v_profile_driver" generate 1000 "$out/files/1000.cfg"
-"$bin/mp4v_profile_driver" generate 50000 "$out/files/50000.cfg"
+for lines in $sizes; do
+  [ "$lines" = 59 ] || "$bin/mp4v_profile_driver" generate "$lines" "$out/files/$lines.cfg"
+done
 
 results=$out/results.txt
 : >"$results"
-for lines in 59 1000 50000; do
+for lines in $sizes; do
   for module in base this; do
     # Each module its own copy, saved once so that every timed save leaves
     # it as it is.

@@ -6,8 +6,11 @@
 //   mp4v_compare_driver MODULE load|save FILE ROUNDS
 //       ROUNDS of one request each; 1 for a fresh process
 //   mp4v_compare_driver MODULE mixed FILE ROUNDS
-//       each round the module's load, inih's parse, a plain read and the
-//       module's save of the same file; prints "load NS" and "save NS"
+//       each round the module's load, inih's parse, a plain read, the
+//       module's save of the same file and the durable-write floor of its
+//       bytes (a temporary file written, fsync'ed and renamed over a copy
+//       beside it, the folder fsync'ed); prints "load NS", "inih NS",
+//       "save NS" and "floor NS"
 #include <time.h>
 
 #include <cstdio>
@@ -61,10 +64,18 @@ int main(int argc, char** argv) {
     const long long load = Now() - start;
     MP4VSettings peer = record;
     std::string bytes;
-    if (!bench::InihLoad(file, &peer) || !bench::ReadFileStdio(file, &bytes)) return 1;
+    start = Now();
+    if (!bench::InihLoad(file, &peer)) return 1;
+    const long long inih = Now() - start;
+    if (!bench::ReadFileStdio(file, &bytes)) return 1;
     start = Now();
     if (module.save(&record, file) != MP4V_STATUS_OK) return 1;
-    std::printf("load %lld\nsave %lld\n", load, Now() - start);
+    const long long save = Now() - start;
+    const std::string copy = std::string(file) + ".floor";
+    start = Now();
+    if (!bench::SafeWrite(copy.c_str(), bytes, true)) return 1;
+    std::printf("load %lld\ninih %lld\nsave %lld\nfloor %lld\n", load, inih, save,
+                Now() - start);
   }
   return 0;
 }
