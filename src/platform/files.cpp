@@ -386,6 +386,9 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         continue;
       }
       if (!file.changed) return false;
+      // Another program's file may be under the name now: the turn follows
+      // it, so that the file the next replacement displaces is the one held.
+      if (!turn.Follow(SaveTurnWait(), error)) return false;
       from_late = false;
     }
     *error = PlatformErrorCode(ModuleFailure::kKeptChanging);

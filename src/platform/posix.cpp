@@ -532,21 +532,23 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
 
 // ---- Turns -------------------------------------------------------------------
 
-bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
-  Release();
-  std::string target;
-  uint32_t link_error = 0;
-  // A link that cannot be followed: the replacement fails for it and writes
-  // nothing, so no turn is needed.
-  if (!ResolveLinks(path, &target, &link_error)) return true;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(wait_milliseconds);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kNoTurnNeeded = -1;
+constexpr int kNoTurn = -2;
+
+// Locks the file the name `target` (links resolved) leads to, creating it
+// empty when there is none, waiting until `deadline` (see save_turn.h): its
+// descriptor, with `*made` telling whether this call created it;
+// kNoTurnNeeded where no file can come to be; kNoTurn with `*error` set.
+int LockNamed(const std::string& target, Clock::time_point deadline, bool* made,
+              uint32_t* error) {
   for (;;) {
     struct stat status;
     if (stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
       // A folder or a device is never opened here: the replacement refuses it.
-      return true;
+      return kNoTurnNeeded;
     }
     bool created = false;
     int fd = open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -565,15 +567,15 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
           failure == EROFS || failure == EISDIR || failure == ELOOP ||
           failure == ENAMETOOLONG || failure == ETXTBSY || failure == ENOSPC ||
           failure == EDQUOT) {
-        return true;
+        return kNoTurnNeeded;
       }
       *error = static_cast<uint32_t>(failure);
-      return false;
+      return kNoTurn;
     }
     struct stat opened;
     if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
       close(fd);
-      return true;
+      return kNoTurnNeeded;
     }
     // Every waiter asks again at the same short interval: the turn goes to
     // whoever asks first after it is given back, which favours none.
@@ -585,17 +587,48 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
       close(fd);
       *error = HeldByAnother(failure) ? PlatformErrorCode(ModuleFailure::kTurnTimedOut)
                                       : static_cast<uint32_t>(failure);
-      return false;
+      return kNoTurn;
     }
     if (NameLeadsTo(fd, target.c_str())) {
-      handle_ = fd;
-      created_ = created;
-      path_ = std::move(target);
-      return true;
+      *made = created;
+      return fd;
     }
     // The save before this one put a new file under the name: wait on that.
     UnlockAndClose(fd);
   }
+}
+
+}  // namespace
+
+bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
+  Release();
+  std::string target;
+  uint32_t link_error = 0;
+  // A link that cannot be followed: the replacement fails for it and writes
+  // nothing, so no turn is needed.
+  if (!ResolveLinks(path, &target, &link_error)) return true;
+  bool made = false;
+  const int fd = LockNamed(target, Clock::now() + std::chrono::milliseconds(wait_milliseconds),
+                           &made, error);
+  if (fd == kNoTurn) return false;
+  if (fd == kNoTurnNeeded) return true;
+  handle_ = fd;
+  created_ = made;
+  path_ = std::move(target);
+  return true;
+}
+
+bool SaveTurn::Follow(unsigned wait_milliseconds, uint32_t* error) {
+  if (handle_ == kNone || NameLeadsTo(static_cast<int>(handle_), path_.c_str())) return true;
+  bool made = false;
+  const int fd = LockNamed(path_, Clock::now() + std::chrono::milliseconds(wait_milliseconds),
+                           &made, error);
+  if (fd == kNoTurn) return false;
+  if (fd == kNoTurnNeeded) return true;
+  UnlockAndClose(static_cast<int>(handle_));
+  handle_ = fd;
+  created_ = made;
+  return true;
 }
 
 void SaveTurn::Release() {

@@ -77,6 +77,13 @@ class SaveTurn {
   // lock on the file it displaced is given back. Elsewhere nothing.
   void Adopt(intptr_t lock);
 
+  // POSIX: when another program put a file of its own under the name since
+  // the turn was taken, the turn moves to that file, waiting for it as Take
+  // does (same results); the lock on the file it held is given back only
+  // once the new one is held. Elsewhere, and while the name still leads to
+  // the file held, true at once.
+  bool Follow(unsigned wait_milliseconds, uint32_t* error);
+
   bool held() const { return handle_ != kNone; }
   // Whether the turn created the (empty) file it locked: the update treats
   // it as no file.

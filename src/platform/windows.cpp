@@ -681,6 +681,8 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
 
 void SaveTurn::Adopt(intptr_t) {}
 
+bool SaveTurn::Follow(unsigned, uint32_t*) { return true; }
+
 void RemoveAbandonedTemporaries(const std::string&) {}
 
 void PlatformSetSyncDelayForTesting(unsigned) {}

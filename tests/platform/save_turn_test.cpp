@@ -37,27 +37,38 @@ using testutil::ReadBytes;
 using testutil::ScratchDir;
 using testutil::WriteBytes;
 
+// Waits, at most 10 seconds, until a holder thread says whether it holds
+// the turn (1) or not (-1): true when it does.
+bool WaitUntilHeld(const std::atomic<int>& held) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  while (held == 0 && Clock::now() < deadline) std::this_thread::yield();
+  return held == 1;
+}
+
 // Another save holds the turn: a save waits for it and goes on as soon as
 // it is given back, with the file as the holder left it.
 TEST(ConcurrentSaves, ASaveWaitsForTheTurnAndGoesOnWhenItIsGiven) {
   ScratchDir dir;
   const std::string path = dir.File("enc.cfg");
   WriteBytes(path, "[Other]\nk=v\n");
-  std::atomic<bool> held{false};
+  std::atomic<int> held{0};  // 1 held, -1 not
   Clock::time_point released;
   std::thread holder([&] {
     SaveTurn turn;
     uint32_t error = 0;
-    ASSERT_TRUE(turn.Take(path.c_str(), 1000, &error));
-    ASSERT_TRUE(turn.held());
-    held = true;
+    const bool took = turn.Take(path.c_str(), 1000, &error) && turn.held();
+    held = took ? 1 : -1;
+    if (!took) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // What the holder's own save wrote.
     WriteBytes(path, "[Other]\nk=holder\n");
     released = Clock::now();
     turn.Release();
   });
-  while (!held) std::this_thread::yield();
+  if (!WaitUntilHeld(held)) {
+    holder.join();
+    FAIL() << "the holder got no turn";
+  }
   MP4VSettings record{};
   record.width = 720;
   EXPECT_EQ(MP4VConfigSave(&record, path.c_str()), MP4V_STATUS_OK);
@@ -75,16 +86,20 @@ TEST(ConcurrentSaves, TheWaitForATurnIsBounded) {
   ScratchDir dir;
   const std::string path = dir.File("enc.cfg");
   WriteBytes(path, "[Other]\nk=v\n");
-  std::atomic<bool> held{false};
+  std::atomic<int> held{0};  // 1 held, -1 not
   std::atomic<bool> done{false};
   std::thread holder([&] {
     SaveTurn turn;
     uint32_t error = 0;
-    ASSERT_TRUE(turn.Take(path.c_str(), 1000, &error));
-    held = true;
+    const bool took = turn.Take(path.c_str(), 1000, &error) && turn.held();
+    held = took ? 1 : -1;
+    if (!took) return;
     while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   });
-  while (!held) std::this_thread::yield();
+  if (!WaitUntilHeld(held)) {
+    holder.join();
+    FAIL() << "the holder got no turn";
+  }
   PlatformSetWaitsForTesting(200, 0);
   MP4VSettings record{};
   const Clock::time_point start = Clock::now();
