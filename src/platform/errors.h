@@ -26,7 +26,12 @@ enum class ModuleFailure {
                      // ERROR_LOCK_VIOLATION / EWOULDBLOCK, as the system
                      // reports a lock that another holder keeps
   kKeptChanging,     // other programs changed the file under every attempt
-                     // of a save: ERROR_BUSY / EBUSY
+                     // of a save, and its text is not in place:
+                     // ERROR_BUSY / EBUSY
+  kLateWriteReplaced,  // the save's text is in place, but another program
+                       // wrote into the file it replaced after the last look
+                       // of the last attempt, and that write is not in it:
+                       // ERROR_OPERATION_ABORTED / ECANCELED
 };
 
 // The platform's code for `failure`.

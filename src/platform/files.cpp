@@ -57,6 +57,17 @@ std::string TemporaryPath(const TargetParts& parts, bool short_form,
   return parts.directory + name;
 }
 
+bool IsTemporaryName(const char* name) {
+  if (std::strlen(name) != kTemporaryNameLength || std::strncmp(name, "~mp4v", 5) != 0 ||
+      std::strcmp(name + 17, ".tmp") != 0) {
+    return false;
+  }
+  for (int i = 5; i < 17; ++i) {
+    if (std::strchr("0123456789abcdef", name[i]) == nullptr) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // The seed a test set for its thread's replacements, or 0.
@@ -319,6 +330,7 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
   try {
     SaveTurn turn;
     if (!turn.Take(path, SaveTurnWait(), error)) return false;
+    RemoveAbandonedTemporaries(path);
     // What the target holds, as far as this update knows, and the bytes the
     // next decision builds on: the same, but after a late write.
     ExpectedFile file;
@@ -333,14 +345,17 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         // Writing now would replace a file whose contents were never read.
         return false;
     }
+    // The empty file the turn made where there was none is no file to the
+    // decision, until another program writes into it.
+    bool placeholder = turn.created() && file.exists && file.bytes.empty();
     // After a late write, the bytes of the file it went into.
     std::string late;
     bool from_late = false;
     for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
       std::string after;
       uint32_t why = 0;
-      if (decide(from_late ? late : file.bytes, from_late || file.exists, &after, &why) ==
-          FileDecision::kStop) {
+      const bool exists = from_late || (file.exists && !(placeholder && file.bytes.empty()));
+      if (decide(from_late ? late : file.bytes, exists, &after, &why) == FileDecision::kStop) {
         *error = why;
         return why == 0;
       }
@@ -348,7 +363,18 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
       const bool placed = PlatformReplaceFileWith(PlatformReplaceSteps(), path, after.data(),
                                                   after.size(), error, &file);
       ForgetKept(&file);
+      if (placed) {
+        turn.Adopt(file.lock);
+        file.lock = -1;
+        placeholder = false;
+      }
       if (placed && !file.late) return true;
+      if (placed && attempt + 1 == kUpdateAttempts) {
+        // No attempt is left to build on that write: the caller learns that
+        // the text is in place and what it replaced.
+        *error = PlatformErrorCode(ModuleFailure::kLateWriteReplaced);
+        return false;
+      }
       if (placed) {
         // Another program wrote into the file this update replaced, after
         // its last look: its write goes into a new decision, which replaces
@@ -360,6 +386,9 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         continue;
       }
       if (!file.changed) return false;
+      // Another program's file may be under the name now: the turn follows
+      // it, so that the file the next replacement displaces is the one held.
+      if (!turn.Follow(SaveTurnWait(), error)) return false;
       from_late = false;
     }
     *error = PlatformErrorCode(ModuleFailure::kKeptChanging);

@@ -89,8 +89,13 @@ using FileDecider = std::function<FileDecision(const std::string& before, bool e
 // time of one comparison and one system call; a write by another program
 // that lands in it is replaced.
 //
+// Before step 2, the update removes the temporary files of saves of the
+// target's folder whose writers are gone (RemoveAbandonedTemporaries).
+//
 // Returns true when the decided bytes are in place, or `decide` stopped with
-// 0. Otherwise false, the file as the last writer left it, no temporary file
+// 0. When another program wrote into the replaced file after the last look
+// of the last attempt, the decided bytes are in place without that write:
+// false with kLateWriteReplaced's code. Otherwise false, the file as the last writer left it, no temporary file
 // left behind, and `*error` (when given) holds why: the code `decide` gave;
 // the file could not be read (its read's code: nothing is written over a
 // file whose text was never read); the turn did not come in time
@@ -197,6 +202,10 @@ struct ExpectedFile {
   bool late = false;
   std::string late_bytes;
   intptr_t kept = -1;  // the replacement's own: the descriptor of that file
+  // After a replacement that put its file in place (POSIX): the new file's
+  // descriptor, which holds the lock on it; the caller's turn takes it over
+  // (SaveTurn::Adopt) or closes it. -1 elsewhere.
+  intptr_t lock = -1;
 };
 
 // The same as PlatformReplaceFile, with the given replace steps instead of
@@ -226,5 +235,10 @@ void PlatformSetReplaceHookForTesting(void (*hook)(const char* target, ReplaceMo
 // instead of kSaveTurnWaitMilliseconds, and reads and replacements this long
 // for a file held by another program instead of kSharingWaitMilliseconds.
 void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds);
+
+// While not 0, every replacement on the calling thread pauses this long
+// before it flushes its new file to stable storage, as a slow disk would
+// (POSIX; elsewhere nothing).
+void PlatformSetSyncDelayForTesting(unsigned milliseconds);
 
 #endif  // MP4V_PLATFORM_FILES_H_

@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems: safe file replacement and the dynamic
 // loader.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -25,6 +26,54 @@
 const char kPlatformTextLineEnd[] = "\n";
 
 // ---- Files -------------------------------------------------------------------
+
+namespace {
+
+// Asks for a write lock on the whole file open in `fd`, without waiting: 0,
+// or errno (EAGAIN or EACCES while another holder has it). An
+// open-file-description lock where the file system keeps them, else flock().
+int TryLockFile(int fd) {
+  struct flock lock;
+  std::memset(&lock, 0, sizeof lock);
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  int failure;
+  do {
+    failure = fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+  } while (failure == EINTR);
+  if (failure != EINVAL && failure != ENOLCK && failure != EOPNOTSUPP) return failure;
+  // No record locks here: the same file's flock(), which every save on this
+  // file system then takes alike.
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  return errno == EWOULDBLOCK ? EAGAIN : failure;
+}
+
+bool HeldByAnother(int failure) { return failure == EAGAIN || failure == EACCES; }
+
+// Gives the lock on `fd` back explicitly, so that a copy of the descriptor in
+// a child forked meanwhile keeps nothing, and closes it.
+void UnlockAndClose(int fd) {
+  struct flock lock;
+  std::memset(&lock, 0, sizeof lock);
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  fcntl(fd, F_OFD_SETLK, &lock);
+  flock(fd, LOCK_UN);
+  close(fd);
+}
+
+// Whether the open file `fd` is the one the name `path` leads to (links
+// followed).
+bool NameLeadsTo(int fd, const char* path) {
+  struct stat open_file, named;
+  return fstat(fd, &open_file) == 0 && stat(path, &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// A test's pause before every fsync of a replacement on this thread.
+thread_local unsigned sync_delay_milliseconds = 0;
+
+}  // namespace
 
 namespace {
 
@@ -361,7 +410,23 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
     const std::string temporary = p->names.Path();
     p->fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                  p->mode);
-    if (p->fd >= 0) return ReplaceCheck::kPossible;
+    if (p->fd >= 0) {
+      // Locked while it exists, so that a later save of the folder knows
+      // that its writer lives (RemoveAbandonedTemporaries). One that such a
+      // save removed between its creation and this lock is given up.
+      const int failure = TryLockFile(p->fd);
+      if (failure == 0 && !NameLeadsTo(p->fd, temporary.c_str())) {
+        UnlockAndClose(p->fd);
+        p->fd = -1;
+        continue;
+      }
+      if (HeldByAnother(failure)) {
+        close(p->fd);
+        p->fd = -1;
+        continue;
+      }
+      return ReplaceCheck::kPossible;
+    }
     if (errno == ENAMETOOLONG && !p->names.short_form) {
       p->names.short_form = true;
       continue;
@@ -391,8 +456,8 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
     Prepared p;
     const ReplaceCheck check = Prepare(path, &p);
     if (p.fd >= 0) {
-      close(p.fd);
       unlink(p.names.Path().c_str());
+      UnlockAndClose(p.fd);
     }
     *error = check == ReplaceCheck::kPossible ? 0 : p.error;
     return check;
@@ -407,8 +472,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
+  Prepared p;
   try {
-    Prepared p;
     if (Prepare(path, &p) != ReplaceCheck::kPossible) {
       *error = p.error;
       return false;
@@ -426,25 +491,40 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       }
     }
     ok = ok && WriteAll(p.fd, data, size, error);
+    if (ok && sync_delay_milliseconds != 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(sync_delay_milliseconds));
+    }
     if (ok && fsync(p.fd) != 0) {
       *error = static_cast<uint32_t>(errno);
       ok = false;
     }
-    if (close(p.fd) != 0 && ok) {
-      *error = static_cast<uint32_t>(errno);
-      ok = false;
-    }
+    // The new file stays open, and locked, until it is in place: a save that
+    // opens it under the target's name waits until this one is over (the
+    // update's turn takes the lock over). Its data are on stable storage
+    // already, so closing it later has nothing left to report.
     // The rename does not use the backup name.
     if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
                            size, error, expected)) {
+      UnlockAndClose(p.fd);
+      p.fd = -1;
       return false;
     }
+    if (expected != nullptr) {
+      expected->lock = p.fd;
+    } else {
+      UnlockAndClose(p.fd);
+    }
+    p.fd = -1;
     SyncDirectoryOf(p.target);
     // Only now, after the folder was written too: a program that opened the
     // old file before the last look and writes into it had that long.
     NoticeLateWrite(expected);
     return true;
   } catch (const std::bad_alloc&) {
+    if (p.fd >= 0) {
+      unlink(p.names.Path().c_str());
+      UnlockAndClose(p.fd);
+    }
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     return false;
   }
@@ -452,47 +532,156 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
 
 // ---- Turns -------------------------------------------------------------------
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kNoTurnNeeded = -1;
+constexpr int kNoTurn = -2;
+
+// Locks the file the name `target` (links resolved) leads to, creating it
+// empty when there is none, waiting until `deadline` (see save_turn.h): its
+// descriptor, with `*made` telling whether this call created it;
+// kNoTurnNeeded where no file can come to be; kNoTurn with `*error` set.
+int LockNamed(const std::string& target, Clock::time_point deadline, bool* made,
+              uint32_t* error) {
+  for (;;) {
+    struct stat status;
+    if (stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+      // A folder or a device is never opened here: the replacement refuses it.
+      return kNoTurnNeeded;
+    }
+    bool created = false;
+    int fd = open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      fd = open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+      if (fd < 0 && (errno == EEXIST || errno == EINTR)) continue;
+      created = fd >= 0;
+    }
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      // No file, and none can be made (no folder, a folder that may not be
+      // written), or one this process may not write: the replacement fails
+      // for the same reason and writes nothing.
+      const int failure = errno;
+      if (failure == ENOENT || failure == ENOTDIR || failure == EACCES || failure == EPERM ||
+          failure == EROFS || failure == EISDIR || failure == ELOOP ||
+          failure == ENAMETOOLONG || failure == ETXTBSY || failure == ENOSPC ||
+          failure == EDQUOT) {
+        return kNoTurnNeeded;
+      }
+      *error = static_cast<uint32_t>(failure);
+      return kNoTurn;
+    }
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      close(fd);
+      return kNoTurnNeeded;
+    }
+    // Every waiter asks again at the same short interval: the turn goes to
+    // whoever asks first after it is given back, which favours none.
+    int failure;
+    while (HeldByAnother(failure = TryLockFile(fd)) && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (failure != 0) {
+      close(fd);
+      *error = HeldByAnother(failure) ? PlatformErrorCode(ModuleFailure::kTurnTimedOut)
+                                      : static_cast<uint32_t>(failure);
+      return kNoTurn;
+    }
+    if (NameLeadsTo(fd, target.c_str())) {
+      *made = created;
+      return fd;
+    }
+    // The save before this one put a new file under the name: wait on that.
+    UnlockAndClose(fd);
+  }
+}
+
+}  // namespace
+
 bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
   Release();
   std::string target;
   uint32_t link_error = 0;
-  // A link that cannot be followed: the replacement reports it; the turn is
-  // taken on the folder the name is in.
-  if (!ResolveLinks(path, &target, &link_error)) target = path;
-  int fd;
-  do {
-    fd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  // A folder this process may not open (or none: the replacement says so).
-  if (fd < 0) return true;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(wait_milliseconds);
-  // flock() cannot wait for a bounded time, so the turn is asked for
-  // without waiting, in short pauses that grow to 10 ms.
-  for (unsigned pause = 250;; pause = pause < 5000 ? pause * 2 : 10000) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      handle_ = fd;
-      return true;
-    }
-    const int failure = errno;
-    if (failure == EINTR) continue;
-    if (failure != EWOULDBLOCK || Clock::now() >= deadline) {
-      close(fd);
-      // Any other failure: a file system without such locks.
-      if (failure != EWOULDBLOCK) return true;
-      *error = PlatformErrorCode(ModuleFailure::kTurnTimedOut);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(pause));
-  }
+  // A link that cannot be followed: the replacement fails for it and writes
+  // nothing, so no turn is needed.
+  if (!ResolveLinks(path, &target, &link_error)) return true;
+  bool made = false;
+  const int fd = LockNamed(target, Clock::now() + std::chrono::milliseconds(wait_milliseconds),
+                           &made, error);
+  if (fd == kNoTurn) return false;
+  if (fd == kNoTurnNeeded) return true;
+  handle_ = fd;
+  created_ = made;
+  path_ = std::move(target);
+  return true;
+}
+
+bool SaveTurn::Follow(unsigned wait_milliseconds, uint32_t* error) {
+  if (handle_ == kNone || NameLeadsTo(static_cast<int>(handle_), path_.c_str())) return true;
+  bool made = false;
+  const int fd = LockNamed(path_, Clock::now() + std::chrono::milliseconds(wait_milliseconds),
+                           &made, error);
+  if (fd == kNoTurn) return false;
+  if (fd == kNoTurnNeeded) return true;
+  UnlockAndClose(static_cast<int>(handle_));
+  handle_ = fd;
+  created_ = made;
+  return true;
 }
 
 void SaveTurn::Release() {
   if (handle_ == kNone) return;
-  // Closing the folder's only descriptor gives the lock back.
-  close(static_cast<int>(handle_));
+  const int fd = static_cast<int>(handle_);
+  struct stat status;
+  if (created_ && fstat(fd, &status) == 0 && status.st_size == 0 &&
+      NameLeadsTo(fd, path_.c_str())) {
+    // The empty file this turn made, which no save filled.
+    unlink(path_.c_str());
+  }
+  UnlockAndClose(fd);
   handle_ = kNone;
+  created_ = false;
+}
+
+void SaveTurn::Adopt(intptr_t lock) {
+  if (lock == -1) return;
+  if (handle_ != kNone) UnlockAndClose(static_cast<int>(handle_));
+  handle_ = lock;
+  created_ = false;
+}
+
+void RemoveAbandonedTemporaries(const std::string& target) {
+  std::string resolved;
+  uint32_t ignored = 0;
+  if (!ResolveLinks(target.c_str(), &resolved, &ignored)) return;
+  const std::string folder = DirectoryOf(resolved);
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return;  // a folder that may not be read: nothing is cleaned
+  const std::string prefix = folder == "/" ? "/" : folder + "/";
+  while (const dirent* entry = readdir(listing)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    const std::string path = prefix + entry->d_name;
+    const int fd = open(path.c_str(),
+                        O_RDWR | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status, named;
+    // Only a file whose writer is gone: its lock could be had, and the name
+    // still leads to that very file (a writer checks the same after it locks
+    // a new temporary file, and takes another name when it was removed).
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && TryLockFile(fd) == 0 &&
+        lstat(path.c_str(), &named) == 0 && named.st_dev == status.st_dev &&
+        named.st_ino == status.st_ino) {
+      unlink(path.c_str());
+    }
+    UnlockAndClose(fd);
+  }
+  closedir(listing);
+}
+
+void PlatformSetSyncDelayForTesting(unsigned milliseconds) {
+  sync_delay_milliseconds = milliseconds;
 }
 
 // ---- Errors ------------------------------------------------------------------
@@ -509,6 +698,8 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return EWOULDBLOCK;
     case ModuleFailure::kKeptChanging:
       return EBUSY;
+    case ModuleFailure::kLateWriteReplaced:
+      return ECANCELED;
     case ModuleFailure::kOutOfMemory:
       break;
   }

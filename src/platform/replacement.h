@@ -146,4 +146,17 @@ uint64_t TemporarySeed(uint64_t own);
 // never calls it.
 void PlatformSetTemporarySeedForTesting(uint64_t seed);
 
+// Whether `name` has the form of this module's preferred temporary names:
+// "~mp4v", 12 lower-case hex digits, ".tmp".
+bool IsTemporaryName(const char* name);
+
+// Removes every file of the form IsTemporaryName in the folder of `target`
+// (links followed) whose writer is provably gone: on POSIX a replacement
+// locks its temporary file while it exists, so one whose lock can be had
+// and that is still under its name is left over from a save that was
+// killed. Never by age. Nothing where the folder cannot be listed (a folder
+// that may be written but not read), nor on Windows, whose temporary files
+// hold no such lock.
+void RemoveAbandonedTemporaries(const std::string& target);
+
 #endif  // MP4V_PLATFORM_REPLACEMENT_H_

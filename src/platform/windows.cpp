@@ -1,6 +1,7 @@
 // The platform layer on Windows: safe file replacement and the dynamic
 // loader.
 #include <windows.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -642,21 +643,49 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
   for (int shift = 60; shift >= 0; shift -= 4) {
     name += L"0123456789abcdef"[(hash >> shift) & 0xF];
   }
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str());
-  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
-    mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
+  const std::wstring global = L"Global\\" + name;
+  // Every account may wait on the mutex and release it (SYNCHRONIZE |
+  // MUTEX_MODIFY_STATE for Everyone), so that programs of other accounts and
+  // of other integrity take the same turn; the default access list would
+  // let only this account open it.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    *error = GetLastError();
+    return false;
   }
-  if (mutex == nullptr) return true;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  HANDLE mutex = CreateMutexW(&attributes, FALSE, global.c_str());
+  DWORD failure = mutex == nullptr ? GetLastError() : 0;
+  LocalFree(descriptor);
+  if (mutex == nullptr && failure == ERROR_ACCESS_DENIED) {
+    // Made by another program with fewer rights for us: waiting is enough.
+    mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, global.c_str());
+    if (mutex == nullptr) failure = GetLastError();
+  }
+  if (mutex == nullptr) {
+    // Never another namespace: a turn there would exclude nobody else.
+    *error = failure;
+    return false;
+  }
   const DWORD waited = WaitForSingleObject(mutex, wait_milliseconds);
   if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
     handle_ = reinterpret_cast<intptr_t>(mutex);
     return true;
   }
+  failure = GetLastError();
   CloseHandle(mutex);
-  if (waited != WAIT_TIMEOUT) return true;
-  *error = PlatformErrorCode(ModuleFailure::kTurnTimedOut);
+  *error = waited == WAIT_TIMEOUT ? PlatformErrorCode(ModuleFailure::kTurnTimedOut) : failure;
   return false;
 }
+
+void SaveTurn::Adopt(intptr_t) {}
+
+bool SaveTurn::Follow(unsigned, uint32_t*) { return true; }
+
+void RemoveAbandonedTemporaries(const std::string&) {}
+
+void PlatformSetSyncDelayForTesting(unsigned) {}
 
 void SaveTurn::Release() {
   if (handle_ == kNone) return;
@@ -680,6 +709,8 @@ uint32_t PlatformErrorCode(ModuleFailure failure) {
       return ERROR_LOCK_VIOLATION;
     case ModuleFailure::kKeptChanging:
       return ERROR_BUSY;
+    case ModuleFailure::kLateWriteReplaced:
+      return ERROR_OPERATION_ABORTED;
     case ModuleFailure::kOutOfMemory:
       break;
   }
