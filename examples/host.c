@@ -6,9 +6,14 @@
  * Loads demo_config_mp4v.dll (demo_config_mp4v.so on Linux) by its full path
  * from this program's own directory, prints every information item, loads
  * SETTINGS_FILE into a record that holds this host's own defaults, sets the
- * width to 720, saves, loads the file again and checks what it holds. Then
- * it asks for the settings pages: with --pages it opens them on the record
- * and saves what the person chose when they press OK.
+ * width to 720, saves that change with the update request (onto the file as
+ * it is then, so that what another program or another copy of this host
+ * wrote since the load stays), loads the file again and checks what it
+ * holds. Then it asks for the settings pages: with --pages it opens them on
+ * the record and, when the person presses OK, updates the file with what
+ * they changed. A load that fails (a file it may not read, one another
+ * program holds, UTF-16 text) ends the program: the record then holds this
+ * host's defaults, not the person's settings, and nothing is saved.
  *
  * A request that fails says why through the thread's last error; this host
  * prints it (its text and its number) with the failure.
@@ -113,9 +118,9 @@ static int PrintInformation(MP4VConfigGetInfoFn get_info) {
 }
 
 /* Prints that `what` failed for `file`, and why: the calling thread's last
- * error, which a load or save request sets as its last step when it returns
- * MP4V_STATUS_FAILED. Call it right after that request, before anything else
- * can change the last error. */
+ * error, which a load, save or update request sets as its last step when it
+ * returns MP4V_STATUS_FAILED. Call it right after that request, before
+ * anything else can change the last error. */
 static void PrintFailure(const char *file, const char *what) {
 #ifdef _WIN32
   const DWORD code = GetLastError();
@@ -144,11 +149,13 @@ static void SetDefaults(MP4VSettings *settings) {
 }
 
 /* Opens the settings pages on `settings` (MP4V_FUNC_SETTINGS_PAGES, then
- * the entry it hands out) and saves the record when OK was pressed.
+ * the entry it hands out) and updates the file with what the person changed
+ * when OK was pressed.
  * Returns 0, or 1 when the pages could not be shown or the save failed. */
-static int EditInPages(MP4VConfigGetAPIExtFn get_api, MP4VConfigSaveFn save,
+static int EditInPages(MP4VConfigGetAPIExtFn get_api, MP4VConfigUpdateFn update,
                        MP4VSettings *settings, const char *file, int open_pages) {
   MP4VShowEncoderPagesFn show_pages;
+  MP4VSettings loaded = *settings; /* the record as the file gave it */
   /* Every such request frees the library the previous one loaded: keep only
    * the latest address, and make these requests from one thread. */
   HOST_FUNCTION_FROM_ADDRESS(show_pages, get_api(MP4V_FUNC_SETTINGS_PAGES));
@@ -162,8 +169,9 @@ static int EditInPages(MP4VConfigGetAPIExtFn get_api, MP4VConfigSaveFn save,
   }
   switch (show_pages(NULL, settings)) { /* no owner window here */
     case MP4V_PAGES_OK:
-      printf("pages     OK: saving\n");
-      if (save(settings, file) != MP4V_STATUS_OK) {
+      printf("pages     OK: saving the changes\n");
+      /* Only what the person changed goes into the file as it is now. */
+      if (update(settings, &loaded, file) != MP4V_STATUS_OK) {
         PrintFailure(file, "could not save (the file is as it was)");
         return 1;
       }
@@ -181,8 +189,8 @@ int main(int argc, char **argv) {
   MP4VConfigGetAPIExtFn get_api;
   MP4VConfigGetInfoFn get_info;
   MP4VConfigLoadFn load;
-  MP4VConfigSaveFn save;
-  MP4VSettings settings, again;
+  MP4VConfigUpdateFn update;
+  MP4VSettings settings, loaded, again;
   const char *file;
   int open_pages;
 
@@ -200,25 +208,30 @@ int main(int argc, char **argv) {
   }
   HOST_FUNCTION_FROM_ADDRESS(get_info, get_api(MP4V_FUNC_GET_INFO));
   HOST_FUNCTION_FROM_ADDRESS(load, get_api(MP4V_FUNC_LOAD));
-  HOST_FUNCTION_FROM_ADDRESS(save, get_api(MP4V_FUNC_SAVE));
-  if (get_info == NULL || load == NULL || save == NULL) {
+  HOST_FUNCTION_FROM_ADDRESS(update, get_api(MP4V_FUNC_UPDATE));
+  if (get_info == NULL || load == NULL || update == NULL) {
     fprintf(stderr, "host: the module does not hand out its functions\n");
     return 1;
   }
   if (PrintInformation(get_info) != 0) return 1;
 
-  /* A load fails only for a name it refuses; a missing or unreadable file
-   * loads nothing, and the record keeps the defaults. */
+  /* A missing file loads nothing and succeeds: the record keeps the
+   * defaults. A load that fails (a refused name, or a file that is there
+   * but could not be read) leaves the record as it was: save nothing then,
+   * or the defaults would replace the person's settings. */
   SetDefaults(&settings);
   if (load(&settings, file) != MP4V_STATUS_OK) {
-    PrintFailure(file, "the module refuses this name (.cfg or .ini)");
+    PrintFailure(file, "could not load (nothing is saved)");
     return 1;
   }
+  loaded = settings;
   printf("loaded    %s: %ldx%ld at %.3f frames per second\n", file, (long)settings.width,
          (long)settings.height, settings.frame_rate);
 
   settings.width = 720;
-  if (save(&settings, file) != MP4V_STATUS_OK) {
+  /* The change onto the file as it is now; `settings` comes back as saved,
+   * with what others wrote since the load. */
+  if (update(&settings, &loaded, file) != MP4V_STATUS_OK) {
     PrintFailure(file, "could not save (the file is as it was)");
     return 1;
   }
@@ -230,5 +243,5 @@ int main(int argc, char **argv) {
   }
   printf("saved     %s: width %ld, loaded back\n", file, (long)again.width);
 
-  return EditInPages(get_api, save, &again, file, open_pages);
+  return EditInPages(get_api, update, &again, file, open_pages);
 }

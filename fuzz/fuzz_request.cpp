@@ -1,6 +1,7 @@
 // Any file bytes through whole load and save requests, as a host makes them:
-// no fault, every save succeeds but over a file that begins with a UTF-16
-// byte-order mark (refused, the file left as it was), an unchanged save
+// no fault, every load and save succeeds but of a file that begins with a
+// UTF-16 byte-order mark (the load fails, the record untouched; the save
+// is refused, the file left as it was), an unchanged save
 // keeps every value (load, save, load gives the same record; a finite frame
 // rate as its ten-decimal text, an infinite one, which no such text holds,
 // bit for bit from the line it was read from) and a second unchanged save
@@ -47,13 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(&first, 0x5A, sizeof first);
   std::memset(&second, 0xA5, sizeof second);
   std::memset(&third, 0x3C, sizeof third);
-  if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  const MP4VSettings untouched = first;
   if (check_property::BeginsWithUtf16Mark(bytes)) {
+    // Not 8-bit text: the load fails and leaves the record as it was, the
+    // save refuses it.
+    if (load(&first, path.c_str()) != MP4V_STATUS_FAILED) std::abort();
+    if (std::memcmp(&first, &untouched, sizeof first) != 0) std::abort();
     if (save(&first, path.c_str()) != MP4V_STATUS_FAILED) std::abort();
     if (ReadAll(path) != bytes) std::abort();
     std::remove(path.c_str());
     return 0;
   }
+  if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
   if (save(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
   const std::string once = ReadAll(path);
   if (load(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();

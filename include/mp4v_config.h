@@ -7,9 +7,9 @@
  * cdecl calling convention. Nothing the module returns has to be freed by the
  * host, and no C++ type or exception crosses this interface.
  *
- * Threads and processes: the information query, the load request and the
- * save request keep no state between calls, and may run on several threads
- * at once. Requests on the same record must not overlap. Requests on the same
+ * Threads and processes: the information query and the load, save and
+ * update requests keep no state between calls, and may run on several
+ * threads at once. Requests on the same record must not overlap. Requests on the same
  * file may, from any thread or process: saves of one file take turns, and a
  * load always reads a whole file (see "What several writers at once get"
  * under the save request). The settings-pages request
@@ -19,7 +19,8 @@
  * Defaults: the module keeps none. The record holds what the host put in it;
  * a load sets only the fields whose keys the file holds, and a missing or
  * empty file changes nothing but the frame-rate snapping. Set your defaults
- * in the record before the first load.
+ * in the record before the first load, and save only after a load that
+ * succeeded (see the load request).
  *
  * Unloading: the host may unload the module once no call into it is running
  * on any thread (no request, no information query, no call of a function it
@@ -59,6 +60,14 @@ extern "C" {
 #define MP4V_FUNC_LOAD 0x2001u
 /* The save request (MP4VConfigSaveFn). */
 #define MP4V_FUNC_SAVE 0x2002u
+/* The update request (MP4VConfigUpdateFn): changes what the host changed,
+ * and only that, in the file as it is when the save's turn comes. Why
+ * 0x2004: it is a request on a file beside the load (0x2001) and the save
+ * (0x2002), so it takes a number of theirs; 0x2003 is not used, since hosts
+ * and tests of the first table hold that it gives null, as 0x2000, 0x2007
+ * and 0x2009 still do. A module older than this header gives null for it:
+ * a host that needs to run with one falls back to MP4V_FUNC_SAVE. */
+#define MP4V_FUNC_UPDATE 0x2004u
 /* Performs a settings-pages request during the call and returns the address
  * of "showMP4VEncoderPages" in "demo_config_gui_mp4v.dll", or null. It shows
  * nothing itself: the pages open when the host calls that address. The
@@ -283,29 +292,36 @@ typedef int32_t(MP4V_CDECL *MP4VConfigGetInfoFn)(uint32_t item, void *buffer);
  * hexadecimal after "0x"; text after the number is ignored, no digits give
  * 0, and a number beyond the 32-bit range gives the nearest bound ("1e3" is
  * 1). The frame rate's text is a decimal number, exponent allowed; "inf",
- * "nan" and "0x" forms are read as 0. Returns MP4V_STATUS_FAILED, with
- * nothing touched, when `settings` or `file_name` is null or the name does
- * not end in one of those extensions. Otherwise it returns MP4V_STATUS_OK,
- * also when nothing could be read: a missing or empty file, a directory, and
- * an existing file that cannot be opened or read (locked, no permission)
- * all load nothing but the snapping. The file is never written. A load
- * during a save of the same file reads the old text or the new one, whole;
- * on Windows a file another program holds without sharing it is waited for,
- * up to about 2 seconds.
+ * "nan" and "0x" forms are read as 0. The file is never written. A load
+ * during a save of the same file reads the old text or the new one, whole.
+ *
+ * Returns MP4V_STATUS_OK when it read the file (also when the file is
+ * empty or holds no setting), and when there is no file or no folder of
+ * that name: then it loads nothing but the snapping. Returns
+ * MP4V_STATUS_FAILED, with the record untouched (not even snapped), when
+ * `settings` or `file_name` is null, the name does not end in one of those
+ * extensions, or something exists under the name that the load could not
+ * read: a file it may not read, one another program holds without sharing
+ * it (on Windows it is waited for, up to about 2 seconds), an I/O error,
+ * UTF-16 text, memory running out, and a folder of that name (not a file,
+ * so nothing a host may save over either). So save only after a load that
+ * returned MP4V_STATUS_OK: a record a failed load left holds the host's
+ * defaults, not the file's settings, and a save would write them over the
+ * person's.
  * The calling thread's last error (GetLastError() on Windows, errno on
- * Linux) says what the load met, as its last step: after MP4V_STATUS_FAILED
- * it is ERROR_INVALID_NAME / EINVAL; after MP4V_STATUS_OK it is 0 when the
- * file was read (also when it holds no setting), and otherwise why nothing
- * was read:
- *   no such file                          ERROR_FILE_NOT_FOUND / ENOENT
- *   no such folder                        ERROR_PATH_NOT_FOUND / ENOENT
+ * Linux) says what the load met, as its last step: 0 when the file was
+ * read; otherwise
+ *   name or argument refused (FAILED)     ERROR_INVALID_NAME / EINVAL
+ *   no such file (OK)                     ERROR_FILE_NOT_FOUND / ENOENT
+ *   no such folder (OK)                   ERROR_PATH_NOT_FOUND / ENOENT
  *                                         (ENOTDIR where a part is a file)
- *   no permission, or a folder            ERROR_ACCESS_DENIED / EACCES
- *                                         (EISDIR for a folder)
- *   held by another program (Windows)     ERROR_SHARING_VIOLATION
- *   UTF-16 text (a byte-order mark)       ERROR_INVALID_DATA / EILSEQ
- *   memory ran out                        ERROR_NOT_ENOUGH_MEMORY / ENOMEM
- * A host that ignores it loses nothing: the record is as described above. */
+ *   no permission (FAILED)                ERROR_ACCESS_DENIED / EACCES
+ *   a folder of that name (FAILED)        ERROR_ACCESS_DENIED / EISDIR
+ *   held by another program (FAILED)      ERROR_SHARING_VIOLATION
+ *   UTF-16 text, a byte-order mark        ERROR_INVALID_DATA / EILSEQ
+ *   (FAILED)
+ *   memory ran out (FAILED)               ERROR_NOT_ENOUGH_MEMORY / ENOMEM
+ *   any other failure to read (FAILED)    the system's code (EIO, ...) */
 typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
                                               const char *file_name);
 
@@ -364,7 +380,9 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * time of one comparison and one system call: a write that lands exactly
  * there is replaced. A save writes the record it is given
  * whole: of two hosts saving different records at once, the later save wins,
- * setting for setting. Other programs that share the file need to do
+ * setting for setting; a host that changes some settings of a record it
+ * loaded, while other hosts may change others, uses the update request
+ * (MP4V_FUNC_UPDATE) instead. Other programs that share the file need to do
  * nothing to keep their writes, beyond writing the file in one step: replace
  * it with a file of their own, or write it where it stands in one write and
  * then check that the name still leads to the file they wrote. On Windows a
@@ -401,10 +419,39 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
 typedef int32_t(MP4V_CDECL *MP4VConfigSaveFn)(const MP4VSettings *settings,
                                               const char *file_name);
 
+/* Update request (MP4V_FUNC_UPDATE): the save for a host that changed some
+ * settings of a record it loaded. `loaded` is the record as the load gave
+ * it (the host keeps a copy), `settings` the record as the host wants it.
+ * In one turn of the file's saves (the turn a save takes, above) it reads
+ * the file, loads it into the fields of `loaded` as a load would (snapping
+ * included), puts over that every field in which `settings` differs from
+ * `loaded` bit for bit, and writes that record as a save does. Then it
+ * hands back, in the 56 fields of `settings`, the record as saved: the
+ * host's changes and what other writers put in the file since the host's
+ * load (another host's changes, a person's edit). A setting the host did
+ * not change is thus never written back over a newer value in the file;
+ * one both changed takes the host's value. When another program changes
+ * the file during the turn, the record is built again on its bytes, as a
+ * save does. So two hosts that each load, change their own settings and
+ * update keep each other's changes, and each learns the other's.
+ * `settings` and `loaded` may be the same record (nothing changed: the
+ * file's settings are written back as a load gives them, the missing ones
+ * added). A setting the host did not change is written as a load of the
+ * file gives it, so its line stays as it is, but for a frame rate the
+ * load snaps.
+ * Results and last errors: those of the save request, for the same causes,
+ * and MP4V_STATUS_FAILED with ERROR_INVALID_NAME / EINVAL for a null
+ * `loaded`. After MP4V_STATUS_FAILED `settings` is untouched and the file
+ * is as the last writer left it. Only the 56 fields of `settings` are
+ * written, and only after success; `loaded` is only read. */
+typedef int32_t(MP4V_CDECL *MP4VConfigUpdateFn)(MP4VSettings *settings,
+                                                const MP4VSettings *loaded,
+                                                const char *file_name);
+
 /* The library's one export. Returns the function for `function_id` (one of
  * the MP4V_FUNC_* values, cast to the matching type above), or null for any
- * other identifier. Identifiers 1, 0x2001 and 0x2002 give the same address on
- * every call and have no side effect. */
+ * other identifier. Identifiers 1, 0x2001, 0x2002 and 0x2004 give the same
+ * address on every call and have no side effect. */
 typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
 
 /* The exported name, for GetProcAddress / dlsym. */

@@ -67,6 +67,8 @@ MP4VConfigGetAPIExt(uint32_t function_id) {
       return AsAddress(&MP4VConfigLoad);
     case MP4V_FUNC_SAVE:
       return AsAddress(&MP4VConfigSave);
+    case MP4V_FUNC_UPDATE:
+      return AsAddress(&MP4VConfigUpdate);
     case MP4V_FUNC_SETTINGS_PAGES:
       return GetEncoderPagesEntry();
     default:

@@ -168,14 +168,25 @@ ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
-// before its snapping. Returns false, binding nothing, when memory ran out
-// before the text was taken apart.
+// before its snapping. False, with nothing bound, when memory ran out
+// reading them.
 bool BindForLoad(std::string bytes, void* settings) {
   bool byte_order_mark = false;
   ConfigDocument document = ReadText(std::move(bytes), &byte_order_mark);
   if (document.empty()) return false;
   MP4VConfigBindDocument(document.first(), "load", settings);
   return true;
+}
+
+// The width of the row's field in the record.
+size_t FieldWidth(const MP4VSettingsKey& row) { return BindsDouble(row) ? 8 : 4; }
+
+// Copies the fields of the key table from `from` to `to`, and no other byte.
+void CopyFields(void* to, const void* from) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    std::memcpy(static_cast<char*>(to) + row.offset,
+                static_cast<const char*>(from) + row.offset, FieldWidth(row));
+  }
 }
 
 }  // namespace
@@ -244,7 +255,7 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
 
 void MP4VConfigLoadText(std::string bytes, void* settings) {
   try {
-    BindForLoad(std::move(bytes), settings);
+    (void)BindForLoad(std::move(bytes), settings);
   } catch (const std::bad_alloc&) {
   }
   MP4VSnapFrameRate(settings);
@@ -355,7 +366,15 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
   }
   try {
     std::string bytes;
-    if (PlatformReadWholeFile(file_name, &bytes, error) != FileReadStatus::kRead) return false;
+    switch (PlatformReadWholeFile(file_name, &bytes, error)) {
+      case FileReadStatus::kRead:
+        break;
+      case FileReadStatus::kMissing:
+        return true;  // nothing to bind; `*error` says there is no file
+      case FileReadStatus::kUnreadable:
+      case FileReadStatus::kOutOfMemory:
+        return false;
+    }
     if (ConfigHasUtf16Mark(bytes.data(), bytes.size())) {
       *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
       return false;
@@ -392,9 +411,18 @@ extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
     PlatformSetLastError(PlatformErrorCode(ModuleFailure::kRefusedArgument));
     return MP4V_STATUS_FAILED;
   }
+  // Bound into a copy and handed over whole only when the file was read (or
+  // is not there): a load that fails leaves every byte of the record as it
+  // was, the frame rate unsnapped.
+  MP4VSettings loaded;
+  CopyFields(&loaded, settings);
   uint32_t reason = 0;
-  MP4VConfigTransfer("load", file_name, settings, &reason);
-  MP4VSnapFrameRate(settings);
+  if (!MP4VConfigTransfer("load", file_name, &loaded, &reason)) {
+    PlatformSetLastError(reason);
+    return MP4V_STATUS_FAILED;
+  }
+  MP4VSnapFrameRate(&loaded);
+  CopyFields(settings, &loaded);
   PlatformSetLastError(reason);
   return MP4V_STATUS_OK;
 }
@@ -413,5 +441,66 @@ extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
     PlatformSetLastError(error);
     return MP4V_STATUS_FAILED;
   }
+  return MP4V_STATUS_OK;
+}
+
+FileDecision MP4VConfigDecideUpdate(const std::string& before, const void* loaded,
+                                    const void* wanted, void* saved, std::string* after,
+                                    uint32_t* error) {
+  if (ConfigHasUtf16Mark(before.data(), before.size())) {
+    *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+    return FileDecision::kStop;
+  }
+  try {
+    // What a load of the file as it is now gives into the record as the
+    // host loaded it; then the host's own changes over that.
+    MP4VSettings record;
+    CopyFields(&record, loaded);
+    if (!BindForLoad(before, &record)) {
+      *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+      return FileDecision::kStop;
+    }
+    MP4VSnapFrameRate(&record);
+    for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+      const char* was = static_cast<const char*>(loaded) + row.offset;
+      const char* now = static_cast<const char*>(wanted) + row.offset;
+      if (std::memcmp(was, now, FieldWidth(row)) != 0) {
+        std::memcpy(reinterpret_cast<char*>(&record) + row.offset, now, FieldWidth(row));
+      }
+    }
+    const FileDecision decision = MP4VConfigDecideSave(before, &record, after, error);
+    if (decision == FileDecision::kWrite) CopyFields(saved, &record);
+    return decision;
+  } catch (const std::bad_alloc&) {
+    *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    return FileDecision::kStop;
+  }
+}
+
+extern "C" int32_t MP4V_CDECL MP4VConfigUpdate(MP4VSettings* settings,
+                                              const MP4VSettings* loaded,
+                                              const char* file_name) {
+  if (loaded == nullptr || !MP4VConfigCheckFileName(settings, file_name)) {
+    PlatformSetLastError(PlatformErrorCode(ModuleFailure::kRefusedArgument));
+    return MP4V_STATUS_FAILED;
+  }
+  // Both records are read before the turn and the host's is written only
+  // after it, so `settings` and `loaded` may be one record.
+  MP4VSettings base;
+  MP4VSettings wanted;
+  MP4VSettings saved;
+  CopyFields(&base, loaded);
+  CopyFields(&wanted, settings);
+  uint32_t error = 0;
+  if (!PlatformUpdateFile(
+          file_name,
+          [&](const std::string& before, bool, std::string* after, uint32_t* why) {
+            return MP4VConfigDecideUpdate(before, &base, &wanted, &saved, after, why);
+          },
+          &error)) {
+    PlatformSetLastError(error);
+    return MP4V_STATUS_FAILED;
+  }
+  CopyFields(settings, &saved);
   return MP4V_STATUS_OK;
 }

@@ -1,5 +1,5 @@
-// The load and save requests handed out for MP4V_FUNC_LOAD and
-// MP4V_FUNC_SAVE, and the settings transfer between a settings record and a
+// The load, save and update requests handed out for MP4V_FUNC_LOAD,
+// MP4V_FUNC_SAVE and MP4V_FUNC_UPDATE, and the settings transfer between a settings record and a
 // configuration file.
 #ifndef MP4V_API_REQUESTS_H_
 #define MP4V_API_REQUESTS_H_
@@ -115,11 +115,13 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
 // the record at `settings` and the file `file_name`, without the name check.
 // Load: reads the file and binds every key of the table into the record
 // (nothing when the file gives a single node: missing, empty, or one line).
-// Returns true when it read the file; false when it could not, with nothing
-// bound and the reason in `*error`: the read's code (no file, no permission,
-// a sharing conflict that outlasted its wait), for UTF-16 text
-// ModuleFailure::kUnsupportedText's code, and when memory ran out reading or
-// taking apart the file ModuleFailure::kOutOfMemory's code. Save: updates the file as one turn
+// Returns true when it read the file (`*error` 0) or there is no file or
+// folder of that name (nothing bound, `*error` the read's code for that);
+// false when an existing file could not be read, with nothing bound and
+// the reason in `*error`: the read's code (no permission, a folder, a
+// sharing conflict that outlasted its wait, an I/O error), or
+// ModuleFailure::kUnsupportedText's code for UTF-16 text, kOutOfMemory's
+// when memory ran out. Save: updates the file as one turn
 // of its saves (PlatformUpdateFile), setting every key in the bytes read
 // under that turn. Returns true when a save wrote the file; false when it did
 // not (the file is then as the last writer left it), with the reason in
@@ -140,12 +142,27 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
 bool MP4VConfigUpdateFile(const char* file_name, const FileDecider& decide,
                           uint32_t* error = nullptr);
 
-// The requests themselves; see MP4VConfigLoadFn and MP4VConfigSaveFn. When
+// What an update request decides from the bytes `before` read in its turn:
+// the record a load of them gives into the fields of `loaded` (the record
+// as the host loaded it), with every field in which `wanted` differs from
+// `loaded` (bit for bit) taken from `wanted`; then what a save of that
+// record decides (MP4VConfigDecideSave). On kWrite the record goes to the
+// fields of `*saved`. The three records are the 732-byte layout; only the
+// fields of the key table are read or written.
+FileDecision MP4VConfigDecideUpdate(const std::string& before, const void* loaded,
+                                    const void* wanted, void* saved, std::string* after,
+                                    uint32_t* error);
+
+// The requests themselves; see MP4VConfigLoadFn, MP4VConfigSaveFn and
+// MP4VConfigUpdateFn. When
 // one returns MP4V_STATUS_FAILED, the calling thread's last error
 // (GetLastError, errno) holds why.
 extern "C" int32_t MP4V_CDECL MP4VConfigLoad(MP4VSettings* settings,
                                             const char* file_name);
 extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
                                             const char* file_name);
+extern "C" int32_t MP4V_CDECL MP4VConfigUpdate(MP4VSettings* settings,
+                                              const MP4VSettings* loaded,
+                                              const char* file_name);
 
 #endif  // MP4V_API_REQUESTS_H_

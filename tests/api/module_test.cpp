@@ -16,13 +16,17 @@ TEST(GetAPIExtTest, IdentifiersOutsideTheTableGiveNull) {
 }
 
 TEST(GetAPIExtTest, TableEntriesAreStable) {
-  for (uint32_t id : {MP4V_FUNC_GET_INFO, MP4V_FUNC_LOAD, MP4V_FUNC_SAVE}) {
+  for (uint32_t id : {MP4V_FUNC_GET_INFO, MP4V_FUNC_LOAD, MP4V_FUNC_SAVE, MP4V_FUNC_UPDATE}) {
     void* first = MP4VConfigGetAPIExt(id);
     EXPECT_NE(first, nullptr) << id;
     EXPECT_EQ(MP4VConfigGetAPIExt(id), first) << id;
   }
   EXPECT_NE(MP4VConfigGetAPIExt(MP4V_FUNC_LOAD),
             MP4VConfigGetAPIExt(MP4V_FUNC_SAVE));
+  EXPECT_EQ(MP4V_FUNC_UPDATE, 0x2004u);
+  for (uint32_t other : {MP4V_FUNC_GET_INFO, MP4V_FUNC_LOAD, MP4V_FUNC_SAVE}) {
+    EXPECT_NE(MP4VConfigGetAPIExt(MP4V_FUNC_UPDATE), MP4VConfigGetAPIExt(other)) << other;
+  }
 }
 
 struct InfoCase {

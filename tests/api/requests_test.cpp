@@ -28,6 +28,7 @@
 #else
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -486,7 +487,7 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          std::filesystem::create_directory(dir.File("folder.cfg"));
          return dir.File("folder.cfg");
        },
-       0, false, kIsAFolder, 1, FileAfter::kDirectory, kIsAFolder},
+       1, false, 0, 1, FileAfter::kDirectory, kIsAFolder},
       {"read-only file",
        [](const ScratchDir& dir, std::shared_ptr<void>* hold) {
          const std::string path = Existing(dir, hold);
@@ -540,7 +541,7 @@ TEST(RequestsOutcomesTest, EveryOutcomeOfALoadAndASave) {
          *hold = std::shared_ptr<void>(file, [](void* h) { CloseHandle(h); });
          return path;
        },
-       0, false, ERROR_SHARING_VIOLATION, 1, FileAfter::kAsBefore, ERROR_SHARING_VIOLATION},
+       1, false, 0, 1, FileAfter::kAsBefore, ERROR_SHARING_VIOLATION},
 #endif
   };
   // A held file is waited out only briefly here.
@@ -747,7 +748,9 @@ TEST(RequestsOutcomesTest, UnreadableFileIsNeitherReadNorReplaced) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
     MP4VSettings record{};
     record.width = 640;
-    if (Load(&record, path) != MP4V_STATUS_OK || record.width != 640) return false;
+    if (Load(&record, path) != MP4V_STATUS_FAILED || errno != EACCES || record.width != 640) {
+      return false;
+    }
     const int32_t result = Save(&record, path);
     return result == MP4V_STATUS_FAILED && errno == EACCES;
   });
@@ -1041,7 +1044,7 @@ TEST(SaveKeepsLinesTest, AUtf16FileIsRefusedAndLeftAsItIs) {
     EXPECT_EQ(ReadBytes(path), bytes);
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
     ForgetLastError();
-    ASSERT_EQ(Load(&record, path), MP4V_STATUS_OK);
+    ASSERT_EQ(Load(&record, path), MP4V_STATUS_FAILED);
     EXPECT_EQ(record.width, 720);
 #ifdef _WIN32
     EXPECT_EQ(LastError(), static_cast<uint32_t>(ERROR_INVALID_DATA));
@@ -1385,6 +1388,312 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
     }
     EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << "a temporary file was left";
   }
+}
+
+// ---- A load that could not read fails ------------------------------------
+
+// What a host that follows the guide does: its defaults, a load, then
+// (after `between`: another program lets go of the file, say) a save only
+// when the load succeeded. Returns what went against the contract of a
+// load that cannot read the file: it fails with `reason`, the record keeps
+// every byte (the frame rate unsnapped), and the file keeps its bytes.
+std::string HostLoadsThenSaves(const std::string& path, uint32_t reason,
+                               const std::function<void()>& between) {
+  const std::string file_before = testutil::Exists(path) && !std::filesystem::is_directory(path)
+                                      ? ReadBytes(path)
+                                      : std::string();
+  MP4VSettings record;
+  std::memset(&record, 0x5A, sizeof record);
+  record.quality = 50;
+  record.target_bitrate = 0;
+  record.frame_rate = 29.97;
+  const MP4VSettings defaults = record;
+  ForgetLastError();
+  const int32_t loaded = Load(&record, path);
+  const uint32_t why = LastError();
+  between();
+  if (loaded == MP4V_STATUS_OK) {
+    record.width = 720;
+    Save(&record, path);
+  }
+  std::string wrong;
+  if (loaded != MP4V_STATUS_FAILED) wrong += "the load returned " + std::to_string(loaded) + "; ";
+  if (why != reason) wrong += "its last error is " + std::to_string(why) + "; ";
+  if (std::memcmp(&record, &defaults, sizeof record) != 0) wrong += "the record changed; ";
+  if (!std::filesystem::is_directory(path) && ReadBytes(path) != file_before) {
+    wrong += "the file changed; ";
+  }
+  return wrong;
+}
+
+const char kPersonsFile[] = "[MP4V Settings]\nquality = 90\ntarget_bitrate = 8000000\n";
+
+#ifdef _WIN32
+constexpr uint32_t kUtf16Reason = ERROR_INVALID_DATA;
+constexpr uint32_t kNoMemory = ERROR_NOT_ENOUGH_MEMORY;
+#else
+constexpr uint32_t kUtf16Reason = EILSEQ;
+constexpr uint32_t kNoMemory = ENOMEM;
+#endif
+
+TEST(FailedLoadTest, ALoadThatCannotReadFailsAndTheHostWritesNoDefaults) {
+  struct Case {
+    const char* what;
+    std::function<std::string(const ScratchDir&, std::function<void()>* let_go)> prepare;
+    uint32_t reason;
+  };
+  const Case cases[] = {
+      {"UTF-16 text",
+       [](const ScratchDir& dir, std::function<void()>*) {
+         std::string bytes = "\xFF\xFE";
+         for (char c : std::string(kPersonsFile)) bytes += std::string(1, c) + '\0';
+         WriteBytes(dir.File("wide.cfg"), bytes);
+         return dir.File("wide.cfg");
+       },
+       kUtf16Reason},
+      {"a folder of the file's name",
+       [](const ScratchDir& dir, std::function<void()>*) {
+         std::filesystem::create_directory(dir.File("folder.cfg"));
+         return dir.File("folder.cfg");
+       },
+       kIsAFolder},
+#ifdef _WIN32
+      // Held without sharing past the load's wait, let go before the save.
+      {"a file another program holds",
+       [](const ScratchDir& dir, std::function<void()>* let_go) {
+         const std::string path = dir.File("held.cfg");
+         WriteBytes(path, kPersonsFile);
+         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+         EXPECT_NE(file, INVALID_HANDLE_VALUE);
+         *let_go = [file] { CloseHandle(file); };
+         return path;
+       },
+       ERROR_SHARING_VIOLATION},
+#endif
+  };
+  PlatformSetWaitsForTesting(0, 200);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    std::function<void()> let_go = [] {};
+    const std::string path = c.prepare(dir, &let_go);
+    EXPECT_EQ(HostLoadsThenSaves(path, c.reason, let_go), "");
+  }
+  PlatformSetWaitsForTesting(0, 0);
+}
+
+#ifndef _WIN32
+// The process's mapped memory now, in bytes.
+size_t MappedBytes() {
+  size_t pages = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%zu", &pages) != 1) pages = 0;
+  std::fclose(statm);
+  return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// A file too large for the memory at hand (here: the address space a limit
+// leaves, about 1.5 KiB per line read); the same file loads without it.
+TEST(FailedLoadTest, ALoadThatRunsOutOfMemoryFails) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow: no address-space limit holds";
+#else
+  ScratchDir dir;
+  const std::string path = dir.File("large.cfg");
+  std::string text = kPersonsFile;
+  for (int i = 0; i < 60000; ++i) text += "# line " + std::to_string(i) + "\n";
+  WriteBytes(path, text);
+  MP4VSettings whole{};
+  ASSERT_EQ(Load(&whole, path), MP4V_STATUS_OK) << "the file loads where memory suffices";
+  ASSERT_EQ(whole.quality, 90);
+  std::string wrong = "the child did not report";
+  const bool as_stated = testutil::RunInChildProcess([&] {
+    const size_t limit = MappedBytes() + (24u << 20);  // 60000 lines need ~90 MiB
+    struct rlimit rl = {limit, limit};
+    if (MappedBytes() == 0 || setrlimit(RLIMIT_AS, &rl) != 0) return false;
+    return HostLoadsThenSaves(path, kNoMemory, [] {}).empty();
+  });
+  EXPECT_TRUE(as_stated) << "a load under the limit did not fail with ENOMEM, untouched";
+  EXPECT_EQ(ReadBytes(path), text);
+#endif
+}
+
+// A file this user may not read (as an unprivileged user: root reads every
+// file): the load fails with EACCES, the host saves nothing.
+TEST(FailedLoadTest, AnUnreadableFileFailsForAnUnprivilegedHost) {
+  ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string path = dir.File("secret.cfg");
+  WriteBytes(path, kPersonsFile);
+  ASSERT_EQ(chmod(path.c_str(), 0222), 0);
+  const bool dropped = testutil::RunInChildProcess([] {
+    return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0 && geteuid() == 65534);
+  });
+  if (!dropped) GTEST_SKIP() << "cannot become the unprivileged user 65534 (setuid refused)";
+  const bool as_stated = testutil::RunInChildProcess([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    return HostLoadsThenSaves(path, EACCES, [] {}).empty();
+  });
+  chmod(path.c_str(), 0644);
+  EXPECT_TRUE(as_stated);
+  EXPECT_EQ(ReadBytes(path), kPersonsFile);
+}
+#endif
+
+// ---- The update request ----------------------------------------------------
+
+int32_t Update(MP4VSettings* s, const MP4VSettings* loaded, const std::string& name) {
+  auto fn = reinterpret_cast<MP4VConfigUpdateFn>(MP4VConfigGetAPIExt(MP4V_FUNC_UPDATE));
+  return fn(s, loaded, name.c_str());
+}
+
+// A host loads, changes some settings, and in the meantime another writer
+// changes the file: the update writes the host's changes onto the file as
+// it is then and hands back the record as saved.
+TEST(UpdateRequestTest, WritesOnlyTheHostsChangesOntoTheFileAsItIs) {
+  struct Case {
+    const char* what;
+    std::function<void(MP4VSettings* wanted)> change;  // the host's
+    const char* meanwhile;                              // the file, rewritten by another
+    std::vector<std::pair<std::string, std::string>> file_after;  // lines expected
+    std::function<bool(const MP4VSettings&)> handed_back;
+  };
+  const char kStart[] = "# kept\n[MP4V Settings]\nwidth = 640\nquality = 90\n[Other]\nx=1\n";
+  const Case cases[] = {
+      {"the other writer's settings stay and come back",
+       [](MP4VSettings* s) { s->width = 720; },
+       "# kept\n[MP4V Settings]\nwidth = 640\nquality = 70\ntarget_bitrate = 8000000\n"
+       "[Other]\nx=2\n",
+       {{"width", "720"}, {"quality", "70"}, {"target_bitrate", "8000000"}, {"x", "2"}},
+       [](const MP4VSettings& s) {
+         return s.width == 720 && s.quality == 70 && s.target_bitrate == 8000000;
+       }},
+      {"a setting both changed takes the host's value",
+       [](MP4VSettings* s) { s->quality = 95; },
+       "[MP4V Settings]\nwidth = 800\nquality = 10\n",
+       {{"width", "800"}, {"quality", "95"}},
+       [](const MP4VSettings& s) { return s.width == 800 && s.quality == 95; }},
+      {"a setting the file lost keeps the host's loaded value",
+       [](MP4VSettings* s) { s->height = 576; },
+       "[MP4V Settings]\nquality = 90\n",
+       {{"width", "640"}, {"height", "576"}, {"quality", "90"}},
+       [](const MP4VSettings& s) { return s.width == 640 && s.height == 576; }},
+      {"nothing meanwhile: the host's change alone",
+       [](MP4VSettings* s) { s->frame_rate = 25.0; },
+       nullptr,
+       {{"width", "640"}, {"quality", "90"}, {"frame_rate", "25.0000000000"}},
+       [](const MP4VSettings& s) { return s.width == 640 && s.frame_rate == 25.0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string path = dir.File("enc.cfg");
+    WriteBytes(path, kStart);
+    MP4VSettings loaded;
+    std::memset(&loaded, 0x5A, sizeof loaded);
+    loaded.frame_rate = 30.0;
+    ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+    MP4VSettings wanted = loaded;
+    c.change(&wanted);
+    if (c.meanwhile != nullptr) WriteBytes(path, c.meanwhile);
+    ASSERT_EQ(Update(&wanted, &loaded, path), MP4V_STATUS_OK);
+    EXPECT_TRUE(c.handed_back(wanted));
+    EXPECT_EQ(wanted.reserved_64[0], 0x5A) << "a byte outside the fields was written";
+    // What the file holds is what was handed back.
+    MP4VSettings reloaded = wanted;
+    ASSERT_EQ(Load(&reloaded, path), MP4V_STATUS_OK);
+    EXPECT_EQ(std::memcmp(&reloaded, &wanted, sizeof wanted), 0);
+    const std::string text = ReadBytes(path);
+    for (const auto& line : c.file_after) {
+      const std::string compact = line.first + "=" + line.second;
+      const std::string aligned = line.first + std::string(31 - line.first.size(), ' ') +
+                                  " = " + line.second;
+      const std::string as_is = line.first + " = " + line.second;
+      EXPECT_TRUE(text.find(compact) != std::string::npos ||
+                  text.find(aligned) != std::string::npos ||
+                  text.find(as_is) != std::string::npos)
+          << line.first << " is not " << line.second << " in\n" << text;
+    }
+    if (c.meanwhile != nullptr && std::string(c.meanwhile).find("# kept") == 0) {
+      EXPECT_EQ(text.find("# kept"), 0u);
+    }
+  }
+}
+
+// A change that lands in the update's own turn (after it read the file) is
+// built on too, as a save's is.
+void WriteQualityOnFirstLook(const char* target, ReplaceMoment moment, void* looks) {
+  int& count = *static_cast<int*>(looks);
+  if (moment == ReplaceMoment::kBeforeLastLook && count++ == 0) {
+    WriteBytes(target, "[MP4V Settings]\nwidth = 640\nquality = 33\n");
+  }
+}
+
+TEST(UpdateRequestTest, AChangeDuringItsTurnIsKeptAndHandedBack) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  WriteBytes(path, "[MP4V Settings]\nwidth = 640\nquality = 90\n");
+  MP4VSettings loaded{};
+  ASSERT_EQ(Load(&loaded, path), MP4V_STATUS_OK);
+  MP4VSettings wanted = loaded;
+  wanted.width = 720;
+  int looks = 0;
+  PlatformSetReplaceHookForTesting(&WriteQualityOnFirstLook, &looks);
+  const int32_t result = Update(&wanted, &loaded, path);
+  PlatformSetReplaceHookForTesting(nullptr, nullptr);
+  ASSERT_EQ(result, MP4V_STATUS_OK);
+  EXPECT_GE(looks, 2);
+  EXPECT_EQ(wanted.width, 720);
+  EXPECT_EQ(wanted.quality, 33);
+  MP4VSettings back{};
+  ASSERT_EQ(Load(&back, path), MP4V_STATUS_OK);
+  EXPECT_EQ(back.width, 720);
+  EXPECT_EQ(back.quality, 33);
+}
+
+// Refused and failed updates: the save's results and last errors, the
+// host's record untouched, the file as it was.
+TEST(UpdateRequestTest, FailsAsTheSaveDoesAndTouchesNothing) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  WriteBytes(path, kPersonsFile);
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string(kPersonsFile)) wide += std::string(1, c) + '\0';
+  WriteBytes(dir.File("wide.cfg"), wide);
+  MP4VSettings loaded{};
+  MP4VSettings record{};
+  record.width = 720;
+  struct Case {
+    const char* what;
+    MP4VSettings* settings;
+    const MP4VSettings* loaded;
+    std::string name;
+    uint32_t reason;
+  };
+  const Case cases[] = {
+      {"null record", nullptr, &loaded, path, kRefused},
+      {"null loaded record", &record, nullptr, path, kRefused},
+      {"refused name", &record, &loaded, dir.File("enc.CFG"), kRefused},
+      {"UTF-16 text", &record, &loaded, dir.File("wide.cfg"), kUtf16Reason},
+      {"a folder that does not exist", &record, &loaded, dir.File("no") + "/enc.cfg",
+       kNoFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const MP4VSettings before = record;
+    ForgetLastError();
+    auto fn = reinterpret_cast<MP4VConfigUpdateFn>(MP4VConfigGetAPIExt(MP4V_FUNC_UPDATE));
+    const int32_t result = fn(c.settings, c.loaded, c.name.c_str());
+    const uint32_t reason = LastError();
+    EXPECT_EQ(result, MP4V_STATUS_FAILED);
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+  }
+  EXPECT_EQ(ReadBytes(path), kPersonsFile);
+  EXPECT_EQ(ReadBytes(dir.File("wide.cfg")), wide);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 2u);
 }
 
 }  // namespace

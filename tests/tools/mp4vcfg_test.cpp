@@ -13,6 +13,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <atomic>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -22,6 +24,7 @@
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/command_line.h"
 #include "mp4vcfg/output.h"
+#include "mp4vcfg/session.h"
 #include "mp4vcfg/unified_diff.h"
 #include "support/patch_util.h"
 #include "support/test_util.h"
@@ -33,6 +36,10 @@
 #include "gui/page_ids.h"
 #include "gui/pages_driver.h"
 #else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #endif
 
@@ -1692,3 +1699,158 @@ TEST(UnifiedDiffTest, AppliedItGivesTheNewText) {
     ASSERT_EQ(testutil::ApplyUnifiedDiff(before, diff), after) << before << "\n--\n" << diff;
   }
 }
+
+// ---- set and edit save through the module's update request ----------------
+
+namespace {
+
+// set loads the module --module names and saves through it: a module that
+// cannot be loaded fails the command before anything is read or written.
+TEST(Mp4vcfgSetThroughTheModule, ANonexistentModuleFailsTheSet) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  testutil::WriteBytes(path, "[MP4V Settings]\nwidth = 352\n");
+  for (const bool dry_run : {false, true}) {
+    SCOPED_TRACE(dry_run ? "--dry-run" : "a save");
+    std::vector<std::string> args = {"--module", dir.File("nowhere") + "/x.so", "set", path,
+                                     "width=720"};
+    if (dry_run) args.push_back("--dry-run");
+    const Outcome r = RunTool(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "x.so")) << r.err;
+    EXPECT_EQ(testutil::ReadBytes(path), "[MP4V Settings]\nwidth = 352\n");
+  }
+  EXPECT_EQ(RunTool({"--module", dir.File("nowhere") + "/x.so", "set", dir.File("new.cfg"),
+                     "width=720"}).status,
+            2);
+  EXPECT_FALSE(testutil::Exists(dir.File("new.cfg")));
+}
+
+// The causes a failed save names, for the codes the system gives them
+// (compared with the system's own values, not with the module's names).
+TEST(Mp4vcfgSetThroughTheModule, AFailedSaveNamesItsCause) {
+  struct Case {
+    uint32_t code;
+    const char* says;
+  };
+  const Case cases[] = {
+#ifdef _WIN32
+      {ERROR_LOCK_VIOLATION, "another save of this file held its turn past the 5-second wait"},
+      {ERROR_BUSY, "other writers kept changing the file under all 8 attempts"},
+      {ERROR_SHARING_VIOLATION, "another program holds the file open without sharing it"},
+#else
+      {EWOULDBLOCK, "another save of this file held its turn past the 5-second wait"},
+      {EBUSY, "other writers kept changing the file under all 8 attempts"},
+#endif
+  };
+  for (const Case& c : cases) {
+    const std::string message = mp4vcfg::SaveFailureMessage("enc.cfg", c.code);
+    EXPECT_EQ(message.rfind("enc.cfg: ", 0), 0u) << message;
+    EXPECT_TRUE(Contains(message, c.says)) << message;
+    EXPECT_TRUE(Contains(message, mp4vcfg::SystemMessage(c.code))) << message;
+  }
+  // None of those words for another code.
+  const std::string other = mp4vcfg::SaveFailureMessage("enc.cfg", kAccessDenied);
+  for (const Case& c : cases) EXPECT_FALSE(Contains(other, c.says)) << other;
+#ifdef _WIN32
+  // A character the code page lacks reaches the program as '?'.
+  EXPECT_TRUE(Contains(mp4vcfg::SaveFailureMessage("caf?.cfg", ERROR_INVALID_NAME),
+                       "the name cannot be written in this code page"));
+#else
+  // A folder that may be written but not read (as an unprivileged user:
+  // root reads every folder).
+  testutil::ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string folder = dir.File("writeonly");
+  ASSERT_EQ(mkdir(folder.c_str(), 0300), 0);
+  const bool dropped = testutil::RunInChildProcess([] {
+    return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+  });
+  if (!dropped) GTEST_SKIP() << "cannot become the unprivileged user 65534 (setuid refused)";
+  const bool says = testutil::RunInChildProcess([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    return Contains(mp4vcfg::SaveFailureMessage(folder + "/enc.cfg", EACCES),
+                    "the folder cannot be read");
+  });
+  EXPECT_TRUE(says);
+  EXPECT_FALSE(Contains(mp4vcfg::SaveFailureMessage(dir.File("enc.cfg"), EACCES),
+                        "the folder cannot be read"));
+#endif
+}
+
+// Another writer rewrites the file without pause while set saves: every
+// attempt of the update finds it changed, and set says so, naming the cause,
+// with the file holding the other writer's text, not set's change.
+TEST(Mp4vcfgSetThroughTheModule, AFileThatKeptChangingIsNamedAndLeftAsTheyWroteIt) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("busy.cfg");
+  testutil::WriteBytes(path, "[Other]\nstamp = 0\n");
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (unsigned i = 1; !stop; ++i) {
+      const std::string temporary = dir.File("w.tmp");
+      testutil::WriteBytes(temporary, "[Other]\nstamp = " + std::to_string(i) + "\n");
+      std::filesystem::rename(temporary, path);
+    }
+  });
+  Outcome r{0, "", ""};
+  for (int round = 0; round < 3 && r.status != 2; ++round) {
+    r = RunTool({"set", path, "width=720"});
+  }
+  stop = true;
+  writer.join();
+  ASSERT_EQ(r.status, 2) << "set saved under a writer that never paused: " << r.err;
+  EXPECT_TRUE(Contains(r.err, "other writers kept changing the file")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "left as it was")) << r.err;
+  EXPECT_FALSE(Contains(testutil::ReadBytes(path), "width")) << testutil::ReadBytes(path);
+}
+
+// --dry-run --force on a file whose save loses text: the diff of the save
+// that --force would make, status 0, the file untouched; without --force,
+// status 1.
+TEST(Mp4vcfgSetThroughTheModule, DryRunWithForceShowsTheSaveThatLosesText) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("hand.cfg");
+  const std::string before = "; notes\n[MP4V Settings]\nwidth = 352\nheight=#576\n";
+  testutil::WriteBytes(path, before);
+  const Outcome forced = RunTool({"set", path, "width=720", "--dry-run", "--force"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_TRUE(Contains(forced.out, "-height=#576")) << forced.out;
+  EXPECT_TRUE(Contains(forced.out, "+width")) << forced.out;
+  EXPECT_FALSE(Contains(forced.err, "refuses")) << forced.err;
+  const Outcome refused = RunTool({"set", path, "width=720", "--dry-run"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Contains(refused.err, "refuses it without --force")) << refused.err;
+  EXPECT_EQ(testutil::ReadBytes(path), before);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+
+// check --json says "loses_text": false for a file whose findings lose no
+// text, and exits 0.
+TEST(Mp4vcfgSetThroughTheModule, CheckJsonSaysNoTextIsLostWhenNoneIs) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("hex.cfg");
+  testutil::WriteBytes(path, "[MP4V Settings]\nwidth = 0x10\n");
+  const Outcome r = RunTool({"check", "--json", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  FlatJson json;
+  ASSERT_TRUE(json.Read(r.out)) << r.out;
+  EXPECT_EQ(json.Get("loses_text"), "false");
+  EXPECT_EQ(json.Get("findings.0.line"), "2");
+  EXPECT_EQ(json.Get("findings.0.loses_text"), "false");
+}
+
+// get of a key the file lacks prints what a record the file leaves alone
+// holds, 0, beside the keys it has; the file is read, not written.
+TEST(Mp4vcfgSetThroughTheModule, GetOfAKeyTheFileLacks) {
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("some.cfg");
+  testutil::WriteBytes(path, "[MP4V Settings]\nwidth = 352\nframe_rate = 25\n");
+  const Outcome r = RunTool({"get", path, "height", "width", "quality", "frame_rate"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"0", "352", "0", "25"}));
+  EXPECT_EQ(testutil::ReadBytes(path), "[MP4V Settings]\nwidth = 352\nframe_rate = 25\n");
+}
+
+}  // namespace

@@ -149,6 +149,7 @@ bool ModuleLibrary::Open(const std::string& path, std::string* error) {
   get_info_ = reinterpret_cast<MP4VConfigGetInfoFn>(get_api(MP4V_FUNC_GET_INFO));
   load_ = reinterpret_cast<MP4VConfigLoadFn>(get_api(MP4V_FUNC_LOAD));
   save_ = reinterpret_cast<MP4VConfigSaveFn>(get_api(MP4V_FUNC_SAVE));
+  update_ = reinterpret_cast<MP4VConfigUpdateFn>(get_api(MP4V_FUNC_UPDATE));
   if (get_info_ == nullptr || load_ == nullptr || save_ == nullptr) {
     *error = "\"" + path_ + "\" does not hand out the information query, load and save functions";
     Close();
@@ -173,6 +174,7 @@ void ModuleLibrary::Close() {
   get_info_ = nullptr;
   load_ = nullptr;
   save_ = nullptr;
+  update_ = nullptr;
 }
 
 std::vector<std::pair<std::string, std::string>> ModuleLibrary::VersionResource() const {

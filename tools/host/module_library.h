@@ -28,10 +28,12 @@ class ModuleLibrary {
   ModuleLibrary& operator=(const ModuleLibrary&) = delete;
 
   // Loads the library at `path`, or the module beside the running program
-  // when `path` is empty, and looks up the three functions of the table
-  // used here. A path is always loaded as a path: a bare name is taken
-  // from the current directory, never searched for. On failure, `error`
-  // says what went wrong and nothing stays loaded.
+  // when `path` is empty, and looks up the functions of the table used
+  // here: the information query, the load and the save, which it must
+  // hand out, and the update request, which it may. A path is always
+  // loaded as a path: a bare name is taken from the current directory,
+  // never searched for. On failure, `error` says what went wrong and
+  // nothing stays loaded.
   bool Open(const std::string& path, std::string* error);
 
   // The file actually loaded, as the system reports it.
@@ -42,6 +44,8 @@ class ModuleLibrary {
   MP4VConfigGetInfoFn get_info() const { return get_info_; }
   MP4VConfigLoadFn load() const { return load_; }
   MP4VConfigSaveFn save() const { return save_; }
+  // Null for a module that has no update request (one older than it).
+  MP4VConfigUpdateFn update() const { return update_; }
 
   // The system's handle of the loaded library (HMODULE or dlopen handle),
   // or null. It stays the library's: do not free it.
@@ -61,6 +65,7 @@ class ModuleLibrary {
   MP4VConfigGetInfoFn get_info_ = nullptr;
   MP4VConfigLoadFn load_ = nullptr;
   MP4VConfigSaveFn save_ = nullptr;
+  MP4VConfigUpdateFn update_ = nullptr;
 };
 
 }  // namespace mp4v_host

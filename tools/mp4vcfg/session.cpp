@@ -4,6 +4,12 @@
 #include <new>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "api/requests.h"
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/output.h"
@@ -84,81 +90,75 @@ bool RefuseLosingText(const std::string& file, const std::string& bytes,
   return true;
 }
 
-TurnResult ChangeInOneTurn(const std::string& file,
+std::string SaveFailureMessage(const std::string& file, uint32_t code) {
+  const std::string system = " (" + SystemMessage(code) + ")";
+  if (code == PlatformErrorCode(ModuleFailure::kTurnTimedOut)) {
+    return file + ": another save of this file held its turn past the " +
+           std::to_string(kSaveTurnWaitMilliseconds / 1000) + "-second wait" + system +
+           "; it is left as it was";
+  }
+  if (code == PlatformErrorCode(ModuleFailure::kKeptChanging)) {
+    return file + ": other writers kept changing the file under all " +
+           std::to_string(kUpdateAttempts) + " attempts to save it" + system +
+           "; this change was not saved, and the file is left as it was, with theirs";
+  }
+  if (code == PlatformErrorCode(ModuleFailure::kRefusedArgument)) {
+    return CheckMessage(file, MP4VSaveCheck::kNameRefused, std::string(), false, code);
+  }
+#ifdef _WIN32
+  if (code == ERROR_SHARING_VIOLATION) {
+    return file + ": another program holds the file open without sharing it" + system +
+           "; it is left as it was";
+  }
+  // The system hands the program its arguments in the ANSI code page and
+  // puts '?' for each character that page lacks; no file name holds one.
+  if (file.find('?') != std::string::npos) {
+    return file + ": the name cannot be written in this code page (" +
+           std::to_string(GetACP()) + "): a character of it became \"?\"" + system;
+  }
+#else
+  // A folder that may be written but not read gives the save no turn.
+  const size_t slash = file.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  if (access(folder.c_str(), F_OK) == 0 && access(folder.c_str(), R_OK) != 0) {
+    return file + ": the folder cannot be read" + system + "; the file is left as it was";
+  }
+#endif
+  return file + ": could not save the file" + system + "; it is left as it was";
+}
+
+TurnResult ChangeInOneTurn(const Session& session, const std::string& file,
                            const std::function<void(MP4VSettings* record)>& change,
                            bool force, const char* command, std::ostream& err,
                            MP4VSettings* loaded, MP4VSettings* saved) {
-  // What the last attempt met.
-  bool decided = false;
-  MP4VSaveCheck check = MP4VSaveCheck::kPossible;
-  std::string reason;
+  const MP4VConfigUpdateFn update = session.module().update();
+  if (update == nullptr) {
+    throw Trouble("\"" + session.module().path() +
+                  "\" has no update request (0x2004): it is older than this mp4vcfg");
+  }
+  // The checks a save makes, on the file as it is now, so that a save that
+  // cannot be made is refused in the save's own words.
+  std::string bytes;
   bool exists = false;
-  std::vector<Finding> losses;
-  MP4VSettings was{};
-  MP4VSettings now{};
-  uint32_t code = 0;
-  const bool written = MP4VConfigUpdateFile(
-      file.c_str(),
-      [&](const std::string& before, bool there, std::string* after, uint32_t* why) {
-        decided = true;
-        exists = there;
-        losses.clear();
-        uint32_t check_code = 0;
-        check = MP4VConfigCheckSaveOf(file.c_str(), before, there, &reason, &check_code);
-        if (check != MP4VSaveCheck::kPossible) {
-          *why = check_code != 0 ? check_code : PlatformErrorCode(ModuleFailure::kOutOfMemory);
-          return FileDecision::kStop;
-        }
-        std::memset(&was, 0, sizeof was);
-        MP4VConfigLoadText(before, &was);
-        now = was;
-        change(&now);
-        if (there && !force) {
-          std::vector<Finding> findings = CheckSave(before, now);
-          if (CountLosses(findings) > 0) {
-            losses = std::move(findings);
-            return FileDecision::kStop;  // nothing written, and no failure
-          }
-        }
-        return MP4VConfigDecideSave(before, &now, after, why);
-      },
-      &code);
-  if (!losses.empty()) {
-    ReportLosses(file, losses, false, command, err);
+  CheckSavePossible(file, &bytes, &exists);
+  MP4VSettings was;
+  std::memset(&was, 0, sizeof was);
+  MP4VConfigLoadText(bytes, &was);
+  MP4VSettings now = was;
+  change(&now);
+  // Judged on these bytes; the module's update then writes the changed
+  // settings, and only those, onto the file as it is in its turn.
+  if (exists && !force && RefuseLosingText(file, bytes, now, false, command, err)) {
     return TurnResult::kRefused;
   }
-  if (written) {
-    if (loaded != nullptr) *loaded = was;
-    if (saved != nullptr) *saved = now;
-    return TurnResult::kSaved;
+  if (update(&now, &was, file.c_str()) != MP4V_STATUS_OK) {
+    const uint32_t code = LastError();
+    if (code == PlatformErrorCode(ModuleFailure::kOutOfMemory)) throw std::bad_alloc();
+    throw Trouble(SaveFailureMessage(file, code));
   }
-  if (code == PlatformErrorCode(ModuleFailure::kOutOfMemory)) throw std::bad_alloc();
-  if (decided && check != MP4VSaveCheck::kPossible) {
-    throw Trouble(CheckMessage(file, check, reason, exists, code));
-  }
-  if (code == PlatformErrorCode(ModuleFailure::kRefusedArgument)) {
-    throw Trouble(CheckMessage(file, MP4VSaveCheck::kNameRefused, reason, false, code));
-  }
-  if (code == PlatformErrorCode(ModuleFailure::kTurnTimedOut)) {
-    throw Trouble(file + ": another save of the file held it for " +
-                  std::to_string(kSaveTurnWaitMilliseconds / 1000) + " seconds (" +
-                  SystemMessage(code) + "); it is left as it is");
-  }
-  if (!decided) {
-    // The file could not be read: the save's check words what it is.
-    std::string bytes;
-    bool there = false;
-    const MP4VSaveCheck again = MP4VConfigCheckSave(file.c_str(), &bytes, &there, &reason);
-    throw Trouble(CheckMessage(file, MP4VSaveCheck::kUnreadable,
-                               again == MP4VSaveCheck::kUnreadable ? reason : std::string(), true,
-                               code));
-  }
-  if (code == PlatformErrorCode(ModuleFailure::kKeptChanging)) {
-    throw Trouble(file + ": other programs changed the file under every attempt to save it (" +
-                  SystemMessage(code) + "); it is as they left it");
-  }
-  throw Trouble(file + ": could not save the file (" + SystemMessage(code) +
-                "); it is left as it was");
+  if (loaded != nullptr) *loaded = was;
+  if (saved != nullptr) *saved = now;
+  return TurnResult::kSaved;
 }
 
 Session::Session(const std::string& module_path) {
@@ -167,14 +167,16 @@ Session::Session(const std::string& module_path) {
 }
 
 void Session::Load(const std::string& file, MP4VSettings* record) const {
-  if (module_.load()(record, file.c_str()) != MP4V_STATUS_OK) {
+  const int32_t result = module_.load()(record, file.c_str());
+  // Set by the load as its last step: 0 when it read the file.
+  const uint32_t reason = LastError();
+  if (result != MP4V_STATUS_OK && reason == PlatformErrorCode(ModuleFailure::kRefusedArgument)) {
     throw Trouble(file +
                   ": the module refuses this file name (it must end in "
                   "\".cfg\" or \".ini\", in lower case)");
   }
-  // Set by the load as its last step: 0 when it read the file.
-  const uint32_t reason = LastError();
   if (reason != 0) throw Trouble(file + ": cannot read the file (" + SystemMessage(reason) + ")");
+  if (result != MP4V_STATUS_OK) throw Trouble(file + ": the module could not load the file");
 }
 
 void Session::LoadTwice(const std::string& file, MP4VSettings* zeros,

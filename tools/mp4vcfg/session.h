@@ -1,12 +1,11 @@
 // What the commands of mp4vcfg ask of the configuration module and of the
 // file a command reads or saves. `show`, `get`, `diff` and `edit`'s pages
-// load the module at run time as any host loads it. What a save would do,
-// and the saves of `set` and `edit`, come from the module's own save,
-// linked from the core (MP4VConfigCheckSave, MP4VConfigUpdateFile,
-// mp4vcfg::CheckSave): a change of some settings must read, judge and write
-// the file in one turn of its saves, which the module's two requests, a
-// load and then a save, cannot do. Every failure throws Trouble (exit status
-// 2) with the reason, the file as it was.
+// load the module at run time as any host loads it, and so do the saves of
+// `set` and `edit`, through its update request (the module that --module
+// names). What a save would do comes from the module's own save code,
+// linked from the core (MP4VConfigCheckSave, mp4vcfg::CheckSave). Every
+// failure throws Trouble (exit status 2) with the reason, the file as it
+// was.
 #ifndef MP4VCFG_SESSION_H_
 #define MP4VCFG_SESSION_H_
 
@@ -40,26 +39,38 @@ bool RefuseLosingText(const std::string& file, const std::string& bytes,
                       const MP4VSettings& record, bool dry_run, const char* command,
                       std::ostream& err);
 
+class Session;
+
 // What ChangeInOneTurn did.
 enum class TurnResult {
-  kSaved,    // the changed record is in the file
+  kSaved,    // the changed settings are in the file
   kRefused,  // the save would lose text: listed on `err`, nothing written
 };
 
-// Changes some settings of `file` as one turn of its saves: in that turn
-// it reads the file, makes the checks a save makes (CheckSavePossible's),
-// loads the record the bytes give, lets `change` alter it, judges the save
-// of the result unless `force` (RefuseLosingText) and writes it. When
-// another program changed the file meanwhile, all of it is done again on
-// the new bytes, so that its write stays; `change` is then called again
-// with the record those give. `*loaded` and `*saved` (when given) receive
-// the record the file gave and the one written, of the last attempt. A file
-// that cannot be read or written throws Trouble; one created anew gets the
-// settings the record holds.
-TurnResult ChangeInOneTurn(const std::string& file,
+// Changes some settings of `file` through the update request of the
+// session's module: reads the file and makes the checks a save makes
+// (CheckSavePossible's), loads the record the bytes give, lets `change`
+// alter it, judges the save of the result on those bytes unless `force`
+// (RefuseLosingText), and hands the record as loaded and as changed to the
+// update request, which writes the changed settings, and only those, onto
+// the file as it is in its turn (what another program wrote meanwhile
+// stays). The judging and the turn are two steps: a write by another
+// program between them is kept by the update but not judged. `*loaded`
+// and `*saved` (when given) receive the record the file gave and the one
+// the module saved (others' settings included). A module without the
+// update request, a file that cannot be read or written, and a failed
+// update throw Trouble, worded for the cause (SaveFailureMessage).
+TurnResult ChangeInOneTurn(const Session& session, const std::string& file,
                            const std::function<void(MP4VSettings* record)>& change,
                            bool force, const char* command, std::ostream& err,
                            MP4VSettings* loaded = nullptr, MP4VSettings* saved = nullptr);
+
+// The message for a save or update of `file` that failed with the last
+// error `code`, naming its cause: another save held the file's turn past
+// the wait; other writers kept changing the file; another program holds it
+// (Windows); the name cannot be written in the code page (Windows); its
+// folder cannot be read (Linux); otherwise the system's words for `code`.
+std::string SaveFailureMessage(const std::string& file, uint32_t code);
 
 // One command's use of the module, loaded for the session's lifetime.
 class Session {

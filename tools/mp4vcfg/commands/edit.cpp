@@ -58,7 +58,7 @@ int Edit(const std::string& module_path, const std::string& file, bool force,
   // the file changed meanwhile takes the person's value all the same.
   std::vector<std::string> meanwhile(changed.size());
   const TurnResult turn = ChangeInOneTurn(
-      file,
+      session, file,
       [&](MP4VSettings* record) {
         for (size_t i = 0; i < changed.size(); ++i) {
           const mp4v_host::SettingKey& key = *changed[i];

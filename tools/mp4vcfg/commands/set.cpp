@@ -54,9 +54,10 @@ void RequireValue(const SettingKey& key, const std::string& text, bool force, in
 int Set(const std::string& module_path, const std::string& file,
         const std::vector<std::string>& assignments, bool dry_run, bool force,
         std::ostream& out, std::ostream& err) {
-  // The settings' rules are the host side's, the save the module's own,
-  // linked in: no module is loaded.
-  (void)module_path;
+  // The settings' rules are the host side's; the save is the update request
+  // of the module that `module_path` names, loaded first, so that a module
+  // that cannot be loaded fails the command before anything is read.
+  const Session session(module_path);
   // Every assignment is checked before the file is read or written.
   std::vector<Change> changes;
   for (const std::string& assignment : assignments) {
@@ -76,10 +77,11 @@ int Set(const std::string& module_path, const std::string& file,
     }
   };
   if (!dry_run) {
-    // Read, judged and written in one turn of the file's saves: a set of
-    // another setting running at the same time goes before or after it.
-    return ChangeInOneTurn(file, apply, force, "set", err) == TurnResult::kSaved ? kExitSuccess
-                                                                                  : kExitFailure;
+    // Written in one turn of the file's saves: a set of another setting
+    // running at the same time goes before or after it, and both stay.
+    return ChangeInOneTurn(session, file, apply, force, "set", err) == TurnResult::kSaved
+               ? kExitSuccess
+               : kExitFailure;
   }
   // The checks the save makes before it writes, on the file as it is now:
   // a dry run ends where the save would fail.
