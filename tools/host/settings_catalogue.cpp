@@ -289,9 +289,9 @@ constexpr PageGroup Group(Words title, const PageField (&fields)[N]) {
 constexpr PageGroup kGroups[kPageGroupCount] = {
     Group({L"Picture", L"Bild"}, kPicture),
     Group({L"Rate control", L"Bitrate"}, kRateControl),
-    Group({L"GOP and B-frames", L"GOP und B-Frames"}, kGop),
+    Group({L"GOP and B-frames", L"GOP, B-Frames"}, kGop),
     Group({L"Motion search", L"Bewegungssuche"}, kMotion),
-    Group({L"H.263 and resilience", L"H.263 und Fehlerschutz"}, kH263),
+    Group({L"H.263 and resilience", L"H.263, Fehlerschutz"}, kH263),
     Group({L"Other", L"Sonstiges"}, kOther),
 };
 
