@@ -51,7 +51,9 @@ using S = Setting;
 //   decoder buffer -> Decoderpuffer; level -> Level; profile -> Profil;
 //   thread -> Thread; pixel aspect ratio -> Pixel-Seitenverhältnis.
 // Sentence case as Windows writes it: only the first word and nouns are
-// capitalised. Mnemonics are ASCII letters, unique on each page.
+// capitalised. Mnemonics are ASCII letters, unique on each page, and stand
+// early in a label where they can: Wine places the underline of a late one
+// a letter or two too far.
 constexpr Words kPixels = {L"pixels", L"Pixel"};
 constexpr Words kFramesPerSecond = {L"frames/s", L"Bilder/s"};
 constexpr Words kBitsPerSecond = {L"bit/s", L"Bit/s"};
@@ -74,11 +76,11 @@ constexpr PageField kPicture[] = {
             L"Bilder je Sekunde im codierten Datenstrom."}),
     Choice(S::pixel_aspect_ratio, {L"&Pixel shape", L"&Pixel-Seitenverhältnis"},
            {L"The shape of the picture's pixels.", L"Die Form der Pixel des Bildes."}),
-    Number(S::pixel_ar_width, {L"Pixel shape, w&idth term", L"Pixel-Seitenverhältnis: Brei&te"},
+    Number(S::pixel_ar_width, {L"Pixel shape, w&idth term", L"Brei&tenwert des Seitenverhältnisses"},
            0, kMost, 1, kNone,
            {L"The width term of a pixel aspect ratio given as width:height.",
             L"Der Breitenwert eines Pixel-Seitenverhältnisses der Form Breite:Höhe."}),
-    Number(S::pixel_ar_height, {L"Pixel shape, h&eight term", L"Pixel-Seitenverhältnis: Höh&e"},
+    Number(S::pixel_ar_height, {L"Pixel shape, h&eight term", L"Höhen&wert des Seitenverhältnisses"},
            0, kMost, 1, kNone,
            {L"The height term of a pixel aspect ratio given as width:height.",
             L"Der Höhenwert eines Pixel-Seitenverhältnisses der Form Breite:Höhe."}),
@@ -107,7 +109,7 @@ constexpr PageField kRateControl[] = {
           {L"When on, the bit rate is not held to the most the chosen level allows.",
            L"Wenn aktiviert, wird die Bitrate nicht auf das Höchstmaß des gewählten "
            L"Levels begrenzt."}),
-    Number(S::vbv_buffer, {L"Decoder &buffer size (VBV)", L"Größe des Decoderp&uffers (VBV)"},
+    Number(S::vbv_buffer, {L"Decoder &buffer size (VBV)", L"&Decoderpuffergröße (VBV)"},
            0, kMost, 1, kNone,
            {L"The size of the decoder's buffer the stream must fit. The settings do "
             L"not say in which unit; the stream's header counts it in units of "
@@ -116,7 +118,7 @@ constexpr PageField kRateControl[] = {
             L"Einstellungen nennen keine Einheit; die Kopfdaten des Datenstroms zählen "
             L"sie in Einheiten von 16.384 Bit."}),
     OnOff(S::write_vbv_params,
-          {L"&Write decoder buffer parameters", L"Parameter des Decoderpuffers &schreiben"},
+          {L"&Write decoder buffer parameters", L"Pa&rameter des Decoderpuffers schreiben"},
           {L"When on, the stream's header carries the decoder buffer parameters.",
            L"Wenn aktiviert, enthalten die Kopfdaten des Datenstroms die Parameter des "
            L"Decoderpuffers."}),
@@ -185,7 +187,7 @@ constexpr PageField kGop[] = {
            L"Wenn aktiviert, stehen vor jedem I-Frame die Kopfdaten einer GOP (GOV)."}),
     OnOff(S::vol_every_i_vop,
           {L"Stream header (V&OL) before every I-frame",
-           L"Kopfdaten des Datenstroms (V&OL) vor jedem I-Frame"},
+           L"&Datenstrom-Kopfdaten (VOL) vor jedem I-Frame"},
           {L"When on, the video object layer header, which a decoder needs to "
            L"start, is repeated before every I-frame.",
            L"Wenn aktiviert, werden die Kopfdaten des Video Object Layer, die ein "
@@ -268,7 +270,7 @@ constexpr PageField kOther[] = {
            L"vertical order.",
            L"Wenn aktiviert, werden die Koeffizienten eines Blocks in der "
            L"alternativen vertikalen Reihenfolge gelesen."}),
-    OnOff(S::ac_prediction, {L"&AC coefficient prediction", L"Prädiktion der AC-&Koeffizienten"},
+    OnOff(S::ac_prediction, {L"&AC coefficient prediction", L"AC-&Koeffizientenprädiktion"},
           {L"When on, the first row or column of an intra-coded block's "
            L"coefficients is predicted from a neighbouring block.",
            L"Wenn aktiviert, wird die erste Zeile oder Spalte der Koeffizienten eines "
