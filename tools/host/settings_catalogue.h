@@ -14,8 +14,9 @@
 // language for one text and miss it for another unseen, because the tests
 // that hold every text in every language run natively on every target, and
 // because `mp4vcfg set` words its (English) refusals from the same rows. A
-// further language is one more column: its primary language identifier in
-// kLanguageIds and its texts in every row; no code changes.
+// further language is one more column: kLanguageCount one higher, its
+// primary language identifier in kLanguageIds and its texts in every row
+// (the tests name each one missing); nothing that reads the table changes.
 #ifndef MP4V_HOST_SETTINGS_CATALOGUE_H_
 #define MP4V_HOST_SETTINGS_CATALOGUE_H_
 
@@ -118,7 +119,8 @@ enum class Phrase : size_t {
   kCount
 };
 
-// The phrase in `language`'s column.
+// The phrase in `language`'s column; English for a column the table does
+// not have.
 const wchar_t* PhraseText(Phrase phrase, Language language);
 
 // `pattern` with "%1" to "%9" replaced by `values` in turn; a mark with no
@@ -138,7 +140,8 @@ std::wstring PlainLabel(const wchar_t* label);
 
 // The tooltip of a setting in `language`: its key and section, what it does
 // where that is known, and what the field takes. `odd_value` is the value an
-// on/off setting holds that is neither 0 nor 1, or null.
+// on/off setting holds that is neither 0 nor 1, or null. English for a
+// column the table does not have.
 std::wstring TipText(const PageField& field, const int32_t* odd_value,
                      Language language = kEnglish);
 
