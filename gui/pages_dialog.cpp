@@ -2,6 +2,12 @@
 // host's record. The pages are built at run time from the page table, in
 // dialog units, so that they grow with the dialog font on every DPI setting.
 //
+// The pages speak the language of the calling thread's user interface
+// (GetThreadUILanguage: the user's, unless the host chose one for its
+// thread), as far as the catalogue has it, and English otherwise; every
+// word comes from the catalogue's column for that language. Only the
+// sheet's own buttons are the common controls library's.
+//
 // The record is read once, when the pages open, and written once, after OK
 // was pressed and every changed field was found good; until then the
 // person's texts live in the page controls alone. Nothing outlives a call
@@ -32,13 +38,12 @@ namespace {
 
 using mp4v_host::Control;
 using mp4v_host::IntegerRange;
+using mp4v_host::Language;
 using mp4v_host::PageField;
 using mp4v_host::PageGroup;
+using mp4v_host::Phrase;
 using mp4v_host::SettingKey;
 using mp4v_host::TextStatus;
-
-// The sheet and its messages carry the same title.
-constexpr wchar_t kCaption[] = L"MPEG-4 Video Encoder Settings";
 
 // The library's manifest resource (see version.rc).
 constexpr WORD kManifestId = 2;
@@ -201,7 +206,7 @@ struct Change {
 // Everything one call needs, on the caller's stack.
 class Session {
  public:
-  explicit Session(const MP4VSettings& record) {
+  Session(const MP4VSettings& record, Language language) : language_(language) {
     const SettingKey* keys = mp4v_host::SettingKeys();
     initial_.resize(mp4v_host::kSettingKeyCount);
     for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
@@ -231,6 +236,11 @@ class Session {
   bool accepted() const { return accepted_; }
   // Whether the sheet was ever on the screen, where a person could answer it.
   bool shown() const { return shown_; }
+  // The sheet's title, which its messages carry too.
+  const wchar_t* caption() const { return mp4v_host::PhraseText(Phrase::kCaption, language_); }
+  const wchar_t* title(size_t page) const {
+    return mp4v_host::PageGroups()[page].title[language_];
+  }
 
   // The page's controls get their values, limits and tooltips; the first
   // page also hooks the sheet, to see it shown, and makes OK the default
@@ -314,7 +324,7 @@ class Session {
     SendMessageW(box, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
     // The tip no longer speaks of the value the box held.
     std::wstring& text = tip_texts_[index];
-    text = mp4v_host::TipText(row, nullptr);
+    text = mp4v_host::TipText(row, nullptr, language_);
     for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
       if (pages_[p] != page || tips_[p] == nullptr) continue;
       TTTOOLINFOW tool{};
@@ -377,12 +387,12 @@ class Session {
       const int index = static_cast<int>(slot.index);
       const short y = static_cast<short>(kMargin + r * kRowHeight);
       if (slot.is_check()) {
-        page_template.Item(kButtonAtom, nullptr, slot.field->label,
+        page_template.Item(kButtonAtom, nullptr, slot.field->label[language_],
                            mp4v_pages::kFieldIdBase + index, WS_TABSTOP | BS_3STATE, 0,
                            kLabelX, y + kCheckDrop, kUnitX - kLabelX - 4, kCheckHeight);
         continue;
       }
-      page_template.Item(kStaticAtom, nullptr, slot.field->label,
+      page_template.Item(kStaticAtom, nullptr, slot.field->label[language_],
                          mp4v_pages::kLabelIdBase + index, SS_LEFT | SS_NOTIFY,
                          0, kLabelX, y + kTextDrop, kLabelWidth, kTextHeight);
       if (slot.is_rate()) {
@@ -399,8 +409,8 @@ class Session {
                                UDS_NOTHOUSANDS,
                            0, kFieldX + kFieldWidth, y, kUpDownWidth, kFieldHeight);
       }
-      if (slot.field->unit != nullptr) {
-        page_template.Item(kStaticAtom, nullptr, slot.field->unit,
+      if (slot.field->has_unit()) {
+        page_template.Item(kStaticAtom, nullptr, slot.field->unit[language_],
                            mp4v_pages::kUnitIdBase + index,
                            SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kUnitX,
                            y + kTextDrop, kUnitWidth, kTextHeight);
@@ -413,7 +423,8 @@ class Session {
     std::wstring& text = tip_texts_[slot.index];
     const int32_t odd = initial_value_[slot.index];
     text = mp4v_host::TipText(*slot.field,
-                               slot.is_check() && odd != 0 && odd != 1 ? &odd : nullptr);
+                               slot.is_check() && odd != 0 && odd != 1 ? &odd : nullptr,
+                               language_);
     const int index = static_cast<int>(slot.index);
     HWND field = GetDlgItem(page, mp4v_pages::kFieldIdBase + index);
     std::vector<HWND> targets = {field};
@@ -484,11 +495,11 @@ class Session {
     PropSheet_SetCurSel(sheet_, nullptr, page);
     HWND field = GetDlgItem(pages_[page], mp4v_pages::kFieldIdBase + static_cast<int>(slot.index));
     SelectField(slot, field);
-    const std::wstring message =
-        L"The setting \"" + mp4v_host::PlainLabel(slot.field->label) + L"\" (" +
-        Widen(slot.key->name) + L") is not valid.\n\n" +
-        Widen(mp4v_host::SettingProblemText(*slot.field, status, Narrow(text)));
-    MessageBoxW(sheet_, message.c_str(), kCaption, MB_OK | MB_ICONWARNING);
+    const std::wstring message = mp4v_host::Fill(
+        mp4v_host::PhraseText(Phrase::kRefusal, language_),
+        {mp4v_host::PlainLabel(slot.field->label[language_]), Widen(slot.key->name),
+         mp4v_host::SettingProblemText(*slot.field, status, text, language_)});
+    MessageBoxW(sheet_, message.c_str(), caption(), MB_OK | MB_ICONWARNING);
     SelectField(slot, field);
   }
 
@@ -515,6 +526,7 @@ class Session {
     return DefSubclassProc(sheet, message, wparam, lparam);
   }
 
+  const Language language_;
   std::vector<std::wstring> initial_;  // what each field showed at first
   int32_t initial_value_[MP4V_SETTINGS_COUNT] = {};  // each integer as read
   std::wstring tip_texts_[MP4V_SETTINGS_COUNT];
@@ -727,7 +739,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
   controls.dwICC = ICC_WIN95_CLASSES;
   if (!InitCommonControlsEx(&controls)) return MP4V_PAGES_FAILED;
 
-  Session session(*record);
+  Session session(*record, mp4v_host::LanguageForLangId(GetThreadUILanguage()));
   const HINSTANCE module = ThisModule();
   PROPSHEETPAGEW pages[mp4v_host::kPageGroupCount] = {};
   for (size_t p = 0; p < mp4v_host::kPageGroupCount; ++p) {
@@ -735,7 +747,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
     pages[p].dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
     pages[p].hInstance = module;
     pages[p].pResource = session.page_template(p).data();
-    pages[p].pszTitle = mp4v_host::PageGroups()[p].title;
+    pages[p].pszTitle = session.title(p);
     pages[p].pfnDlgProc = &PageProc;
     pages[p].lParam = reinterpret_cast<LPARAM>(session.context(p));
   }
@@ -745,7 +757,7 @@ int32_t ShowPages(HWND owner, MP4VSettings* record) {
                    PSH_USECALLBACK;
   header.hwndParent = owner;
   header.hInstance = module;
-  header.pszCaption = kCaption;
+  header.pszCaption = session.caption();
   header.nPages = mp4v_host::kPageGroupCount;
   header.nStartPage = 0;
   header.ppsp = pages;

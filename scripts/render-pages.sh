@@ -2,10 +2,12 @@
 # Renders every page of the settings pages, as they show a settings file, to
 # PNG files: page-1-picture.png, page-2-rate-control.png, ...
 #
-#   bash scripts/render-pages.sh [--dpi N] SETTINGS_FILE [OUTPUT_DIR]   (default docs/pages)
+#   bash scripts/render-pages.sh [--dpi N] [--lang de] SETTINGS_FILE [OUTPUT_DIR]   (default docs/pages)
 #
 # --dpi N shows them at N dots per inch (96 is 100%, 144 is 150%), in a Wine
-# prefix of its own (scripts/wine-dpi.sh).
+# prefix of its own (scripts/wine-dpi.sh). --lang de shows them to a German
+# user (the pages follow the user's language), in files named ...-de.png;
+# without it the user is an English one.
 #
 # Needs the Windows build in build/win32 (pages_render.exe, the module and the
 # pages library), Xvfb and ImageMagick (scripts/setup.sh installs them). The
@@ -16,8 +18,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 dpi=""
-if [ "${1:-}" = --dpi ]; then dpi=${2:?--dpi needs a number}; shift 2; fi
-[ $# -ge 1 ] || { sed -n '2,9p' "$0"; exit 2; }
+lang=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --dpi) dpi=${2:?--dpi needs a number}; shift 2 ;;
+    --lang) lang=${2:?--lang needs a language}; shift 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 1 ] || { sed -n '2,11p' "$0"; exit 2; }
+case $lang in
+  "") export LANG=C.UTF-8 LC_ALL=C.UTF-8 LC_MESSAGES=C.UTF-8 ;;
+  de) export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LC_MESSAGES=de_DE.UTF-8 ;;
+  *) echo "render-pages: the pages speak English and German (--lang de) alone" >&2; exit 2 ;;
+esac
 file=$(realpath "$1")
 out=$(realpath -m "${2:-docs/pages}")
 renderer=$root/build/win32/bin/pages_render.exe
@@ -43,7 +57,7 @@ while IFS= read -r -t 120 line <&"${RENDER[0]}"; do
   line=${line%$'\r'}
   read -r word page x y width height <<<"$line" || true
   [ "$word" = page ] || { echo "render-pages: $line" >&2; continue; }
-  name=$(printf 'page-%d-%s%s.png' $((page + 1)) "${titles[$page]:-page}" "${dpi:+-${dpi}dpi}")
+  name=$(printf 'page-%d-%s%s%s.png' $((page + 1)) "${titles[$page]:-page}" "${dpi:+-${dpi}dpi}" "${lang:+-$lang}")
   import -window root -crop "${width}x${height}+${x}+${y}" +repage "$out/$name"
   echo "$out/$name"
   count=$((count + 1))

@@ -82,8 +82,11 @@ run_gui_tests() {  # label, dir, loader
       # The layout test again at 120, 144 and 192 DPI (the run above is at
       # 96), in a copy of the Wine prefix set to each: the usual prefix,
       # which other programs may be using, keeps its setting.
+      # The runs of one DPI one after the other (English, then German), so
+      # that the prefix's setting changes once for each.
       source scripts/wine-dpi.sh
-      for name in $(ctest --test-dir "$dir" -N -L dpi | sed -n 's/^ *Test *#[0-9]*: //p'); do
+      for name in $(ctest --test-dir "$dir" -N -L dpi | sed -n 's/^ *Test *#[0-9]*: //p' |
+                      awk -F_ '{ print $NF, $0 }' | sort -s -n -k1,1 | cut -d' ' -f2); do
         dpi=${name##*_}; dpi=${dpi%dpi}
         if wine_dpi_start "$dpi"; then
           desktop=mp4v-gui-$$-$label-$name

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -98,6 +100,32 @@ bool HasFontFamily(const wchar_t* name) {
   return found;
 }
 
+// The language the run expects the pages in: MP4V_EXPECT_LANGUAGE names its
+// primary language ("de", "en"); unset, the test takes whichever the system
+// gives. Empty when the thread's UI language is the one expected, otherwise
+// what keeps it from being so.
+std::string WhyNotTheExpectedLanguage() {
+  const char* expected = std::getenv("MP4V_EXPECT_LANGUAGE");
+  if (expected == nullptr) return std::string();
+  const LANGID actual = GetThreadUILanguage();
+  const std::string want = expected;
+  const WORD primary = want == "de" ? LANG_GERMAN : want == "en" ? LANG_ENGLISH : 0;
+  if (primary == 0) return "MP4V_EXPECT_LANGUAGE names no language the test knows: " + want;
+  if (PRIMARYLANGID(actual) == primary) return std::string();
+  char id[8];
+  std::snprintf(id, sizeof id, "%04x", actual);
+  return "the thread's UI language is " + std::string(id) + ", not \"" + want +
+         "\": under Wine it comes from the environment, LANG=" +
+         (want == "de" ? "de_DE.UTF-8" : "en_US.UTF-8") +
+         " with LC_ALL and LC_MESSAGES unset or the same (tests/gui/CMakeLists.txt sets them); "
+         "the system needs that locale (locale -a)";
+}
+
+// The column of the catalogue this thread's pages speak.
+mp4v_host::Language ThreadLanguage() {
+  return mp4v_host::LanguageForLangId(GetThreadUILanguage());
+}
+
 class PagesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -106,6 +134,8 @@ class PagesTest : public ::testing::Test {
     ASSERT_TRUE(HasFontFamily(L"Tahoma"))
         << "no Tahoma font: under Wine the fonts-wine package (scripts/setup.sh) and "
            "the font folder scripts/xvfb.sh adds provide it";
+    const std::string why = WhyNotTheExpectedLanguage();
+    ASSERT_TRUE(why.empty()) << why;
     module_ = new mp4v_host::ModuleLibrary;
     std::string error;
     ASSERT_TRUE(module_->Open("", &error)) << error;
@@ -588,6 +618,14 @@ TEST_F(PagesTest, EveryTextFitsAndNoControlsOverlap) {
     }
   }
   ASSERT_NE(nullptr, Open());
+  // The texts measured are those of the thread's language.
+  const mp4v_host::Language language = ThreadLanguage();
+  EXPECT_EQ(std::wstring(mp4v_host::PhraseText(mp4v_host::Phrase::kCaption, language)),
+            Text(sheet_));
+  HWND width_label = ShowControl(
+      sheet_, mp4v_pages::kLabelIdBase + Index(Key("width")));
+  ASSERT_NE(nullptr, width_label);
+  EXPECT_EQ(std::wstring(Row(Index(Key("width"))).label[language]), Text(width_label));
   HWND tabs = PropSheet_GetTabControl(sheet_);
   EXPECT_EQ(1, TabCtrl_GetRowCount(tabs));
   for (int t = 0; t < TabCtrl_GetItemCount(tabs); ++t) {
@@ -597,6 +635,7 @@ TEST_F(PagesTest, EveryTextFitsAndNoControlsOverlap) {
     item.pszText = title;
     item.cchTextMax = 64;
     TabCtrl_GetItem(tabs, t, &item);
+    EXPECT_EQ(std::wstring(mp4v_host::PageGroups()[t].title[language]), title);
     RECT rect{};
     TabCtrl_GetItemRect(tabs, t, &rect);
     EXPECT_LE(TextSize(tabs, title).cx, rect.right - rect.left) << "tab " << t;
@@ -903,6 +942,57 @@ TEST_F(PagesTest, ASecondCallWhileASheetIsOpenFails) {
   ASSERT_NE(nullptr, Open());
   PressButton(sheet_, IDCANCEL);
   EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
+}
+
+// A host that sets its thread's UI language gets the pages in that language
+// whatever the system's is: German for German, English for French, which
+// the pages do not speak.
+TEST_F(PagesTest, TheHostThreadsUiLanguageChoosesThePagesLanguage) {
+  struct Case {
+    LANGID set;
+    mp4v_host::Language expected;
+  };
+  const Case cases[] = {{MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), mp4v_host::kGerman},
+                        {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), mp4v_host::kEnglish}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.set);
+    std::atomic<unsigned> taken{0};  // the thread's UI language after it set one
+    gui_ = std::make_unique<GuiThread>(
+        [this, &c, &taken](HWND owner) {
+          SetThreadUILanguage(c.set);
+          const LANGID now = GetThreadUILanguage();
+          taken = now;
+          if (now == c.set) result_ = entry_(owner, &record_);
+        },
+        false);
+    // The sheet, or, when the language did not take, a window that is none.
+    const HWND refused = HWND_BROADCAST;
+    sheet_ = WaitFor([&]() -> HWND {
+      if (HWND sheet = FindSheet(gui_->id())) return sheet;
+      return taken != 0 && taken != c.set ? refused : nullptr;
+    });
+    if (sheet_ == refused) {
+      sheet_ = nullptr;
+      GTEST_SKIP() << "this system's SetThreadUILanguage does not change the thread's UI "
+                      "language (it kept "
+                   << std::hex << taken << " for " << c.set
+                   << "; Wine 8's is a stub that keeps the user's): the case needs Windows";
+    }
+    ASSERT_NE(nullptr, sheet_);
+    EXPECT_EQ(std::wstring(mp4v_host::PhraseText(mp4v_host::Phrase::kCaption, c.expected)),
+              Text(sheet_));
+    HWND tabs = PropSheet_GetTabControl(sheet_);
+    wchar_t title[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = title;
+    item.cchTextMax = 64;
+    TabCtrl_GetItem(tabs, 1, &item);
+    EXPECT_EQ(std::wstring(mp4v_host::PageGroups()[1].title[c.expected]), title);
+    PressButton(sheet_, IDCANCEL);
+    EXPECT_EQ(MP4V_PAGES_CANCELLED, Result());
+    gui_.reset();
+  }
 }
 
 }  // namespace

@@ -254,6 +254,35 @@ TEST(SettingTextTest, ProblemsNameTheTextAndWhatIsWrong) {
   EXPECT_NE(std::string::npos, tiny.find("0.0000000001")) << tiny;
 }
 
+// The pages' refusals in German: the same facts (the text as typed, the
+// range, the smallest rate) in the German column's words.
+TEST(SettingTextTest, GermanProblemsNameTheTextAndTheRange) {
+  struct Case {
+    TextStatus status;
+    bool rate;
+    const wchar_t* text;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {TextStatus::kNotANumber, false, L" 12ä ",
+       L"„12ä“ ist keine ganze Zahl. Geben Sie eine ganze Zahl von 1 bis 8191 ein, dezimal "
+       L"oder hexadezimal nach 0x."},
+      {TextStatus::kAboveRange, false, L"9000",
+       L"„9000“ ist größer, als diese Einstellung zulässt. Geben Sie eine ganze Zahl von 1 "
+       L"bis 8191 ein, dezimal oder hexadezimal nach 0x."},
+      {TextStatus::kEmpty, true, L"",
+       L"Es ist kein Wert eingetragen. Geben Sie eine Bildrate größer als 0 mit Dezimalpunkt "
+       L"ein, z. B. 25 oder 29.97, oder einen Bruch wie 30000/1001."},
+      {TextStatus::kTooSmall, true, L"1e-11",
+       L"„1e-11“ ist zu klein: Eine Einstellungsdatei speichert zehn Nachkommastellen und "
+       L"enthielte 0. Geben Sie eine Bildrate von mindestens 0.0000000001 ein."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(std::wstring(c.expected),
+              mp4v_host::ProblemText(mp4v_host::kGerman, c.status, c.rate, c.text, {1, 8191}));
+  }
+}
+
 // The one judgement of a setting's text that the pages' OK and mp4vcfg set
 // share: each setting's own row decides the range, the frame rate its rule.
 TEST(SettingTextTest, SettingTextsByTheirRowOfTheCatalogue) {

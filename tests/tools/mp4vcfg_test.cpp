@@ -35,6 +35,8 @@
 
 #include "gui/page_ids.h"
 #include "gui/pages_driver.h"
+#include "host/setting_text.h"
+#include "host/settings_catalogue.h"
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -993,6 +995,55 @@ TEST(Mp4vcfgEdit, OkSavesTheChangeAndKeepsTheRestOfTheFile) {
   // the comments and every other value kept.
   ASSERT_EQ(RunTool({"set", set, "height=480"}).status, 0);
   EXPECT_EQ(testutil::ReadBytes(edited), testutil::ReadBytes(set));
+}
+
+// edit shows the pages in the person's language (the thread's UI language,
+// which under Wine follows LANG; ctest runs this test again for a German
+// user as mp4vcfg_edit_tests_de), the pages' refusal too, while edit's own
+// output stays English for scripts and logs.
+TEST(Mp4vcfgEdit, ThePagesSpeakThePersonsLanguageAndEditItsOwn) {
+  const LANGID lang_id = GetThreadUILanguage();
+  if (const char* expected = std::getenv("MP4V_EXPECT_LANGUAGE")) {
+    ASSERT_EQ(std::string(expected) == "de" ? LANG_GERMAN : LANG_ENGLISH, PRIMARYLANGID(lang_id))
+        << "the thread's UI language did not take: under Wine it follows LANG, LC_ALL and "
+           "LC_MESSAGES (tests/tools/CMakeLists.txt sets them), which need that locale on "
+           "the system (locale -a)";
+  }
+  const mp4v_host::Language language = mp4v_host::LanguageForLangId(lang_id);
+  const std::wstring caption = mp4v_host::PhraseText(mp4v_host::Phrase::kCaption, language);
+  const mp4v_host::PageField& height = mp4v_host::FieldAt(
+      static_cast<size_t>(mp4v_host::FindSettingKey("height") - mp4v_host::SettingKeys()));
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("preset.cfg");
+  testutil::WriteBytes(path, kPreset);
+  std::wstring shown_caption, message, message_caption;
+  const Outcome r = EditDriven(path, [&](HWND sheet) {
+    shown_caption = pages_driver::Text(sheet);
+    HWND field = pages_driver::ShowControl(sheet, FieldId("height"));
+    pages_driver::SetText(field, L"x");
+    pages_driver::PressButton(sheet, IDOK);
+    DWORD thread = GetWindowThreadProcessId(sheet, nullptr);
+    HWND box = pages_driver::WaitFor([&] { return pages_driver::FindMessageBox(thread, sheet); });
+    if (box != nullptr) {
+      message = pages_driver::StaticTexts(box);
+      message_caption = pages_driver::Text(box);
+      pages_driver::PressButton(box, IDOK);
+      pages_driver::WaitGone(box);
+    }
+    pages_driver::SetText(field, L"480");
+    pages_driver::PressButton(sheet, IDOK);
+  });
+  EXPECT_EQ(caption, shown_caption);
+  EXPECT_EQ(caption, message_caption);
+  const std::wstring problem = mp4v_host::SettingProblemText(
+      height, mp4v_host::TextStatus::kNotANumber, L"x", language);
+  EXPECT_NE(std::wstring::npos, message.find(mp4v_host::Fill(
+                                    mp4v_host::PhraseText(mp4v_host::Phrase::kRefusal, language),
+                                    {mp4v_host::PlainLabel(height.label[language]), L"height",
+                                     problem})))
+      << "the refusal is not in the pages' language";
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "height: 576 -> 480\n");
 }
 
 // The pages hold nothing while they are open: what another writer saves

@@ -26,6 +26,8 @@ double DividedBy1001(double rate) {
   return numerator / denominator;
 }
 
+std::wstring Widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
@@ -78,6 +80,12 @@ std::string SettingProblemText(const PageField& field, TextStatus status, std::s
                      IntegerRange{field.minimum, field.maximum});
 }
 
+std::wstring SettingProblemText(const PageField& field, TextStatus status, std::wstring_view text,
+                                Language language) {
+  return ProblemText(language, status, field.control == Control::kFrameRate, text,
+                     IntegerRange{field.minimum, field.maximum});
+}
+
 std::string IntegerText(int32_t value) { return FormatInt32(value); }
 
 std::string FrameRateText(double value) {
@@ -124,42 +132,53 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
   return true;
 }
 
-std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
-                        IntegerRange range) {
-  const std::string quoted = "\"" + std::string(TrimBlanks(text)) + "\"";
-  const std::string range_text = "from " + IntegerText(range.minimum) + " to " +
-                                 IntegerText(range.maximum);
-  const std::string integer_hint = "Enter a whole number " + range_text +
-                                   ", in decimal or in hexadecimal after 0x.";
-  const std::string rate_hint =
-      "Enter a number of frames per second greater than 0, such as 25 or "
-      "29.97, or a fraction such as 30000/1001.";
-  const std::string& hint = frame_rate ? rate_hint : integer_hint;
+std::wstring ProblemText(Language language, TextStatus status, bool frame_rate,
+                         std::wstring_view text, IntegerRange range) {
+  auto phrase = [language](Phrase p) { return PhraseText(p, language); };
+  // Blanks are spaces and tabs alone, as TrimBlanks takes them.
+  const size_t first = text.find_first_not_of(L" \t");
+  const std::wstring trimmed =
+      first == std::wstring_view::npos
+          ? std::wstring()
+          : std::wstring(text.substr(first, text.find_last_not_of(L" \t") - first + 1));
+  const std::wstring hint =
+      frame_rate ? std::wstring(phrase(Phrase::kRateHint))
+                 : Fill(phrase(Phrase::kIntegerHint),
+                        {Fill(phrase(Phrase::kRange), {Widen(IntegerText(range.minimum)),
+                                                       Widen(IntegerText(range.maximum))})});
   switch (status) {
     case TextStatus::kOk:
-      return std::string();
+      return std::wstring();
     case TextStatus::kEmpty:
-      return "The value is empty. " + hint;
+      return Fill(phrase(Phrase::kEmpty), {hint});
     case TextStatus::kNotANumber:
-      return quoted + (frame_rate ? " is not a decimal number or a fraction. "
-                                  : " is not a whole number. ") +
-             hint;
+      return Fill(phrase(frame_rate ? Phrase::kNotARate : Phrase::kNotAWholeNumber),
+                  {trimmed, hint});
     case TextStatus::kOutOfRange:
-      return quoted + (frame_rate ? " is too large or too small to be stored. "
-                                  : " is outside the 32-bit range. ") +
-             hint;
+      return Fill(phrase(frame_rate ? Phrase::kRateOutOfRange : Phrase::kOutside32Bits),
+                  {trimmed, hint});
     case TextStatus::kNotPositive:
-      return quoted + " is not a frame rate greater than 0. " + hint;
+      return Fill(phrase(Phrase::kNotPositive), {trimmed, hint});
     case TextStatus::kTooSmall:
-      return quoted + " is too small: a settings file keeps ten decimals and "
-             "would hold it as 0. Enter a frame rate of at least " +
-             kSmallestFrameRateText + ".";
+      return Fill(phrase(Phrase::kTooSmall), {trimmed, Widen(kSmallestFrameRateText)});
     case TextStatus::kBelowRange:
-      return quoted + " is less than this setting takes. " + hint;
+      return Fill(phrase(Phrase::kBelowRange), {trimmed, hint});
     case TextStatus::kAboveRange:
-      return quoted + " is more than this setting takes. " + hint;
+      return Fill(phrase(Phrase::kAboveRange), {trimmed, hint});
   }
-  return std::string();
+  return std::wstring();
+}
+
+// The English phrases are ASCII, so each byte of `text` goes through as the
+// character of the same number and comes back unchanged.
+std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
+                        IntegerRange range) {
+  std::wstring wide;
+  for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  const std::wstring problem = ProblemText(kEnglish, status, frame_rate, wide, range);
+  std::string narrow;
+  for (wchar_t c : problem) narrow += static_cast<char>(c);
+  return narrow;
 }
 
 }  // namespace mp4v_host

@@ -66,8 +66,11 @@ TextStatus ParseSettingText(const PageField& field, std::string_view text, int32
                             double* real);
 
 // ProblemText for `text` refused by ParseSettingText for that setting: it
-// names the row's own range.
+// names the row's own range. In English, for mp4vcfg's messages.
 std::string SettingProblemText(const PageField& field, TextStatus status, std::string_view text);
+// The same in `language`, for the person at the settings pages.
+std::wstring SettingProblemText(const PageField& field, TextStatus status, std::wstring_view text,
+                                Language language);
 
 std::string IntegerText(int32_t value);
 
@@ -90,8 +93,13 @@ bool StepText(std::string_view text, int steps, int32_t step, IntegerRange range
 // What is wrong with `text`, as sentences for the person, e.g.
 // "\"12x\" is not a whole number. Enter ...", naming the numbers `range`
 // allows. `frame_rate` chooses the frame rate's wording instead.
+// In English, for scripts and logs; `text` is quoted byte for byte.
 std::string ProblemText(TextStatus status, bool frame_rate, std::string_view text,
                         IntegerRange range = IntegerRange{INT32_MIN, INT32_MAX});
+// The same sentences in `language`, from the catalogue's phrases.
+std::wstring ProblemText(Language language, TextStatus status, bool frame_rate,
+                         std::wstring_view text,
+                         IntegerRange range = IntegerRange{INT32_MIN, INT32_MAX});
 
 }  // namespace mp4v_host
 
