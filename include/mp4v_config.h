@@ -365,9 +365,13 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  * What several writers at once get: a save holds a lock of the system for
  * the file, its turn, from its read to its replacement, and every other save
  * of the file by this module, in any thread or process, waits for it (up to
- * 5 seconds). On Linux the lock is flock() on the file's folder, so saves of
- * other files in that folder take turns too; on Windows a named mutex for
- * the file's full path. It leaves no file behind and dies with its process.
+ * 5 seconds); saves of other files never wait for it. On Linux the lock is
+ * a write lock on the file itself (fcntl F_OFD_SETLK), which only a process
+ * that may write the file can hold and a forked child does not keep; on
+ * Windows the named mutex "Global\demo_config_mp4v.save." and a hash of
+ * the file's final path, which every account may open. The README's "What
+ * other programs must do" says how another program takes the same turn. It
+ * leaves no file behind and dies with its process.
  * Just before the replacement the save reads the file again: when another
  * program changed it meanwhile, the save builds its text again from the new
  * bytes, up to 8 times, so what that program wrote stays. On Linux the
@@ -413,6 +417,10 @@ typedef int32_t(MP4V_CDECL *MP4VConfigLoadFn)(MP4VSettings *settings,
  *   another save held its turn for 5 s    ERROR_LOCK_VIOLATION / EWOULDBLOCK
  *   other programs changed the file       ERROR_BUSY / EBUSY
  *   under 8 tries in a row
+ *   the save's text is in place, but      ERROR_OPERATION_ABORTED / ECANCELED
+ *   another program wrote into the file
+ *   it replaced after the 8th try's last
+ *   look, and that write is not in it
  * Any other failure of the system gives its own code. After MP4V_STATUS_OK
  * the last error may have changed all the same: read it only after a
  * failure. */

@@ -389,6 +389,11 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
       // Another program's file may be under the name now: the turn follows
       // it, so that the file the next replacement displaces is the one held.
       if (!turn.Follow(SaveTurnWait(), error)) return false;
+      if (turn.created() && !file.exists) {
+        // The file was deleted, and the turn made an empty one in its place.
+        file.exists = placeholder = true;
+        file.bytes.clear();
+      }
       from_late = false;
     }
     *error = PlatformErrorCode(ModuleFailure::kKeptChanging);

@@ -1,7 +1,6 @@
 // The platform layer on Windows: safe file replacement and the dynamic
 // loader.
 #include <windows.h>
-#include <sddl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -645,19 +644,23 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
   }
   const std::wstring global = L"Global\\" + name;
   // Every account may wait on the mutex and release it (SYNCHRONIZE |
-  // MUTEX_MODIFY_STATE for Everyone), so that programs of other accounts and
-  // of other integrity take the same turn; the default access list would
-  // let only this account open it.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
-    *error = GetLastError();
-    return false;
-  }
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  // MUTEX_MODIFY_STATE for Everyone, S-1-1-0), so that programs of other
+  // accounts take the same turn; the default access list would let only
+  // this account open it. The list is laid out by hand, as the system reads
+  // it, so that the module needs no library beyond kernel32: an ACL header,
+  // one access-allowed entry and the SID it names.
+  alignas(4) static const unsigned char kEveryoneMayWait[28] = {
+      ACL_REVISION, 0, 28, 0, 1, 0, 0, 0,              // ACL: size 28, one entry
+      ACCESS_ALLOWED_ACE_TYPE, 0, 20, 0,               // entry: size 20
+      0x01, 0x00, 0x10, 0x00,                          // mask 0x00100001
+      1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};             // S-1-1-0
+  SECURITY_DESCRIPTOR descriptor = {};
+  descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+  descriptor.Control = SE_DACL_PRESENT;
+  descriptor.Dacl = reinterpret_cast<PACL>(const_cast<unsigned char*>(kEveryoneMayWait));
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
   HANDLE mutex = CreateMutexW(&attributes, FALSE, global.c_str());
   DWORD failure = mutex == nullptr ? GetLastError() : 0;
-  LocalFree(descriptor);
   if (mutex == nullptr && failure == ERROR_ACCESS_DENIED) {
     // Made by another program with fewer rights for us: waiting is enough.
     mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, global.c_str());
