@@ -1396,12 +1396,12 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
 // (after `between`: another program lets go of the file, say) a save only
 // when the load succeeded. Returns what went against the contract of a
 // load that cannot read the file: it fails with `reason`, the record keeps
-// every byte (the frame rate unsnapped), and the file keeps its bytes.
+// every byte (the frame rate unsnapped), and the file keeps its bytes,
+// `*file_before` (unless null: a caller that may not read the file checks
+// it itself; a folder stays a folder).
 std::string HostLoadsThenSaves(const std::string& path, uint32_t reason,
-                               const std::function<void()>& between) {
-  const std::string file_before = testutil::Exists(path) && !std::filesystem::is_directory(path)
-                                      ? ReadBytes(path)
-                                      : std::string();
+                               const std::function<void()>& between,
+                               const std::string* file_before) {
   MP4VSettings record;
   std::memset(&record, 0x5A, sizeof record);
   record.quality = 50;
@@ -1420,13 +1420,21 @@ std::string HostLoadsThenSaves(const std::string& path, uint32_t reason,
   if (loaded != MP4V_STATUS_FAILED) wrong += "the load returned " + std::to_string(loaded) + "; ";
   if (why != reason) wrong += "its last error is " + std::to_string(why) + "; ";
   if (std::memcmp(&record, &defaults, sizeof record) != 0) wrong += "the record changed; ";
-  if (!std::filesystem::is_directory(path) && ReadBytes(path) != file_before) {
+  if (file_before != nullptr && !std::filesystem::is_directory(path) &&
+      ReadBytes(path) != *file_before) {
     wrong += "the file changed; ";
   }
   return wrong;
 }
 
 const char kPersonsFile[] = "[MP4V Settings]\nquality = 90\ntarget_bitrate = 8000000\n";
+
+// The person's file as UTF-16 text (little-endian, with its byte-order mark).
+std::string PersonsFileInUtf16() {
+  std::string bytes = "\xFF\xFE";
+  for (char c : std::string(kPersonsFile)) bytes += std::string(1, c) + '\0';
+  return bytes;
+}
 
 #ifdef _WIN32
 constexpr uint32_t kUtf16Reason = ERROR_INVALID_DATA;
@@ -1441,22 +1449,21 @@ TEST(FailedLoadTest, ALoadThatCannotReadFailsAndTheHostWritesNoDefaults) {
     const char* what;
     std::function<std::string(const ScratchDir&, std::function<void()>* let_go)> prepare;
     uint32_t reason;
+    std::string kept;  // the file's bytes, before and after
   };
   const Case cases[] = {
       {"UTF-16 text",
        [](const ScratchDir& dir, std::function<void()>*) {
-         std::string bytes = "\xFF\xFE";
-         for (char c : std::string(kPersonsFile)) bytes += std::string(1, c) + '\0';
-         WriteBytes(dir.File("wide.cfg"), bytes);
+         WriteBytes(dir.File("wide.cfg"), PersonsFileInUtf16());
          return dir.File("wide.cfg");
        },
-       kUtf16Reason},
+       kUtf16Reason, PersonsFileInUtf16()},
       {"a folder of the file's name",
        [](const ScratchDir& dir, std::function<void()>*) {
          std::filesystem::create_directory(dir.File("folder.cfg"));
          return dir.File("folder.cfg");
        },
-       kIsAFolder},
+       kIsAFolder, ""},
 #ifdef _WIN32
       // Held without sharing past the load's wait, let go before the save.
       {"a file another program holds",
@@ -1469,7 +1476,7 @@ TEST(FailedLoadTest, ALoadThatCannotReadFailsAndTheHostWritesNoDefaults) {
          *let_go = [file] { CloseHandle(file); };
          return path;
        },
-       ERROR_SHARING_VIOLATION},
+       ERROR_SHARING_VIOLATION, kPersonsFile},
 #endif
   };
   PlatformSetWaitsForTesting(0, 200);
@@ -1478,7 +1485,7 @@ TEST(FailedLoadTest, ALoadThatCannotReadFailsAndTheHostWritesNoDefaults) {
     ScratchDir dir;
     std::function<void()> let_go = [] {};
     const std::string path = c.prepare(dir, &let_go);
-    EXPECT_EQ(HostLoadsThenSaves(path, c.reason, let_go), "");
+    EXPECT_EQ(HostLoadsThenSaves(path, c.reason, let_go, &c.kept), "");
   }
   PlatformSetWaitsForTesting(0, 0);
 }
@@ -1509,7 +1516,6 @@ TEST(FailedLoadTest, ALoadThatRunsOutOfMemoryFails) {
   MP4VSettings whole{};
   ASSERT_EQ(Load(&whole, path), MP4V_STATUS_OK) << "the file loads where memory suffices";
   ASSERT_EQ(whole.quality, 90);
-  std::string wrong = "the child did not report";
   const bool as_stated = testutil::RunInChildProcess([&] {
     const size_t limit = MappedBytes() + (24u << 20);  // the file alone is 32 MiB
     struct rlimit rl = {limit, limit};
@@ -1545,7 +1551,7 @@ TEST(FailedLoadTest, AnUnreadableFileFailsForAnUnprivilegedHost) {
   if (!dropped) GTEST_SKIP() << "cannot become the unprivileged user 65534 (setuid refused)";
   const bool as_stated = testutil::RunInChildProcess([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
-    return HostLoadsThenSaves(path, EACCES, [] {}).empty();
+    return HostLoadsThenSaves(path, EACCES, [] {}, nullptr).empty();
   });
   chmod(path.c_str(), 0644);
   EXPECT_TRUE(as_stated);
@@ -1670,8 +1676,7 @@ TEST(UpdateRequestTest, FailsAsTheSaveDoesAndTouchesNothing) {
   ScratchDir dir;
   const std::string path = dir.File("enc.cfg");
   WriteBytes(path, kPersonsFile);
-  std::string wide = "\xFF\xFE";
-  for (char c : std::string(kPersonsFile)) wide += std::string(1, c) + '\0';
+  const std::string wide = PersonsFileInUtf16();
   WriteBytes(dir.File("wide.cfg"), wide);
   MP4VSettings loaded{};
   MP4VSettings record{};

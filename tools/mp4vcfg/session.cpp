@@ -1,6 +1,9 @@
 #include "mp4vcfg/session.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -102,6 +105,15 @@ std::string SaveFailureMessage(const std::string& file, uint32_t code) {
            std::to_string(kUpdateAttempts) + " attempts to save it" + system +
            "; this change was not saved, and the file is left as it was, with theirs";
   }
+#ifdef _WIN32
+  // The system hands the program its arguments in the ANSI code page and
+  // puts '?' for each character that page lacks; no file name holds one
+  // (the system then says ERROR_INVALID_NAME, as for a refused name).
+  if (file.find('?') != std::string::npos) {
+    return file + ": the name cannot be written in this code page (" +
+           std::to_string(GetACP()) + "): a character of it became \"?\"" + system;
+  }
+#endif
   if (code == PlatformErrorCode(ModuleFailure::kRefusedArgument)) {
     return CheckMessage(file, MP4VSaveCheck::kNameRefused, std::string(), false, code);
   }
@@ -109,12 +121,6 @@ std::string SaveFailureMessage(const std::string& file, uint32_t code) {
   if (code == ERROR_SHARING_VIOLATION) {
     return file + ": another program holds the file open without sharing it" + system +
            "; it is left as it was";
-  }
-  // The system hands the program its arguments in the ANSI code page and
-  // puts '?' for each character that page lacks; no file name holds one.
-  if (file.find('?') != std::string::npos) {
-    return file + ": the name cannot be written in this code page (" +
-           std::to_string(GetACP()) + "): a character of it became \"?\"" + system;
   }
 #else
   // A folder that may be written but not read gives the save no turn.
@@ -136,6 +142,11 @@ TurnResult ChangeInOneTurn(const Session& session, const std::string& file,
     throw Trouble("\"" + session.module().path() +
                   "\" has no update request (0x2004): it is older than this mp4vcfg");
   }
+#ifdef _WIN32
+  if (file.find('?') != std::string::npos) {
+    throw Trouble(SaveFailureMessage(file, ERROR_INVALID_NAME));
+  }
+#endif
   // The checks a save makes, on the file as it is now, so that a save that
   // cannot be made is refused in the save's own words.
   std::string bytes;
@@ -162,12 +173,27 @@ TurnResult ChangeInOneTurn(const Session& session, const std::string& file,
 }
 
 Session::Session(const std::string& module_path) {
-  std::string error;
-  if (!module_.Open(module_path, &error)) throw Trouble(error);
+  // Never freed: a module stays loaded until the process ends, as a host
+  // keeps it (the pages' library it loaded stays too).
+  static std::mutex* const lock = new std::mutex;
+  static auto* const loaded =
+      new std::map<std::string, std::unique_ptr<mp4v_host::ModuleLibrary>>;
+  const std::lock_guard<std::mutex> hold(*lock);
+  std::unique_ptr<mp4v_host::ModuleLibrary>& module = (*loaded)[module_path];
+  if (module == nullptr) {
+    auto opened = std::make_unique<mp4v_host::ModuleLibrary>();
+    std::string error;
+    if (!opened->Open(module_path, &error)) {
+      loaded->erase(module_path);
+      throw Trouble(error);
+    }
+    module = std::move(opened);
+  }
+  module_ = module.get();
 }
 
 void Session::Load(const std::string& file, MP4VSettings* record) const {
-  const int32_t result = module_.load()(record, file.c_str());
+  const int32_t result = module_->load()(record, file.c_str());
   // Set by the load as its last step: 0 when it read the file.
   const uint32_t reason = LastError();
   if (result != MP4V_STATUS_OK && reason == PlatformErrorCode(ModuleFailure::kRefusedArgument)) {

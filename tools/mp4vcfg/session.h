@@ -76,10 +76,13 @@ std::string SaveFailureMessage(const std::string& file, uint32_t code);
 class Session {
  public:
   // Loads the module at `module_path`, or the one beside the program when
-  // it is empty; throws Trouble when it cannot be loaded.
+  // it is empty; throws Trouble when it cannot be loaded. A module once
+  // loaded under a `module_path` stays loaded until the process ends, and
+  // later sessions with the same `module_path` use it: a program that runs
+  // many commands in one process (the tests) loads each module once.
   explicit Session(const std::string& module_path);
 
-  const mp4v_host::ModuleLibrary& module() const { return module_; }
+  const mp4v_host::ModuleLibrary& module() const { return *module_; }
 
   // Loads `file` into `*record` through the module's load request: the
   // fields the file gives change, the others keep their bytes. A refused
@@ -94,7 +97,7 @@ class Session {
   void LoadTwice(const std::string& file, MP4VSettings* zeros, MP4VSettings* ones) const;
 
  private:
-  mp4v_host::ModuleLibrary module_;
+  const mp4v_host::ModuleLibrary* module_;
 };
 
 }  // namespace mp4vcfg
