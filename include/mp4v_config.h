@@ -503,6 +503,11 @@ typedef void *(MP4V_CDECL *MP4VConfigGetAPIExtFn)(uint32_t function_id);
  * the address already in hand: a new MP4V_FUNC_SETTINGS_PAGES request while
  * a sheet is open frees the library that is showing it.
  *
+ * The pages speak the UI language of the calling thread (GetThreadUILanguage:
+ * the user's, unless the host set one for its thread with
+ * SetThreadUILanguage): German for German, English for every other
+ * language. Numbers keep the decimal point in every language.
+ *
  * The pages look the same in every host: the library carries its own
  * manifest (resource 2, Common Controls 6) and activates it around the
  * sheet, so a host without a manifest gets the modern controls too.
