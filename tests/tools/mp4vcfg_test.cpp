@@ -1790,9 +1790,11 @@ TEST(Mp4vcfgSetThroughTheModule, AFailedSaveNamesItsCause) {
       {ERROR_LOCK_VIOLATION, "another save of this file held its turn past the 5-second wait"},
       {ERROR_BUSY, "other writers kept changing the file under all 8 attempts"},
       {ERROR_SHARING_VIOLATION, "another program holds the file open without sharing it"},
+      {ERROR_OPERATION_ABORTED, "this change is saved, but another program wrote into the file"},
 #else
       {EWOULDBLOCK, "another save of this file held its turn past the 5-second wait"},
       {EBUSY, "other writers kept changing the file under all 8 attempts"},
+      {ECANCELED, "this change is saved, but another program wrote into the file"},
 #endif
   };
   for (const Case& c : cases) {

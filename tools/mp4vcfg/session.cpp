@@ -1,5 +1,6 @@
 #include "mp4vcfg/session.h"
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -105,6 +106,12 @@ std::string SaveFailureMessage(const std::string& file, uint32_t code) {
            std::to_string(kUpdateAttempts) + " attempts to save it" + system +
            "; this change was not saved, and the file is left as it was, with theirs";
   }
+  if (code == PlatformErrorCode(ModuleFailure::kLateWriteReplaced)) {
+    return file + ": this change is saved, but another program wrote into the file in the "
+                  "moment before the last of " +
+           std::to_string(kUpdateAttempts) + " attempts put it in place, and that write is "
+           "not in it" + system;
+  }
 #ifdef _WIN32
   // The system hands the program its arguments in the ANSI code page and
   // puts '?' for each character that page lacks; no file name holds one
@@ -123,10 +130,10 @@ std::string SaveFailureMessage(const std::string& file, uint32_t code) {
            "; it is left as it was";
   }
 #else
-  // A folder that may be written but not read gives the save no turn.
+  // Access refused where the folder cannot be read: that is the cause to name.
   const size_t slash = file.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-  if (access(folder.c_str(), F_OK) == 0 && access(folder.c_str(), R_OK) != 0) {
+  if (code == EACCES && access(folder.c_str(), F_OK) == 0 && access(folder.c_str(), R_OK) != 0) {
     return file + ": the folder cannot be read" + system + "; the file is left as it was";
   }
 #endif
