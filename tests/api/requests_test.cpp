@@ -1492,6 +1492,7 @@ TEST(FailedLoadTest, ALoadThatCannotReadFailsAndTheHostWritesNoDefaults) {
 }
 
 #ifndef _WIN32
+#if !defined(__SANITIZE_ADDRESS__)
 // The process's mapped memory now, in bytes.
 size_t MappedBytes() {
   size_t pages = 0;
@@ -1528,6 +1529,8 @@ constexpr char kLowMemoryHostFile[] = "MP4V_LOW_MEMORY_HOST_FILE";
             ? 0
             : 1);
 }
+
+#endif  // !__SANITIZE_ADDRESS__
 
 TEST(FailedLoadTest, ALoadThatRunsOutOfMemoryFails) {
 #if defined(__SANITIZE_ADDRESS__)
