@@ -41,7 +41,9 @@
 //     followed, or its folder's and its name while there is no file). Where
 //     that mutex can be neither created nor opened, the turn fails with the
 //     system's code; it never falls back to a namespace other processes do
-//     not see. A mutex held by a process that ended is abandoned, and the
+//     not see; a name of which the system makes no full path (one the code
+//     page cannot hold, or too long) fails with ERROR_INVALID_NAME, as the
+//     system refuses it. A mutex held by a process that ended is abandoned, and the
 //     next waiter takes it.
 //
 // Waiters are served in about the order they came: on POSIX every waiter

@@ -630,7 +630,13 @@ std::wstring TurnKey(const char* path) {
 bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
   Release();
   const std::wstring key = TurnKey(path);
-  if (key.empty()) return true;
+  if (key.empty()) {
+    // A name the system cannot make a full path of (not in the code page,
+    // too long) has no turn to take: the save stops here, as the system
+    // refuses such a name, rather than go ahead without one.
+    *error = ERROR_INVALID_NAME;
+    return false;
+  }
   // The name holds a 64-bit hash of the path (FNV-1a): object names are
   // short, paths need not be. Two paths of one hash only take turns
   // needlessly.
