@@ -2,6 +2,7 @@
 // counted by the replaced heap of this program (counting_allocator.h).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -152,6 +153,44 @@ TEST_F(MemoryTest, SaveThatRunsOutOfMemoryWritesNothing) {
     ++refused;
     EXPECT_EQ(result, MP4V_STATUS_FAILED);
     EXPECT_TRUE(ReadBytes(path_) == text_) << "the file changed";
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(written, 0);
+}
+
+// Every refusal of memory fails the save, wherever it comes: reading the
+// file, building the text, binding the new text back to check it, or
+// writing. Budgets in small steps, on a small file, so that some refusal
+// lands in each of them: a save that met one returns 1 with ENOMEM, the
+// file keeps its bytes and no temporary or partial file is left beside it.
+TEST(MemoryRunsOutTest, ASaveThatMetARefusalFailsWithEnomemAndLeavesTheFile) {
+  ScratchDir dir;
+  const std::string path = dir.File("host.cfg");
+  const std::string text = HostFile(2000);
+  WriteBytes(path, text);
+  MP4VSettings record = Loaded(path);
+  record.width = 4321;
+  int refused = 0, written = 0;
+  for (size_t budget = 0; budget <= 8 * text.size(); budget += text.size() / 32) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    WriteBytes(path, text);
+    testheap::SetBudget(testheap::CurrentBytes() + budget);
+    errno = 0;
+    const int32_t result = MP4VConfigSave(&record, path.c_str());
+    const int reason = errno;
+    const size_t refusals = testheap::Refusals();
+    testheap::ClearBudget();
+    if (refusals == 0) {
+      ++written;
+      EXPECT_EQ(result, MP4V_STATUS_OK);
+      EXPECT_EQ(Loaded(path).width, 4321);
+    } else {
+      ++refused;
+      EXPECT_EQ(result, MP4V_STATUS_FAILED);
+      EXPECT_EQ(reason, ENOMEM);
+      EXPECT_TRUE(ReadBytes(path) == text) << "the file changed";
+    }
+    EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << "a file was left beside it";
   }
   EXPECT_GT(refused, 0);
   EXPECT_GT(written, 0);
