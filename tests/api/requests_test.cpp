@@ -1627,9 +1627,9 @@ TEST(FailedLoadTest, AnUnreadableFileFailsForAnUnprivilegedHost) {
   EXPECT_EQ(ReadBytes(path), kPersonsFile);
 }
 
-// A file that becomes unreadable for this user at the save's last look
-// (as an unprivileged user: root reads every file) is not another program's
-// change: the save fails at once with EACCES, looks once, replaces nothing
+// A file that becomes unreadable (but stays writable) for this user at the
+// save's last look (as an unprivileged user: root reads every file) is not
+// another program's change, nor a file the save may go on to replace: the save fails at once with EACCES, looks once, replaces nothing
 // and leaves no temporary file.
 TEST(SaveKeepsWhatLandedMeanwhile, AFileThatBecomesUnreadableAtTheLastLookFailsWithEacces) {
   ScratchDir dir;
@@ -1647,7 +1647,7 @@ TEST(SaveKeepsWhatLandedMeanwhile, AFileThatBecomesUnreadableAtTheLastLookFailsW
         [](const char* target, ReplaceMoment moment, void* context) {
           if (moment != ReplaceMoment::kBeforeLastLook) return;
           ++*static_cast<int*>(context);
-          chmod(target, 0);
+          chmod(target, 0200);  // still writable: only the look can tell
         },
         &looks);
     MP4VSettings record = ExampleRecord();
