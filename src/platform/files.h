@@ -194,7 +194,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error = nullptr);
 // through the replacement; when it then holds other bytes than that look
 // saw, another program wrote into it in between: the new file is in place
 // all the same, and `late` is set with what the replaced file holds in
-// `late_bytes`, so that the caller can build on that write.
+// `late_bytes`, so that the caller can build on that write. (When memory
+// runs out for that look, the write goes unnoticed: the new file is in
+// place, and the replacement says so.)
 struct ExpectedFile {
   std::string bytes;
   bool exists = false;

@@ -353,6 +353,10 @@ struct Prepared {
   uid_t uid = 0;
   gid_t gid = 0;
   TemporaryNames names;
+  // The temporary file's name while `fd` is open on it: what a replacement
+  // that ran out of memory removes, without a new allocation, and after the
+  // replacement moved `names` on to a backup name.
+  std::string temporary;
   int fd = -1;
   uint32_t error = 0;  // why the preparation failed
 
@@ -407,7 +411,8 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
   p->names.short_form =
       p->names.parts.directory.size() + kTemporaryNameLength > kPathMax;
   for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
-    const std::string temporary = p->names.Path();
+    p->temporary = p->names.Path();
+    const std::string& temporary = p->temporary;
     p->fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                  p->mode);
     if (p->fd >= 0) {
@@ -515,14 +520,21 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       UnlockAndClose(p.fd);
     }
     p.fd = -1;
-    SyncDirectoryOf(p.target);
-    // Only now, after the folder was written too: a program that opened the
-    // old file before the last look and writes into it had that long.
-    NoticeLateWrite(expected);
+    // The new file is in place: whatever follows, the result says so. When
+    // memory runs out for what follows, the folder is not synced, and a
+    // late write (below) goes unnoticed, as one after the replacement does.
+    try {
+      SyncDirectoryOf(p.target);
+      // Only now, after the folder was written too: a program that opened
+      // the old file before the last look and writes into it had that long.
+      NoticeLateWrite(expected);
+    } catch (const std::bad_alloc&) {
+      ForgetKept(expected);
+    }
     return true;
   } catch (const std::bad_alloc&) {
     if (p.fd >= 0) {
-      unlink(p.names.Path().c_str());
+      unlink(p.temporary.c_str());
       UnlockAndClose(p.fd);
     }
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);

@@ -423,6 +423,36 @@ void ForgetLastError() {
 #endif
 }
 
+#ifndef _WIN32
+// A path under a regular file ("a/b.cfg" where "a" is a file): no file of
+// that name, and none can be made. The check says that the folder is
+// missing, not that the file cannot be read; the save fails with ENOTDIR
+// and the file "a" keeps its bytes.
+TEST(SaveCheckTest, APathUnderAFileHasNoFolder) {
+  ScratchDir dir;
+  const std::string file = dir.File("a");
+  const char kTheFile[] = "[MP4V Settings]\nwidth = 1\n";
+  WriteBytes(file, kTheFile);
+  const std::string path = file + "/b.cfg";
+  std::string before = "stale";
+  std::string reason;
+  bool exists = true;
+  uint32_t code = 0;
+  EXPECT_EQ(MP4VConfigCheckSave(path.c_str(), &before, &exists, &reason, &code),
+            MP4VSaveCheck::kNotReplaceable);
+  EXPECT_FALSE(exists);
+  EXPECT_TRUE(before.empty());
+  EXPECT_EQ(reason, "its folder does not exist");
+  EXPECT_EQ(code, static_cast<uint32_t>(ENOTDIR));
+  MP4VSettings record = ExampleRecord();
+  ForgetLastError();
+  EXPECT_EQ(Save(&record, path), MP4V_STATUS_FAILED);
+  EXPECT_EQ(LastError(), static_cast<uint32_t>(ENOTDIR));
+  EXPECT_EQ(ReadBytes(file), kTheFile);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u);
+}
+#endif
+
 // The reasons a failed request leaves, in the platform's codes.
 #ifdef _WIN32
 constexpr uint32_t kRefused = ERROR_INVALID_NAME;
@@ -1314,6 +1344,9 @@ void WriteInPlace(const std::string& path, const std::string& text) {
 
 const char kPeerBefore[] = "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n";
 const char kPeerAfter[] = "[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n";
+// kPeerBefore and a note after it: cut to kPeerBefore, the note is gone.
+const char kPeerNoted[] =
+    "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n; the person's note\n";
 
 TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
   const Meanwhile cases[] = {
@@ -1332,6 +1365,18 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
          if (look == 0) std::remove(path.c_str());
        },
        MP4V_STATUS_OK, nullptr, 2},
+      // A file that now holds only the first bytes the save read (or none)
+      // is another file: the save builds on the cut text.
+      {"it cuts the file to a prefix of what the save read", kPeerNoted,
+       [](const std::string& path, int look) {
+         if (look == 0) WriteBytes(path, kPeerBefore);
+       },
+       MP4V_STATUS_OK, kPeerBefore, 2},
+      {"it empties the file", kPeerNoted,
+       [](const std::string& path, int look) {
+         if (look == 0) WriteBytes(path, "");
+       },
+       MP4V_STATUS_OK, "", 2},
       {"it writes the same bytes again: the contents decide, not the time", kPeerBefore,
        [](const std::string& path, int) { WriteBytes(path, kPeerBefore); },
        MP4V_STATUS_OK, kPeerBefore, 1},
@@ -1583,6 +1628,44 @@ TEST(FailedLoadTest, AnUnreadableFileFailsForAnUnprivilegedHost) {
   chmod(path.c_str(), 0644);
   EXPECT_TRUE(as_stated);
   EXPECT_EQ(ReadBytes(path), kPersonsFile);
+}
+
+// A file that becomes unreadable (but stays writable) for this user at the
+// save's last look (as an unprivileged user: root reads every file) is not
+// another program's change, nor a file the save may go on to replace: the save fails at once with EACCES, looks once, replaces nothing
+// and leaves no temporary file.
+TEST(SaveKeepsWhatLandedMeanwhile, AFileThatBecomesUnreadableAtTheLastLookFailsWithEacces) {
+  ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string path = dir.File("shared.cfg");
+  const bool dropped = testutil::RunInChildProcess([] {
+    return geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0 && geteuid() == 65534);
+  });
+  if (!dropped) GTEST_SKIP() << "cannot become the unprivileged user 65534 (setuid refused)";
+  const bool as_stated = testutil::RunInChildProcess([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    WriteBytes(path, kPeerBefore);  // this user's own file
+    int looks = 0;
+    PlatformSetReplaceHookForTesting(
+        [](const char* target, ReplaceMoment moment, void* context) {
+          if (moment != ReplaceMoment::kBeforeLastLook) return;
+          ++*static_cast<int*>(context);
+          chmod(target, 0200);  // still writable: only the look can tell
+        },
+        &looks);
+    MP4VSettings record = ExampleRecord();
+    ForgetLastError();
+    const int32_t result = Save(&record, path);
+    const uint32_t reason = LastError();
+    PlatformSetReplaceHookForTesting(nullptr, nullptr);
+    std::fprintf(stderr, "result %d, last error %u, %d looks\n", static_cast<int>(result),
+                 reason, looks);
+    return result == MP4V_STATUS_FAILED && reason == EACCES && looks == 1;
+  });
+  EXPECT_TRUE(as_stated);
+  chmod(path.c_str(), 0644);
+  EXPECT_EQ(ReadBytes(path), kPeerBefore);
+  EXPECT_EQ(testutil::ListDir(dir.path()).size(), 1u) << "a temporary file was left";
 }
 #endif
 

@@ -20,10 +20,18 @@ std::atomic<size_t> g_current{0};
 std::atomic<size_t> g_peak{0};
 std::atomic<size_t> g_budget{SIZE_MAX};
 std::atomic<size_t> g_refusals{0};
+// Allocations asked for since the last RefuseOnly, and the one it refuses.
+std::atomic<size_t> g_requests{0};
+std::atomic<size_t> g_refuse_at{SIZE_MAX};
 
 // Whether `size` more bytes stay within the budget (the usable size a block
 // gets is a little more; the budget is a bound on what is asked for).
 bool Allowed(size_t size) {
+  if (g_requests.fetch_add(1, std::memory_order_relaxed) ==
+      g_refuse_at.load(std::memory_order_relaxed)) {
+    g_refusals.fetch_add(1, std::memory_order_relaxed);
+    return false;
+  }
   if (g_current.load(std::memory_order_relaxed) + size <= g_budget.load(std::memory_order_relaxed)) {
     return true;
   }
@@ -60,6 +68,12 @@ void SetBudget(size_t bytes) {
 }
 void ClearBudget() { g_budget.store(SIZE_MAX, std::memory_order_relaxed); }
 size_t Refusals() { return g_refusals.load(std::memory_order_relaxed); }
+void RefuseOnly(size_t index) {
+  g_refusals.store(0, std::memory_order_relaxed);
+  g_refuse_at.store(SIZE_MAX, std::memory_order_relaxed);
+  g_requests.store(0, std::memory_order_relaxed);
+  g_refuse_at.store(index, std::memory_order_relaxed);
+}
 
 }  // namespace testheap
 

@@ -22,6 +22,10 @@ void SetBudget(size_t bytes);
 void ClearBudget();
 // Allocations refused since the last SetBudget.
 size_t Refusals();
+// Makes exactly one allocation fail: the one that is the `index`-th (from
+// 0) counted from this call, whatever its size; SIZE_MAX fails none.
+// Refusals() counts it; the budget holds as well.
+void RefuseOnly(size_t index);
 
 }  // namespace testheap
 

@@ -2,10 +2,12 @@
 // counted by the replaced heap of this program (counting_allocator.h).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "api/requests.h"
 #include "memory/counting_allocator.h"
@@ -155,6 +157,50 @@ TEST_F(MemoryTest, SaveThatRunsOutOfMemoryWritesNothing) {
   }
   EXPECT_GT(refused, 0);
   EXPECT_GT(written, 0);
+}
+
+// A refusal of memory anywhere in a save (reading the file, building the
+// text, binding the settings into it, writing) either fails the save or
+// leaves the whole text in place, never part of it: each allocation of a
+// save is refused in turn, alone. The file has no settings section, so
+// the binding adds every line, one allocation after another. A save that
+// failed returns 1 with ENOMEM and leaves the file's bytes; either way no
+// temporary or partial file is left beside it.
+TEST(MemoryRunsOutTest, EachRefusalFailsTheSaveWithEnomemOrWritesItWhole) {
+  ScratchDir dir;
+  const std::string path = dir.File("host.cfg");
+  std::string text = HostFile(20);
+  text.resize(text.find("[MP4V Settings]"));
+  WriteBytes(path, text);
+  MP4VSettings record = Loaded(path);
+  record.width = 4321;
+  std::string whole;
+  ASSERT_EQ(MP4VConfigSaveText(text, &record, &whole), MP4VSaveTextResult::kWritten);
+  int refused = 0, written = 0;
+  for (size_t index = 0; written < 16 && index < 100000; ++index) {
+    SCOPED_TRACE("allocation " + std::to_string(index));
+    WriteBytes(path, text);
+    testheap::RefuseOnly(index);
+    errno = 0;
+    const int32_t result = MP4VConfigSave(&record, path.c_str());
+    const int reason = errno;
+    const size_t refusals = testheap::Refusals();
+    testheap::RefuseOnly(SIZE_MAX);
+    if (refusals == 0) ++written;  // the save asked for fewer allocations
+    if (result == MP4V_STATUS_OK) {
+      ASSERT_TRUE(ReadBytes(path) == whole) << "part of the text was written";
+    } else {
+      ++refused;
+      EXPECT_EQ(result, MP4V_STATUS_FAILED);
+      EXPECT_EQ(reason, ENOMEM);
+      ASSERT_TRUE(ReadBytes(path) == text) << "the file changed";
+    }
+    const std::vector<std::string> names = testutil::ListDir(dir.path());
+    ASSERT_EQ(names.size(), 1u) << "a file was left beside it: " << names.back() << "; result "
+                                << result << ", errno " << reason;
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(written, 16) << "the save asked for more allocations than tried";
 }
 
 }  // namespace
