@@ -2,11 +2,15 @@
 // of one file in a loop through the update request (host_update_child): at
 // the end the file holds the last change of both, and each copy checked in
 // every round that what the update handed back held its own change and the
-// other's latest value known to the file.
+// other's latest value known to the file. Both begin at one signal and pause
+// between load and update, so that the other's saves land in between: the
+// test fails when neither copy ever met a change of the other's it had not
+// loaded, since then it proved nothing.
 //
 // MP4V_RACE_ROUNDS in the environment sets the rounds.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -37,10 +41,17 @@ TEST(TwoHostsTest, TwoHostsKeepEachOthersChanges) {
   const int rounds = TwoHostsRounds();
   testutil::ChildProcess a;
   testutil::ChildProcess b;
-  ASSERT_TRUE(a.Start(child, {path, "a", std::to_string(rounds)}));
-  ASSERT_TRUE(b.Start(child, {path, "b", std::to_string(rounds)}));
-  EXPECT_EQ(a.Wait(), 0);
-  EXPECT_EQ(b.Wait(), 0);
+  const std::string go = dir.File("go");
+  ASSERT_TRUE(a.Start(child, {path, "a", std::to_string(rounds), go, dir.File("a.count")}));
+  ASSERT_TRUE(b.Start(child, {path, "b", std::to_string(rounds), go, dir.File("b.count")}));
+  testutil::WriteBytes(go, "");
+  ASSERT_EQ(a.Wait(), 0);
+  ASSERT_EQ(b.Wait(), 0);
+  const int met_a = std::atoi(testutil::ReadBytes(dir.File("a.count")).c_str());
+  const int met_b = std::atoi(testutil::ReadBytes(dir.File("b.count")).c_str());
+  std::printf("rounds in which an update met the other's unseen change: a %d, b %d of %d\n",
+              met_a, met_b, rounds);
+  EXPECT_GT(met_a + met_b, 0) << "the two copies never overlapped";
   mp4v_host::ModuleLibrary module;
   std::string error;
   ASSERT_TRUE(module.Open(std::string(), &error)) << error;

@@ -1375,7 +1375,8 @@ TEST(Mp4vcfgDiff, InfiniteRatesInJson) {
 }
 
 // UTF-16 text with a byte-order mark is refused by the save, so check and
-// set say a save cannot write it (2) and leave it; without a mark, the save
+// set say a save cannot write it (2) and leave it, and get and show say in
+// words, not the system's, why they cannot read it; without a mark, the save
 // would add 8-bit lines to it: one finding, text lost (1). A line of zero
 // bytes in 8-bit text is no UTF-16.
 TEST(Mp4vcfgCheck, Utf16TextIsNamed) {
@@ -1398,6 +1399,14 @@ TEST(Mp4vcfgCheck, Utf16TextIsNamed) {
                                "8-bit text; it is left as it is\n");
       EXPECT_EQ(set.status, 2);
       EXPECT_EQ(set.err, check.err);
+      for (const std::vector<std::string>& args :
+           {std::vector<std::string>{"get", path, "width"}, {"show", path}}) {
+        const Outcome read = RunTool(args);
+        EXPECT_EQ(read.status, 2) << args[0];
+        EXPECT_EQ(read.err, "mp4vcfg: " + path +
+                                ": cannot read the file: it is UTF-16 text, not 8-bit text\n")
+            << args[0];
+      }
     } else {
       const Checked c = CheckFile(path);
       EXPECT_EQ(c.status, 1);

@@ -208,6 +208,11 @@ void Session::Load(const std::string& file, MP4VSettings* record) const {
                   ": the module refuses this file name (it must end in "
                   "\".cfg\" or \".ini\", in lower case)");
   }
+  // The system's words for this code speak of multibyte characters, not of
+  // the text the file holds.
+  if (result != MP4V_STATUS_OK && reason == PlatformErrorCode(ModuleFailure::kUnsupportedText)) {
+    throw Trouble(file + ": cannot read the file: it is UTF-16 text, not 8-bit text");
+  }
   if (reason != 0) throw Trouble(file + ": cannot read the file (" + SystemMessage(reason) + ")");
   if (result != MP4V_STATUS_OK) throw Trouble(file + ": the module could not load the file");
 }
