@@ -438,8 +438,9 @@ DWORD HolderOf(const std::string& target) {
 
 // Everything a replacement of `path` does before it writes, in its order;
 // the check (`look_for_holder` true) and the replacement both run it, so
-// that the check looks where the replacement writes. Behind a link the file it names is saved and the
-// link stays; its attributes are the ones that count. A dangling link gets
+// that the check looks where the replacement writes. Behind a link the file
+// it names is saved and the link stays; its attributes are the ones that
+// count. A dangling link gets
 // the file it names, as on other systems: created empty here, since only
 // the system can tell where a link leads, and only by following it; its
 // folder then takes the temporary file.
