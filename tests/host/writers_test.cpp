@@ -292,13 +292,14 @@ TEST_F(WritersTest, ReadersAlwaysFindAWholeFile) {
   const std::string stop = dir.File("stop");
   const MP4VSettings first = writers::LoopRecord(0);
   ASSERT_EQ(module_.save()(&first, file.c_str()), MP4V_STATUS_OK);
-  // A reader that does not share deletion pauses between reads, as a
-  // program reading a settings file now and then does: one that keeps the
-  // file open without a break would keep every save from replacing it, and
-  // saves fail after their sharing wait (as the README says).
+  // On Windows these readers pause between reads, as a program reading a
+  // settings file now and then does: while a reader has the file open, the
+  // system refuses to replace it, and readers that keep it open almost
+  // without a break make a save fail after its sharing wait (as the README
+  // says).
 #ifdef _WIN32
   const char* const ways[] = {"retry", "share"};
-  const char* const pauses[] = {"10", "0"};
+  const char* const pauses[] = {"20", "20"};
 #else
   const char* const ways[] = {"plain"};
   const char* const pauses[] = {"0"};
