@@ -239,8 +239,8 @@ void PlatformSetReplaceHookForTesting(void (*hook)(const char* target, ReplaceMo
 void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds);
 
 // While not 0, every replacement on the calling thread pauses this long
-// before it flushes its new file to stable storage, as a slow disk would
-// (POSIX; elsewhere nothing).
+// before it flushes its new file to stable storage, as a slow disk would:
+// its temporary file then exists, written, for that long.
 void PlatformSetSyncDelayForTesting(unsigned milliseconds);
 
 #endif  // MP4V_PLATFORM_FILES_H_

@@ -151,12 +151,14 @@ void PlatformSetTemporarySeedForTesting(uint64_t seed);
 bool IsTemporaryName(const char* name);
 
 // Removes every file of the form IsTemporaryName in the folder of `target`
-// (links followed) whose writer is provably gone: on POSIX a replacement
-// locks its temporary file while it exists, so one whose lock can be had
-// and that is still under its name is left over from a save that was
-// killed. Never by age. Nothing where the folder cannot be listed (a folder
-// that may be written but not read), nor on Windows, whose temporary files
-// hold no such lock.
+// (links followed) whose writer is provably gone, never by age: on POSIX a
+// replacement locks its temporary file while it exists, so one whose lock
+// can be had and that is still under its name is left over from a save
+// that was killed. On Windows a replacement keeps its temporary file open
+// from its creation until after it took the target's place, so one that
+// can be opened for deletion sharing nothing (no process has it open) is
+// left over; a link of that name goes, never what it names. Nothing where
+// the folder cannot be listed (a folder that may be written but not read).
 void RemoveAbandonedTemporaries(const std::string& target);
 
 #endif  // MP4V_PLATFORM_REPLACEMENT_H_

@@ -91,6 +91,9 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
 
 namespace {
 
+// The pause a test set before a replacement flushes (PlatformSetSyncDelayForTesting).
+thread_local unsigned sync_delay_milliseconds = 0;
+
 // Longest path the ANSI file functions take, without the terminator.
 constexpr size_t kAnsiPathMax = MAX_PATH - 1;
 // Room for the longest path the system hands out, terminator included.
@@ -302,38 +305,66 @@ using GetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION,
                                         PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
 using SetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
 
-// Gives `temporary` the access rights (the DACL) of `target`, where the file
-// system keeps any, as ReplaceFile carries them over. Best effort: a
-// temporary file in the same folder already has the rights the folder gives
-// its files. The security functions live in advapi32.dll, which the module
-// does not import: it is taken from the system folder for this call.
-void CopyAccessRights(const std::string& target, const std::string& temporary) {
-  HMODULE advapi = LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (advapi == nullptr) return;
-  const auto get = reinterpret_cast<GetFileSecurityFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "GetFileSecurityA")));
-  const auto set = reinterpret_cast<SetFileSecurityFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SetFileSecurityA")));
-  DWORD needed = 0;
-  if (get != nullptr && set != nullptr &&
-      !get(target.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed) &&
-      GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > 0) {
+// The security functions live in advapi32.dll, which the module does not
+// import: it is taken from the system folder for each use and freed after.
+class SecurityFunctions {
+ public:
+  SecurityFunctions()
+      : advapi_(LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (advapi_ == nullptr) return;
+    get_ = reinterpret_cast<GetFileSecurityFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(advapi_, "GetFileSecurityA")));
+    set_ = reinterpret_cast<SetFileSecurityFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(advapi_, "SetFileSecurityA")));
+  }
+  ~SecurityFunctions() {
+    if (advapi_ != nullptr) FreeLibrary(advapi_);
+  }
+  SecurityFunctions(const SecurityFunctions&) = delete;
+  SecurityFunctions& operator=(const SecurityFunctions&) = delete;
+
+  // The access rights (a self-relative security descriptor holding the
+  // DACL) of `path`; empty where the file system keeps none or they cannot
+  // be read.
+  std::vector<char> AccessRightsOf(const std::string& path) const {
+    DWORD needed = 0;
+    if (get_ == nullptr ||
+        get_(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
+      return std::vector<char>();
+    }
     std::vector<char> descriptor(needed);
-    if (get(target.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
-      set(temporary.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
+    if (!get_(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+      return std::vector<char>();
+    }
+    return descriptor;
+  }
+
+  void SetAccessRights(const std::string& path, std::vector<char>* descriptor) const {
+    if (set_ != nullptr && !descriptor->empty()) {
+      set_(path.c_str(), DACL_SECURITY_INFORMATION, descriptor->data());
     }
   }
-  FreeLibrary(advapi);
-}
+
+ private:
+  HMODULE advapi_;
+  GetFileSecurityFn get_ = nullptr;
+  SetFileSecurityFn set_ = nullptr;
+};
 
 // Gives the finished `temporary` file what a replacement keeps of the
 // existing `target` whose attributes are `attributes`: the attributes a
 // person sets (see kKeptAttributes) with the archive bit, and the access
-// rights.
+// rights, as ReplaceFile carries them over. The temporary file was created
+// with those rights where the system takes them then; set again here for a
+// system that takes only some at creation (Wine keeps them as the file's
+// mode, which the creation mask cuts) or none (see Prepare).
 void CarryOver(const std::string& target, DWORD attributes, const std::string& temporary) {
   SetFileAttributesA(temporary.c_str(),
                      (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
-  CopyAccessRights(target, temporary);
+  SecurityFunctions security;
+  std::vector<char> descriptor = security.AccessRightsOf(target);
+  security.SetAccessRights(temporary, &descriptor);
 }
 
 }  // namespace
@@ -358,7 +389,24 @@ struct Prepared {
   std::string created;
   TemporaryNames names;
   HANDLE file = INVALID_HANDLE_VALUE;
+  // A handle on the temporary file from its creation until after the
+  // replacement (then on the target), reading and sharing everything: while
+  // it is open, no other save takes the file for one whose writer is gone
+  // (RemoveAbandonedTemporaries). It holds no right to delete, so readers
+  // that do not share deletion are not refused because of it.
+  HANDLE present = INVALID_HANDLE_VALUE;
   uint32_t error = 0;  // why the preparation failed
+
+  Prepared() = default;
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+  ~Prepared() { Close(); }
+
+  void Close() {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (present != INVALID_HANDLE_VALUE) CloseHandle(present);
+    file = present = INVALID_HANDLE_VALUE;
+  }
 
   // Gives `check` with the reason `code`.
   ReplaceCheck Fail(ReplaceCheck check, uint32_t code) {
@@ -376,14 +424,27 @@ struct Prepared {
   }
 };
 
+// Whether another program holds the existing `target` so that it may not be
+// replaced: 0 when it may, else the code of the open with the right to
+// delete it (a sharing or lock violation, or access denied).
+DWORD HolderOf(const std::string& target) {
+  HANDLE held = CreateFileA(target.c_str(), DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (held == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(held);
+  return 0;
+}
+
 // Everything a replacement of `path` does before it writes, in its order;
-// the check and the replacement both run it, so that the check looks where
-// the replacement writes. Behind a link the file it names is saved and the
-// link stays; its attributes are the ones that count. A dangling link gets
+// the check (`look_for_holder` true) and the replacement both run it, so
+// that the check looks where the replacement writes. Behind a link the file
+// it names is saved and the link stays; its attributes are the ones that
+// count. A dangling link gets
 // the file it names, as on other systems: created empty here, since only
 // the system can tell where a link leads, and only by following it; its
 // folder then takes the temporary file.
-ReplaceCheck Prepare(const char* path, Prepared* p) {
+ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder) {
   if (path == nullptr || path[0] == '\0') {
     return p->Fail(ReplaceCheck::kNoName,
                    PlatformErrorCode(ModuleFailure::kRefusedArgument));
@@ -426,20 +487,20 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
   if (p->exists && (p->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return p->Fail(ReplaceCheck::kReadOnly, ERROR_ACCESS_DENIED);
   }
-  if (p->exists) {
+  if (p->exists && look_for_holder) {
     // Another program that holds the file open without letting others
-    // delete it would make the replace step fail: waited out for a while,
-    // then found before anything is written.
+    // delete it would make the replace step fail: the check waits it out
+    // for as long as the replace step would, then names it. A save does not
+    // look: each look opens the file with the right to delete it, and while
+    // that is open a reader that does not share deletion is refused (under
+    // Wine, looking once per save doubled such refusals). Its replace step
+    // waits the same while, and when it gives up HolderOf names the cause.
     DWORD error = 0;
     RetryWhileHeld(
         SharingWait(),
         [&] {
-          HANDLE held = CreateFileA(p->target.c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-          error = held == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-          if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-          return held != INVALID_HANDLE_VALUE;
+          error = HolderOf(p->target);
+          return error == 0;
         },
         [&] { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; });
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
@@ -457,13 +518,39 @@ ReplaceCheck Prepare(const char* path, Prepared* p) {
       reinterpret_cast<uintptr_t>(&local));
   p->names.short_form =
       p->names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
+  // The temporary file has the target's access rights from its creation,
+  // so that what it holds is never open to more readers than the target.
+  std::vector<char> rights;
+  if (p->exists) rights = SecurityFunctions().AccessRightsOf(p->target);
+  SECURITY_ATTRIBUTES as_target = {sizeof as_target, rights.empty() ? nullptr : rights.data(),
+                                   FALSE};
   DWORD error = ERROR_FILE_EXISTS;
   for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
     const std::string temporary = p->names.Path();
-    p->file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (p->file != INVALID_HANDLE_VALUE) return ReplaceCheck::kPossible;
-    error = GetLastError();
+    // Written through a handle that lets others only read; the handle of
+    // its presence (see Prepared::present) reads and shares everything.
+    p->file = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                          rights.empty() ? nullptr : &as_target, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = p->file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (p->file == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && !rights.empty()) {
+      // Rights that the system refuses to give a new file here: created
+      // with the folder's, the target's are set once it is written.
+      rights.clear();
+      --p->names.attempt;
+      continue;
+    }
+    if (p->file != INVALID_HANDLE_VALUE) {
+      p->present = CreateFileA(temporary.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (p->present != INVALID_HANDLE_VALUE) return ReplaceCheck::kPossible;
+      error = GetLastError();
+      CloseHandle(p->file);
+      p->file = INVALID_HANDLE_VALUE;
+      DeleteFileA(temporary.c_str());
+      break;
+    }
     if (!p->names.short_form && (error == ERROR_FILENAME_EXCED_RANGE ||
                                  error == ERROR_PATH_NOT_FOUND)) {
       p->names.short_form = true;  // the longer name did not fit; the target's does
@@ -481,9 +568,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
   if (error == nullptr) error = &ignored;
   try {
     Prepared p;
-    const ReplaceCheck check = Prepare(path, &p);
+    const ReplaceCheck check = Prepare(path, &p, true);
     if (p.file != INVALID_HANDLE_VALUE) {
-      CloseHandle(p.file);
+      p.Close();
       DeleteFileA(p.names.Path().c_str());
     }
     p.RemoveCreated();
@@ -502,12 +589,13 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   if (error == nullptr) error = &ignored;
   try {
     Prepared p;
-    if (Prepare(path, &p) != ReplaceCheck::kPossible) {
+    if (Prepare(path, &p, false) != ReplaceCheck::kPossible) {
       *error = p.error;
       p.RemoveCreated();
       return false;
     }
     bool ok = WriteAll(p.file, data, size, error);
+    if (ok && sync_delay_milliseconds != 0) Sleep(sync_delay_milliseconds);
     if (ok && !FlushFileBuffers(p.file)) {
       *error = GetLastError();
       ok = false;
@@ -516,11 +604,23 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       *error = GetLastError();
       ok = false;
     }
+    p.file = INVALID_HANDLE_VALUE;
     if (ok && p.exists) CarryOver(p.target, p.attributes, p.names.Path());
     // Behind a link that named no file, the empty file made there stands
     // for no file.
-    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size, error, expected, !p.created.empty())) {
+    const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
+                                          size, error, expected, !p.created.empty());
+    // Right after the replacement: open on the target, the handle would
+    // make the next save's replacement wait.
+    p.Close();
+    if (!placed) {
+      // A replace step refused for as long as the sharing wait: the system
+      // says access is denied (Wine) where a program holds the target; the
+      // look names that.
+      if (ok && p.exists && *error == ERROR_ACCESS_DENIED) {
+        const DWORD holder = HolderOf(p.target);
+        if (holder == ERROR_SHARING_VIOLATION || holder == ERROR_LOCK_VIOLATION) *error = holder;
+      }
       p.RemoveCreated();
       return false;
     }
@@ -692,9 +792,36 @@ void SaveTurn::Adopt(intptr_t) {}
 
 bool SaveTurn::Follow(unsigned, uint32_t*) { return true; }
 
-void RemoveAbandonedTemporaries(const std::string&) {}
+void RemoveAbandonedTemporaries(const std::string& target) {
+  // The folder the save writes its temporary file into: the one of the file
+  // that the name finally leads to.
+  const std::string resolved =
+      GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES ? ResolveLinks(target)
+                                                                    : target;
+  const std::string folder = SplitTarget(resolved, "/\\:").directory;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "~mp4v*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!IsTemporaryName(found.cFileName) ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      continue;
+    }
+    // Deleting access sharing nothing is granted only while no process has
+    // the file open: a writer keeps its temporary file open from creation
+    // to replacement, so one that can be had so is left from a save that
+    // was killed. The link itself, never what it names.
+    HANDLE file = CreateFileA((folder + found.cFileName).c_str(), DELETE, 0, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
 
-void PlatformSetSyncDelayForTesting(unsigned) {}
+void PlatformSetSyncDelayForTesting(unsigned milliseconds) {
+  sync_delay_milliseconds = milliseconds;
+}
 
 void SaveTurn::Release() {
   if (handle_ == kNone) return;

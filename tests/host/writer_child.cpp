@@ -4,6 +4,7 @@
 // another program writing its own line, a program holding the save's turn
 // or the file itself. Exit status 0 when it did what it was asked, 1 when
 // not (it says why on standard error), 2 for a wrong command line.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +15,13 @@
 #include "host/module_library.h"
 #include "host/writers.h"
 #include "mp4v_config.h"
+#include "platform/files.h"
 #include "platform/save_turn.h"
 #include "support/test_util.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -290,6 +291,117 @@ int LoadLoop(const std::string& file, const std::string& stop) {
   return missing == 0 && failed == 0 && loads > 0 ? 0 : 1;
 }
 
+// How another program reads the file in ReadLoop.
+enum class ReadWay {
+  kPlain,  // fopen(path, "rb") once
+  kRetry,  // fopen again for up to two seconds while it fails
+  kShare,  // (Windows) CreateFileA sharing read, write and delete, once
+};
+
+// One whole read of `file` the way `way` says: true with its bytes in
+// `*bytes`, or false with the system's code in `*code`.
+bool ReadOnce(const std::string& file, ReadWay way, std::string* bytes, unsigned long* code) {
+  bytes->clear();
+#ifdef _WIN32
+  if (way == ReadWay::kShare) {
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      *code = GetLastError();
+      return false;
+    }
+    char piece[4096];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(handle, piece, sizeof piece, &got, nullptr) != 0) && got > 0) {
+      bytes->append(piece, got);
+    }
+    if (!ok) *code = GetLastError();
+    CloseHandle(handle);
+    return ok;
+  }
+#endif
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    ClearLastError();
+    errno = 0;
+    std::FILE* stream = std::fopen(file.c_str(), "rb");
+    if (stream != nullptr) {
+      char piece[4096];
+      size_t got;
+      while ((got = std::fread(piece, 1, sizeof piece, stream)) > 0) bytes->append(piece, got);
+      const bool ok = std::ferror(stream) == 0;
+      if (!ok) *code = static_cast<unsigned long>(errno);
+      std::fclose(stream);
+      return ok;
+    }
+    // The system's own code where the C library keeps one (Windows), else errno.
+    *code = LastError() != 0 ? LastError() : static_cast<unsigned long>(errno);
+    if (way != ReadWay::kRetry || std::chrono::steady_clock::now() >= deadline) return false;
+    Pause(1);
+  }
+}
+
+// Reads `file` as another program would (`way`: plain, retry or share),
+// pausing `pause` milliseconds after each read, until `stop` exists,
+// counting the reads that failed, by code, and those that found a file but
+// not a whole one (empty, or not ending with a line end). Exit 0 when every
+// read found a whole file.
+int ReadLoop(const std::string& file, const std::string& stop, const std::string& way_name,
+             int pause) {
+  const ReadWay way = way_name == "retry"   ? ReadWay::kRetry
+                      : way_name == "share" ? ReadWay::kShare
+                                            : ReadWay::kPlain;
+  long reads = 0, failed = 0, partial = 0;
+  unsigned long codes[4] = {0, 0, 0, 0};
+  long code_counts[4] = {0, 0, 0, 0};
+  while (!NameHoldsAFile(stop)) {
+    std::string bytes;
+    unsigned long code = 0;
+    ++reads;
+    if (!ReadOnce(file, way, &bytes, &code)) {
+      ++failed;
+      for (int i = 0; i < 4; ++i) {
+        if (code_counts[i] == 0 || codes[i] == code) {
+          codes[i] = code;
+          ++code_counts[i];
+          break;
+        }
+      }
+    } else if (bytes.empty() || bytes.back() != '\n') {
+      ++partial;
+    }
+    if (pause > 0) Pause(pause);
+  }
+  std::printf("%s reads %ld, failed %ld, partial %ld", way_name.c_str(), reads, failed, partial);
+  for (int i = 0; i < 4 && code_counts[i] > 0; ++i) {
+    std::printf(", code %lu: %ld", codes[i], code_counts[i]);
+  }
+  std::printf("\n");
+  return failed == 0 && partial == 0 && reads > 0 ? 0 : 1;
+}
+
+// Saves a line onto `file` through the core, pausing 20 seconds right
+// before its last look at the file: its temporary file exists meanwhile,
+// written and closed, for the test to find and to kill this process on.
+int StuckSave(const std::string& file) {
+  PlatformSetReplaceHookForTesting(
+      [](const char*, ReplaceMoment moment, void*) {
+        if (moment == ReplaceMoment::kBeforeLastLook) Pause(20000);
+      },
+      nullptr);
+  uint32_t error = 0;
+  const bool ok = PlatformUpdateFile(
+      file.c_str(),
+      [](const std::string& before, bool, std::string* after, uint32_t*) {
+        *after = before + "stuck=1\n";
+        return FileDecision::kWrite;
+      },
+      &error);
+  return ok ? 0 : 1;
+}
+
 // Takes the save's turn on `file`, says so by creating `marker`, and holds
 // it until the process is killed.
 int HoldTurn(const std::string& file, const std::string& marker) {
@@ -330,15 +442,17 @@ int main(int argc, char** argv) {
   }
   if (mode == "save-loop" && argc == 4) return SaveLoop(file, number(3));
   if (mode == "load-loop" && argc == 4) return LoadLoop(file, argv[3]);
+  if (mode == "read-loop" && argc == 6) return ReadLoop(file, argv[3], argv[4], number(5));
   if (mode == "peer-replace" && argc == 4) return PeerReplace(file, number(3));
   if (mode == "peer-in-place" && argc == 4) return PeerInPlace(file, number(3));
   if (mode == "hold-turn" && argc == 4) return HoldTurn(file, argv[3]);
+  if (mode == "stuck-save" && argc == 3) return StuckSave(file);
 #ifdef _WIN32
   if (mode == "hold-open" && argc == 5) return HoldOpen(file, argv[3], number(4));
 #endif
   std::fprintf(stderr,
                "usage: writer_child save FILE ROUND WRITER SET_WRITERS | save-loop FILE COUNT |"
-               " load-loop FILE STOP | peer-replace FILE STAMP | peer-in-place FILE STAMP |"
-               " hold-turn FILE MARKER | hold-open FILE MARKER MILLISECONDS\n");
+               " load-loop FILE STOP | read-loop FILE STOP plain|retry|share PAUSE_MS | peer-replace FILE STAMP | peer-in-place FILE STAMP |"
+               " hold-turn FILE MARKER | stuck-save FILE | hold-open FILE MARKER MILLISECONDS\n");
   return 2;
 }

@@ -22,6 +22,7 @@
 #include "host/settings_fields.h"
 #include "host/writers.h"
 #include "mp4v_config.h"
+#include "platform/replacement.h"
 #include "support/child_process.h"
 #include "support/test_util.h"
 
@@ -278,15 +279,35 @@ TEST_F(WritersTest, SetsOfDifferentSettingsAtOnceAllLand) {
   EXPECT_EQ(LeftBehind(dir, {"sets.cfg"}), std::vector<std::string>());
 }
 
-// One program saves record after record while two others look at the name
-// and load the file as fast as they can: every look finds a file, every load
-// reads it and binds one whole record, and no save fails.
+// One program saves record after record while others look at the name and
+// read the file as fast as they can: two load it through the module, and
+// others read it as a program that knows nothing of the module would, the
+// way the README tells them (on Linux a plain fopen; on Windows a plain
+// fopen tried again for a while, and an open that shares deletion). Every
+// look finds a file, every load and every read gets one whole file, and no
+// save fails.
 TEST_F(WritersTest, ReadersAlwaysFindAWholeFile) {
   ScratchDir dir;
   const std::string file = dir.File("watched.cfg");
   const std::string stop = dir.File("stop");
   const MP4VSettings first = writers::LoopRecord(0);
   ASSERT_EQ(module_.save()(&first, file.c_str()), MP4V_STATUS_OK);
+  // On Windows these readers pause between reads, as a program reading a
+  // settings file now and then does: while a reader has the file open, the
+  // system refuses to replace it, and readers that keep it open almost
+  // without a break make a save fail after its sharing wait (as the README
+  // says).
+#ifdef _WIN32
+  const char* const ways[] = {"retry", "share"};
+  const char* const pauses[] = {"20", "20"};
+#else
+  const char* const ways[] = {"plain"};
+  const char* const pauses[] = {"0"};
+#endif
+  ChildProcess other_readers[sizeof ways / sizeof ways[0]];
+  for (size_t i = 0; i < sizeof ways / sizeof ways[0]; ++i) {
+    ASSERT_TRUE(other_readers[i].Start(child_, {"read-loop", file, stop, ways[i], pauses[i]}));
+  }
   ChildProcess readers[2];
   for (ChildProcess& reader : readers) {
     ASSERT_TRUE(reader.Start(child_, {"load-loop", file, stop}));
@@ -297,6 +318,9 @@ TEST_F(WritersTest, ReadersAlwaysFindAWholeFile) {
   EXPECT_EQ(saver.Wait(), 0) << "a save failed";
   testutil::WriteBytes(stop, "");
   for (ChildProcess& reader : readers) EXPECT_EQ(reader.Wait(), 0) << "a reader found no whole file";
+  for (size_t i = 0; i < sizeof ways / sizeof ways[0]; ++i) {
+    EXPECT_EQ(other_readers[i].Wait(), 0) << "another program's read (" << ways[i] << ") failed";
+  }
   EXPECT_EQ(LeftBehind(dir, {"watched.cfg", "stop"}), std::vector<std::string>());
 }
 
@@ -359,6 +383,53 @@ TEST_F(WritersTest, ASaveWaitsOutAProgramHoldingTheFile) {
     }
     EXPECT_EQ(LeftBehind(dir, {"enc.cfg", "held"}), std::vector<std::string>());
   }
+}
+
+// A save killed while its temporary file exists (written, closed, paused
+// before its last look, then TerminateProcess) leaves that file; the next save of a file of that
+// folder removes it, and leaves the temporary file of a save that still
+// runs, one of that name that another live program holds open, and other
+// files.
+TEST_F(WritersTest, AKilledSavesTemporaryFileIsRemovedByTheNext) {
+  ScratchDir dir;
+  auto temporaries = [&] {
+    std::vector<std::string> found;
+    for (const std::string& name : testutil::ListDir(dir.path())) {
+      if (IsTemporaryName(name.c_str())) found.push_back(name);
+    }
+    return found;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto wait_for = [&](size_t count) {
+    while (temporaries().size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return temporaries();
+  };
+  ChildProcess running, holder, killed;
+  ASSERT_TRUE(running.Start(child_, {"stuck-save", dir.File("b.cfg")}));
+  ASSERT_EQ(wait_for(1).size(), 1u) << "the running save made no temporary file";
+  const std::string held = "~mp4v0123456789ab.tmp";
+  testutil::WriteBytes(dir.File(held), "another program's\n");
+  ASSERT_TRUE(holder.Start(child_, {"hold-open", dir.File(held), dir.File("held"), "30000"}));
+  ASSERT_TRUE(testutil::WaitForFile(dir.File("held"), 30000));
+  const std::vector<std::string> kept = temporaries();
+  ASSERT_EQ(kept.size(), 2u);
+  ASSERT_TRUE(killed.Start(child_, {"stuck-save", dir.File("a.cfg")}));
+  ASSERT_EQ(wait_for(3).size(), 3u) << "the save to be killed made no temporary file";
+  killed.Kill();
+  EXPECT_EQ(killed.Wait(), -1);
+  EXPECT_EQ(temporaries().size(), 3u) << "a killed save's temporary file stays until the next";
+  testutil::WriteBytes(dir.File("~mp4vnot-ours.tmp"), "keep\n");
+  MP4VSettings record{};
+  record.width = 720;
+  EXPECT_EQ(module_.save()(&record, dir.File("c.cfg").c_str()), MP4V_STATUS_OK) << LastError();
+  EXPECT_EQ(temporaries(), kept);
+  EXPECT_TRUE(testutil::Exists(dir.File("~mp4vnot-ours.tmp")));
+  running.Kill();
+  holder.Kill();
+  running.Wait();
+  holder.Wait();
 }
 #endif
 

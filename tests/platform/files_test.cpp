@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/replacement.h"
@@ -15,6 +17,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <sddl.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -187,6 +191,94 @@ TEST(ReplaceFileTest, KeepsTheAttributesAPersonSets) {
   EXPECT_EQ(GetFileAttributesA(path.c_str()) & set, set);
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(ReadBytes(path), bytes);
+}
+
+// The access rights (the DACL) of `path` as text, or empty where they
+// cannot be read.
+std::string AccessRightsText(const std::string& path) {
+  DWORD needed = 0;
+  GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0) return std::string();
+  std::vector<char> descriptor(needed);
+  LPSTR text = nullptr;
+  if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed,
+                        &needed) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return std::string();
+  }
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+bool SetAccessRightsText(const std::string& path, const char* text) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &descriptor,
+                                                           nullptr)) {
+    return false;
+  }
+  const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != 0;
+  LocalFree(descriptor);
+  return set;
+}
+
+// The calling process's user as a SID string ("S-1-5-21-..."), or empty.
+std::string CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+  DWORD needed = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+  std::vector<char> user(needed > 0 ? needed : 1);
+  LPSTR text = nullptr;
+  const bool ok = GetTokenInformation(token, TokenUser, user.data(), needed, &needed) &&
+                  ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid,
+                                         &text);
+  CloseHandle(token);
+  if (!ok) return std::string();
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+// A file with access rights of its own: the save's temporary file has them
+// from its creation (seen while the save pauses after writing it, before it
+// takes the file's place), not the folder's, and so does the saved file.
+TEST(ReplaceFileTest, TheTemporaryFileHasTheTargetsAccessRightsFromTheStart) {
+  ScratchDir dir;
+  const std::string path = dir.File("own.cfg");
+  const std::string fresh = dir.File("fresh.cfg");
+  WriteBytes(path, "old\n");
+  WriteBytes(fresh, "");
+  // A private file: the system and this user may do anything, nobody else
+  // anything at all; not inherited from the folder.
+  const std::string me = CurrentUserSid();
+  ASSERT_FALSE(me.empty());
+  const std::string private_rights = "D:P(A;;FA;;;SY)(A;;FA;;;" + me + ")";
+  ASSERT_TRUE(SetAccessRightsText(path, private_rights.c_str())) << GetLastError();
+  const std::string own = AccessRightsText(path);
+  if (own.empty() || own == AccessRightsText(fresh)) {
+    GTEST_SKIP() << "this file system keeps no access rights of a file's own";
+  }
+  bool saved = false;
+  std::thread save([&] {
+    PlatformSetSyncDelayForTesting(1500);
+    saved = PlatformReplaceFile(path.c_str(), "new\n", 4);
+    PlatformSetSyncDelayForTesting(0);
+  });
+  std::string temporary_rights;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (temporary_rights.empty() && std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : testutil::ListDir(dir.path())) {
+      if (IsTemporaryName(name.c_str())) temporary_rights = AccessRightsText(dir.File(name));
+    }
+    Sleep(5);
+  }
+  save.join();
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(temporary_rights, own) << "the temporary file, while the save paused";
+  EXPECT_EQ(AccessRightsText(path), own) << "the saved file";
+  EXPECT_EQ(ReadBytes(path), "new\n");
 }
 
 bool UnderWine() {
