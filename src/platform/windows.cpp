@@ -301,70 +301,75 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 constexpr DWORD kSavedAttributes = kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE |
                                    FILE_ATTRIBUTE_OFFLINE;
 
-using GetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION,
-                                        PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
-using SetFileSecurityFn = BOOL(WINAPI*)(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+// The system's security calls by handle, in ntdll.dll, which every process
+// has loaded: a save loads no library for them. (advapi32's functions by
+// name would be loaded and freed again on every save of a program that has
+// not loaded advapi32 itself: under Wine that costs more than the save.)
+using NtQuerySecurityObjectFn = LONG(WINAPI*)(HANDLE, SECURITY_INFORMATION,
+                                              PSECURITY_DESCRIPTOR, ULONG, PULONG);
+using NtSetSecurityObjectFn = LONG(WINAPI*)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+constexpr LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
 
-// The security functions live in advapi32.dll, which the module does not
-// import: it is taken from the system folder for each use and freed after.
-class SecurityFunctions {
- public:
-  SecurityFunctions()
-      : advapi_(LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    if (advapi_ == nullptr) return;
-    get_ = reinterpret_cast<GetFileSecurityFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(advapi_, "GetFileSecurityA")));
-    set_ = reinterpret_cast<SetFileSecurityFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(advapi_, "SetFileSecurityA")));
-  }
-  ~SecurityFunctions() {
-    if (advapi_ != nullptr) FreeLibrary(advapi_);
-  }
-  SecurityFunctions(const SecurityFunctions&) = delete;
-  SecurityFunctions& operator=(const SecurityFunctions&) = delete;
+template <typename Function>
+Function NativeFunction(const char* name) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll == nullptr ? nullptr
+                          : reinterpret_cast<Function>(
+                                reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+}
 
-  // The access rights (a self-relative security descriptor holding the
-  // DACL) of `path`; empty where the file system keeps none or they cannot
-  // be read.
-  std::vector<char> AccessRightsOf(const std::string& path) const {
-    DWORD needed = 0;
-    if (get_ == nullptr ||
-        get_(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
-      return std::vector<char>();
+// The access rights (a self-relative security descriptor holding the DACL)
+// of the file `path`; empty where the file system keeps none or they cannot
+// be read. The handle asks for no data access, so it refuses no other
+// program anything.
+std::vector<char> AccessRightsOf(const std::string& path) {
+  const auto query = NativeFunction<NtQuerySecurityObjectFn>("NtQuerySecurityObject");
+  if (query == nullptr) return std::vector<char>();
+  HANDLE file = CreateFileA(path.c_str(), READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::vector<char>();
+  std::vector<char> descriptor(256);
+  for (;;) {
+    ULONG needed = 0;
+    const LONG status = query(file, DACL_SECURITY_INFORMATION, descriptor.data(),
+                              static_cast<ULONG>(descriptor.size()), &needed);
+    if (status == 0) break;
+    if (status != kStatusBufferTooSmall || needed <= descriptor.size()) {
+      descriptor.clear();
+      break;
     }
-    std::vector<char> descriptor(needed);
-    if (!get_(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
-      return std::vector<char>();
-    }
-    return descriptor;
+    descriptor.resize(needed);
   }
+  CloseHandle(file);
+  return descriptor;
+}
 
-  void SetAccessRights(const std::string& path, std::vector<char>* descriptor) const {
-    if (set_ != nullptr && !descriptor->empty()) {
-      set_(path.c_str(), DACL_SECURITY_INFORMATION, descriptor->data());
-    }
-  }
-
- private:
-  HMODULE advapi_;
-  GetFileSecurityFn get_ = nullptr;
-  SetFileSecurityFn set_ = nullptr;
-};
+// Gives the file `path` the access rights `descriptor` (from
+// AccessRightsOf); nothing for an empty one. Best effort, as ReplaceFile's.
+void SetAccessRights(const std::string& path, std::vector<char>* descriptor) {
+  const auto set = NativeFunction<NtSetSecurityObjectFn>("NtSetSecurityObject");
+  if (set == nullptr || descriptor->empty()) return;
+  HANDLE file = CreateFileA(path.c_str(), WRITE_DAC,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  set(file, DACL_SECURITY_INFORMATION, descriptor->data());
+  CloseHandle(file);
+}
 
 // Gives the finished `temporary` file what a replacement keeps of the
-// existing `target` whose attributes are `attributes`: the attributes a
-// person sets (see kKeptAttributes) with the archive bit, and the access
-// rights, as ReplaceFile carries them over. The temporary file was created
-// with those rights where the system takes them then; set again here for a
-// system that takes only some at creation (Wine keeps them as the file's
-// mode, which the creation mask cuts) or none (see Prepare).
-void CarryOver(const std::string& target, DWORD attributes, const std::string& temporary) {
+// existing target whose attributes are `attributes` and whose access rights
+// are `rights` (AccessRightsOf): the attributes a person sets (see
+// kKeptAttributes) with the archive bit, and the access rights, as
+// ReplaceFile carries them over. The temporary file was created with those
+// rights where the system takes them then; set again here for a system that
+// takes only some at creation (Wine keeps them as the file's mode, which the
+// creation mask cuts) or none (see Prepare).
+void CarryOver(DWORD attributes, std::vector<char>* rights, const std::string& temporary) {
   SetFileAttributesA(temporary.c_str(),
                      (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
-  SecurityFunctions security;
-  std::vector<char> descriptor = security.AccessRightsOf(target);
-  security.SetAccessRights(temporary, &descriptor);
+  SetAccessRights(temporary, rights);
 }
 
 }  // namespace
@@ -396,6 +401,9 @@ struct Prepared {
   // that do not share deletion are not refused because of it.
   HANDLE present = INVALID_HANDLE_VALUE;
   uint32_t error = 0;  // why the preparation failed
+  // The target's access rights (AccessRightsOf), read once: given to the
+  // temporary file at its creation, and set again once it is written.
+  std::vector<char> rights;
 
   Prepared() = default;
   Prepared(const Prepared&) = delete;
@@ -520,8 +528,8 @@ ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder) {
       p->names.parts.directory.size() + kTemporaryNameLength > kAnsiPathMax;
   // The temporary file has the target's access rights from its creation,
   // so that what it holds is never open to more readers than the target.
-  std::vector<char> rights;
-  if (p->exists) rights = SecurityFunctions().AccessRightsOf(p->target);
+  if (p->exists) p->rights = AccessRightsOf(p->target);
+  std::vector<char> rights = p->rights;
   SECURITY_ATTRIBUTES as_target = {sizeof as_target, rights.empty() ? nullptr : rights.data(),
                                    FALSE};
   DWORD error = ERROR_FILE_EXISTS;
@@ -605,7 +613,7 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       ok = false;
     }
     p.file = INVALID_HANDLE_VALUE;
-    if (ok && p.exists) CarryOver(p.target, p.attributes, p.names.Path());
+    if (ok && p.exists) CarryOver(p.attributes, &p.rights, p.names.Path());
     // Behind a link that named no file, the empty file made there stands
     // for no file.
     const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
