@@ -341,6 +341,39 @@ inline size_t LineStop(const char* data, size_t pos, size_t limit, size_t* nul) 
 
 // The document of the lines of `text`, which `make` gives to a new
 // document, held or viewed (see ConfigParseText).
+// One line of a text as the reader takes it (see ParseWith).
+struct LineAt {
+  size_t start;       // its first byte
+  size_t length;      // its bytes before the line end
+  size_t before_nul;  // of those, the bytes before the first NUL
+  size_t next;        // where the next line begins
+  bool continued;     // cut at kConfigLineMax, and the rest is the next line's
+};
+
+// The line of `data` (`size` bytes) that begins at `pos` < `size`.
+inline LineAt LineFrom(const char* data, size_t size, size_t pos) {
+  const size_t limit = std::min(size, pos + kConfigLineMax);
+  size_t nul = std::string_view::npos;
+  const size_t stop = LineStop(data, pos, limit, &nul);
+  LineAt line;
+  line.start = pos;
+  line.length = stop - pos;
+  line.before_nul = std::min(nul - pos, line.length);
+  line.next = stop < size && stop < limit ? stop + 1 : stop;
+  line.continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+  return line;
+}
+
+// Whether the reader makes a section header of `line`, and then its name.
+inline bool HeaderName(const char* data, const LineAt& line, std::string_view* name) {
+  const char* at = data + line.start;
+  if (line.before_nul < 2 || at[0] != '[' || at[1] == ']') return false;
+  const void* close = std::memchr(at + 1, ']', line.before_nul - 1);
+  const char* end = close != nullptr ? static_cast<const char*>(close) : at + line.before_nul;
+  *name = {at + 1, static_cast<size_t>(end - (at + 1))};
+  return true;
+}
+
 template <typename MakeDocument>
 ConfigDocument ParseWith(const std::string& text, MakeDocument make, bool* out_of_memory,
                          bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
@@ -365,18 +398,14 @@ ConfigDocument ParseWith(const std::string& text, MakeDocument make, bool* out_o
     while (pos < size) {
       // One line as the line reader takes it: up to and including its line
       // end, at most kConfigLineMax characters.
-      const size_t start = pos;
-      const size_t limit = std::min(size, pos + kConfigLineMax);
-      size_t before_nul = std::string_view::npos;
-      const size_t stop = LineStop(data, pos, limit, &before_nul);
-      const size_t length = stop - pos;
-      // The line end, when it came within the line's length, is the line's.
-      pos = stop < size && stop < limit ? stop + 1 : stop;
-      ConfigNode* node = NodeFromLine(&document, data + start, length,
-                                      std::min(before_nul - start, length));
-      if (node == nullptr) continue;
+      const LineAt line = LineFrom(data, size, pos);
+      pos = line.next;
+      if (line.length == 0) continue;
+      const size_t start = line.start;
+      const size_t length = line.length;
+      ConfigNode* node = NodeFromLine(&document, data + start, length, line.before_nul);
       // Cut short with more to come: the rest is the next line's.
-      node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+      node->continued = line.continued;
       if (last == nullptr) {
         first = node;
       } else {
@@ -525,43 +554,6 @@ std::string_view ConfigTextLead(const std::string& text, bool byte_order_mark) {
   if (ConfigHasUtf16Mark(text.data(), text.size())) return "\n";
   return {};
 }
-
-namespace {
-
-// One line of a text as the reader takes it (see ParseWith).
-struct LineAt {
-  size_t start;       // its first byte
-  size_t length;      // its bytes before the line end
-  size_t before_nul;  // of those, the bytes before the first NUL
-  size_t next;        // where the next line begins
-  bool continued;     // cut at kConfigLineMax, and the rest is the next line's
-};
-
-// The line of `data` (`size` bytes) that begins at `pos` < `size`.
-inline LineAt LineFrom(const char* data, size_t size, size_t pos) {
-  const size_t limit = std::min(size, pos + kConfigLineMax);
-  size_t nul = std::string_view::npos;
-  const size_t stop = LineStop(data, pos, limit, &nul);
-  LineAt line;
-  line.start = pos;
-  line.length = stop - pos;
-  line.before_nul = std::min(nul - pos, line.length);
-  line.next = stop < size && stop < limit ? stop + 1 : stop;
-  line.continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
-  return line;
-}
-
-// Whether the reader makes a section header of `line`, and then its name.
-inline bool HeaderName(const char* data, const LineAt& line, std::string_view* name) {
-  const char* at = data + line.start;
-  if (line.before_nul < 2 || at[0] != '[' || at[1] == ']') return false;
-  const void* close = std::memchr(at + 1, ']', line.before_nul - 1);
-  const char* end = close != nullptr ? static_cast<const char*>(close) : at + line.before_nul;
-  *name = {at + 1, static_cast<size_t>(end - (at + 1))};
-  return true;
-}
-
-}  // namespace
 
 bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
                            size_t* end) {
