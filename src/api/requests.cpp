@@ -14,6 +14,7 @@
 #include "config/value_text.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/populate.h"
 #include "settings/key_table.h"
 
 bool MP4VConfigCheckFileName(const void* settings, const char* file_name) {
@@ -285,8 +286,10 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
   std::string text;
   // Room for the lines around the section with their line ends (a line
   // kept as read is written no longer than read, and one more line end).
-  text.reserve(3 + (begin - first_line) + section.size() + (before.size() - end) +
-               (before.size() - end + begin) / 16 + 64);
+  const size_t room = 3 + (begin - first_line) + section.size() + (before.size() - end) +
+                      (before.size() - end + begin) / 16 + 64;
+  text.reserve(room);
+  PlatformPopulate(&text[0], room);
   if (byte_order_mark) text.assign(before, 0, 3);
   ConfigAppendKeptLines(before, first_line, begin, &text);
   text += section;

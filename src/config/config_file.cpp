@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/populate.h"
 #include "text/white_space.h"
 
 namespace {
@@ -618,6 +619,7 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
       room += node->as_read_size != 0 ? node->as_read_size + 2u : 3 * (kConfigLineMax + 2);
     }
     out->reserve(room);
+    PlatformPopulate(&(*out)[0], room);
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
     const size_t first_span = spans != nullptr ? spans->size() : 0;
     bool joined = false;  // this node goes on the line of the one before
