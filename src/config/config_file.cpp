@@ -352,10 +352,18 @@ struct LineAt {
 };
 
 // The line of `data` (`size` bytes) that begins at `pos` < `size`.
-inline LineAt LineFrom(const char* data, size_t size, size_t pos) {
+// `plain`: the text holds no carriage return and no NUL byte, so that a
+// line stops at its first line feed (found by the C library's search).
+inline LineAt LineFrom(const char* data, size_t size, size_t pos, bool plain = false) {
   const size_t limit = std::min(size, pos + kConfigLineMax);
   size_t nul = std::string_view::npos;
-  const size_t stop = LineStop(data, pos, limit, &nul);
+  size_t stop;
+  if (plain) {
+    const void* feed = std::memchr(data + pos, '\n', limit - pos);
+    stop = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) : limit;
+  } else {
+    stop = LineStop(data, pos, limit, &nul);
+  }
   LineAt line;
   line.start = pos;
   line.length = stop - pos;
@@ -556,6 +564,15 @@ std::string_view ConfigTextLead(const std::string& text, bool byte_order_mark) {
   return {};
 }
 
+namespace {
+
+// Whether the `size` bytes at `data` hold no carriage return and no NUL.
+bool IsPlain(const char* data, size_t size) {
+  return std::memchr(data, '\r', size) == nullptr && std::memchr(data, '\0', size) == nullptr;
+}
+
+}  // namespace
+
 bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
                            size_t* end) {
   const char* const data = text.data();
@@ -564,10 +581,11 @@ bool ConfigFindSectionBody(const std::string& text, const char* section, size_t*
                        std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0
                    ? kByteOrderMarkSize
                    : 0;
+  const bool plain = IsPlain(data + pos, size - pos);
   bool after_continued = false;  // the line before this one went on into it
   bool inside = false;
   while (pos < size) {
-    const LineAt line = LineFrom(data, size, pos);
+    const LineAt line = LineFrom(data, size, pos, plain);
     pos = line.next;
     if (line.length == 0) continue;  // no line of the document
     std::string_view name;
@@ -592,18 +610,64 @@ bool ConfigFindSectionBody(const std::string& text, const char* section, size_t*
 void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
                            std::string* out) {
   const char* const data = text.data();
+  const bool plain = IsPlain(data + from, to - from);
+  // The bytes from `run` to `pos` are written as they were read: most lines
+  // are, with their line feed, and go in one copy with their neighbours.
+  size_t run = from;
   size_t pos = from;
-  bool joined = false;  // this line goes on the line of the one before
+  bool joined = false;       // this line goes on the line of the one before
+  bool blank_kept = false;   // the line before is an empty one, its feed in the run
+  auto flush = [&](size_t until) {
+    out->append(data + run, until - run);
+  };
   while (pos < to) {
-    const LineAt line = LineFrom(data, to, pos);
-    pos = line.next;
-    if (line.length == 0) continue;
+    const LineAt line = LineFrom(data, to, pos, plain);
+    if (line.length == 0) {
+      // No line of the document: its line end goes, unless it is a line
+      // feed that can stand for the empty line before a header.
+      if (data[pos] == '\n') {
+        // It stands in for one kept before it, whose feed goes (the two
+        // are next to each other).
+        if (blank_kept) {
+          flush(pos - 1);
+          run = pos;
+        }
+        blank_kept = true;
+      } else {
+        flush(blank_kept ? pos - 1 : pos);
+        run = line.next;
+        blank_kept = false;
+      }
+      pos = line.next;
+      continue;
+    }
     std::string_view name;
-    if (!joined && HeaderName(data, line, &name)) out->push_back('\n');
-    out->append(data + line.start, line.length);
+    bool header = !joined && HeaderName(data, line, &name);
+    if (blank_kept) {
+      blank_kept = false;
+      if (header) {
+        header = false;  // the empty line's feed is the one it gets
+      } else {
+        flush(pos - 1);  // that feed goes
+        run = pos;
+      }
+    }
+    if (header) {
+      flush(pos);
+      out->push_back('\n');
+      run = pos;
+    }
+    const size_t stop = line.start + line.length;
     joined = line.continued;
-    if (!joined) out->push_back('\n');
+    if (!joined && !(line.next == stop + 1 && data[stop] == '\n')) {
+      // Another line end, or none: a line feed in its place.
+      flush(stop);
+      out->push_back('\n');
+      run = line.next;
+    }
+    pos = line.next;
   }
+  flush(blank_kept ? pos - 1 : pos);
 }
 
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
