@@ -14,6 +14,7 @@
 #include "config/value_text.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/populate.h"
 #include "settings/key_table.h"
 
 bool MP4VConfigCheckFileName(const void* settings, const char* file_name) {
@@ -59,18 +60,54 @@ bool HasNoValueText(const ConfigNode* start, const char* key, const void* field,
 
 namespace {
 
+// The rows of the key table by the length of their keys: for each length,
+// the rows whose keys have it, in the table's order.
+struct KeysByLength {
+  static constexpr size_t kLongest = 63;
+  // The rows of keys of length n are row[first[n]] .. row[first[n + 1] - 1]
+  // (a key longer than kLongest would count as one of kLongest + 1: none is).
+  uint8_t first[kLongest + 3];
+  uint8_t row[kMP4VSettingsKeyCount];
+  size_t longest;
+  // The type each row's type name stands for.
+  ConfigType type[kMP4VSettingsKeyCount];
+
+  KeysByLength() : first(), row(), longest(0), type() {
+    // A counting sort by length, which keeps the table's order within one.
+    size_t lengths[kMP4VSettingsKeyCount];
+    size_t counts[kLongest + 3] = {};
+    for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+      lengths[k] = std::min(std::strlen(MP4VSettingsKeyTable[k].key), kLongest + 1);
+      type[k] = ConfigResolveType(MP4VSettingsKeyTable[k].type_name);
+      ++counts[lengths[k]];
+      longest = std::max(longest, lengths[k]);
+    }
+    size_t at = 0;
+    for (size_t n = 0; n <= kLongest + 2; ++n) {
+      first[n] = static_cast<uint8_t>(at);
+      at += counts[n];
+    }
+    uint8_t next[kLongest + 3];
+    std::memcpy(next, first, sizeof next);
+    for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+      row[next[lengths[k]]++] = static_cast<uint8_t>(k);
+    }
+  }
+};
+
+const KeysByLength& KeyLengths() {
+  static const KeysByLength table;
+  return table;
+}
+
 // The line each row's key loads from: the first node, in document order,
 // whose name equals the key inside any section of the settings (what
 // ConfigLookupNode finds), or null; found in one walk from `start`, the
-// settings' first header, which ends once every key is found.
+// settings' first header, which ends once every key is found. A name is
+// compared only with the keys of its length.
 void FindSettingsLines(ConfigNode* start, ConfigNode* (&found)[kMP4VSettingsKeyCount]) {
-  size_t lengths[kMP4VSettingsKeyCount];
-  size_t longest = 0;
-  for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
-    found[k] = nullptr;
-    lengths[k] = std::strlen(MP4VSettingsKeyTable[k].key);
-    longest = std::max(longest, lengths[k]);
-  }
+  const KeysByLength& keys = KeyLengths();
+  for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) found[k] = nullptr;
   size_t missing = kMP4VSettingsKeyCount;
   bool inside = false;
   for (ConfigNode* node = start; node != nullptr && missing != 0; node = node->next) {
@@ -80,10 +117,12 @@ void FindSettingsLines(ConfigNode* start, ConfigNode* (&found)[kMP4VSettingsKeyC
     }
     // A line led by a zero byte holds no key.
     const size_t size = node->name_size;
-    if (!inside || size > longest || (node->kind == kConfigFreeLine && size == 0)) continue;
-    for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
-      if (found[k] == nullptr && lengths[k] == size &&
-          ConfigNamesEqual(node->name(), MP4VSettingsKeyTable[k].key)) {
+    if (!inside || size > keys.longest || (node->kind == kConfigFreeLine && size == 0)) {
+      continue;
+    }
+    for (size_t i = keys.first[size]; i < keys.first[size + 1]; ++i) {
+      const size_t k = keys.row[i];
+      if (found[k] == nullptr && ConfigNamesEqual(node->name(), MP4VSettingsKeyTable[k].key)) {
         found[k] = node;
         --missing;
         break;
@@ -111,10 +150,11 @@ MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
     if (!bind) return result;
     ConfigNode* found[kMP4VSettingsKeyCount];
     FindSettingsLines(start, found);
+    const KeysByLength& keys = KeyLengths();
     for (size_t i = 0; i < kMP4VSettingsKeyCount; ++i) {
       const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
-      ConfigBindFound(found[i], row.type_name, static_cast<char*>(settings) + row.offset,
-                      nullptr);
+      ConfigBindFoundAs(found[i], keys.type[i], row.type_name,
+                        static_cast<char*>(settings) + row.offset, nullptr);
     }
     return result;
   }
@@ -191,12 +231,89 @@ void CopyFields(void* to, const void* from) {
 
 }  // namespace
 
+namespace {
+
+// Set by a test on its thread: every save builds the whole document.
+thread_local bool whole_document_for_testing = false;
+
+// Whether some "dbl" field of the record holds a value no value text holds.
+bool HoldsValueWithoutText(const void* settings) {
+  for (const MP4VSettingsKey& row : MP4VSettingsKeyTable) {
+    if (!BindsDouble(row)) continue;
+    double value;
+    std::memcpy(&value, static_cast<const char*>(settings) + row.offset, sizeof value);
+    if (!std::isfinite(value)) return true;
+  }
+  return false;
+}
+
+// The text a save of the record writes over `before`, built from the
+// settings' first section alone: only its lines are read into a document
+// and bound; the lines before and after it are written as the writer
+// writes lines kept as read, without a node each. False, leaving `*after`
+// to the whole document's way, when that way could differ: no settings
+// header, a border the writer joins to the line before, or a field no text
+// holds (whose line may come from a later section of the settings).
+bool SaveTextBySection(const std::string& before, const void* settings, std::string* after,
+                       MP4VSaveTextResult* result) {
+  size_t begin = 0;
+  size_t end = 0;
+  if (HoldsValueWithoutText(settings) ||
+      !ConfigFindSectionBody(before, kMP4VSettingsSection, &begin, &end)) {
+    return false;
+  }
+  const std::string body = before.substr(begin, end - begin);
+  bool out_of_memory = false;
+  ConfigDocument document = ConfigParseView(body, &out_of_memory);
+  if (document.empty()) {
+    *result = MP4VSaveTextResult::kOutOfMemory;
+    return true;
+  }
+  // A save only reads the record; the binding takes one pointer type for
+  // both directions.
+  if (MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings)) !=
+      MP4VBindResult::kBound) {
+    *result = MP4VSaveTextResult::kOutOfMemory;  // no field lacks a text here
+    return true;
+  }
+  std::string section;
+  if (!ConfigSerialize(document.first(), true, &section, false)) {
+    *result = MP4VSaveTextResult::kOutOfMemory;
+    return true;
+  }
+  const bool byte_order_mark = begin >= 3 && before.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  const size_t first_line = byte_order_mark ? 3 : 0;
+  std::string text;
+  // Room for the lines around the section with their line ends (a line
+  // kept as read is written no longer than read, and one more line end).
+  const size_t room = 3 + (begin - first_line) + section.size() + (before.size() - end) +
+                      (before.size() - end + begin) / 16 + 64;
+  text.reserve(room);
+  PlatformPopulate(&text[0], room);
+  if (byte_order_mark) text.assign(before, 0, 3);
+  ConfigAppendKeptLines(before, first_line, begin, &text);
+  text += section;
+  ConfigAppendKeptLines(before, end, before.size(), &text);
+  const std::string_view lead = ConfigTextLead(text, byte_order_mark);
+  if (!lead.empty()) text.insert(0, lead.data(), lead.size());
+  *after = ConfigPlatformText(std::move(text));
+  *result = MP4VSaveTextResult::kWritten;
+  return true;
+}
+
+}  // namespace
+
 MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
                                       std::string* after, MP4VSaveAccount* account) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
   }
   try {
+    MP4VSaveTextResult by_section;
+    if (account == nullptr && !whole_document_for_testing &&
+        SaveTextBySection(before, settings, after, &by_section)) {
+      return by_section;
+    }
     const std::string& read_text = before;
     bool byte_order_mark = false;
     std::vector<ConfigNodeSpan> read;
@@ -251,6 +368,10 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
   } catch (const std::bad_alloc&) {
     return MP4VSaveTextResult::kOutOfMemory;
   }
+}
+
+void MP4VConfigSetWholeDocumentSaveForTesting(bool whole) {
+  whole_document_for_testing = whole;
 }
 
 void MP4VConfigLoadText(std::string bytes, void* settings) {

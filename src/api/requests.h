@@ -61,7 +61,10 @@ enum class MP4VSaveTextResult {
 // NaN) is never written: its line stays as it stands when a load takes that
 // very rate from it (an infinity read from "1e400"), and otherwise nothing
 // is written at all (kNoValueText). The save only reads `before`, and
-// holds no copy of it. When `account` is given and the
+// holds no copy of it but of the settings' first section: without an
+// account, only that section's lines are read into a document, and the
+// lines around it are written as they were read, as a document of them
+// all would write them. When `account` is given and the
 // result is kWritten, it receives the save's account (see
 // api/save_account.h): for each line of `before` that the reader keeps, in
 // file order, what the save writes for it, what of its text goes and the
@@ -70,6 +73,11 @@ enum class MP4VSaveTextResult {
 MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
                                       std::string* after,
                                       MP4VSaveAccount* account = nullptr);
+
+// Makes every MP4VConfigSaveText of the calling thread read the whole of
+// `before` into one document, as a save with an account does, when `whole`
+// (a test's way to compare the two); false by default.
+void MP4VConfigSetWholeDocumentSaveForTesting(bool whole);
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).

@@ -109,7 +109,12 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
 int32_t ConfigBindFound(ConfigNode* node, const char* type_name, void* field,
                         int32_t* count) {
   if (node == nullptr) return 1;
-  const ConfigType type = ConfigResolveType(type_name);
+  return ConfigBindFoundAs(node, ConfigResolveType(type_name), type_name, field, count);
+}
+
+int32_t ConfigBindFoundAs(ConfigNode* node, ConfigType type, const char* type_name,
+                          void* field, int32_t* count) {
+  if (node == nullptr) return 1;
   if (count != nullptr) {
     if (!LoadList(node, type, type_name, field, count)) return 1;
   } else if (field != nullptr) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config/document.h"
+#include "config/value_text.h"
 
 // Binds `field` (a scalar when `count` is null, else the first element of an
 // array of `*count` elements) to `key` of `section` in `document`.
@@ -43,5 +44,9 @@ int32_t ConfigBindKey(ConfigNode* document, const char* mode,
 // count untouched). For a binder that finds many keys in one walk.
 int32_t ConfigBindFound(ConfigNode* node, const char* type_name, void* field,
                         int32_t* count);
+// The same with the type `type_name` stands for already resolved
+// (ConfigResolveType), for a binder that binds the same rows again and again.
+int32_t ConfigBindFoundAs(ConfigNode* node, ConfigType type, const char* type_name,
+                          void* field, int32_t* count);
 
 #endif  // MP4V_CONFIG_BIND_KEY_H_

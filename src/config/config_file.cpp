@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/populate.h"
 #include "text/white_space.h"
 
 namespace {
@@ -35,6 +36,88 @@ char* ConfigReadLine(char* buffer, int capacity, std::FILE* stream) {
   }
   buffer[stored] = '\0';
   return stored == 0 ? nullptr : buffer;
+}
+
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Whether one of the eight bytes of `word` is `c`. For a byte of
+// x = word ^ c..c, (x - 1) & ~x has its high bit set when x is zero, and for
+// no byte unless some byte of x is zero.
+inline bool HoldsByte(uint64_t word, char c) {
+  const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+  return ((x - kOnes) & ~x & kHighs) != 0;
+}
+
+// The first byte of [at, end) that is `a` or `b`, or `end`; eight bytes at a
+// time past a key's padding.
+inline const char* FindEither(const char* at, const char* end, char a, char b) {
+  while (end - at >= 8) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    if (HoldsByte(word, a) || HoldsByte(word, b)) break;
+    at += 8;
+  }
+  while (at < end && *at != a && *at != b) ++at;
+  return at;
+}
+
+}  // namespace
+
+void ConfigMatchSpan(const char* line, size_t size, ConfigLineMatch* match) {
+  *match = ConfigLineMatch{};
+  using Kind = ConfigLineKind;
+  const char* const stop = line + size;
+
+  // "[%[^]\n\r] %[^\n\r]": section header.
+  if (size > 1 && line[0] == '[' && line[1] != ']') {
+    const char* name = line + 1;
+    const char* end = static_cast<const char*>(std::memchr(name, ']', stop - name));
+    if (end == nullptr) end = stop;
+    match->kind = Kind::kSection;
+    match->parts = 1;
+    match->part[0] = {name, static_cast<size_t>(end - name)};
+    const char* rest = end;
+    while (rest < stop && ConfigIsWhiteSpace(*rest)) ++rest;
+    if (rest != stop) {
+      match->parts = 2;
+      match->part[1] = {rest, static_cast<size_t>(stop - rest)};
+    }
+    return;
+  }
+
+  // "%[^#=\n\r]=%[^#\n\r] #%[^\n\r]": entry.
+  const char* key_end = FindEither(line, stop, '#', '=');
+  if (key_end != line) {
+    match->kind = Kind::kEntry;
+    match->parts = 1;
+    match->part[0] = {line, static_cast<size_t>(key_end - line)};
+    if (key_end == stop || *key_end != '=') return;
+    const char* value = key_end + 1;
+    const char* value_end = static_cast<const char*>(std::memchr(value, '#', stop - value));
+    if (value_end == nullptr) value_end = stop;
+    if (value_end == value) return;
+    match->parts = 2;
+    match->part[1] = {value, static_cast<size_t>(value_end - value)};
+    const char* hash = value_end;
+    while (hash < stop && ConfigIsWhiteSpace(*hash)) ++hash;
+    if (hash == stop || *hash != '#') return;
+    const char* comment = hash + 1;
+    if (comment != stop) {
+      match->parts = 3;
+      match->part[2] = {comment, static_cast<size_t>(stop - comment)};
+    }
+    return;
+  }
+
+  // "%[^\n\r]": free line.
+  if (size != 0) {
+    match->kind = Kind::kFreeLine;
+    match->parts = 1;
+    match->part[0] = {line, size};
+  }
 }
 
 void ConfigMatchLine(const char* line, ConfigLineMatch* match) {
@@ -120,9 +203,9 @@ inline const char* SkipBlanks(const char* at, const char* end) {
   return at;
 }
 
-// The node of one line: its `content` bytes before the line end, NUL-
-// terminated at `line`, with NUL bytes among them when `has_nul`; `as_read`
-// is where the same bytes stay for as long as the document lives. Along the
+// The node of one line: its `content` bytes before the line end at `line`,
+// where they stay for as long as the document lives, the first
+// `before_nul` of them before any NUL byte. Along the
 // way it decides whether the writer's own form of the node keeps every
 // non-blank character of the line. That form keeps a section name, key,
 // value and comment whole and adds only blanks, a header's "]" and a bare
@@ -134,11 +217,13 @@ inline const char* SkipBlanks(const char* at, const char* end) {
 // The node comes from `document`'s blocks of nodes, and its name, value and
 // comment view `as_read` (throws std::bad_alloc when memory runs out).
 ConfigNode* NodeFromLine(ConfigDocument* document, const char* line, size_t content,
-                         bool has_nul, const char* as_read) {
+                         size_t before_nul) {
   if (content == 0) return nullptr;
   const char* const end = line + content;
+  const bool has_nul = before_nul != content;
+  const char* const as_read = line;
   ConfigLineMatch match;
-  ConfigMatchLine(line, &match);
+  ConfigMatchSpan(line, before_nul, &match);
 
   ConfigNode* node = document->NewBulkNode();
   node->next = nullptr;
@@ -234,8 +319,70 @@ ConfigNode* NodeFromLine(ConfigDocument* document, const char* line, size_t cont
 
 namespace {
 
+// Where the line that begins at `pos` in `data` stops: at its first line
+// end before `limit`, else at `limit`. The first NUL byte before that goes
+// to `*nul` (which is left as it is when there is none). Eight bytes at a
+// time while none of the three is among them.
+inline size_t LineStop(const char* data, size_t pos, size_t limit, size_t* nul) {
+  while (limit - pos >= 8) {
+    uint64_t word;
+    std::memcpy(&word, data + pos, sizeof word);
+    // Any byte below 14 stops the words: a line end, a NUL, or a tab or
+    // the like, which the bytes that follow tell apart.
+    if (((word - kOnes * 14) & ~word & kHighs) != 0) break;
+    pos += 8;
+  }
+  for (; pos < limit; ++pos) {
+    const char c = data[pos];
+    if (IsLineEnd(c)) break;
+    if (c == '\0' && *nul == std::string_view::npos) *nul = pos;
+  }
+  return pos;
+}
+
 // The document of the lines of `text`, which `make` gives to a new
 // document, held or viewed (see ConfigParseText).
+// One line of a text as the reader takes it (see ParseWith).
+struct LineAt {
+  size_t start;       // its first byte
+  size_t length;      // its bytes before the line end
+  size_t before_nul;  // of those, the bytes before the first NUL
+  size_t next;        // where the next line begins
+  bool continued;     // cut at kConfigLineMax, and the rest is the next line's
+};
+
+// The line of `data` (`size` bytes) that begins at `pos` < `size`.
+// `plain`: the text holds no carriage return and no NUL byte, so that a
+// line stops at its first line feed (found by the C library's search).
+inline LineAt LineFrom(const char* data, size_t size, size_t pos, bool plain = false) {
+  const size_t limit = std::min(size, pos + kConfigLineMax);
+  size_t nul = std::string_view::npos;
+  size_t stop;
+  if (plain) {
+    const void* feed = std::memchr(data + pos, '\n', limit - pos);
+    stop = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) : limit;
+  } else {
+    stop = LineStop(data, pos, limit, &nul);
+  }
+  LineAt line;
+  line.start = pos;
+  line.length = stop - pos;
+  line.before_nul = std::min(nul - pos, line.length);
+  line.next = stop < size && stop < limit ? stop + 1 : stop;
+  line.continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+  return line;
+}
+
+// Whether the reader makes a section header of `line`, and then its name.
+inline bool HeaderName(const char* data, const LineAt& line, std::string_view* name) {
+  const char* at = data + line.start;
+  if (line.before_nul < 2 || at[0] != '[' || at[1] == ']') return false;
+  const void* close = std::memchr(at + 1, ']', line.before_nul - 1);
+  const char* end = close != nullptr ? static_cast<const char*>(close) : at + line.before_nul;
+  *name = {at + 1, static_cast<size_t>(end - (at + 1))};
+  return true;
+}
+
 template <typename MakeDocument>
 ConfigDocument ParseWith(const std::string& text, MakeDocument make, bool* out_of_memory,
                          bool* byte_order_mark, std::vector<ConfigNodeSpan>* spans) {
@@ -257,24 +404,17 @@ ConfigDocument ParseWith(const std::string& text, MakeDocument make, bool* out_o
     const char* const data = document.text().data();
     const size_t size = document.text().size();
     ConfigNode* last = nullptr;
-    char line[kConfigLineMax + 1];
     while (pos < size) {
       // One line as the line reader takes it: up to and including its line
       // end, at most kConfigLineMax characters.
-      const size_t start = pos;
-      const size_t limit = std::min(size, pos + kConfigLineMax);
-      size_t stop = pos;
-      while (stop < limit && !IsLineEnd(data[stop])) ++stop;
-      const size_t length = stop - pos;
-      std::memcpy(line, data + pos, length);
-      line[length] = '\0';
-      const bool has_nul = std::memchr(line, '\0', length) != nullptr;
-      // The line end, when it came within the line's length, is the line's.
-      pos = stop < size && stop < limit ? stop + 1 : stop;
-      ConfigNode* node = NodeFromLine(&document, line, length, has_nul, data + start);
-      if (node == nullptr) continue;
+      const LineAt line = LineFrom(data, size, pos);
+      pos = line.next;
+      if (line.length == 0) continue;
+      const size_t start = line.start;
+      const size_t length = line.length;
+      ConfigNode* node = NodeFromLine(&document, data + start, length, line.before_nul);
       // Cut short with more to come: the rest is the next line's.
-      node->continued = stop == limit && stop < size && !IsLineEnd(data[stop]);
+      node->continued = line.continued;
       if (last == nullptr) {
         first = node;
       } else {
@@ -416,6 +556,120 @@ void AppendEntry(const ConfigNode& node, bool aligned, std::string* out) {
 
 }  // namespace
 
+std::string_view ConfigTextLead(const std::string& text, bool byte_order_mark) {
+  if (!byte_order_mark && text.compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
+    return {kByteOrderMark, kByteOrderMarkSize};
+  }
+  if (ConfigHasUtf16Mark(text.data(), text.size())) return "\n";
+  return {};
+}
+
+namespace {
+
+// Whether the `size` bytes at `data` hold no carriage return and no NUL.
+bool IsPlain(const char* data, size_t size) {
+  return std::memchr(data, '\r', size) == nullptr && std::memchr(data, '\0', size) == nullptr;
+}
+
+}  // namespace
+
+bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
+                           size_t* end) {
+  const char* const data = text.data();
+  const size_t size = text.size();
+  size_t pos = size >= kByteOrderMarkSize &&
+                       std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0
+                   ? kByteOrderMarkSize
+                   : 0;
+  const bool plain = IsPlain(data + pos, size - pos);
+  bool after_continued = false;  // the line before this one went on into it
+  bool inside = false;
+  while (pos < size) {
+    const LineAt line = LineFrom(data, size, pos, plain);
+    pos = line.next;
+    if (line.length == 0) continue;  // no line of the document
+    std::string_view name;
+    if (HeaderName(data, line, &name)) {
+      // A header that goes on from the line before is no border.
+      if (inside) {
+        *end = line.start;
+        return !after_continued;
+      }
+      if (ConfigNamesEqual(name, section)) {
+        if (after_continued) return false;
+        inside = true;
+        *begin = line.start;
+      }
+    }
+    after_continued = line.continued;
+  }
+  if (inside) *end = size;
+  return inside;
+}
+
+void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
+                           std::string* out) {
+  const char* const data = text.data();
+  const bool plain = IsPlain(data + from, to - from);
+  // The bytes from `run` to `pos` are written as they were read: most lines
+  // are, with their line feed, and go in one copy with their neighbours.
+  size_t run = from;
+  size_t pos = from;
+  bool joined = false;       // this line goes on the line of the one before
+  bool blank_kept = false;   // the line before is an empty one, its feed in the run
+  auto flush = [&](size_t until) {
+    out->append(data + run, until - run);
+  };
+  while (pos < to) {
+    const LineAt line = LineFrom(data, to, pos, plain);
+    if (line.length == 0) {
+      // No line of the document: its line end goes, unless it is a line
+      // feed that can stand for the empty line before a header.
+      if (data[pos] == '\n') {
+        // It stands in for one kept before it, whose feed goes (the two
+        // are next to each other).
+        if (blank_kept) {
+          flush(pos - 1);
+          run = pos;
+        }
+        blank_kept = true;
+      } else {
+        flush(blank_kept ? pos - 1 : pos);
+        run = line.next;
+        blank_kept = false;
+      }
+      pos = line.next;
+      continue;
+    }
+    std::string_view name;
+    bool header = !joined && HeaderName(data, line, &name);
+    if (blank_kept) {
+      blank_kept = false;
+      if (header) {
+        header = false;  // the empty line's feed is the one it gets
+      } else {
+        flush(pos - 1);  // that feed goes
+        run = pos;
+      }
+    }
+    if (header) {
+      flush(pos);
+      out->push_back('\n');
+      run = pos;
+    }
+    const size_t stop = line.start + line.length;
+    joined = line.continued;
+    if (!joined && !(line.next == stop + 1 && data[stop] == '\n')) {
+      // Another line end, or none: a line feed in its place.
+      flush(stop);
+      out->push_back('\n');
+      run = line.next;
+    }
+    pos = line.next;
+  }
+  flush(blank_kept ? pos - 1 : pos);
+}
+
 bool ConfigSerialize(const ConfigNode* document, bool aligned,
                      std::string* out, bool byte_order_mark,
                      std::vector<ConfigNodeSpan>* spans) {
@@ -429,6 +683,7 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
       room += node->as_read_size != 0 ? node->as_read_size + 2u : 3 * (kConfigLineMax + 2);
     }
     out->reserve(room);
+    PlatformPopulate(&(*out)[0], room);
     if (byte_order_mark) out->assign(kByteOrderMark, kByteOrderMarkSize);
     const size_t first_span = spans != nullptr ? spans->size() : 0;
     bool joined = false;  // this node goes on the line of the one before
@@ -458,12 +713,7 @@ bool ConfigSerialize(const ConfigNode* document, bool aligned,
     // a mark of its own goes in front; one that begins with the bytes of a
     // UTF-16 mark would make the file one a save refuses, so an empty line
     // goes in front (the reader drops it again).
-    std::string lead;
-    if (!byte_order_mark && out->compare(0, kByteOrderMarkSize, kByteOrderMark) == 0) {
-      lead.assign(kByteOrderMark, kByteOrderMarkSize);
-    } else if (ConfigHasUtf16Mark(out->data(), out->size())) {
-      lead = "\n";
-    }
+    const std::string_view lead = ConfigTextLead(*out, byte_order_mark);
     if (!lead.empty()) {
       out->insert(0, lead);
       if (spans != nullptr) {

@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/document.h"
@@ -63,6 +64,11 @@ struct ConfigLineMatch {
 // Matches `line` (read up to its first NUL) against the section, entry and
 // free-line patterns in that order.
 void ConfigMatchLine(const char* line, ConfigLineMatch* match);
+// The same for the `size` bytes at `line`, which hold neither a NUL nor a
+// line end (a line the reader cut at its end and at its first NUL): the
+// match ConfigMatchLine gives for those bytes followed by a NUL, found
+// without reading past them and in one pass.
+void ConfigMatchSpan(const char* line, size_t size, ConfigLineMatch* match);
 
 // Where the line of a node stands in a text: its `size` bytes from
 // `offset`, without the line end. For a node of the writer's own form whose
@@ -91,6 +97,30 @@ ConfigDocument ConfigParseText(std::string text, bool* out_of_memory,
 ConfigDocument ConfigParseView(const std::string& text, bool* out_of_memory,
                                bool* byte_order_mark = nullptr,
                                std::vector<ConfigNodeSpan>* spans = nullptr);
+
+// The bytes the writer puts in front of `text` (written from a document
+// read with a byte-order mark when `byte_order_mark`) so that it reads back
+// as written: a byte-order mark, an empty line, or nothing (see
+// ConfigSerialize).
+std::string_view ConfigTextLead(const std::string& text, bool byte_order_mark);
+
+// Where in `text` the body of the first section named `section` stands,
+// as the reader would read it: from the first byte of its header's line
+// (`*begin`) to the first byte of the next header's line, or the end of the
+// text (`*end`). False when the text holds no such header, and when the
+// section's header or the next one is the rest of a line the reader took in
+// parts (the writer joins those to the line before).
+bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
+                           size_t* end);
+
+// Appends to `out` what ConfigSerialize writes for the lines of
+// text[from, to) when every one is kept as read: each line's bytes and a
+// line end, an empty line before each header, a line the reader took in
+// parts joined again; without reading a line into a node. `from` and `to`
+// are where lines begin, past any byte-order mark, and the line before `to`
+// does not go on into it (ConfigFindSectionBody gives such places).
+void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
+                           std::string* out);
 
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section

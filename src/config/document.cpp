@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/populate.h"
+
 struct ConfigKeptBlock {
   ConfigKeptBlock* next;
   void* block;
@@ -227,8 +229,10 @@ ConfigNode* ConfigDocument::NewBulkNode() {
   if (bulk_free_ == 0) {
     const size_t count =
         bulk_ == nullptr ? kFirstBulk : std::min(bulk_->count * 2, kLargestBulk);
-    auto* bulk = static_cast<Bulk*>(std::malloc(sizeof(Bulk) + count * sizeof(ConfigNode)));
+    const size_t bytes = sizeof(Bulk) + count * sizeof(ConfigNode);
+    auto* bulk = static_cast<Bulk*>(std::malloc(bytes));
     if (bulk == nullptr) throw std::bad_alloc();
+    PlatformPopulate(bulk, bytes);
     bulk->next = bulk_;
     bulk->count = count;
     bulk_ = bulk;

@@ -20,6 +20,7 @@
 
 #include "platform/files.h"
 #include "platform/libraries.h"
+#include "platform/populate.h"
 #include "platform/replacement.h"
 #include "platform/save_turn.h"
 
@@ -107,7 +108,12 @@ FileReadStatus ReadToEnd(int fd, std::string* out, uint32_t* error) {
     }
     size_t size = 0;
     for (;;) {
-      if (out->size() < size + 1) out->resize(std::max(capacity, out->size() * 2));
+      if (out->size() < size + 1) {
+        const size_t room = std::max(capacity, out->size() * 2);
+        out->reserve(room);
+        PlatformPopulate(&(*out)[0], room);
+        out->resize(room);
+      }
       const ssize_t got = read(fd, &(*out)[size], out->size() - size);
       if (got > 0) {
         size += static_cast<size_t>(got);

@@ -6,8 +6,9 @@
 // "C" locale (blank, tab, line feed, vertical tab, form feed, carriage
 // return), whatever locale the host has set.
 inline bool ConfigIsWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
+  // One test of a bit set for byte values 9 to 13 and 32.
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((0x100003E00ull >> u) & 1) != 0;
 }
 
 #endif  // MP4V_TEXT_WHITE_SPACE_H_

@@ -538,3 +538,37 @@ TEST(ReadTest, ALineLedByAZeroByteHoldsNoKey) {
   ASSERT_TRUE(ConfigSerialize(doc.first(), false, &text));
   EXPECT_EQ(text, "\n[S]\n\0x\n =v\n"s);
 }
+
+// Where the body of a section stands in a text: from its first header's
+// line to the next header's line, case folded, past a byte-order mark; no
+// body where the header, or the next one, goes on from a line cut short,
+// and none without the header.
+TEST(SectionBodyTest, FromItsFirstHeaderToTheNextHeader) {
+  const std::string cut(kConfigLineMax, 'a');
+  struct Case {
+    std::string text;
+    bool found;
+    size_t begin, end;
+  } cases[] = {
+      {"", false, 0, 0},
+      {"k=1\n[Other]\nk=2\n", false, 0, 0},
+      {"[S]\nk=1\n", true, 0, 8},
+      {"k=0\r\n[s]\r\nk=1\r\n[T]\r\nk=2", true, 5, 15},
+      {"\xEF\xBB\xBF[S]\nk=1\n[T]", true, 3, 11},
+      {"[S\nk=1\n[S]x\n[S]\n", true, 0, 7},            // "[S" is a header of "S"
+      {"[]\n[S]\n[]x\nk\n", true, 3, 13},              // "[]" heads no section
+      {"[S]\nk=1\n[S]\nk=2\n[U]\n", true, 0, 8},       // the first body only
+      {cut + "[S]\nk=1\n", false, 0, 0},               // the header goes on a cut line
+      {"[S]\n" + cut + "[T]\n", false, 0, 0},          // so does the next one
+      {cut + "\n[S]\n" + cut + "x\n", true, kConfigLineMax + 1, 2 * kConfigLineMax + 7},
+      {std::string("[S\0]\nk=1\n[X]\n", 13), true, 0, 9},  // a zero byte ends the name
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    size_t begin = 99, end = 99;
+    ASSERT_EQ(ConfigFindSectionBody(c.text, "s", &begin, &end), c.found);
+    if (!c.found) continue;
+    EXPECT_EQ(begin, c.begin);
+    EXPECT_EQ(end, c.end);
+  }
+}

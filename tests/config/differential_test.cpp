@@ -2,12 +2,16 @@
 // fixed-size nodes gave (kept in the tests as old_document): over generated
 // files of many shapes, the nodes read, every lookup, every set-entry's
 // placement and the bytes written in both layouts.
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "api/requests.h"
 #include "config/config_file.h"
 #include "config/document.h"
 #include "config/old_document/old_config_file.h"
@@ -74,7 +78,7 @@ std::string Line(Random& r) {
 
 // A file: `lines` generated lines with line ends of one kind or mixed, and
 // the settings section where `settings_at` says (0 none, 1 first, 2 last,
-// 3 twice).
+// 3 twice, 4 in the middle).
 std::string File(uint32_t seed, int lines, int settings_at) {
   Random r(seed);
   std::string text = r.Next(4) == 0 ? "\xEF\xBB\xBF" : "";
@@ -88,7 +92,10 @@ std::string File(uint32_t seed, int lines, int settings_at) {
     }
   };
   if (settings_at == 1 || settings_at == 3) settings();
-  for (int i = 0; i < lines; ++i) text += Line(r) + end();
+  for (int i = 0; i < lines; ++i) {
+    if (settings_at == 4 && i == lines / 2) settings();
+    text += Line(r) + end();
+  }
   if (settings_at == 2 || settings_at == 3) settings();
   if (r.Next(3) == 0 && !text.empty()) text.pop_back();  // no last line end
   return text;
@@ -182,6 +189,142 @@ TEST(DifferentialTest, ReadSetAndWriteGiveTheOldDocumentsBytes) {
     ++compared;
   }
   EXPECT_EQ(compared, static_cast<int>(files.size()));
+}
+
+// A line with a line end, a NUL or a tab at every place of the eight-byte
+// words the reader looks at together, and lines about the reader's longest:
+// the nodes are the old document's.
+TEST(DifferentialTest, LinesEndWhereTheOldReaderEndedThem) {
+  int compared = 0;
+  for (size_t at = 0; at < 20; ++at) {
+    for (const char* special : {"\n", "\r", "\t", "\r\n"}) {
+      for (const char* after : {"", "k=1\n", "[S]\n"}) {
+        std::string text = std::string(at, 'x') + special + after;
+        for (const std::string& lead : {std::string(), std::string("[MP4V Settings]\n")}) {
+          const std::string file = lead + text;
+          SCOPED_TRACE(testing::PrintToString(file));
+          bool oom = false, old_oom = false;
+          ConfigDocument doc = ConfigParseText(file, &oom);
+          old_document::ConfigDocument old = old_document::ConfigParseText(file, &old_oom);
+          ASSERT_EQ(DumpNew(doc.first()), Dump(old.first()));
+          ++compared;
+        }
+      }
+    }
+    const std::string nul = std::string(at, 'k') + std::string(1, '\0') + "=v # c\n[a]\n";
+    bool oom = false, old_oom = false;
+    ConfigDocument doc = ConfigParseText(nul, &oom);
+    old_document::ConfigDocument old = old_document::ConfigParseText(nul, &old_oom);
+    ASSERT_EQ(DumpNew(doc.first()), Dump(old.first())) << at;
+  }
+  for (size_t length = kConfigLineMax - 9; length <= kConfigLineMax + 9; ++length) {
+    for (const char* next : {"", "\n", "\r\n", "[S]\n", "k=1"}) {
+      const std::string file = std::string(length, 'L') + next + "\nk=2\n";
+      bool oom = false, old_oom = false;
+      ConfigDocument doc = ConfigParseText(file, &oom);
+      old_document::ConfigDocument old = old_document::ConfigParseText(file, &old_oom);
+      ASSERT_EQ(DumpNew(doc.first()), Dump(old.first())) << length << " " << next;
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 20 * 4 * 3 * 2 + 19 * 5);
+}
+
+// Matching a line's bytes by their length gives what matching the same
+// line as a C string gives, part for part.
+TEST(DifferentialTest, MatchingBytesByLengthMatchesTheLine) {
+  std::vector<std::string> lines = {"", "[", "[]", "[a", "[a]", "[a] x", "[a]  # c", "[]x",
+                                    "[ ]", "#", "=", "k", "k=", "k=#", "k =v#", "k= v # ",
+                                    "k=v\t#c", "k = v  \v# c", "[k=v", "a#b=c", "  k  =  v  "};
+  Random r(99);
+  for (int i = 0; i < 400; ++i) {
+    std::string line = Line(r);
+    line.resize(std::strlen(line.c_str()));  // up to a NUL, as the C string
+    lines.push_back(line);
+  }
+  for (const std::string& line : lines) {
+    ConfigLineMatch by_line, by_length;
+    ConfigMatchLine(line.c_str(), &by_line);
+    ConfigMatchSpan(line.data(), line.size(), &by_length);
+    ASSERT_EQ(by_length.kind, by_line.kind) << line;
+    ASSERT_EQ(by_length.parts, by_line.parts) << line;
+    for (int p = 0; p < by_line.parts; ++p) {
+      EXPECT_EQ(by_length.part[p].data, by_line.part[p].data) << line << " part " << p;
+      EXPECT_EQ(by_length.part[p].size, by_line.part[p].size) << line << " part " << p;
+    }
+  }
+}
+
+// A record whose every field differs from the files' values, or with a
+// field no text holds.
+MP4VSettings Record(int kind) {
+  MP4VSettings record{};
+  for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+    char* field = reinterpret_cast<char*>(&record) + MP4VSettingsKeyTable[k].offset;
+    if (std::strcmp(MP4VSettingsKeyTable[k].type_name, "dbl") == 0) {
+      const double value = kind == 2 ? std::numeric_limits<double>::infinity() : k + 0.25;
+      std::memcpy(field, &value, sizeof value);
+    } else {
+      const int32_t value = kind == 0 ? 0 : static_cast<int32_t>(k * 7);
+      std::memcpy(field, &value, sizeof value);
+    }
+  }
+  return record;
+}
+
+// A save that reads only the settings' first section into a document
+// writes, to the byte, what a save of the whole document writes: over the
+// generated files (the settings first, last, in the middle, twice, absent)
+// and over borders the writer joins, mark-like first lines and zero bytes.
+TEST(DifferentialTest, SaveOfTheSettingsSectionWritesWhatTheWholeDocumentWrites) {
+  const std::string s = "[MP4V Settings]\nwidth=1\n";
+  std::vector<std::string> files = {
+      "", "\n", s, "\xEF\xBB\xBF" + s, "\xEF\xBB\xBF\xEF\xBB\xBFk=1\n" + s,
+      "\xEF\xBB\xBF\xFF\xFEk=1\n" + s, "k=1\r\n\r\n" + s + "[Host]\r\nk=2",
+      std::string(kConfigLineMax, 'a') + s,           // the header goes on a cut line
+      std::string(kConfigLineMax * 2, 'a') + s, std::string(600, 'a') + s,
+      std::string(kConfigLineMax, 'a') + "\n" + s,    // one whole line, then the header
+      s + std::string(kConfigLineMax, 'b') + "[Host]\nk=2\n",  // the next one does
+      s + std::string(kConfigLineMax, 'b') + "[MP4V Settings]\nk=2\n",
+      s + std::string(kConfigLineMax + 30, 'b') + "[Host]\nk=2\n",
+      s + std::string(kConfigLineMax, 'b') + "\n[Host]\nk=2\n",
+      s + std::string(kConfigLineMax * 2 + 5, 'c') + "\nk=3",
+      "[mp4v settings]\r" + std::string("\0x=1\r", 5) + "[MP4V Settings]\nheight=2\n",
+      std::string("[MP4V Settings\0]\nk=1\n[MP4V Settings]\n", 37), "[MP4V Settings] x\n",
+      "\n[Host]\n#c\n[MP4V Settings] # mine\n\nwidth = 3 # w\n[]\n[MP4V Settings]\nheight=4\n"};
+  for (uint32_t seed = 1; seed <= 200; ++seed) {
+    files.push_back(File(seed, static_cast<int>(seed % 30), static_cast<int>(seed % 5)));
+    // The same without carriage returns and zero bytes, which most files
+    // written by this module are.
+    std::string plain;
+    for (char c : files.back()) {
+      if (c != '\r' && c != '\0') plain += c;
+    }
+    files.push_back(plain);
+  }
+  int compared = 0;
+  int by_section_found = 0;  // files whose section a save reads alone
+  for (size_t f = 0; f < files.size(); ++f) {
+    size_t begin = 0, end = 0;
+    by_section_found += ConfigFindSectionBody(files[f], "MP4V Settings", &begin, &end);
+    for (int kind = 0; kind < 3; ++kind) {
+      SCOPED_TRACE("file " + std::to_string(f) + ", record " + std::to_string(kind) + ": " +
+                   testing::PrintToString(files[f]));
+      const MP4VSettings record = Record(kind);
+      std::string by_section = "unset", whole = "unset";
+      const MP4VSaveTextResult result = MP4VConfigSaveText(files[f], &record, &by_section);
+      MP4VConfigSetWholeDocumentSaveForTesting(true);
+      const MP4VSaveTextResult whole_result = MP4VConfigSaveText(files[f], &record, &whole);
+      MP4VConfigSetWholeDocumentSaveForTesting(false);
+      ASSERT_EQ(result, whole_result);
+      ASSERT_EQ(by_section, whole);
+      compared += result == MP4VSaveTextResult::kWritten;
+    }
+  }
+  // Every record but the one no text holds is written, and most files
+  // were saved both ways.
+  EXPECT_GE(compared, static_cast<int>(files.size()) * 2);
+  EXPECT_GT(by_section_found, static_cast<int>(files.size()) * 3 / 4);
 }
 
 }  // namespace
