@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "mp4vcfg/check.h"
 #include "mp4vcfg/commands.h"
 #include "mp4vcfg/output.h"
+#include "support/patch_util.h"
 #include "support/test_util.h"
 
 namespace {
@@ -89,15 +91,29 @@ TEST_F(CommandMemoryTest, JudgingAndSavingPeakWithinThreeTimesTheFile) {
       {"set --dry-run", {"height=480"}, true, mp4vcfg::kExitSuccess},
       {"set", {"width=640", "height=480"}, false, mp4vcfg::kExitSuccess},
   };
+  const std::string before = ReadBytes(path_);
   for (const Run& run : runs) {
-    std::ostringstream out, err;
+    // What the command prints goes to a file, as a program's output does,
+    // not into this process's heap.
+    std::ofstream out(dir_.File("out.txt"), std::ios::binary);
+    std::ostringstream err;
     int status = -1;
     const size_t peak = Peak([&] {
       status = run.arguments.empty()
                    ? mp4vcfg::Check(path_, run.json_or_dry_run, out)
                    : mp4vcfg::Set("", path_, run.arguments, run.json_or_dry_run, false, out, err);
     });
-    EXPECT_EQ(status, run.status) << run.what << ": " << out.str() << err.str();
+    out.close();
+    EXPECT_EQ(status, run.status) << run.what << ": " << err.str();
+    if (std::string(run.what) == "set --dry-run") {
+      // The dry run printed the diff to what the save writes.
+      std::string after;
+      MP4VSettings record{};
+      MP4VConfigLoadText(before, &record);
+      record.height = 480;
+      ASSERT_EQ(MP4VConfigSaveText(before, &record, &after), MP4VSaveTextResult::kWritten);
+      EXPECT_EQ(testutil::ApplyUnifiedDiff(before, ReadBytes(dir_.File("out.txt"))), after);
+    }
     EXPECT_LE(peak, allowance) << run.what << " on a file of " << size_ << " bytes";
     std::printf("%-14s file %zu bytes: peak %zu bytes (%.2fx)\n", run.what, size_, peak,
                 double(peak) / size_);

@@ -106,7 +106,7 @@ int Set(const std::string& module_path, const std::string& file,
     throw Trouble(file + ": a save does not write the file: no text holds the frame rate it "
                          "would save, and no line of the file loads as it; it is left as it is");
   }
-  out << UnifiedDiff(file, bytes, after);
+  WriteUnifiedDiff(out, file, bytes, after);
   err << layout;
   return refused ? kExitFailure : kExitSuccess;
 }
