@@ -75,9 +75,10 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
 // handed to `each_line` in file order and not kept (MP4VAccountSave), the
 // rest in `*account`; no text is returned. For a caller that keeps only the
 // lines it needs: beyond `before`, it holds the save's document and a piece
-// of the written text, never the whole text nor a record per line. Any
-// result but kWritten leaves `*account` untouched and calls `each_line`
-// never; kOutOfMemory may come after some lines were handed on.
+// of the written text, never the whole text nor a record per line. kUtf16
+// and kNoValueText leave `*account` untouched and call `each_line` never;
+// kOutOfMemory may come after some lines were handed on (`*account` is
+// then to be ignored).
 // `piece_nodes` is MP4VSaveFacts's (any number gives the same account).
 MP4VSaveTextResult MP4VConfigAccountSaveText(const std::string& before, const void* settings,
                                              const MP4VSavedLineSink& each_line,

@@ -139,8 +139,8 @@ struct MP4VSaveAccount {
 // text is small beside any large file.
 constexpr size_t kMP4VAccountPieceNodes = 4096;
 
-// A line of the text read that the save may rewrite (an entry of the body
-// of the settings' first section, the only lines the save binding changes),
+// A line of the text read that the save may rewrite (a line of the body of
+// the settings' first section, where alone the save binding changes any),
 // as it stood before the binding: where it is in the text read, and its
 // value text there.
 struct MP4VReadLine {
