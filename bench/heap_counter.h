@@ -1,5 +1,5 @@
-// Heap accounting for the benchmark programs: malloc, calloc, realloc, free
-// and the aligned allocators are replaced in the program itself, so every
+// Heap accounting for the benchmark programs: the counting heap
+// (heap/counting_heap.h), linked into the program itself, so every
 // allocation in the process (the dynamically loaded module's included) is
 // counted by its usable size. Single counters for the whole process.
 #ifndef MP4V_BENCH_HEAP_COUNTER_H_
@@ -8,13 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "counting_heap.h"
+
 // Bytes allocated and not yet released.
-size_t HeapCurrentBytes();
+inline size_t HeapCurrentBytes() { return countingheap::CurrentBytes(); }
 // Highest value of HeapCurrentBytes() since the last HeapResetPeak().
-size_t HeapPeakBytes();
+inline size_t HeapPeakBytes() { return countingheap::PeakBytes(); }
 // Makes the peak the current value.
-void HeapResetPeak();
+inline void HeapResetPeak() { countingheap::ResetPeak(); }
 // Number of successful allocations (realloc counts as one) so far.
-uint64_t HeapAllocationCount();
+inline uint64_t HeapAllocationCount() { return countingheap::AllocationCount(); }
 
 #endif  // MP4V_BENCH_HEAP_COUNTER_H_

@@ -181,22 +181,9 @@ MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
 
 namespace {
 
-// The document a reading of `bytes` gives, holding them: the placeholder
-// line for a text with no line (a missing or empty file); the empty
-// document when memory ran out.
-ConfigDocument ReadText(std::string bytes, bool* byte_order_mark,
-                        std::vector<ConfigNodeSpan>* spans = nullptr) {
-  bool out_of_memory = false;
-  ConfigDocument document =
-      ConfigParseText(std::move(bytes), &out_of_memory, byte_order_mark, spans);
-  if (document.empty() && !out_of_memory) {
-    document = ConfigDocument(ConfigNewFreeLine(kConfigPlaceholderLine));
-  }
-  return document;
-}
-
-// The same, viewing `bytes`, which the caller keeps for as long as the
-// document lives.
+// The document of the lines of `bytes` (the placeholder line when none is
+// kept), viewing them where the caller keeps them for as long as the
+// document lives; the empty document when memory ran out.
 ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
                         std::vector<ConfigNodeSpan>* spans) {
   bool out_of_memory = false;
@@ -208,11 +195,11 @@ ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
-// before its snapping. False, with nothing bound, when memory ran out
-// reading them.
-bool BindForLoad(std::string bytes, void* settings) {
+// before its snapping, reading the bytes where they are. False, with
+// nothing bound, when memory ran out reading them.
+bool BindForLoad(const std::string& bytes, void* settings) {
   bool byte_order_mark = false;
-  ConfigDocument document = ReadText(std::move(bytes), &byte_order_mark);
+  ConfigDocument document = ViewText(bytes, &byte_order_mark, nullptr);
   if (document.empty()) return false;
   MP4VConfigBindDocument(document.first(), "load", settings);
   return true;
@@ -228,10 +215,6 @@ void CopyFields(void* to, const void* from) {
                 static_cast<const char*>(from) + row.offset, FieldWidth(row));
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Set by a test on its thread: every save builds the whole document.
 thread_local bool whole_document_for_testing = false;
@@ -301,38 +284,48 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
   return true;
 }
 
-}  // namespace
-
-MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
-                                      std::string* after, MP4VSaveAccount* account) {
+// The save of `settings` over `before`: its text into `*after` when given,
+// and its account when `each_line` is given (lines to it, the rest to
+// `*account`). The one computation behind MP4VConfigSaveText and
+// MP4VConfigAccountSaveText.
+MP4VSaveTextResult SaveText(const std::string& before, const void* settings,
+                            std::string* after, const MP4VSavedLineSink* each_line,
+                            MP4VSaveAccount* account,
+                            size_t piece_nodes = kMP4VAccountPieceNodes) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     return MP4VSaveTextResult::kUtf16;
   }
   try {
     MP4VSaveTextResult by_section;
-    if (account == nullptr && !whole_document_for_testing &&
+    if (each_line == nullptr && after != nullptr && !whole_document_for_testing &&
         SaveTextBySection(before, settings, after, &by_section)) {
       return by_section;
     }
-    const std::string& read_text = before;
     bool byte_order_mark = false;
-    std::vector<ConfigNodeSpan> read;
     // The document views the bytes read: a save holds them once.
-    ConfigDocument document = ViewText(before, &byte_order_mark, account ? &read : nullptr);
+    ConfigDocument document = ViewText(before, &byte_order_mark, nullptr);
     if (document.empty()) return MP4VSaveTextResult::kOutOfMemory;
-    std::vector<std::string> values_read;
     std::vector<const ConfigNode*> loaded_from(kMP4VSettingsKeyCount, nullptr);
+    std::vector<MP4VReadLine> rewritten;
     MP4VSettings loaded{};
-    if (account != nullptr) {
-      for (const ConfigNodeSpan& span : read) values_read.emplace_back(span.node->value());
+    if (each_line != nullptr) {
       // What a load of these bytes gives, and the lines it takes each
       // setting from (a load of a single line takes none).
       MP4VConfigBindDocument(document.first(), "load", &loaded);
       MP4VSnapFrameRate(&loaded);
+      ConfigNode* const start = FindSection(document.first(), kMP4VSettingsSection);
       if (document.first()->next != nullptr) {
         ConfigNode* found[kMP4VSettingsKeyCount];
-        FindSettingsLines(FindSection(document.first(), kMP4VSettingsSection), found);
+        FindSettingsLines(start, found);
         loaded_from.assign(found, found + kMP4VSettingsKeyCount);
+      }
+      // The lines the save binding may rewrite, the body of the settings'
+      // first section, as they stand before it does.
+      for (ConfigNode* node = start != nullptr ? start->next : nullptr;
+           node != nullptr && node->kind != kConfigSection; node = node->next) {
+        if (node->as_read() == nullptr) continue;
+        rewritten.push_back({node, static_cast<size_t>(node->as_read() - before.data()),
+                             node->as_read_size, node->value()});
       }
     }
     // A save only reads the record; the binding takes one pointer type for
@@ -345,38 +338,64 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
       case MP4VBindResult::kOutOfMemory:
         return MP4VSaveTextResult::kOutOfMemory;
     }
-    std::string text;
-    std::vector<ConfigNodeSpan> written;
-    if (!ConfigSerialize(document.first(), true, &text, byte_order_mark,
-                         account ? &written : nullptr)) {
-      return MP4VSaveTextResult::kOutOfMemory;
-    }
-    if (account == nullptr) {
+    if (after != nullptr) {
+      std::string text;
+      if (!ConfigSerialize(document.first(), true, &text, byte_order_mark)) {
+        return MP4VSaveTextResult::kOutOfMemory;
+      }
       *after = ConfigPlatformText(std::move(text));
-      return MP4VSaveTextResult::kWritten;
     }
-    *after = ConfigPlatformText(text);
+    if (each_line == nullptr) return MP4VSaveTextResult::kWritten;
     MP4VSettings saved;
     std::memcpy(&saved, settings, sizeof saved);
+    // What a load of the written text gives: the writer writes every node
+    // so that reading its text gives the same nodes (moved comments aside,
+    // which hold no key), so a load's binding of the document as written
+    // gives it without a second text and document.
     MP4VSettings reloaded{};
-    if (!BindForLoad(text, &reloaded)) return MP4VSaveTextResult::kOutOfMemory;
+    MP4VConfigBindDocument(document.first(), "load", &reloaded);
     MP4VSnapFrameRate(&reloaded);
-    MP4VAccountSave({&read_text, &read, &values_read, &loaded_from, &text, &written, &loaded,
-                     &saved, &reloaded},
-                    account);
+    MP4VAccountSave({&before, document.first(), byte_order_mark, &rewritten, &loaded_from,
+                     &loaded, &saved, &reloaded, piece_nodes},
+                    *each_line, account);
     return MP4VSaveTextResult::kWritten;
   } catch (const std::bad_alloc&) {
     return MP4VSaveTextResult::kOutOfMemory;
   }
 }
 
+}  // namespace
+
+MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
+                                      std::string* after, MP4VSaveAccount* account) {
+  if (account == nullptr) return SaveText(before, settings, after, nullptr, nullptr);
+  try {
+    std::vector<MP4VSavedLine> lines;
+    const MP4VSavedLineSink keep = [&lines](const MP4VSavedLine& line) {
+      lines.push_back(line);
+    };
+    const MP4VSaveTextResult result = SaveText(before, settings, after, &keep, account);
+    if (result == MP4VSaveTextResult::kWritten) account->lines = std::move(lines);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return MP4VSaveTextResult::kOutOfMemory;
+  }
+}
+
+MP4VSaveTextResult MP4VConfigAccountSaveText(const std::string& before, const void* settings,
+                                             const MP4VSavedLineSink& each_line,
+                                             MP4VSaveAccount* account, size_t piece_nodes) {
+  return SaveText(before, settings, nullptr, &each_line, account,
+                  piece_nodes == 0 ? 1 : piece_nodes);
+}
+
 void MP4VConfigSetWholeDocumentSaveForTesting(bool whole) {
   whole_document_for_testing = whole;
 }
 
-void MP4VConfigLoadText(std::string bytes, void* settings) {
+void MP4VConfigLoadText(const std::string& bytes, void* settings) {
   try {
-    (void)BindForLoad(std::move(bytes), settings);
+    (void)BindForLoad(bytes, settings);
   } catch (const std::bad_alloc&) {
   }
   MP4VSnapFrameRate(settings);
@@ -500,7 +519,7 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
       return false;
     }
-    if (!BindForLoad(std::move(bytes), settings)) {
+    if (!BindForLoad(bytes, settings)) {
       *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
       return false;
     }

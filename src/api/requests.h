@@ -79,9 +79,24 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
 // (a test's way to compare the two); false by default.
 void MP4VConfigSetWholeDocumentSaveForTesting(bool whole);
 
+// The account alone of the save MP4VConfigSaveText computes, each line
+// handed to `each_line` in file order and not kept (MP4VAccountSave), the
+// rest in `*account`; no text is returned. For a caller that keeps only the
+// lines it needs: beyond `before`, it holds the save's document and a piece
+// of the written text, never the whole text nor a record per line. kUtf16
+// and kNoValueText leave `*account` untouched and call `each_line` never;
+// kOutOfMemory may come after some lines were handed on (`*account` is
+// then to be ignored).
+// `piece_nodes` is MP4VSaveFacts's (any number gives the same account).
+MP4VSaveTextResult MP4VConfigAccountSaveText(const std::string& before, const void* settings,
+                                             const MP4VSavedLineSink& each_line,
+                                             MP4VSaveAccount* account,
+                                             size_t piece_nodes = kMP4VAccountPieceNodes);
+
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).
-void MP4VConfigLoadText(std::string bytes, void* settings);
+// The bytes are read where they are, not copied.
+void MP4VConfigLoadText(const std::string& bytes, void* settings);
 
 // What a save of `file_name` would meet before writing anything.
 enum class MP4VSaveCheck {

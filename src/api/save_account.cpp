@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <string_view>
 
+#include "config/config_file.h"
 #include "config/value_text.h"
 #include "platform/files.h"
 #include "settings/key_table.h"
@@ -135,79 +138,153 @@ size_t EmptyLinesBefore(const std::string& text, size_t at, bool first) {
   return first || ends == 0 ? ends : ends - 1;
 }
 
+// Whether the writer writes `node` and the next one on one line (a line the
+// reader took in parts, both parts written as read).
+bool JoinedToNext(const ConfigNode& node) {
+  return node.continued && node.as_read() != nullptr && node.next != nullptr &&
+         node.next->as_read() != nullptr;
+}
+
 }  // namespace
 
-void MP4VAccountSave(const MP4VSaveFacts& facts, MP4VSaveAccount* account) {
+void MP4VAccountSave(const MP4VSaveFacts& facts, const MP4VSavedLineSink& each_line,
+                     MP4VSaveAccount* account) {
   const std::string& read_text = *facts.read_text;
-  const std::string& written_text = *facts.written_text;
-  const std::vector<ConfigNodeSpan>& read = *facts.read;
-  const std::vector<ConfigNodeSpan>& written = *facts.written;
+  const std::vector<MP4VReadLine>& rewritten = *facts.rewritten;
   const MP4VLineEnd platform_end =
       std::strcmp(kPlatformTextLineEnd, "\r\n") == 0 ? MP4VLineEnd::kCrLf : MP4VLineEnd::kLf;
   *account = MP4VSaveAccount();
   account->unmarked_utf16 = ConfigLooksLikeUtf16(read_text.data(), read_text.size());
   account->loses_text = account->unmarked_utf16;
-  // The nodes read come first in the written order too, interleaved with
-  // the ones the save added.
-  size_t w = 0;
-  for (size_t r = 0; r < read.size(); ++r) {
-    const ConfigNode& node = *read[r].node;
-    while (written[w].node != &node) ++w;
-    MP4VSavedLine line;
-    line.offset = read[r].offset;
-    line.size = read[r].size;
-    line.written.assign(written_text, written[w].offset, written[w].size);
-    line.kind = node.as_read() != nullptr ? MP4VSavedLineKind::kKept
-                                        : MP4VSavedLineKind::kSettingRewritten;
-    const MP4VSettingsKey* row = nullptr;
-    for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
-      if ((*facts.loaded_from)[k] == &node) {
-        row = &MP4VSettingsKeyTable[k];
-        line.loads = row->key;
-      }
-    }
-    if (node.kind == kConfigEntry) {
-      line.key = std::string(node.name());
-      line.old_value = (*facts.values_read)[r];
-      line.new_value = std::string(node.value());
-    }
-    // Only the setting's own line is rewritten, the one a load takes it from.
-    if (line.kind == MP4VSavedLineKind::kSettingRewritten) row = RowOf(node.name());
-    if (row != nullptr) {
-      line.loaded = FieldValue(*facts.loaded, *row);
-      line.saved = FieldValue(*facts.saved, *row);
-      line.reloaded = FieldValue(*facts.reloaded, *row);
-      line.asked = !SameField(*facts.loaded, *facts.saved, *row);
-      const bool keeps_value = SameField(*facts.saved, *facts.reloaded, *row);
-      if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
-        line.change = JudgeRewrite(*row, node, line.old_value, line.new_value, line.asked,
-                                   keeps_value, &line.dropped);
-        line.comment_moved = line.written.find('\n') != std::string::npos;
-      } else if (!keeps_value) {
-        line.change = MP4VLineChange::kLoadsElsewhere;
-      }
-    }
 
-    // The layout. A part the reader took of a longer line goes on in the
-    // next account; the save ends it where it does not join the two.
-    line.end = EndAt(read_text, read[r].offset + read[r].size);
-    const size_t written_end = written[w].offset + written[w].size;
-    line.written_end = written_text.compare(written_end, 1, "\n") == 0 ? platform_end
-                                                                        : MP4VLineEnd::kGoesOn;
-    line.split = line.end == MP4VLineEnd::kGoesOn && line.written_end != MP4VLineEnd::kGoesOn;
-    line.split_before = r > 0 && account->lines.back().split;
-    line.empty_before = EmptyLinesBefore(read_text, read[r].offset, r == 0);
-    line.written_empty_before = EmptyLinesBefore(written_text, written[w].offset, w == 0);
+  size_t next_rewritten = 0;  // `rewritten` is in document order
+  size_t lines_read = 0;
+  size_t nodes_written = 0;
+  size_t read_end = 0;         // where the last line read ends
+  bool split_before = false;   // the line before was split
+  MP4VSavedLine line;          // reused: its texts keep their room
+  std::string piece;           // the written text of the nodes of one piece
+  std::string text;
+  std::vector<ConfigNodeSpan> spans;
+  for (ConfigNode* from = facts.document; from != nullptr;) {
+    // A piece ends at a node the writer does not join to the next one, so
+    // that every node is written as in the whole text.
+    ConfigNode* last = from;
+    for (size_t n = 1; last->next != nullptr && (n < facts.piece_nodes || JoinedToNext(*last));
+         ++n) {
+      last = last->next;
+    }
+    ConfigNode* const rest = last->next;
+    last->next = nullptr;
+    const bool first_piece = nodes_written == 0;
+    spans.clear();
+    const bool written =
+        ConfigSerialize(from, true, &text, first_piece && facts.byte_order_mark, &spans);
+    last->next = rest;
+    if (!written) throw std::bad_alloc();
+    if (!first_piece && !spans.empty()) {
+      // What the writer puts in front of a whole text (a mark, an empty
+      // line) belongs before the first piece only.
+      const size_t expected = from->kind == kConfigSection ? 1 : 0;
+      const size_t lead = spans.front().offset - expected;
+      text.erase(0, lead);
+      for (ConfigNodeSpan& span : spans) span.offset -= lead;
+    }
+    // The line ends that close the piece before stay in front of this one:
+    // the empty lines before its first node count them.
+    const size_t carry = piece.size() - RunBefore(piece, piece.size());
+    piece.erase(0, piece.size() - carry);
+    piece += text;
 
-    line.loses_text = Loses(line.change) || line.split || line.split_before;
-    account->loses_text = account->loses_text || line.loses_text;
-    account->lines.push_back(std::move(line));
+    for (const ConfigNodeSpan& span : spans) {
+      const ConfigNode& node = *span.node;
+      const size_t w = nodes_written++;
+      const size_t w_offset = span.offset + carry;
+      // Where the node stands in the text read, and its value there; a
+      // node of neither kind is one the save added.
+      size_t offset;
+      size_t size;
+      std::string_view old_value;
+      if (next_rewritten < rewritten.size() && rewritten[next_rewritten].node == &node) {
+        offset = rewritten[next_rewritten].offset;
+        size = rewritten[next_rewritten].size;
+        old_value = rewritten[next_rewritten].value;
+        ++next_rewritten;
+      } else if (node.as_read() != nullptr) {
+        offset = static_cast<size_t>(node.as_read() - read_text.data());
+        size = node.as_read_size;
+        old_value = node.value();
+      } else {
+        continue;
+      }
+      const size_t r = lines_read++;
+      line.offset = offset;
+      line.size = size;
+      line.written.assign(piece, w_offset, span.size);
+      line.kind = node.as_read() != nullptr ? MP4VSavedLineKind::kKept
+                                            : MP4VSavedLineKind::kSettingRewritten;
+      line.loads = nullptr;
+      const MP4VSettingsKey* row = nullptr;
+      for (size_t k = 0; k < kMP4VSettingsKeyCount; ++k) {
+        if ((*facts.loaded_from)[k] == &node) {
+          row = &MP4VSettingsKeyTable[k];
+          line.loads = row->key;
+        }
+      }
+      if (node.kind == kConfigEntry) {
+        line.key.assign(node.name());
+        line.old_value.assign(old_value);
+        line.new_value.assign(node.value());
+      } else {
+        line.key.clear();
+        line.old_value.clear();
+        line.new_value.clear();
+      }
+      line.change = MP4VLineChange::kKept;
+      line.dropped.clear();
+      line.comment_moved = false;
+      line.loaded = line.saved = line.reloaded = 0;
+      line.asked = false;
+      // Only the setting's own line is rewritten, the one a load takes it from.
+      if (line.kind == MP4VSavedLineKind::kSettingRewritten) row = RowOf(node.name());
+      if (row != nullptr) {
+        line.loaded = FieldValue(*facts.loaded, *row);
+        line.saved = FieldValue(*facts.saved, *row);
+        line.reloaded = FieldValue(*facts.reloaded, *row);
+        line.asked = !SameField(*facts.loaded, *facts.saved, *row);
+        const bool keeps_value = SameField(*facts.saved, *facts.reloaded, *row);
+        if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
+          line.change = JudgeRewrite(*row, node, line.old_value, line.new_value, line.asked,
+                                     keeps_value, &line.dropped);
+          line.comment_moved = line.written.find('\n') != std::string::npos;
+        } else if (!keeps_value) {
+          line.change = MP4VLineChange::kLoadsElsewhere;
+        }
+      }
+
+      // The layout. A part the reader took of a longer line goes on in the
+      // next account; the save ends it where it does not join the two.
+      line.end = EndAt(read_text, offset + size);
+      const size_t written_end = w_offset + span.size;
+      line.written_end = piece.compare(written_end, 1, "\n") == 0 ? platform_end
+                                                                  : MP4VLineEnd::kGoesOn;
+      line.split = line.end == MP4VLineEnd::kGoesOn && line.written_end != MP4VLineEnd::kGoesOn;
+      line.split_before = r > 0 && split_before;
+      line.empty_before = EmptyLinesBefore(read_text, offset, r == 0);
+      line.written_empty_before = EmptyLinesBefore(piece, w_offset, w == 0);
+
+      line.loses_text = Loses(line.change) || line.split || line.split_before;
+      account->loses_text = account->loses_text || line.loses_text;
+      split_before = line.split;
+      read_end = offset + size;
+      each_line(line);
+    }
+    from = rest;
   }
-  if (read.empty()) {
+  if (lines_read == 0) {
     account->empty_at_end = CountEnds(read_text, 0, read_text.size());
   } else {
-    const size_t after = read.back().offset + read.back().size;
-    const size_t ends = CountEnds(read_text, after, read_text.size());
+    const size_t ends = CountEnds(read_text, read_end, read_text.size());
     account->empty_at_end = ends == 0 ? 0 : ends - 1;
   }
 }

@@ -17,7 +17,9 @@
 #define MP4V_API_SAVE_ACCOUNT_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/config_file.h"
@@ -132,23 +134,56 @@ struct MP4VSaveAccount {
   bool loses_text = false;
 };
 
-// What a save knows when it has written its text, for MP4VAccountSave.
+// How many nodes the account writes at a time: enough that the writer's
+// work per piece is small beside the piece, few enough that the piece's
+// text is small beside any large file.
+constexpr size_t kMP4VAccountPieceNodes = 4096;
+
+// A line of the text read that the save may rewrite (a line of the body of
+// the settings' first section, where alone the save binding changes any),
+// as it stood before the binding: where it is in the text read, and its
+// value text there.
+struct MP4VReadLine {
+  const ConfigNode* node;
+  size_t offset;
+  size_t size;
+  std::string_view value;  // a view into the text read
+};
+
+// What a save knows when it has bound the record into the document.
 struct MP4VSaveFacts {
-  const std::string* read_text;              // the bytes read, mark included
-  const std::vector<ConfigNodeSpan>* read;   // the nodes read, their lines
-  const std::vector<std::string>* values_read;  // each node's value as read
+  const std::string* read_text;  // the bytes read, mark included
+  // The document read from `read_text` (viewing it) as the save binding
+  // left it: every node the reader made that still has its line as read
+  // views `read_text`; the others are the lines of `rewritten` and the ones
+  // the save added. MP4VAccountSave writes it in pieces, as the save writes
+  // it whole, and leaves it as it found it.
+  ConfigNode* document;
+  bool byte_order_mark;  // the text read began with a UTF-8 mark
+  const std::vector<MP4VReadLine>* rewritten;
   // For each row of the key table, the node read that a load takes its
   // value from, or null.
   const std::vector<const ConfigNode*>* loaded_from;
-  const std::string* written_text;           // with "\n" line ends
-  const std::vector<ConfigNodeSpan>* written;  // every node written, in order
   const MP4VSettings* loaded;    // what a load of the text read gives
   const MP4VSettings* saved;     // the record saved
   const MP4VSettings* reloaded;  // what a load of the written text gives
+  // How many nodes are written at a time (at least 1): any number gives the
+  // same account; a small one only costs time.
+  size_t piece_nodes = kMP4VAccountPieceNodes;
 };
 
-// Fills `*account` (its previous contents go) from `facts`. Throws
-// std::bad_alloc when memory runs out.
-void MP4VAccountSave(const MP4VSaveFacts& facts, MP4VSaveAccount* account);
+// Receives the lines of an account one at a time, in file order; the line
+// lives only for the call.
+using MP4VSavedLineSink = std::function<void(const MP4VSavedLine& line)>;
+
+// Gives the account of the save `facts` describe: each line to `each_line`,
+// in file order, and the rest (everything but `lines`, which stays empty) to
+// `*account`, whose previous contents go. What it holds at once beyond the
+// document is a piece of `piece_nodes` lines of the written text, never the
+// whole of it nor a record for every line: a caller that keeps only the
+// lines it needs holds memory in proportion to those. Throws std::bad_alloc
+// when memory runs out (the document is then as it was).
+void MP4VAccountSave(const MP4VSaveFacts& facts, const MP4VSavedLineSink& each_line,
+                     MP4VSaveAccount* account);
 
 #endif  // MP4V_API_SAVE_ACCOUNT_H_

@@ -1760,6 +1760,39 @@ TEST(UnifiedDiffTest, AppliedItGivesTheNewText) {
   }
 }
 
+// Texts of many thousand lines, changed all through (as a save that puts an
+// empty line before every header changes them) or in a few places: applying
+// the diff still gives the new text, and a few changed lines give hunks
+// around those alone.
+TEST(UnifiedDiffTest, ALongTextIsDiffedAroundItsChanges) {
+  std::mt19937 rng(35);
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    std::string before, after;
+    for (size_t i = 0; i < 20000; ++i) {
+      // Few distinct lines in some rounds, which repeat all the time.
+      const std::string line = round % 2 == 0 ? "key" + std::to_string(i) + " = 1\n"
+                                              : std::string(1, 'a' + rng() % 3) + "\n";
+      before += line;
+      const uint32_t edit = rng() % (round < 4 ? 9 : 5000);
+      if (edit == 0) after += "\n";                   // a line added
+      if (edit == 1) continue;                        // one dropped
+      after += edit == 2 ? "changed\n" : line;        // one changed
+    }
+    const std::string diff = mp4vcfg::UnifiedDiff("f.cfg", before, after);
+    ASSERT_EQ(testutil::ApplyUnifiedDiff(before, diff), after);
+    if (round >= 4) {
+      size_t hunks = 0, lines = 0;
+      for (size_t at = 0; at < diff.size(); at = diff.find('\n', at) + 1) {
+        hunks += diff.compare(at, 3, "@@ ") == 0;
+        ++lines;
+      }
+      EXPECT_LE(hunks, 20u);
+      EXPECT_LE(lines, 2 + hunks * 10);  // three lines of context each side
+    }
+  }
+}
+
 // ---- set and edit save through the module's update request ----------------
 
 namespace {

@@ -10,33 +10,40 @@
 namespace mp4vcfg {
 namespace {
 
-// The lines of a text as an editor counts them: where each begins, with LF,
-// CR LF and a lone CR each ending one line.
+// The lines of a text as an editor counts them, LF, CR LF and a lone CR
+// each ending one, asked for in the order of the text: it keeps no record
+// per line, only how far it has counted.
 class LineNumbers {
  public:
-  explicit LineNumbers(const std::string& bytes) : bytes_(bytes) {
-    starts_.push_back(0);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-      if (bytes[i] == '\n' || bytes[i] == '\r') starts_.push_back(i + 1);
+  explicit LineNumbers(const std::string& bytes) : bytes_(bytes) {}
+  // 1-based number of the line holding byte `offset`, which is never before
+  // the offset asked for last.
+  size_t At(size_t offset) {
+    while (counted_ < offset && counted_ < bytes_.size()) {
+      const char c = bytes_[counted_];
+      if (c == '\r' && counted_ + 1 < bytes_.size() && bytes_[counted_ + 1] == '\n') {
+        if (counted_ + 2 > offset) break;  // the line end holds `offset`
+        counted_ += 2;
+      } else {
+        ++counted_;
+        if (c != '\n' && c != '\r') continue;
+      }
+      ++line_;
+      start_ = counted_;
     }
+    return line_;
   }
-  // 1-based number of the line holding byte `offset`.
-  size_t At(size_t offset) const {
-    return static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
-                               starts_.begin());
-  }
-  // The text of line `number`, without its line end.
-  std::string Text(size_t number) const {
-    const size_t start = starts_[number - 1];
-    size_t end = number < starts_.size() ? starts_[number] : bytes_.size();
-    while (end > start && (bytes_[end - 1] == '\n' || bytes_[end - 1] == '\r')) --end;
-    return bytes_.substr(start, end - start);
+  // The text of the line At() gave last, without its line end.
+  std::string Text() const {
+    const size_t end = std::min(bytes_.find_first_of("\r\n", start_), bytes_.size());
+    return bytes_.substr(start_, end - start_);
   }
 
  private:
   const std::string& bytes_;
-  std::vector<size_t> starts_;
+  size_t counted_ = 0;  // bytes counted
+  size_t line_ = 1;     // the line at `counted_`
+  size_t start_ = 0;    // where it begins
 };
 
 // A value of the account as the findings quote it: an "int" field's as its
@@ -104,30 +111,26 @@ const char* EndName(MP4VLineEnd end) {
   return "";
 }
 
-// The layout the account says the save changes. A part of a long line that
-// the save ends is a finding, not layout.
-LayoutChange Layout(const MP4VSaveAccount& account) {
-  LayoutChange layout;
-  for (const MP4VSavedLine& line : account.lines) {
-    if (line.end != line.written_end && line.end != MP4VLineEnd::kGoesOn) {
-      const std::string from = EndName(line.end);
-      const std::string to = EndName(line.written_end);
-      auto same = [&](const LayoutChange::LineEnds& e) { return e.from == from && e.to == to; };
-      auto at = std::find_if(layout.line_ends.begin(), layout.line_ends.end(), same);
-      if (at == layout.line_ends.end()) {
-        layout.line_ends.push_back({from, to, 0});
-        at = layout.line_ends.end() - 1;
-      }
-      ++at->lines;
+// Adds what the account says the save changes of the layout of `line` to
+// `*layout`. A part of a long line that the save ends is a finding, not
+// layout.
+void AddLayout(const MP4VSavedLine& line, LayoutChange* layout) {
+  if (line.end != line.written_end && line.end != MP4VLineEnd::kGoesOn) {
+    const char* const from = EndName(line.end);
+    const char* const to = EndName(line.written_end);
+    auto same = [&](const LayoutChange::LineEnds& e) { return e.from == from && e.to == to; };
+    auto at = std::find_if(layout->line_ends.begin(), layout->line_ends.end(), same);
+    if (at == layout->line_ends.end()) {
+      layout->line_ends.push_back({from, to, 0});
+      at = layout->line_ends.end() - 1;
     }
-    if (line.written_empty_before > line.empty_before) {
-      layout.empty_lines_added += line.written_empty_before - line.empty_before;
-    } else {
-      layout.empty_lines_dropped += line.empty_before - line.written_empty_before;
-    }
+    ++at->lines;
   }
-  layout.empty_lines_dropped += account.empty_at_end;
-  return layout;
+  if (line.written_empty_before > line.empty_before) {
+    layout->empty_lines_added += line.written_empty_before - line.empty_before;
+  } else {
+    layout->empty_lines_dropped += line.empty_before - line.written_empty_before;
+  }
 }
 
 }  // namespace
@@ -183,9 +186,65 @@ SaveReport JudgeSave(const std::string& bytes, const MP4VSettings& saved) {
   SaveReport report;
   std::vector<Finding>& findings = report.findings;
   const std::string first_line = bytes.substr(0, bytes.find_first_of("\r\n"));
+  // One finding a line: a line over kConfigLineMax characters is read in
+  // parts, and each part may have words of its own.
+  auto add = [&findings](Finding f) {
+    if (!findings.empty() && findings.back().line == f.line) {
+      findings.back().reason += "; " + f.reason;
+      findings.back().loses_text = findings.back().loses_text || f.loses_text;
+    } else {
+      findings.push_back(std::move(f));
+    }
+  };
+  const std::string parts = "a line longer than " + std::to_string(kConfigLineMax) +
+                            " characters is read in parts, and a save ";
+  // The account's lines come one at a time and only the findings are kept.
+  // A part kept as read that the save ends waits for the next line: a
+  // rewritten next part says so itself.
+  LineNumbers numbers(bytes);
+  LayoutChange layout;
+  bool split_waits = false;
+  Finding waiting;
+  const auto each_line = [&](const MP4VSavedLine& line) {
+    if (split_waits && line.kind != MP4VSavedLineKind::kSettingRewritten) {
+      add(std::move(waiting));
+    }
+    split_waits = false;
+    AddLayout(line, &layout);
+    Finding f;
+    f.line = numbers.At(line.offset);
+    f.loses_text = line.loses_text;
+    if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
+      f.reason = RewriteReason(line);
+      if (f.reason.empty()) return;
+      if (line.comment_moved) {
+        f.reason += "; the comment moves to a line of its own (the entry and its comment "
+                    "no longer fit one line)";
+      }
+      // Said once a line, before the words of its parts.
+      const bool split = line.split || line.split_before;
+      if (split && (findings.empty() || findings.back().line != f.line)) {
+        f.reason.insert(0, parts + "writes a setting's part on a line of its own: ");
+      }
+    } else if (line.change == MP4VLineChange::kLoadsElsewhere) {
+      f.reason = std::string(line.loads) + " loads from this line as " + Number(line.loaded) +
+                 "; a save writes it into the first [" + kMP4VSettingsSection +
+                 "] section, and it then loads as " + Number(line.reloaded);
+    } else if (line.split) {
+      // A part kept as read, ended because the save adds settings after it.
+      f.text = numbers.Text();
+      f.reason = parts + "adds settings between them: the line is split";
+      waiting = std::move(f);
+      split_waits = true;
+      return;
+    } else {
+      return;
+    }
+    f.text = numbers.Text();
+    add(std::move(f));
+  };
   MP4VSaveAccount account;
-  std::string after;
-  switch (MP4VConfigSaveText(bytes, &saved, &after, &account)) {
+  switch (MP4VConfigAccountSaveText(bytes, &saved, each_line, &account)) {
     case MP4VSaveTextResult::kWritten:
       break;
     case MP4VSaveTextResult::kUtf16:
@@ -205,61 +264,17 @@ SaveReport JudgeSave(const std::string& bytes, const MP4VSettings& saved) {
     case MP4VSaveTextResult::kOutOfMemory:
       throw std::bad_alloc();
   }
+  if (split_waits) add(std::move(waiting));
   if (account.unmarked_utf16) {
+    findings.clear();
     findings.push_back({1, first_line,
                         "UTF-16 text: not readable as 8-bit text (no setting loads from "
                         "it, and a save adds them as 8-bit text)",
                         true});
     return report;
   }
-  report.layout = Layout(account);
-
-  const LineNumbers numbers(bytes);
-  // One finding a line: a line over kConfigLineMax characters is read in
-  // parts, and each part may have words of its own.
-  auto add = [&findings](Finding f) {
-    if (!findings.empty() && findings.back().line == f.line) {
-      findings.back().reason += "; " + f.reason;
-      findings.back().loses_text = findings.back().loses_text || f.loses_text;
-    } else {
-      findings.push_back(std::move(f));
-    }
-  };
-  const std::string parts = "a line longer than " + std::to_string(kConfigLineMax) +
-                            " characters is read in parts, and a save ";
-  const std::vector<MP4VSavedLine>& lines = account.lines;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const MP4VSavedLine& line = lines[i];
-    Finding f;
-    f.line = numbers.At(line.offset);
-    f.text = numbers.Text(f.line);
-    f.loses_text = line.loses_text;
-    if (line.kind == MP4VSavedLineKind::kSettingRewritten) {
-      f.reason = RewriteReason(line);
-      if (f.reason.empty()) continue;
-      if (line.comment_moved) {
-        f.reason += "; the comment moves to a line of its own (the entry and its comment "
-                    "no longer fit one line)";
-      }
-      // Said once a line, before the words of its parts.
-      const bool split = line.split || line.split_before;
-      if (split && (findings.empty() || findings.back().line != f.line)) {
-        f.reason.insert(0, parts + "writes a setting's part on a line of its own: ");
-      }
-    } else if (line.change == MP4VLineChange::kLoadsElsewhere) {
-      f.reason = std::string(line.loads) + " loads from this line as " + Number(line.loaded) +
-                 "; a save writes it into the first [" + kMP4VSettingsSection +
-                 "] section, and it then loads as " + Number(line.reloaded);
-    } else if (line.split && !(i + 1 < lines.size() &&
-                               lines[i + 1].kind == MP4VSavedLineKind::kSettingRewritten)) {
-      // A part kept as read, ended because the save adds settings after it
-      // (a rewritten next part says so itself).
-      f.reason = parts + "adds settings between them: the line is split";
-    } else {
-      continue;
-    }
-    add(std::move(f));
-  }
+  layout.empty_lines_dropped += account.empty_at_end;
+  report.layout = std::move(layout);
   return report;
 }
 

@@ -47,8 +47,10 @@ struct SaveReport {
 
 // What a save of the record `saved` over the file contents `bytes` would
 // do, in the words of the module's own account of that save
-// (MP4VConfigSaveText): every verdict, and every fact of the layout, is the
-// account's. A save keeps every line but the lines of the settings whose
+// (MP4VConfigAccountSaveText): every verdict, and every fact of the layout,
+// is the account's. It keeps only the findings, taking the account a line
+// at a time: beyond `bytes` it holds the save's document, not a record for
+// every line. A save keeps every line but the lines of the settings whose
 // value text it changes. For a setting the record changes (it differs from
 // what `bytes` load as), the old value goes by design and the finding names
 // only what else goes: the rest of its line, or words of its value after

@@ -169,6 +169,9 @@ TurnResult ChangeInOneTurn(const Session& session, const std::string& file,
   if (exists && !force && RefuseLosingText(file, bytes, now, false, command, err)) {
     return TurnResult::kRefused;
   }
+  // The update reads the file again in its turn: these bytes are done with,
+  // and a large file is not held twice while it works.
+  std::string().swap(bytes);
   if (update(&now, &was, file.c_str()) != MP4V_STATUS_OK) {
     const uint32_t code = LastError();
     if (code == PlatformErrorCode(ModuleFailure::kOutOfMemory)) throw std::bad_alloc();

@@ -55,7 +55,9 @@ enum class TurnResult {
 // update request, which writes the changed settings, and only those, onto
 // the file as it is in its turn (what another program wrote meanwhile
 // stays). The judging and the turn are two steps: a write by another
-// program between them is kept by the update but not judged. `*loaded`
+// program between them is kept by the update but not judged. The bytes
+// judged are let go before the update reads the file again, so a large
+// file is not held twice. `*loaded`
 // and `*saved` (when given) receive the record the file gave and the one
 // the module saved (others' settings included). A module without the
 // update request, a file that cannot be read or written, and a failed

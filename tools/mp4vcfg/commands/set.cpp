@@ -95,6 +95,9 @@ int Set(const std::string& module_path, const std::string& file,
   // Judged for the record this save writes, changes included.
   const bool refused =
       exists && !force && RefuseLosingText(file, bytes, record, true, "set", err);
+  // What the save does to the layout, judged before the text it writes is
+  // made, so that a large file's bytes are not held three times at once.
+  const std::string layout = LayoutSummary(file, bytes, record);
   // The bytes the module's save decides from these, before it writes.
   std::string after;
   uint32_t why = 0;
@@ -103,8 +106,8 @@ int Set(const std::string& module_path, const std::string& file,
     throw Trouble(file + ": a save does not write the file: no text holds the frame rate it "
                          "would save, and no line of the file loads as it; it is left as it is");
   }
-  out << UnifiedDiff(file, bytes, after);
-  err << LayoutSummary(file, bytes, record);
+  WriteUnifiedDiff(out, file, bytes, after);
+  err << layout;
   return refused ? kExitFailure : kExitSuccess;
 }
 

@@ -1,4 +1,4 @@
-#include "memory/counting_allocator.h"
+#include "counting_heap.h"
 
 #include <malloc.h>
 
@@ -20,6 +20,7 @@ std::atomic<size_t> g_current{0};
 std::atomic<size_t> g_peak{0};
 std::atomic<size_t> g_budget{SIZE_MAX};
 std::atomic<size_t> g_refusals{0};
+std::atomic<uint64_t> g_allocations{0};
 // Allocations asked for since the last RefuseOnly, and the one it refuses.
 std::atomic<size_t> g_requests{0};
 std::atomic<size_t> g_refuse_at{SIZE_MAX};
@@ -41,6 +42,7 @@ bool Allowed(size_t size) {
 
 void* Counted(void* block) {
   if (block != nullptr) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
     const size_t now =
         g_current.fetch_add(malloc_usable_size(block), std::memory_order_relaxed) +
         malloc_usable_size(block);
@@ -57,11 +59,12 @@ void Released(void* block) {
 
 }  // namespace
 
-namespace testheap {
+namespace countingheap {
 
 size_t CurrentBytes() { return g_current.load(std::memory_order_relaxed); }
 size_t PeakBytes() { return g_peak.load(std::memory_order_relaxed); }
 void ResetPeak() { g_peak.store(CurrentBytes(), std::memory_order_relaxed); }
+uint64_t AllocationCount() { return g_allocations.load(std::memory_order_relaxed); }
 void SetBudget(size_t bytes) {
   g_refusals.store(0, std::memory_order_relaxed);
   g_budget.store(bytes, std::memory_order_relaxed);
@@ -75,7 +78,7 @@ void RefuseOnly(size_t index) {
   g_refuse_at.store(index, std::memory_order_relaxed);
 }
 
-}  // namespace testheap
+}  // namespace countingheap
 
 extern "C" {
 
