@@ -748,12 +748,16 @@ std::string ConfigPlatformText(std::string text) {
   const size_t line_end = std::strlen(kPlatformTextLineEnd);
   if (line_end == 1) return text;
   bytes.reserve(text.size() + text.size() / 16);
-  for (char c : text) {
-    if (c == '\n') {
-      bytes.append(kPlatformTextLineEnd, line_end);
-    } else {
-      bytes.push_back(c);
-    }
+  // Line by line: each line's bytes in one copy.
+  const char* const data = text.data();
+  size_t from = 0;
+  while (from < text.size()) {
+    const void* feed = std::memchr(data + from, '\n', text.size() - from);
+    const size_t stop = feed == nullptr ? text.size() : static_cast<const char*>(feed) - data;
+    bytes.append(data + from, stop - from);
+    if (feed == nullptr) break;
+    bytes.append(kPlatformTextLineEnd, line_end);
+    from = stop + 1;
   }
   return bytes;
 }

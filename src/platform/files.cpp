@@ -227,7 +227,8 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
     return false;
   };
   uint32_t failed = 0;
-  const std::string backup = UnusedName(names);
+  const std::string backup = steps.uses_backup ? UnusedName(names) : std::string();
+  auto backup_exists = [&] { return !backup.empty() && PlatformPathExists(backup); };
   bool placed = false;
   bool gave_up = false;
   // One step, tried again while another program holds the target and the
@@ -247,14 +248,23 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
       },
       [&] {
         return !gave_up && PlatformIsSharingConflict(failed) &&
-               PlatformPathExists(temporary) && !PlatformPathExists(backup) &&
+               PlatformPathExists(temporary) && !backup_exists() &&
                PlatformPathExists(target) == target_exists;
       });
   if (gave_up) return false;
   if (!placed) ForgetKept(expected);
   if (placed) {
     std::string other;
-    if (target_exists && PlatformPathExists(temporary) && expected != nullptr &&
+    // Whether the step swapped (the file it displaced is under the temporary
+    // name), and whether that file is the one the last look kept open.
+    bool as_looked = false;
+    bool displaced = false;
+    if (target_exists) {
+      as_looked = expected != nullptr && expected->kept != -1 &&
+                  PlatformKeptIsFile(expected->kept, temporary);
+      displaced = as_looked || PlatformPathExists(temporary);
+    }
+    if (displaced && expected != nullptr && !as_looked &&
         !DisplacedAsLooked(temporary, expected, &other)) {
       // The step swapped the files, and the one it displaced is not the one
       // the last look saw: another program put its own in the target's
@@ -283,18 +293,16 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
       expected->late = true;
       expected->late_bytes = std::move(other);
     }
-    if (target_exists && PlatformPathExists(temporary)) {
-      // The file the step displaced goes.
-      steps.remove(temporary.c_str(), &cleanup);
-    }
-    if (target_exists && PlatformPathExists(backup)) steps.remove(backup.c_str(), &cleanup);
+    // The file the step displaced goes.
+    if (displaced) steps.remove(temporary.c_str(), &cleanup);
+    if (target_exists && backup_exists()) steps.remove(backup.c_str(), &cleanup);
     return true;
   }
   if (error != nullptr) *error = failed;
   // The step failed. The old file may still be in place, under the backup
   // name, or gone; the new one still under its temporary name, or already in
   // place.
-  const bool backup_there = PlatformPathExists(backup);
+  const bool backup_there = backup_exists();
   if (PlatformPathExists(target)) {
     bool replaced;
     if (!PlatformPathExists(temporary)) {

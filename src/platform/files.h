@@ -127,6 +127,9 @@ struct ReplaceSteps {
   bool (*move)(const char* from, const char* to, uint32_t* error);
   // Deletes the file `path`.
   bool (*remove)(const char* path, uint32_t* error);
+  // Whether `replace` may park the old file under `backup`; when not, no
+  // backup name is looked for and `backup` is empty.
+  bool uses_backup = true;
 };
 
 // The platform's own replace steps.

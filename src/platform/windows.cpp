@@ -143,7 +143,7 @@ bool ReplaceByMove(const char* target, const char* temporary, const char*,
   return MoveReplacing(temporary, target, error);
 }
 
-constexpr ReplaceSteps kWindowsSteps = {ReplaceByMove, MoveReplacing, Delete};
+constexpr ReplaceSteps kWindowsSteps = {ReplaceByMove, MoveReplacing, Delete, false};
 
 // `text` in the process's ANSI code page as UTF-16; empty when it does not
 // convert.

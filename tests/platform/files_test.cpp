@@ -414,6 +414,31 @@ TEST(ReplaceFileTest, KeepsModeAndOwnerAndReplacesAHardLink) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 
+// A folder whose set-group-ID bit gives new files its own group: the new
+// file still takes the group of the file it replaces, whatever group the
+// process itself has.
+TEST(ReplaceFileTest, KeepsTheGroupInAFolderThatGivesItsOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to give the folder and the file other groups";
+  ScratchDir dir;
+  const std::string folder = dir.File("shared");
+  ASSERT_EQ(mkdir(folder.c_str(), 0775), 0);
+  ASSERT_EQ(chown(folder.c_str(), 0, 65534), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  const std::string path = folder + "/enc.cfg";
+  WriteBytes(path, "old\n");
+  struct stat status;
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  ASSERT_EQ(status.st_gid, 65534u) << "the folder gave no group: set-group-ID folders unsupported";
+  for (const gid_t group : {getegid(), static_cast<gid_t>(12345)}) {
+    ASSERT_EQ(chown(path.c_str(), 0, group), 0);
+    const std::string bytes = "new\n";
+    ASSERT_TRUE(PlatformReplaceFile(path.c_str(), bytes.data(), bytes.size()));
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, group);
+    EXPECT_EQ(ReadBytes(path), bytes);
+  }
+}
+
 // The creation mask decides the mode of a new file only: a replaced file
 // keeps the mode it had, also bits the mask would have taken away.
 TEST(ReplaceFileTest, KeepsTheModeUnderARestrictiveCreationMask) {

@@ -424,6 +424,32 @@ TEST(ConcurrentSaves, ALateWriteIsBuiltOnOrReported) {
   }
 }
 
+// A save looks through its folder for temporary files killed saves left,
+// without marking the folder read where it owns the folder: the mark would
+// be one more change for the save's sync of the folder, on every save.
+TEST(ConcurrentSaves, ASaveLeavesTheFolderItOwnsUnread) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  WriteBytes(path, "[Other]\nk=v\n");
+  auto make_old = [&] {
+    const struct timespec times[2] = {{946684800, 0}, {0, UTIME_OMIT}};  // 2000-01-01
+    return utimensat(AT_FDCWD, dir.path().c_str(), times, 0) == 0;
+  };
+  auto read_mark = [&] {
+    struct stat status;
+    return stat(dir.path().c_str(), &status) == 0 ? status.st_atim.tv_sec : -1;
+  };
+  ASSERT_TRUE(make_old());
+  ASSERT_GE(testutil::ListDir(dir.path()).size(), 1u);
+  if (read_mark() == 946684800) {
+    GTEST_SKIP() << "this file system keeps no read times of folders (mounted noatime)";
+  }
+  ASSERT_TRUE(make_old());
+  EXPECT_TRUE(AddOne(path, "n"));
+  EXPECT_EQ(read_mark(), 946684800);
+  EXPECT_NE(ReadBytes(path).find("n=1"), std::string::npos) << ReadBytes(path);
+}
+
 // A save killed while it flushes leaves its temporary file; the next save
 // of a file of that folder removes it, and leaves alone the temporary file
 // of a save that still runs, and other files.
