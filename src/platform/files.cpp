@@ -338,10 +338,11 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
   try {
     SaveTurn turn;
     if (!turn.Take(path, SaveTurnWait(), error)) return false;
-    RemoveAbandonedTemporaries(path);
     // What the target holds, as far as this update knows, and the bytes the
     // next decision builds on: the same, but after a late write.
     ExpectedFile file;
+    file.target = turn.target();
+    RemoveAbandonedTemporaries(path, file.target);
     switch (PlatformReadWholeFile(path, &file.bytes, error)) {
       case FileReadStatus::kRead:
         file.exists = true;
@@ -397,6 +398,7 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
       // Another program's file may be under the name now: the turn follows
       // it, so that the file the next replacement displaces is the one held.
       if (!turn.Follow(SaveTurnWait(), error)) return false;
+      file.target = turn.target();
       if (turn.created() && !file.exists) {
         // The file was deleted, and the turn made an empty one in its place.
         file.exists = placeholder = true;

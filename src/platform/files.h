@@ -211,6 +211,10 @@ struct ExpectedFile {
   // descriptor, which holds the lock on it; the caller's turn takes it over
   // (SaveTurn::Adopt) or closes it. -1 elsewhere.
   intptr_t lock = -1;
+  // The file the name led to when the update's turn was taken, links
+  // resolved (SaveTurn::target): the replacement's target. Empty: the
+  // replacement resolves the name itself.
+  std::string target;
 };
 
 // The same as PlatformReplaceFile, with the given replace steps instead of

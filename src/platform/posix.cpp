@@ -384,14 +384,18 @@ struct Prepared {
 };
 
 // Everything a replacement of `path` does before it writes, in its order;
-// the check and the replacement both run it.
-ReplaceCheck Prepare(const char* path, Prepared* p) {
+// the check and the replacement both run it. `resolved`, when not empty, is
+// the file `path` leads to (links resolved) as the update's turn found it.
+ReplaceCheck Prepare(const char* path, Prepared* p,
+                     const std::string& resolved = std::string()) {
   if (path == nullptr || path[0] == '\0') {
     return p->Fail(ReplaceCheck::kNoName,
                    PlatformErrorCode(ModuleFailure::kRefusedArgument));
   }
   uint32_t link_error = 0;
-  if (!ResolveLinks(path, &p->target, &link_error)) {
+  if (!resolved.empty()) {
+    p->target = resolved;
+  } else if (!ResolveLinks(path, &p->target, &link_error)) {
     return p->Fail(ReplaceCheck::kOtherFailure, link_error);
   }
   struct stat status;
@@ -498,7 +502,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   if (error == nullptr) error = &ignored;
   Prepared p;
   try {
-    if (Prepare(path, &p) != ReplaceCheck::kPossible) {
+    if (Prepare(path, &p, expected != nullptr ? expected->target : std::string()) !=
+        ReplaceCheck::kPossible) {
       *error = p.error;
       return false;
     }
@@ -640,6 +645,7 @@ int LockNamed(const std::string& target, Clock::time_point deadline, bool* made,
 
 bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
   Release();
+  path_.clear();
   std::string target;
   uint32_t link_error = 0;
   // A link that cannot be followed: the replacement fails for it and writes
@@ -713,11 +719,11 @@ void RemoveWhenAbandoned(const std::string& prefix, const char* name) {
 
 }  // namespace
 
-void RemoveAbandonedTemporaries(const std::string& target) {
-  std::string resolved;
+void RemoveAbandonedTemporaries(const std::string& target, const std::string& resolved) {
+  std::string file = resolved;
   uint32_t ignored = 0;
-  if (!ResolveLinks(target.c_str(), &resolved, &ignored)) return;
-  const std::string folder = DirectoryOf(resolved);
+  if (file.empty() && !ResolveLinks(target.c_str(), &file, &ignored)) return;
+  const std::string folder = DirectoryOf(file);
   // Listed without marking the folder read where this process may ask so (it
   // owns the folder): on every save, the mark would be one more change of
   // the folder for the save's sync of it to write (about 45 us a save here).

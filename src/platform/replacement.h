@@ -159,6 +159,8 @@ bool IsTemporaryName(const char* name);
 // can be opened for deletion sharing nothing (no process has it open) is
 // left over; a link of that name goes, never what it names. Nothing where
 // the folder cannot be listed (a folder that may be written but not read).
-void RemoveAbandonedTemporaries(const std::string& target);
+// `resolved`, when not empty, is the file `target` leads to (links resolved).
+void RemoveAbandonedTemporaries(const std::string& target,
+                                const std::string& resolved = std::string());
 
 #endif  // MP4V_PLATFORM_REPLACEMENT_H_

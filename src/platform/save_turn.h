@@ -87,6 +87,11 @@ class SaveTurn {
   bool Follow(unsigned wait_milliseconds, uint32_t* error);
 
   bool held() const { return handle_ != kNone; }
+  // The file the name led to when the turn was taken, links resolved, as a
+  // replacement names it; empty when this turn does not know it (no turn
+  // was needed, or, on Windows, no file was there yet). The update hands it
+  // to its replacement, which then need not resolve the name again.
+  const std::string& target() const { return path_; }
   // Whether the turn created the (empty) file it locked: the update treats
   // it as no file.
   bool created() const { return created_; }
@@ -95,7 +100,7 @@ class SaveTurn {
   static constexpr intptr_t kNone = -1;
   intptr_t handle_ = kNone;  // the file's descriptor, or the mutex's handle
   bool created_ = false;
-  std::string path_;  // the file locked (links resolved), POSIX
+  std::string path_;  // the file the name led to (links resolved)
 };
 
 #endif  // MP4V_PLATFORM_SAVE_TURN_H_

@@ -25,35 +25,37 @@ bool PlatformIsSharingConflict(uint32_t error) {
          error == ERROR_ACCESS_DENIED;
 }
 
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
-                                     uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  out->clear();
-  if (path == nullptr) {
-    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
-    return FileReadStatus::kMissing;
-  }
-  // Sharing deletion too: a save may put a new file in this one's place
-  // while it is read, and this read still gets the old text whole.
+namespace {
+
+// Opens `path` for reading, sharing everything, waiting out another
+// program's sharing conflict for the sharing wait: the handle, or
+// INVALID_HANDLE_VALUE with the system's reason in `*failed`. Sharing
+// deletion too: a save may put a new file in this one's place while it is
+// read, and this read still gets the old text whole.
+HANDLE OpenForReading(const char* path, DWORD* failed) {
   HANDLE file = INVALID_HANDLE_VALUE;
-  DWORD failed = 0;
   RetryWhileHeld(
       SharingWait(),
       [&] {
         file = CreateFileA(path, GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        failed = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        *failed = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         return file != INVALID_HANDLE_VALUE;
       },
-      [&] { return failed == ERROR_SHARING_VIOLATION || failed == ERROR_LOCK_VIOLATION; });
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = failed;
-    return failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND
-               ? FileReadStatus::kMissing
-               : FileReadStatus::kUnreadable;
-  }
+      [&] { return *failed == ERROR_SHARING_VIOLATION || *failed == ERROR_LOCK_VIOLATION; });
+  return file;
+}
+
+// What a failure `failed` to open a file for reading means.
+FileReadStatus OpenFailure(DWORD failed) {
+  return failed == ERROR_FILE_NOT_FOUND || failed == ERROR_PATH_NOT_FOUND
+             ? FileReadStatus::kMissing
+             : FileReadStatus::kUnreadable;
+}
+
+// Reads the open `file` from where it stands to its end into `*out`.
+FileReadStatus ReadToEnd(HANDLE file, std::string* out, uint32_t* error) {
   FileReadStatus result = FileReadStatus::kRead;
   try {
     LARGE_INTEGER size{};
@@ -84,8 +86,29 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
     *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
     result = FileReadStatus::kOutOfMemory;
   }
-  CloseHandle(file);
   if (result != FileReadStatus::kRead) out->clear();
+  return result;
+}
+
+}  // namespace
+
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  out->clear();
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  DWORD failed = 0;
+  HANDLE file = OpenForReading(path, &failed);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = failed;
+    return OpenFailure(failed);
+  }
+  const FileReadStatus result = ReadToEnd(file, out, error);
+  CloseHandle(file);
   return result;
 }
 
@@ -96,8 +119,41 @@ thread_local unsigned sync_delay_milliseconds = 0;
 
 // Longest path the ANSI file functions take, without the terminator.
 constexpr size_t kAnsiPathMax = MAX_PATH - 1;
-// Room for the longest path the system hands out, terminator included.
-constexpr size_t kLongPathCapacityAnsi = 32768;
+
+// The path `get(buffer, capacity)` writes: a system function that gives the
+// length it wrote, or when the buffer is too small the capacity it needs
+// (terminator included), or 0 on failure. Empty when it fails. Most paths
+// fit a buffer on the stack; a larger one, of the length asked for, only
+// when not: a zeroed buffer for the longest path possible (64 KiB) cost
+// more than the rest of a save under Wine, whose heap takes memory that
+// large fresh from the system every time.
+template <typename Get>
+std::wstring WidePathFrom(Get get) {
+  wchar_t on_stack[MAX_PATH + 1];
+  const DWORD length = get(on_stack, static_cast<DWORD>(MAX_PATH + 1));
+  if (length == 0) return std::wstring();
+  if (length <= MAX_PATH) return std::wstring(on_stack, length);
+  std::wstring path(length, L'\0');
+  const DWORD written = get(&path[0], length);
+  if (written == 0 || written >= length) return std::wstring();
+  path.resize(written);
+  return path;
+}
+
+// The full path of `path` (GetFullPathNameW), or empty.
+std::wstring FullPathOf(const std::wstring& path) {
+  return WidePathFrom([&](wchar_t* buffer, DWORD capacity) {
+    return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+  });
+}
+
+// The final path of the open `handle` in its "\\?\" form, or empty.
+std::wstring FinalPath(HANDLE handle) {
+  return WidePathFrom([&](wchar_t* buffer, DWORD capacity) {
+    return GetFinalPathNameByHandleW(handle, buffer, capacity,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+}
 
 // False, with the reason in `*error`, when a write fails (a write that
 // writes nothing without saying why: ERROR_DISK_FULL).
@@ -178,13 +234,15 @@ std::string AnsiFromWide(const std::wstring& text) {
 // Otherwise, or when it cannot be told, `path` itself. The comparison is
 // made in UTF-16, whose functions take any length: the ANSI ones refuse some
 // paths that the system still lets a program create.
+std::string ChosenPath(const std::wstring& final_path, const std::string& path);
+
 std::string FinalPathOf(HANDLE file, const std::string& path) {
-  std::wstring final_path(kLongPathCapacityAnsi, L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(
-      file, &final_path[0], static_cast<DWORD>(final_path.size()),
-      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= final_path.size()) return path;
-  final_path.resize(length);
+  const std::wstring final_path = FinalPath(file);
+  return final_path.empty() ? path : ChosenPath(final_path, path);
+}
+
+// FinalPathOf for the final path `final_path` of the file `path` names.
+std::string ChosenPath(const std::wstring& final_path, const std::string& path) {
   // "\\?\C:\..." or "\\?\UNC\server\...": the plain form.
   std::wstring plain = final_path;
   if (plain.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
@@ -194,15 +252,10 @@ std::string FinalPathOf(HANDLE file, const std::string& path) {
   }
   const std::wstring given = WideFromAnsi(path);
   if (given.empty()) return path;
-  std::wstring full(kLongPathCapacityAnsi, L'\0');
-  const DWORD full_length = GetFullPathNameW(
-      given.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-  if (full_length > 0 && full_length < full.size()) {
-    full.resize(full_length);
-    if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1,
-                       plain.c_str(), -1) == CSTR_EQUAL) {
-      return path;  // no link on the way
-    }
+  const std::wstring full = FullPathOf(given);
+  if (!full.empty() && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, full.c_str(), -1,
+                                      plain.c_str(), -1) == CSTR_EQUAL) {
+    return path;  // no link on the way
   }
   std::string plain_ansi = AnsiFromWide(plain);
   if (!plain_ansi.empty() && plain_ansi.size() <= kAnsiPathMax) return plain_ansi;
@@ -345,11 +398,16 @@ std::vector<char> AccessRightsOf(const std::string& path) {
   return descriptor;
 }
 
-// Gives the file `path` the access rights `descriptor` (from
+// Gives the file `path`, or the file open in `handle` (with WRITE_DAC) when
+// that is not INVALID_HANDLE_VALUE, the access rights `descriptor` (from
 // AccessRightsOf); nothing for an empty one. Best effort, as ReplaceFile's.
-void SetAccessRights(const std::string& path, std::vector<char>* descriptor) {
+void SetAccessRights(const std::string& path, HANDLE handle, std::vector<char>* descriptor) {
   const auto set = NativeFunction<NtSetSecurityObjectFn>("NtSetSecurityObject");
   if (set == nullptr || descriptor->empty()) return;
+  if (handle != INVALID_HANDLE_VALUE) {
+    set(handle, DACL_SECURITY_INFORMATION, descriptor->data());
+    return;
+  }
   HANDLE file = CreateFileA(path.c_str(), WRITE_DAC,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -366,10 +424,18 @@ void SetAccessRights(const std::string& path, std::vector<char>* descriptor) {
 // rights where the system takes them then; set again here for a system that
 // takes only some at creation (Wine keeps them as the file's mode, which the
 // creation mask cuts) or none (see Prepare).
-void CarryOver(DWORD attributes, std::vector<char>* rights, const std::string& temporary) {
-  SetFileAttributesA(temporary.c_str(),
-                     (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
-  SetAccessRights(temporary, rights);
+// `handle`, when not INVALID_HANDLE_VALUE, is open on it with WRITE_DAC and
+// FILE_WRITE_ATTRIBUTES, and sets both.
+void CarryOver(DWORD attributes, std::vector<char>* rights, const std::string& temporary,
+               HANDLE handle) {
+  const DWORD wanted = (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+  FILE_BASIC_INFO basic = {};  // times of 0 stay as they are
+  basic.FileAttributes = wanted;
+  if (handle == INVALID_HANDLE_VALUE ||
+      !SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
+    SetFileAttributesA(temporary.c_str(), wanted);
+  }
+  SetAccessRights(temporary, handle, rights);
 }
 
 }  // namespace
@@ -398,8 +464,11 @@ struct Prepared {
   // replacement (then on the target), reading and sharing everything: while
   // it is open, no other save takes the file for one whose writer is gone
   // (RemoveAbandonedTemporaries). It holds no right to delete, so readers
-  // that do not share deletion are not refused because of it.
+  // that do not share deletion are not refused because of it. Where the
+  // system grants them (`present_sets`), it may also set the file's access
+  // rights and attributes, which then need no open of their own.
   HANDLE present = INVALID_HANDLE_VALUE;
+  bool present_sets = false;
   uint32_t error = 0;  // why the preparation failed
   // The target's access rights (AccessRightsOf), read once: given to the
   // temporary file at its creation, and set again once it is written.
@@ -452,7 +521,10 @@ DWORD HolderOf(const std::string& target) {
 // the file it names, as on other systems: created empty here, since only
 // the system can tell where a link leads, and only by following it; its
 // folder then takes the temporary file.
-ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder) {
+// `resolved`, when not empty, is the file `path` leads to (links resolved)
+// as the update's turn found it.
+ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder,
+                     const std::string& resolved = std::string()) {
   if (path == nullptr || path[0] == '\0') {
     return p->Fail(ReplaceCheck::kNoName,
                    PlatformErrorCode(ModuleFailure::kRefusedArgument));
@@ -475,7 +547,7 @@ ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder) {
     p->target = p->created;
     p->exists = true;
   } else if (p->exists) {
-    p->target = ResolveLinks(path);
+    p->target = resolved.empty() ? ResolveLinks(path) : resolved;
   } else if (missing_error != ERROR_FILE_NOT_FOUND) {
     return p->Fail(missing_error == ERROR_PATH_NOT_FOUND ? ReplaceCheck::kNoFolder
                                                          : ReplaceCheck::kOtherFailure,
@@ -549,9 +621,14 @@ ReplaceCheck Prepare(const char* path, Prepared* p, bool look_for_holder) {
       continue;
     }
     if (p->file != INVALID_HANDLE_VALUE) {
-      p->present = CreateFileA(temporary.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      for (const DWORD access : {GENERIC_READ | WRITE_DAC | FILE_WRITE_ATTRIBUTES,
+                                 static_cast<DWORD>(GENERIC_READ)}) {
+        p->present = CreateFileA(temporary.c_str(), access,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        p->present_sets = access != GENERIC_READ;
+        if (p->present != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+      }
       if (p->present != INVALID_HANDLE_VALUE) return ReplaceCheck::kPossible;
       error = GetLastError();
       CloseHandle(p->file);
@@ -597,7 +674,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
   if (error == nullptr) error = &ignored;
   try {
     Prepared p;
-    if (Prepare(path, &p, false) != ReplaceCheck::kPossible) {
+    if (Prepare(path, &p, false, expected != nullptr ? expected->target : std::string()) !=
+        ReplaceCheck::kPossible) {
       *error = p.error;
       p.RemoveCreated();
       return false;
@@ -613,7 +691,10 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       ok = false;
     }
     p.file = INVALID_HANDLE_VALUE;
-    if (ok && p.exists) CarryOver(p.attributes, &p.rights, p.names.Path());
+    if (ok && p.exists) {
+      CarryOver(p.attributes, &p.rights, p.names.Path(),
+                p.present_sets ? p.present : INVALID_HANDLE_VALUE);
+    }
     // Behind a link that named no file, the empty file made there stands
     // for no file.
     const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
@@ -654,16 +735,50 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
 FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
                                    std::string* now, intptr_t* kept, uint32_t* error) {
   *kept = -1;
-  switch (PlatformReadWholeFile(path, now, error)) {
-    case FileReadStatus::kRead:
-      return *now == bytes ? FileComparison::kSame : FileComparison::kOther;
-    case FileReadStatus::kMissing:
-      return FileComparison::kMissing;
-    case FileReadStatus::kUnreadable:
-    case FileReadStatus::kOutOfMemory:
-      break;
+  now->clear();
+  DWORD failed = 0;
+  HANDLE file = OpenForReading(path, &failed);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (OpenFailure(failed) == FileReadStatus::kMissing) return FileComparison::kMissing;
+    if (error != nullptr) *error = failed;
+    return FileComparison::kUnreadable;
   }
-  return FileComparison::kUnreadable;
+  // In pieces through a buffer on the stack, copying nothing while the two
+  // agree: a copy of the whole file would take memory of its size fresh
+  // from the system for every look.
+  char piece[16384];
+  size_t at = 0;
+  bool same = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, piece, sizeof piece, &got, nullptr)) {
+      if (error != nullptr) *error = GetLastError();
+      CloseHandle(file);
+      return FileComparison::kUnreadable;
+    }
+    if (got == 0) break;
+    if (at + got > bytes.size() || std::memcmp(piece, bytes.data() + at, got) != 0) {
+      same = false;
+      break;
+    }
+    at += got;
+  }
+  FileComparison comparison = FileComparison::kSame;
+  if (!same || at != bytes.size()) {
+    // What the file holds instead, whole.
+    uint32_t ignored = 0;
+    LARGE_INTEGER start{};
+    comparison = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) &&
+                         ReadToEnd(file, now, error != nullptr ? error : &ignored) ==
+                             FileReadStatus::kRead
+                     ? FileComparison::kOther
+                     : FileComparison::kUnreadable;
+    if (comparison == FileComparison::kUnreadable && error != nullptr && *error == 0) {
+      *error = GetLastError();
+    }
+  }
+  CloseHandle(file);
+  return comparison;
 }
 
 FileComparison PlatformCompareKept(intptr_t, const std::string&, std::string*) {
@@ -689,18 +804,6 @@ std::wstring Capitals(std::wstring text) {
   return text;
 }
 
-// The final path of what the open `handle` names, links followed; empty
-// when it cannot be told.
-std::wstring FinalPath(HANDLE handle) {
-  std::wstring path(kLongPathCapacityAnsi, L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(handle, &path[0],
-                                                 static_cast<DWORD>(path.size()),
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= path.size()) return std::wstring();
-  path.resize(length);
-  return path;
-}
-
 // The final path of the file or folder `path`, or empty.
 std::wstring FinalPathOfName(const std::wstring& path) {
   HANDLE handle = CreateFileW(path.c_str(), 0,
@@ -715,16 +818,18 @@ std::wstring FinalPathOfName(const std::wstring& path) {
 // What the turn on `path` is named for, in capitals: the final path of the
 // file when it exists, otherwise its folder's final path and its name, which
 // is the same text once the file is there. Empty when it cannot be told.
-std::wstring TurnKey(const char* path) {
+// The file's final path goes to `*final_path` when it exists (else empty).
+std::wstring TurnKey(const char* path, std::wstring* final_path) {
+  final_path->clear();
   const std::wstring wide = WideFromAnsi(path);
   if (wide.empty()) return std::wstring();
   std::wstring key = FinalPathOfName(wide);
-  if (!key.empty()) return Capitals(key);
-  std::wstring full(kLongPathCapacityAnsi, L'\0');
-  const DWORD length =
-      GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-  if (length == 0 || length >= full.size()) return std::wstring();
-  full.resize(length);
+  if (!key.empty()) {
+    *final_path = key;
+    return Capitals(key);
+  }
+  const std::wstring full = FullPathOf(wide);
+  if (full.empty()) return std::wstring();
   const size_t cut = full.find_last_of(L"\\/");
   if (cut == std::wstring::npos) return Capitals(full);
   key = FinalPathOfName(full.substr(0, cut + 1));
@@ -737,7 +842,9 @@ std::wstring TurnKey(const char* path) {
 
 bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* error) {
   Release();
-  const std::wstring key = TurnKey(path);
+  path_.clear();
+  std::wstring final_path;
+  const std::wstring key = TurnKey(path, &final_path);
   if (key.empty()) {
     // A name the system cannot make a full path of (not in the code page,
     // too long) has no turn to take: the save stops here, as the system
@@ -788,6 +895,7 @@ bool SaveTurn::Take(const char* path, unsigned wait_milliseconds, uint32_t* erro
   const DWORD waited = WaitForSingleObject(mutex, wait_milliseconds);
   if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
     handle_ = reinterpret_cast<intptr_t>(mutex);
+    if (!final_path.empty()) path_ = ChosenPath(final_path, path);
     return true;
   }
   failure = GetLastError();
@@ -800,13 +908,14 @@ void SaveTurn::Adopt(intptr_t) {}
 
 bool SaveTurn::Follow(unsigned, uint32_t*) { return true; }
 
-void RemoveAbandonedTemporaries(const std::string& target) {
+void RemoveAbandonedTemporaries(const std::string& target, const std::string& resolved) {
   // The folder the save writes its temporary file into: the one of the file
   // that the name finally leads to.
-  const std::string resolved =
-      GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES ? ResolveLinks(target)
-                                                                    : target;
-  const std::string folder = SplitTarget(resolved, "/\\:").directory;
+  const std::string file =
+      !resolved.empty() ? resolved
+      : GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES ? ResolveLinks(target)
+                                                                     : target;
+  const std::string folder = SplitTarget(file, "/\\:").directory;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((folder + "~mp4v*.tmp").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;

@@ -56,6 +56,63 @@ void RemoveDir(const std::string& path) {
 #endif
 }
 
+// The last look compares the file with what the save read in pieces: a
+// difference anywhere, in the first or last byte of a piece, or in the
+// length, is found, and then the file's whole text is handed over.
+TEST(CompareFileTest, FindsEveryDifferenceAcrossPieces) {
+  ScratchDir dir;
+  const std::string path = dir.File("enc.cfg");
+  auto text = [](size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + i % 23);
+    return bytes;
+  };
+  auto flipped = [](std::string bytes, size_t at) {
+    bytes[at] = '#';
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::string expected;  // what the save read
+    std::string file;      // what the file holds
+  };
+  const size_t kPiece = 16384;
+  const std::vector<Case> cases = {
+      {"empty", "", ""},
+      {"one piece exactly", text(kPiece), text(kPiece)},
+      {"a byte past a piece", text(kPiece + 1), text(kPiece + 1)},
+      {"large", text(300000), text(300000)},
+      {"first byte", text(40000), flipped(text(40000), 0)},
+      {"last byte of a piece", text(40000), flipped(text(40000), kPiece - 1)},
+      {"first byte of the next", text(40000), flipped(text(40000), kPiece)},
+      {"last byte", text(40000), flipped(text(40000), 39999)},
+      {"deep in a large file", text(300000), flipped(text(300000), 200000)},
+      {"one byte longer", text(kPiece), text(kPiece + 1)},
+      {"one byte shorter", text(kPiece + 1), text(kPiece)},
+      {"emptied", text(100), ""},
+      {"filled", "", text(100)},
+  };
+  for (const Case& c : cases) {
+    WriteBytes(path, c.file);
+    std::string now = "stale";
+    intptr_t kept = -1;
+    uint32_t error = 0;
+    const FileComparison got = PlatformCompareFile(path.c_str(), c.expected, &now, &kept, &error);
+    if (kept != -1) PlatformCloseKept(kept);
+    if (c.file == c.expected) {
+      EXPECT_EQ(got, FileComparison::kSame) << c.what;
+    } else {
+      EXPECT_EQ(got, FileComparison::kOther) << c.what;
+      EXPECT_TRUE(now == c.file) << c.what << ": the file's text is handed over whole";
+    }
+  }
+  std::string now;
+  intptr_t kept = -1;
+  EXPECT_EQ(PlatformCompareFile(dir.File("none.cfg").c_str(), "x", &now, &kept, nullptr),
+            FileComparison::kMissing);
+  EXPECT_EQ(kept, -1);
+}
+
 TEST(TemporaryNameTest, ShortFormIsAsLongAsTheTargetsName) {
   for (const char* target : {"a.cfg", "dir/a.cfg", ".cfg", "x/y/some_long_name.ini"}) {
     const TargetParts parts = SplitTarget(target, "/");
