@@ -269,8 +269,16 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
   std::string text;
   // Room for the lines around the section with their line ends (a line
   // kept as read is written no longer than read, and one more line end).
+  // Where a line ends in more than "\n", room for those ends too, so that
+  // they are written into the same buffer (ConfigPlatformText).
+  const size_t line_end = std::strlen(kPlatformTextLineEnd);
   const size_t room = 3 + (begin - first_line) + section.size() + (before.size() - end) +
-                      (before.size() - end + begin) / 16 + 64;
+                      (before.size() - end + begin) / 16 + 64 +
+                      (line_end == 1 ? 0
+                                     : (line_end - 1) *
+                                           (ConfigCountFeeds(before.data(), before.size()) +
+                                            ConfigCountFeeds(section.data(), section.size()) +
+                                            (before.size() - end + begin) / 16 + 64));
   text.reserve(room);
   PlatformPopulate(&text[0], room);
   if (byte_order_mark) text.assign(before, 0, 3);

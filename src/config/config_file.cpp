@@ -743,17 +743,48 @@ bool ConfigLooksLikeUtf16(const char* data, size_t size) {
   return false;
 }
 
+size_t ConfigCountFeeds(const char* data, size_t size) {
+  size_t feeds = 0;
+  const char* const stop = data + size;
+  for (const char* at = data;
+       (at = static_cast<const char*>(std::memchr(at, '\n', stop - at))) != nullptr; ++at) {
+    ++feeds;
+  }
+  return feeds;
+}
+
 std::string ConfigPlatformText(std::string text) {
-  std::string bytes;
   const size_t line_end = std::strlen(kPlatformTextLineEnd);
   if (line_end == 1) return text;
-  bytes.reserve(text.size() + text.size() / 16);
+  const size_t size = text.size();
+  const size_t grown = size + ConfigCountFeeds(text.data(), size) * (line_end - 1);
+  if (grown <= text.capacity()) {
+    // In place, from the end: no second buffer of the text's size, which for
+    // a large file costs about what reading the file costs. `to - i` is
+    // what the line feeds before `i` add, so once the two meet the rest
+    // stands where it is.
+    text.resize(grown);
+    char* const data = &text[0];
+    size_t to = grown;
+    for (size_t i = size; to > i;) {
+      const char c = data[--i];
+      if (c == '\n') {
+        to -= line_end;
+        std::memcpy(data + to, kPlatformTextLineEnd, line_end);
+      } else {
+        data[--to] = c;
+      }
+    }
+    return text;
+  }
+  std::string bytes;
+  bytes.reserve(grown);
   // Line by line: each line's bytes in one copy.
   const char* const data = text.data();
   size_t from = 0;
-  while (from < text.size()) {
-    const void* feed = std::memchr(data + from, '\n', text.size() - from);
-    const size_t stop = feed == nullptr ? text.size() : static_cast<const char*>(feed) - data;
+  while (from < size) {
+    const void* feed = std::memchr(data + from, '\n', size - from);
+    const size_t stop = feed == nullptr ? size : static_cast<const char*>(feed) - data;
     bytes.append(data + from, stop - from);
     if (feed == nullptr) break;
     bytes.append(kPlatformTextLineEnd, line_end);

@@ -156,8 +156,13 @@ bool ConfigHasUtf16Mark(const char* data, size_t size);
 bool ConfigLooksLikeUtf16(const char* data, size_t size);
 
 // `text` with every "\n" written as the platform's text line end, as a text
-// stream writes it (`text` itself, moved, where that end is "\n").
+// stream writes it (`text` itself, moved, where that end is "\n"). Where the
+// platform's end is longer, the conversion is made in `text`'s own buffer
+// when its capacity holds the result, else in a new one.
 std::string ConfigPlatformText(std::string text);
+
+// How many "\n" the `size` bytes at `data` hold.
+size_t ConfigCountFeeds(const char* data, size_t size);
 
 // Returns the document of the file at `path` (holding the file's bytes),
 // or the one-node placeholder document "# config file" when the file is

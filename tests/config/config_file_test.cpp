@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -570,5 +571,37 @@ TEST(SectionBodyTest, FromItsFirstHeaderToTheNextHeader) {
     if (!c.found) continue;
     EXPECT_EQ(begin, c.begin);
     EXPECT_EQ(end, c.end);
+  }
+}
+
+// The platform's text: every line feed written as the platform's line end,
+// whether the text's buffer has room for the longer ends (converted where it
+// stands) or not (into a new one), and nothing else changed.
+TEST(PlatformTextTest, EveryFeedBecomesTheLineEndInPlaceOrNot) {
+  std::string long_text;
+  for (int i = 0; i < 5000; ++i) {
+    long_text += "key" + std::to_string(i) + " = " + std::string(i % 40, 'v') + "\n";
+  }
+  const std::vector<std::string> texts = {
+      "", "a", "\n", "\n\n\n", "a\nb\n", "no feed at the end\nlast", "\r\n stays\r\n",
+      "\0\n\0"s, long_text};
+  for (size_t n = 0; n < texts.size(); ++n) {
+    const std::string& text = texts[n];
+    std::string expected;
+    for (char c : text) {
+      if (c == '\n') {
+        expected += kPlatformTextLineEnd;
+      } else {
+        expected += c;
+      }
+    }
+    EXPECT_EQ(ConfigCountFeeds(text.data(), text.size()),
+              static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+    std::string roomy = text;
+    roomy.reserve(text.size() * 2 + 16);
+    std::string tight = text;
+    tight.shrink_to_fit();
+    EXPECT_TRUE(ConfigPlatformText(roomy) == expected) << "text " << n << " (room)";
+    EXPECT_TRUE(ConfigPlatformText(tight) == expected) << "text " << n << " (no room)";
   }
 }
