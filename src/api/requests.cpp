@@ -237,7 +237,11 @@ bool HoldsValueWithoutText(const void* settings) {
 // to the whole document's way, when that way could differ: no settings
 // header, a border the writer joins to the line before, or a field no text
 // holds (whose line may come from a later section of the settings).
-bool SaveTextBySection(const std::string& before, const void* settings, std::string* after,
+// Where those lines are written exactly as they were read (a file this
+// module wrote), `*after` holds the section alone and names them in
+// `before` (FileText::head and tail): a large file's other lines are then
+// neither copied nor held twice.
+bool SaveTextBySection(const std::string& before, const void* settings, FileText* after,
                        MP4VSaveTextResult* result) {
   size_t begin = 0;
   size_t end = 0;
@@ -266,6 +270,26 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
   }
   const bool byte_order_mark = begin >= 3 && before.compare(0, 3, "\xEF\xBB\xBF") == 0;
   const size_t first_line = byte_order_mark ? 3 : 0;
+  const size_t head = std::strlen(kPlatformTextLineEnd) == 1
+                          ? ConfigKeptLinesAsRead(before, first_line, begin)
+                          : std::string::npos;
+  bool feed_first = false;
+  if (head != std::string::npos &&
+      ConfigKeptLinesAsRead(before, end, before.size(), &feed_first) == before.size()) {
+    if (feed_first) section.push_back('\n');
+    // The text's first bytes, which decide whether anything goes in front.
+    std::string first = before.substr(0, std::min<size_t>(head, 3));
+    first.append(section, 0, 3 - first.size());
+    if (first.size() < 3) first.append(before, end, 3 - first.size());
+    if (ConfigTextLead(first, byte_order_mark).empty()) {
+      static_cast<std::string&>(*after) = std::move(section);
+      after->head = head;
+      after->tail = end;
+      *result = MP4VSaveTextResult::kWritten;
+      return true;
+    }
+    if (feed_first) section.pop_back();  // the kept lines' own, below
+  }
   std::string text;
   // Room for the lines around the section with their line ends (a line
   // kept as read is written no longer than read, and one more line end).
@@ -287,7 +311,9 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
   ConfigAppendKeptLines(before, end, before.size(), &text);
   const std::string_view lead = ConfigTextLead(text, byte_order_mark);
   if (!lead.empty()) text.insert(0, lead.data(), lead.size());
-  *after = ConfigPlatformText(std::move(text));
+  static_cast<std::string&>(*after) = ConfigPlatformText(std::move(text));
+  after->head = 0;
+  after->tail = FileText::npos;
   *result = MP4VSaveTextResult::kWritten;
   return true;
 }
@@ -297,7 +323,7 @@ bool SaveTextBySection(const std::string& before, const void* settings, std::str
 // `*account`). The one computation behind MP4VConfigSaveText and
 // MP4VConfigAccountSaveText.
 MP4VSaveTextResult SaveText(const std::string& before, const void* settings,
-                            std::string* after, const MP4VSavedLineSink* each_line,
+                            FileText* after, const MP4VSavedLineSink* each_line,
                             MP4VSaveAccount* account,
                             size_t piece_nodes = kMP4VAccountPieceNodes) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
@@ -351,7 +377,9 @@ MP4VSaveTextResult SaveText(const std::string& before, const void* settings,
       if (!ConfigSerialize(document.first(), true, &text, byte_order_mark)) {
         return MP4VSaveTextResult::kOutOfMemory;
       }
-      *after = ConfigPlatformText(std::move(text));
+      static_cast<std::string&>(*after) = ConfigPlatformText(std::move(text));
+      after->head = 0;
+      after->tail = FileText::npos;
     }
     if (each_line == nullptr) return MP4VSaveTextResult::kWritten;
     MP4VSettings saved;
@@ -376,14 +404,25 @@ MP4VSaveTextResult SaveText(const std::string& before, const void* settings,
 
 MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* settings,
                                       std::string* after, MP4VSaveAccount* account) {
-  if (account == nullptr) return SaveText(before, settings, after, nullptr, nullptr);
   try {
-    std::vector<MP4VSavedLine> lines;
-    const MP4VSavedLineSink keep = [&lines](const MP4VSavedLine& line) {
-      lines.push_back(line);
-    };
-    const MP4VSaveTextResult result = SaveText(before, settings, after, &keep, account);
-    if (result == MP4VSaveTextResult::kWritten) account->lines = std::move(lines);
+    FileText text;
+    FileText* const into = after != nullptr ? &text : nullptr;
+    MP4VSaveTextResult result;
+    if (account == nullptr) {
+      result = SaveText(before, settings, into, nullptr, nullptr);
+    } else {
+      std::vector<MP4VSavedLine> lines;
+      const MP4VSavedLineSink keep = [&lines](const MP4VSavedLine& line) {
+        lines.push_back(line);
+      };
+      result = SaveText(before, settings, into, &keep, account);
+      if (result == MP4VSaveTextResult::kWritten) account->lines = std::move(lines);
+    }
+    if (after != nullptr && result == MP4VSaveTextResult::kWritten) {
+      *after = text.head == 0 && text.tail == FileText::npos
+                   ? std::move(static_cast<std::string&>(text))
+                   : text.Whole(before);
+    }
     return result;
   } catch (const std::bad_alloc&) {
     return MP4VSaveTextResult::kOutOfMemory;
@@ -480,11 +519,13 @@ MP4VSaveCheck MP4VConfigCheckSaveOf(const char* file_name, const std::string& be
   return MP4VSaveCheck::kNotReplaceable;
 }
 
-FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
-                                  std::string* after, uint32_t* error) {
+namespace {
+
+// The decision a save's result `result` gives.
+FileDecision DecisionOf(MP4VSaveTextResult result, uint32_t* error) {
   // Nothing is written over a file that is not 8-bit text, for a record
   // holding a value no text holds, nor a partial file when memory ran out.
-  switch (MP4VConfigSaveText(before, settings, after)) {  // no copy of `before`
+  switch (result) {
     case MP4VSaveTextResult::kWritten:
       return FileDecision::kWrite;
     case MP4VSaveTextResult::kUtf16:
@@ -500,6 +541,24 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
   return FileDecision::kStop;
 }
 
+}  // namespace
+
+FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
+                                  std::string* after, uint32_t* error) {
+  return DecisionOf(MP4VConfigSaveText(before, settings, after), error);  // no copy of `before`
+}
+
+FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
+                                  FileText* after, uint32_t* error) {
+  MP4VSaveTextResult result;
+  try {
+    result = SaveText(before, settings, after, nullptr, nullptr);
+  } catch (const std::bad_alloc&) {
+    result = MP4VSaveTextResult::kOutOfMemory;
+  }
+  return DecisionOf(result, error);
+}
+
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings, uint32_t* error) {
   uint32_t ignored = 0;
@@ -507,7 +566,7 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
   if (std::strcmp(mode, "save") == 0) {
     return PlatformUpdateFile(
         file_name,
-        [settings](const std::string& before, bool, std::string* after, uint32_t* why) {
+        [settings](const std::string& before, bool, FileText* after, uint32_t* why) {
           return MP4VConfigDecideSave(before, settings, after, why);
         },
         error);

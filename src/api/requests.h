@@ -133,6 +133,10 @@ MP4VSaveCheck MP4VConfigCheckSaveOf(const char* file_name, const std::string& be
 // update a file in a turn of their own (MP4VConfigUpdateFile).
 FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
                                   std::string* after, uint32_t* error);
+// The same, where the text may name the lines it keeps as read in `before`
+// instead of holding them (FileText): the save request's own way.
+FileDecision MP4VConfigDecideSave(const std::string& before, const void* settings,
+                                  FileText* after, uint32_t* error);
 
 // Runs the transfer in the direction of `mode` ("load" or "save") between
 // the record at `settings` and the file `file_name`, without the name check.

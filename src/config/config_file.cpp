@@ -607,8 +607,13 @@ bool ConfigFindSectionBody(const std::string& text, const char* section, size_t*
   return inside;
 }
 
-void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
-                           std::string* out) {
+namespace {
+
+// The walk behind ConfigAppendKeptLines, handing what it writes to `out`:
+// out.Run(bytes, size) for bytes of the text as read, out.Feed() for a line
+// feed of its own. It stops early once out.Stopped().
+template <typename Out>
+void KeepLines(const std::string& text, size_t from, size_t to, Out& out) {
   const char* const data = text.data();
   const bool plain = IsPlain(data + from, to - from);
   // The bytes from `run` to `pos` are written as they were read: most lines
@@ -617,10 +622,8 @@ void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
   size_t pos = from;
   bool joined = false;       // this line goes on the line of the one before
   bool blank_kept = false;   // the line before is an empty one, its feed in the run
-  auto flush = [&](size_t until) {
-    out->append(data + run, until - run);
-  };
-  while (pos < to) {
+  auto flush = [&](size_t until) { out.Run(data + run, until - run); };
+  while (pos < to && !out.Stopped()) {
     const LineAt line = LineFrom(data, to, pos, plain);
     if (line.length == 0) {
       // No line of the document: its line end goes, unless it is a line
@@ -654,7 +657,7 @@ void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
     }
     if (header) {
       flush(pos);
-      out->push_back('\n');
+      out.Feed();
       run = pos;
     }
     const size_t stop = line.start + line.length;
@@ -662,12 +665,60 @@ void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
     if (!joined && !(line.next == stop + 1 && data[stop] == '\n')) {
       // Another line end, or none: a line feed in its place.
       flush(stop);
-      out->push_back('\n');
+      out.Feed();
       run = line.next;
     }
     pos = line.next;
   }
   flush(blank_kept ? pos - 1 : pos);
+}
+
+// Appends to a string.
+struct AppendTo {
+  std::string* out;
+  void Run(const char* bytes, size_t size) { out->append(bytes, size); }
+  void Feed() { out->push_back('\n'); }
+  bool Stopped() const { return false; }
+};
+
+// Follows whether everything written is the text as read, in one run,
+// after at most one line feed of its own at the start where `feed_first`
+// may be had.
+struct AsRead {
+  const char* next;  // where the text as read goes on
+  bool* feed_first;  // null: no feed at the start either
+  bool differs = false;
+  bool written = false;
+  void Run(const char* bytes, size_t size) {
+    if (size == 0) return;
+    if (bytes != next) differs = true;
+    next = bytes + size;
+    written = true;
+  }
+  void Feed() {
+    if (written || feed_first == nullptr || *feed_first) {
+      differs = true;
+    } else {
+      *feed_first = true;
+    }
+  }
+  bool Stopped() const { return differs; }
+};
+
+}  // namespace
+
+void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
+                           std::string* out) {
+  AppendTo append{out};
+  KeepLines(text, from, to, append);
+}
+
+size_t ConfigKeptLinesAsRead(const std::string& text, size_t from, size_t to,
+                             bool* feed_first) {
+  if (feed_first != nullptr) *feed_first = false;
+  AsRead as_read{text.data() + from, feed_first};
+  KeepLines(text, from, to, as_read);
+  return as_read.differs ? std::string::npos : static_cast<size_t>(as_read.next - text.data());
 }
 
 bool ConfigSerialize(const ConfigNode* document, bool aligned,

@@ -91,11 +91,20 @@ std::string UnusedName(TemporaryNames* names) {
   return names->Path();
 }
 
-// True when the file at `path` holds exactly the `size` bytes at `data`.
-bool Holds(const std::string& path, const char* data, size_t size) {
+// True when the file at `path` holds exactly the bytes of the `count`
+// `pieces`.
+bool Holds(const std::string& path, const TextPiece* pieces, size_t count) {
   std::string bytes;
-  return PlatformReadWholeFile(path.c_str(), &bytes) == FileReadStatus::kRead &&
-         bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0;
+  if (PlatformReadWholeFile(path.c_str(), &bytes) != FileReadStatus::kRead) return false;
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes.size() - at < pieces[i].size ||
+        std::memcmp(bytes.data() + at, pieces[i].data, pieces[i].size) != 0) {
+      return false;
+    }
+    at += pieces[i].size;
+  }
+  return at == bytes.size();
 }
 
 // What a test set for the calling thread: its hook
@@ -199,9 +208,36 @@ bool RetryWhileHeld(unsigned sharing_wait, const std::function<bool()>& attempt,
   }
 }
 
+size_t FileText::Pieces(const std::string& before, TextPiece pieces[3]) const {
+  size_t count = 0;
+  if (head > 0) pieces[count++] = {before.data(), head};
+  if (!empty()) pieces[count++] = {data(), size()};
+  if (tail != npos && tail < before.size()) {
+    pieces[count++] = {before.data() + tail, before.size() - tail};
+  }
+  return count;
+}
+
+std::string FileText::Whole(const std::string& before) const {
+  TextPiece pieces[3];
+  const size_t count = Pieces(before, pieces);
+  std::string whole;
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += pieces[i].size;
+  whole.reserve(total);
+  for (size_t i = 0; i < count; ++i) whole.append(pieces[i].data, pieces[i].size);
+  return whole;
+}
+
+bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path, const char* data,
+                             size_t size, uint32_t* error, ExpectedFile* expected) {
+  const TextPiece piece = {data, size};
+  return PlatformReplaceFilePieces(steps, path, &piece, 1, error, expected);
+}
+
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const char* data, size_t size,
+                       bool target_exists, const TextPiece* pieces, size_t count,
                        uint32_t* error, ExpectedFile* expected, bool empty_is_missing) {
   const std::string temporary = names->Path();
   // The codes of the steps that only clean up or recover are not the reason.
@@ -306,7 +342,7 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
   if (PlatformPathExists(target)) {
     bool replaced;
     if (!PlatformPathExists(temporary)) {
-      replaced = Holds(target, data, size);
+      replaced = Holds(target, pieces, count);
     } else {
       // The old file is still in place: a plain replacing move is one step
       // too, though it does not carry every attribute of the old file over.
@@ -361,16 +397,19 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
     std::string late;
     bool from_late = false;
     for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
-      std::string after;
+      FileText after;
       uint32_t why = 0;
       const bool exists = from_late || (file.exists && !(placeholder && file.bytes.empty()));
-      if (decide(from_late ? late : file.bytes, exists, &after, &why) == FileDecision::kStop) {
+      const std::string& base = from_late ? late : file.bytes;
+      if (decide(base, exists, &after, &why) == FileDecision::kStop) {
         *error = why;
         return why == 0;
       }
       file.changed = file.late = false;
-      const bool placed = PlatformReplaceFileWith(PlatformReplaceSteps(), path, after.data(),
-                                                  after.size(), error, &file);
+      TextPiece pieces[3];
+      const size_t count = after.Pieces(base, pieces);
+      const bool placed =
+          PlatformReplaceFilePieces(PlatformReplaceSteps(), path, pieces, count, error, &file);
       ForgetKept(&file);
       if (placed) {
         turn.Adopt(file.lock);
@@ -388,9 +427,11 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
         // Another program wrote into the file this update replaced, after
         // its last look: its write goes into a new decision, which replaces
         // what this update has just put in place.
+        // The text written, whole, before the bytes it names are replaced.
+        std::string written = after.Whole(base);
         late = std::move(file.late_bytes);
         from_late = true;
-        file.bytes = std::move(after);
+        file.bytes = std::move(written);
         file.exists = true;
         continue;
       }

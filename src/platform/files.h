@@ -61,6 +61,28 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
 // `size` bytes at `prefix` (at most 16). False for a null `path`.
 bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size);
 
+// Bytes to write, in one piece or several.
+struct TextPiece {
+  const char* data;
+  size_t size;
+};
+
+// The bytes an update writes, decided from the bytes `before` it was given:
+// the first `head` bytes of `before`, then the string itself, then `before`
+// from `tail` on (nothing of it when `tail` is npos). A decision that only
+// fills the string writes the string alone; one that keeps the file's first
+// and last lines as they were read names them instead of copying them.
+struct FileText : std::string {
+  size_t head = 0;
+  size_t tail = npos;
+
+  // The pieces to write (up to 3, into `pieces`), which point into `before`
+  // and into this string: their number.
+  size_t Pieces(const std::string& before, TextPiece pieces[3]) const;
+  // The whole text, one string.
+  std::string Whole(const std::string& before) const;
+};
+
 // What an update writes, decided from the bytes of the file as it was read.
 enum class FileDecision {
   kWrite,  // write the bytes put in `*after`
@@ -68,9 +90,10 @@ enum class FileDecision {
 };
 // `before` holds the file's bytes (empty when `exists` is false: no file).
 // Called once per attempt, always on the caller's thread, while the update
-// holds its turn; it must not update the same file itself.
+// holds its turn; it must not update the same file itself. A decider that
+// takes a `std::string*` fills the string alone.
 using FileDecider = std::function<FileDecision(const std::string& before, bool exists,
-                                               std::string* after, uint32_t* error)>;
+                                               FileText* after, uint32_t* error)>;
 
 // Updates the file at `path` (links followed, as PlatformReplaceFile follows
 // them) as one turn of the saves of this file:
@@ -224,6 +247,11 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
                              const char* data, size_t size,
                              uint32_t* error = nullptr,
                              ExpectedFile* expected = nullptr);
+// The same for the bytes of the `count` pieces at `pieces`, in order.
+bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
+                               const TextPiece* pieces, size_t count,
+                               uint32_t* error = nullptr,
+                               ExpectedFile* expected = nullptr);
 
 // ---- For tests only; the module never calls these -------------------------
 

@@ -495,9 +495,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
   }
 }
 
-bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size, uint32_t* error,
-                             ExpectedFile* expected) {
+bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
+                               const TextPiece* pieces, size_t count, uint32_t* error,
+                               ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   Prepared p;
@@ -522,7 +522,9 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
         }
       }
     }
-    ok = ok && WriteAll(p.fd, data, size, error);
+    for (size_t i = 0; i < count && ok; ++i) {
+      ok = WriteAll(p.fd, pieces[i].data, pieces[i].size, error);
+    }
     if (ok && sync_delay_milliseconds != 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(sync_delay_milliseconds));
     }
@@ -535,8 +537,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     // update's turn takes the lock over). Its data are on stable storage
     // already, so closing it later has nothing left to report.
     // The rename does not use the backup name.
-    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                           size, error, expected)) {
+    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, pieces, count, error,
+                           expected)) {
       UnlockAndClose(p.fd);
       p.fd = -1;
       return false;

@@ -55,7 +55,7 @@ struct TemporaryNames {
 // Finishes a replacement once the temporary file at `names.Path()` is
 // closed: `written` false (a write, flush or close failed) deletes it and
 // gives false. Otherwise it takes the place of `target` with `steps`, and the
-// result says whether `target` then holds the `size` bytes at `data`.
+// result says whether `target` then holds the bytes of the `count` `pieces`.
 //
 // With `expected`, every step that would put the new file over the target
 // first reads the target, right before the step: when it no longer holds
@@ -79,9 +79,19 @@ struct TemporaryNames {
 // recovery's own failures do not replace it.
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const char* data, size_t size,
+                       bool target_exists, const TextPiece* pieces, size_t count,
                        uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
                        bool empty_is_missing = false);
+// The same for the `size` bytes at `data`, one piece.
+inline bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
+                              const std::string& target, bool written,
+                              bool target_exists, const char* data, size_t size,
+                              uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
+                              bool empty_is_missing = false) {
+  const TextPiece piece = {data, size};
+  return FinishReplacement(steps, names, target, written, target_exists, &piece, 1, error,
+                           expected, empty_is_missing);
+}
 
 // How a file compares with the bytes a save expects it to hold.
 enum class FileComparison { kSame, kOther, kMissing, kUnreadable };

@@ -667,9 +667,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
   }
 }
 
-bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
-                             const char* data, size_t size, uint32_t* error,
-                             ExpectedFile* expected) {
+bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
+                               const TextPiece* pieces, size_t count, uint32_t* error,
+                               ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   try {
@@ -680,7 +680,10 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
       p.RemoveCreated();
       return false;
     }
-    bool ok = WriteAll(p.file, data, size, error);
+    bool ok = true;
+    for (size_t i = 0; i < count && ok; ++i) {
+      ok = WriteAll(p.file, pieces[i].data, pieces[i].size, error);
+    }
     if (ok && sync_delay_milliseconds != 0) Sleep(sync_delay_milliseconds);
     if (ok && !FlushFileBuffers(p.file)) {
       *error = GetLastError();
@@ -697,8 +700,8 @@ bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path,
     }
     // Behind a link that named no file, the empty file made there stands
     // for no file.
-    const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, data,
-                                          size, error, expected, !p.created.empty());
+    const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, pieces,
+                                          count, error, expected, !p.created.empty());
     // Right after the replacement: open on the target, the handle would
     // make the next save's replacement wait.
     p.Close();

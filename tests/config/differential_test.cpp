@@ -327,4 +327,51 @@ TEST(DifferentialTest, SaveOfTheSettingsSectionWritesWhatTheWholeDocumentWrites)
   EXPECT_GT(by_section_found, static_cast<int>(files.size()) * 3 / 4);
 }
 
+// A save over a file this module wrote (every line kept as read) names the
+// lines around the settings' section in the bytes it read instead of
+// copying them, and the text it names is, to the byte, what a save of the
+// whole document writes: with the section first, in the middle and last.
+TEST(DifferentialTest, ASaveOverAFileItWroteNamesTheOtherLinesWithoutACopy) {
+  const MP4VSettings first_record = Record(0);
+  int spliced = 0;
+  int spliced_before_lines = 0;  // with lines after the section too
+  int saved = 0;
+  for (uint32_t seed = 1; seed <= 200; ++seed) {
+    std::string written;
+    MP4VConfigSetWholeDocumentSaveForTesting(true);
+    const MP4VSaveTextResult made =
+        MP4VConfigSaveText(File(seed, static_cast<int>(seed % 30), static_cast<int>(seed % 5)),
+                           &first_record, &written);
+    MP4VConfigSetWholeDocumentSaveForTesting(false);
+    if (made != MP4VSaveTextResult::kWritten) continue;
+    for (int kind = 0; kind < 3; ++kind) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", record " + std::to_string(kind) + ": " +
+                   testing::PrintToString(written));
+      const MP4VSettings record = Record(kind);
+      std::string whole = "unset";
+      MP4VConfigSetWholeDocumentSaveForTesting(true);
+      const MP4VSaveTextResult whole_result = MP4VConfigSaveText(written, &record, &whole);
+      MP4VConfigSetWholeDocumentSaveForTesting(false);
+      FileText text;
+      uint32_t error = 0;
+      const FileDecision decision = MP4VConfigDecideSave(written, &record, &text, &error);
+      ASSERT_EQ(decision == FileDecision::kWrite, whole_result == MP4VSaveTextResult::kWritten);
+      if (decision != FileDecision::kWrite) continue;
+      ++saved;
+      ASSERT_EQ(text.Whole(written), whole);
+      if (text.head != 0 || text.tail != FileText::npos) {
+        ++spliced;
+        spliced_before_lines += text.tail < written.size();
+      }
+    }
+  }
+  EXPECT_GT(saved, 300);
+  if (std::strlen(kPlatformTextLineEnd) == 1) {
+    EXPECT_GT(spliced, saved / 2) << "most saves over a file the module wrote copy nothing";
+    EXPECT_GT(spliced_before_lines, 0) << "none had lines after the section";
+  } else {
+    EXPECT_EQ(spliced, 0) << "a platform whose line ends differ writes the whole text";
+  }
+}
+
 }  // namespace
