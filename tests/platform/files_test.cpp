@@ -796,10 +796,22 @@ struct StepCase {
   uint32_t move_error = kAccessDenied;
 };
 
-class ReplaceStepTest : public testing::TestWithParam<StepCase> {};
+class ReplaceStepTest : public testing::TestWithParam<StepCase> {
+ protected:
+  void RunStepCase(const StepCase& c, bool in_pieces);
+};
 
+// Each case once with the new bytes in one piece, and once in three (one
+// of them empty), as a save that keeps lines as read writes them: the
+// recovery judges the pieces together.
 TEST_P(ReplaceStepTest, NeverLosesBothCopies) {
-  const StepCase& c = GetParam();
+  for (const bool in_pieces : {false, true}) {
+    SCOPED_TRACE(in_pieces ? "in three pieces" : "in one piece");
+    RunStepCase(GetParam(), in_pieces);
+  }
+}
+
+void ReplaceStepTest::RunStepCase(const StepCase& c, bool in_pieces) {
   SCOPED_TRACE(c.what);
   ScratchDir dir;
   const std::string target = dir.File("enc.cfg");
@@ -815,8 +827,11 @@ TEST_P(ReplaceStepTest, NeverLosesBothCopies) {
   // for the sharing wait: a short one here.
   PlatformSetWaitsForTesting(0, 50);
   uint32_t reason = 0;
-  EXPECT_EQ(PlatformReplaceFileWith(kFakeSteps, target.c_str(), new_bytes.data(),
-                                    new_bytes.size(), &reason),
+  const TextPiece pieces[3] = {{new_bytes.data(), 4}, {new_bytes.data() + 4, 0},
+                               {new_bytes.data() + 4, new_bytes.size() - 4}};
+  EXPECT_EQ(in_pieces ? PlatformReplaceFilePieces(kFakeSteps, target.c_str(), pieces, 3, &reason)
+                      : PlatformReplaceFileWith(kFakeSteps, target.c_str(), new_bytes.data(),
+                                                new_bytes.size(), &reason),
             c.result);
   PlatformSetWaitsForTesting(0, 0);
   if (!c.result) {
