@@ -270,19 +270,19 @@ bool SaveTextBySection(const std::string& before, const void* settings, FileText
   }
   const bool byte_order_mark = begin >= 3 && before.compare(0, 3, "\xEF\xBB\xBF") == 0;
   const size_t first_line = byte_order_mark ? 3 : 0;
-  const size_t head = std::strlen(kPlatformTextLineEnd) == 1
-                          ? ConfigKeptLinesAsRead(before, first_line, begin)
-                          : std::string::npos;
+  const size_t head =
+      ConfigKeptLinesAsRead(before, first_line, begin, nullptr, kPlatformTextLineEnd);
   bool feed_first = false;
   if (head != std::string::npos &&
-      ConfigKeptLinesAsRead(before, end, before.size(), &feed_first) == before.size()) {
+      ConfigKeptLinesAsRead(before, end, before.size(), &feed_first, kPlatformTextLineEnd) ==
+          before.size()) {
     if (feed_first) section.push_back('\n');
     // The text's first bytes, which decide whether anything goes in front.
     std::string first = before.substr(0, std::min<size_t>(head, 3));
     first.append(section, 0, 3 - first.size());
     if (first.size() < 3) first.append(before, end, 3 - first.size());
     if (ConfigTextLead(first, byte_order_mark).empty()) {
-      static_cast<std::string&>(*after) = std::move(section);
+      static_cast<std::string&>(*after) = ConfigPlatformText(std::move(section));
       after->head = head;
       after->tail = end;
       *result = MP4VSaveTextResult::kWritten;

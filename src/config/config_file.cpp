@@ -681,22 +681,47 @@ struct AppendTo {
   bool Stopped() const { return false; }
 };
 
-// Follows whether everything written is the text as read, in one run,
-// after at most one line feed of its own at the start where `feed_first`
-// may be had.
+// Follows whether everything written, each line feed as `line_end`, is the
+// text as read, in one run, after at most one line end of its own at the
+// start where `feed_first` may be had.
 struct AsRead {
-  const char* next;  // where the text as read goes on
-  bool* feed_first;  // null: no feed at the start either
+  const char* next;      // where the text as read goes on
+  const char* stop;      // where it ends
+  bool* feed_first;      // null: no line end at the start either
+  const char* line_end;  // "\n" or a longer end that each "\n" becomes
+  size_t line_end_size;
   bool differs = false;
   bool written = false;
   void Run(const char* bytes, size_t size) {
     if (size == 0) return;
-    if (bytes != next) differs = true;
+    if (line_end_size == 1) {
+      if (bytes != next) differs = true;
+    } else {
+      // Each line feed of the run is written as the longer line end: as
+      // read only for a feed that begins the run right after the rest of
+      // that end (the reader ends a line at a carriage return, and the
+      // feed after it begins an empty line of its own).
+      const size_t lead = line_end_size - 1;
+      const bool feed_first_in_run =
+          bytes[0] == '\n' && static_cast<size_t>(stop - next) >= lead &&
+          bytes == next + lead && std::memcmp(next, line_end, lead) == 0;
+      const size_t own = feed_first_in_run ? 1 : 0;
+      if ((bytes != next && !feed_first_in_run) ||
+          std::memchr(bytes + own, '\n', size - own) != nullptr) {
+        differs = true;
+      }
+    }
     next = bytes + size;
     written = true;
   }
   void Feed() {
-    if (written || feed_first == nullptr || *feed_first) {
+    // A feed of the writer's own that is the line end as read (a line that
+    // ended otherwise, which a longer line end can be): those bytes.
+    if (line_end_size != 1 && static_cast<size_t>(stop - next) >= line_end_size &&
+        std::memcmp(next, line_end, line_end_size) == 0) {
+      next += line_end_size;
+      written = true;
+    } else if (written || feed_first == nullptr || *feed_first) {
       differs = true;
     } else {
       *feed_first = true;
@@ -714,9 +739,10 @@ void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
 }
 
 size_t ConfigKeptLinesAsRead(const std::string& text, size_t from, size_t to,
-                             bool* feed_first) {
+                             bool* feed_first, const char* line_end) {
   if (feed_first != nullptr) *feed_first = false;
-  AsRead as_read{text.data() + from, feed_first};
+  AsRead as_read{text.data() + from, text.data() + to, feed_first, line_end,
+                 std::strlen(line_end)};
   KeepLines(text, from, to, as_read);
   return as_read.differs ? std::string::npos : static_cast<size_t>(as_read.next - text.data());
 }

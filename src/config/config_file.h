@@ -122,15 +122,16 @@ bool ConfigFindSectionBody(const std::string& text, const char* section, size_t*
 void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
                            std::string* out);
 
-// Where ConfigAppendKeptLines of `text` from `from` to `to` would append
-// exactly the bytes of `text` from `from` to some place, as they are: that
-// place (at most `to`; less where a last line end goes). npos when it would
-// append anything else. A writer may then write those bytes from `text`
-// itself. With `feed_first`, the bytes may also come after one line feed
-// of the writer's own (the empty line before a header), which
-// `*feed_first` then says.
+// Where ConfigAppendKeptLines of `text` from `from` to `to`, with every
+// "\n" it appends written as `line_end` ("\n" or "\r\n", as
+// ConfigPlatformText writes them), would write exactly the bytes of `text`
+// from `from` to some place, as they are: that place (at most `to`; less
+// where a last line end goes). npos when it would write anything else. A
+// writer may then write those bytes from `text` itself. With `feed_first`,
+// the bytes may also come after one line end of the writer's own (the
+// empty line before a header), which `*feed_first` then says.
 size_t ConfigKeptLinesAsRead(const std::string& text, size_t from, size_t to,
-                             bool* feed_first = nullptr);
+                             bool* feed_first = nullptr, const char* line_end = "\n");
 
 // Writes `document` as text into `out` (replacing its contents), one line per
 // node, each ending with "\n"; an empty line goes before every section

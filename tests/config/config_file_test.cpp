@@ -605,3 +605,68 @@ TEST(PlatformTextTest, EveryFeedBecomesTheLineEndInPlaceOrNot) {
     EXPECT_TRUE(ConfigPlatformText(tight) == expected) << "text " << n << " (no room)";
   }
 }
+
+// Every "\n" of `text` written as `line_end`, as the platform's text is.
+std::string WithLineEnds(const std::string& text, const std::string& line_end) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += line_end;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Whether the lines kept as read may be written from the bytes read is
+// judged against the writer itself, for either line end: where the judge
+// says so, the writer writes exactly those bytes (after a line end of its
+// own where it says that); where the writer writes a prefix of the text
+// as read, the judge says so. Files of random lines, each ended by a line
+// feed, a carriage return and a feed, a lone carriage return or nothing,
+// mostly in the line end under test.
+TEST(KeptLinesTest, AsReadIsWhatTheWriterWritesForEitherLineEnd) {
+  static const char* const kLines[] = {"key = value", "[Section]", "", "# note", "a=1 #c",
+                                       "  spaced  ", "x\0y", "[Other] tail", "=", "\r"};
+  std::mt19937 rng(11);
+  for (const std::string line_end : {"\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(line_end));
+    int as_read = 0, with_own_end = 0, differs = 0;
+    for (int i = 0; i < 4000; ++i) {
+      std::string text;
+      const int lines = std::uniform_int_distribution<int>(1, 8)(rng);
+      for (int n = 0; n < lines; ++n) {
+        const int pick = std::uniform_int_distribution<int>(0, 12)(rng);
+        text += pick < 10 ? std::string(kLines[pick], pick == 6 ? 3 : std::strlen(kLines[pick]))
+                          : std::string(pick == 10 ? 600 : 20, 'L');
+        const int end = std::uniform_int_distribution<int>(0, 19)(rng);
+        text += end < 16 ? line_end : end == 16 ? "\n" : end == 17 ? "\r\n" : end == 18 ? "\r" : "";
+      }
+      const bool may_lead = i % 2 == 0;
+      std::string appended;
+      ConfigAppendKeptLines(text, 0, text.size(), &appended);
+      const std::string written = WithLineEnds(appended, line_end);
+      bool feed_first = true;
+      const size_t place = ConfigKeptLinesAsRead(text, 0, text.size(),
+                                                 may_lead ? &feed_first : nullptr,
+                                                 line_end.c_str());
+      SCOPED_TRACE(testing::PrintToString(text));
+      if (place == std::string::npos) {
+        ++differs;
+        EXPECT_FALSE(written.size() <= text.size() && text.compare(0, written.size(), written) == 0)
+            << "written as read, judged otherwise";
+        continue;
+      }
+      ASSERT_LE(place, text.size());
+      const bool own_end = may_lead && feed_first;
+      with_own_end += own_end;
+      as_read += !own_end;
+      EXPECT_EQ(written, (own_end ? line_end : "") + text.substr(0, place));
+    }
+    // Each kind of verdict was met often.
+    EXPECT_GT(as_read, 200);
+    EXPECT_GT(with_own_end, 50);
+    EXPECT_GT(differs, 200);
+  }
+}
