@@ -574,6 +574,19 @@ TEST(SectionBodyTest, FromItsFirstHeaderToTheNextHeader) {
   }
 }
 
+// Every "\n" of `text` written as `line_end`, as the platform's text is.
+std::string WithLineEnds(const std::string& text, const std::string& line_end) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += line_end;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // The platform's text: every line feed written as the platform's line end,
 // whether the text's buffer has room for the longer ends (converted where it
 // stands) or not (into a new one), and nothing else changed.
@@ -587,14 +600,7 @@ TEST(PlatformTextTest, EveryFeedBecomesTheLineEndInPlaceOrNot) {
       "\0\n\0"s, long_text};
   for (size_t n = 0; n < texts.size(); ++n) {
     const std::string& text = texts[n];
-    std::string expected;
-    for (char c : text) {
-      if (c == '\n') {
-        expected += kPlatformTextLineEnd;
-      } else {
-        expected += c;
-      }
-    }
+    const std::string expected = WithLineEnds(text, kPlatformTextLineEnd);
     EXPECT_EQ(ConfigCountFeeds(text.data(), text.size()),
               static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
     std::string roomy = text;
@@ -604,19 +610,6 @@ TEST(PlatformTextTest, EveryFeedBecomesTheLineEndInPlaceOrNot) {
     EXPECT_TRUE(ConfigPlatformText(roomy) == expected) << "text " << n << " (room)";
     EXPECT_TRUE(ConfigPlatformText(tight) == expected) << "text " << n << " (no room)";
   }
-}
-
-// Every "\n" of `text` written as `line_end`, as the platform's text is.
-std::string WithLineEnds(const std::string& text, const std::string& line_end) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      out += line_end;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 // Whether the lines kept as read may be written from the bytes read is
