@@ -131,6 +131,17 @@ void FindSettingsLines(ConfigNode* start, ConfigNode* (&found)[kMP4VSettingsKeyC
   }
 }
 
+// Binds into the record, as a load does, each row's key from the line
+// FindSettingsLines found for it (a row without a line keeps its field).
+void BindFoundForLoad(ConfigNode* const (&found)[kMP4VSettingsKeyCount], void* settings) {
+  const KeysByLength& keys = KeyLengths();
+  for (size_t i = 0; i < kMP4VSettingsKeyCount; ++i) {
+    const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
+    ConfigBindFoundAs(found[i], keys.type[i], row.type_name,
+                      static_cast<char*>(settings) + row.offset, nullptr);
+  }
+}
+
 }  // namespace
 
 MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
@@ -150,12 +161,7 @@ MP4VBindResult MP4VConfigBindDocument(ConfigNode* document, const char* mode,
     if (!bind) return result;
     ConfigNode* found[kMP4VSettingsKeyCount];
     FindSettingsLines(start, found);
-    const KeysByLength& keys = KeyLengths();
-    for (size_t i = 0; i < kMP4VSettingsKeyCount; ++i) {
-      const MP4VSettingsKey& row = MP4VSettingsKeyTable[i];
-      ConfigBindFoundAs(found[i], keys.type[i], row.type_name,
-                        static_cast<char*>(settings) + row.offset, nullptr);
-    }
+    BindFoundForLoad(found, settings);
     return result;
   }
   for (size_t i = 0; bind && i < kMP4VSettingsKeyCount; ++i) {
@@ -194,10 +200,42 @@ ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
   return document;
 }
 
+// Set by a test on its thread: every load builds the whole document.
+thread_local bool whole_document_load_for_testing = false;
+
+// Binds what a load of `bytes` binds from the settings' first section
+// alone, read into a document of its own, where that section holds a line
+// of every key: a load takes each key from its first line in the settings'
+// sections in file order, which is then that section's, so the file's other
+// lines need no node at all. False, binding nothing, where the section does
+// not hold them all (the whole document's way then finds the rest), and
+// with `*out_of_memory` set where memory ran out.
+bool BindFirstSectionForLoad(const std::string& bytes, void* settings, bool* out_of_memory) {
+  size_t begin = 0;
+  size_t end = 0;
+  if (whole_document_load_for_testing ||
+      !ConfigFindSectionBody(bytes, kMP4VSettingsSection, &begin, &end)) {
+    return false;
+  }
+  const std::string body = bytes.substr(begin, end - begin);
+  ConfigDocument document = ConfigParseView(body, out_of_memory);
+  if (document.empty()) return false;
+  ConfigNode* found[kMP4VSettingsKeyCount];
+  FindSettingsLines(document.first(), found);
+  for (const ConfigNode* line : found) {
+    if (line == nullptr) return false;
+  }
+  BindFoundForLoad(found, settings);
+  return true;
+}
+
 // Binds the settings the text `bytes` holds into the record, as a load does
 // before its snapping, reading the bytes where they are. False, with
 // nothing bound, when memory ran out reading them.
 bool BindForLoad(const std::string& bytes, void* settings) {
+  bool out_of_memory = false;
+  if (BindFirstSectionForLoad(bytes, settings, &out_of_memory)) return true;
+  if (out_of_memory) return false;
   bool byte_order_mark = false;
   ConfigDocument document = ViewText(bytes, &byte_order_mark, nullptr);
   if (document.empty()) return false;
@@ -438,6 +476,10 @@ MP4VSaveTextResult MP4VConfigAccountSaveText(const std::string& before, const vo
 
 void MP4VConfigSetWholeDocumentSaveForTesting(bool whole) {
   whole_document_for_testing = whole;
+}
+
+void MP4VConfigSetWholeDocumentLoadForTesting(bool whole) {
+  whole_document_load_for_testing = whole;
 }
 
 void MP4VConfigLoadText(const std::string& bytes, void* settings) {

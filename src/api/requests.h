@@ -79,6 +79,13 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
 // (a test's way to compare the two); false by default.
 void MP4VConfigSetWholeDocumentSaveForTesting(bool whole);
 
+// Makes every load of the calling thread (MP4VConfigLoadText, a load
+// request, the load behind an update) read the whole of its bytes into one
+// document, rather than the settings' first section alone where that holds
+// every key, when `whole` (a test's way to compare the two); false by
+// default.
+void MP4VConfigSetWholeDocumentLoadForTesting(bool whole);
+
 // The account alone of the save MP4VConfigSaveText computes, each line
 // handed to `each_line` in file order and not kept (MP4VAccountSave), the
 // rest in `*account`; no text is returned. For a caller that keeps only the

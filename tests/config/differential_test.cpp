@@ -2,6 +2,7 @@
 // fixed-size nodes gave (kept in the tests as old_document): over generated
 // files of many shapes, the nodes read, every lookup, every set-entry's
 // placement and the bytes written in both layouts.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -272,11 +273,11 @@ MP4VSettings Record(int kind) {
   return record;
 }
 
-// A save that reads only the settings' first section into a document
-// writes, to the byte, what a save of the whole document writes: over the
-// generated files (the settings first, last, in the middle, twice, absent)
-// and over borders the writer joins, mark-like first lines and zero bytes.
-TEST(DifferentialTest, SaveOfTheSettingsSectionWritesWhatTheWholeDocumentWrites) {
+// The files both ways of reading are compared over: the generated files
+// (the settings first, last, in the middle, twice, absent), each also
+// without carriage returns and zero bytes, and borders the writer joins,
+// mark-like first lines and zero bytes.
+std::vector<std::string> ShapedFiles() {
   const std::string s = "[MP4V Settings]\nwidth=1\n";
   std::vector<std::string> files = {
       "", "\n", s, "\xEF\xBB\xBF" + s, "\xEF\xBB\xBF\xEF\xBB\xBFk=1\n" + s,
@@ -302,6 +303,13 @@ TEST(DifferentialTest, SaveOfTheSettingsSectionWritesWhatTheWholeDocumentWrites)
     }
     files.push_back(plain);
   }
+  return files;
+}
+
+// A save that reads only the settings' first section into a document
+// writes, to the byte, what a save of the whole document writes.
+TEST(DifferentialTest, SaveOfTheSettingsSectionWritesWhatTheWholeDocumentWrites) {
+  const std::vector<std::string> files = ShapedFiles();
   int compared = 0;
   int by_section_found = 0;  // files whose section a save reads alone
   for (size_t f = 0; f < files.size(); ++f) {
@@ -368,6 +376,67 @@ TEST(DifferentialTest, ASaveOverAFileItWroteNamesTheOtherLinesWithoutACopy) {
   EXPECT_GT(saved, 300);
   EXPECT_GT(spliced, saved / 2) << "most saves over a file the module wrote copy nothing";
   EXPECT_GT(spliced_before_lines, 0) << "none had lines after the section";
+}
+
+
+// The line of `key` in `text` (aligned as the writer writes it), from its
+// first byte to its line feed, or npos.
+size_t KeyLine(const std::string& text, const std::string& key, size_t* end) {
+  const size_t at = text.find("\n" + key + " ");
+  if (at == std::string::npos) return at;
+  *end = text.find('\n', at + 1);
+  return at + 1;
+}
+
+// A load that reads only the settings' first section into a document (where
+// it holds every key) gives, to the byte, the record a load of the whole
+// document gives: over the shaped files, the files a save of them writes
+// (every key in the first section), and those with one key's line moved to
+// a later section of the settings, repeated there, commented out, written
+// in capitals or with the section's header in small letters.
+TEST(DifferentialTest, LoadOfTheSettingsSectionGivesWhatTheWholeDocumentGives) {
+  std::vector<std::string> files = ShapedFiles();
+  const size_t shaped = files.size();
+  for (size_t f = 0; f < shaped; ++f) {
+    const MP4VSettings record = Record(static_cast<int>(f % 2));
+    std::string saved;
+    MP4VConfigSetWholeDocumentSaveForTesting(true);
+    const MP4VSaveTextResult made = MP4VConfigSaveText(files[f], &record, &saved);
+    MP4VConfigSetWholeDocumentSaveForTesting(false);
+    if (made != MP4VSaveTextResult::kWritten) continue;
+    files.push_back(saved);
+    const std::string key = MP4VSettingsKeyTable[f % kMP4VSettingsKeyCount].key;
+    size_t end = 0;
+    const size_t line = KeyLine(saved, key, &end);
+    if (line == std::string::npos || end == std::string::npos) continue;
+    std::string moved = saved;
+    moved.erase(line, end + 1 - line);
+    files.push_back(moved + "\n[MP4V Settings]\n" + key + " = 4242\n");
+    files.push_back(saved + "\n[MP4V Settings]\n" + key + "=5151\n");
+    files.push_back(std::string(saved).insert(line, "#"));
+    std::string capitals = saved;
+    for (size_t i = line; i < line + key.size(); ++i) {
+      capitals[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(capitals[i])));
+    }
+    files.push_back(capitals);
+    std::string small_header = saved;
+    const size_t header = small_header.find("[MP4V Settings]");
+    if (header != std::string::npos) small_header.replace(header, 15, "[mp4v settings]");
+    files.push_back(small_header);
+  }
+  ASSERT_GT(files.size(), shaped * 4);
+  for (size_t f = 0; f < files.size(); ++f) {
+    SCOPED_TRACE("file " + std::to_string(f) + ": " + testing::PrintToString(files[f]));
+    for (int kind = 1; kind < 3; ++kind) {
+      MP4VSettings by_section = Record(kind);
+      MP4VSettings whole = Record(kind);
+      MP4VConfigLoadText(files[f], &by_section);
+      MP4VConfigSetWholeDocumentLoadForTesting(true);
+      MP4VConfigLoadText(files[f], &whole);
+      MP4VConfigSetWholeDocumentLoadForTesting(false);
+      ASSERT_EQ(std::memcmp(&by_section, &whole, sizeof whole), 0);
+    }
+  }
 }
 
 }  // namespace

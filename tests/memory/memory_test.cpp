@@ -110,29 +110,63 @@ TEST_F(MemoryTest, LoadAndSavePeakWithinThreeTimesTheFile) {
               double(save_peak) / text_.size());
 }
 
+// A load of the file at `path` with `budget` bytes of heap: whether it read,
+// and otherwise that it said memory ran out and left the record as it was;
+// a load that ends binds what an unlimited one binds (`full`).
+bool LoadWithin(const std::string& path, size_t budget, const MP4VSettings& marker,
+                const MP4VSettings& full) {
+  SCOPED_TRACE("budget " + std::to_string(budget));
+  MP4VSettings record = marker;
+  uint32_t error = 0;
+  testheap::SetBudget(testheap::CurrentBytes() + budget);
+  const bool read = MP4VConfigTransfer("load", path.c_str(), &record, &error);
+  testheap::ClearBudget();
+  if (read) {
+    EXPECT_EQ(std::memcmp(&record, &full, sizeof record), 0);
+    return true;
+  }
+  EXPECT_EQ(error, PlatformErrorCode(ModuleFailure::kOutOfMemory));
+  EXPECT_EQ(std::memcmp(&record, &marker, sizeof record), 0) << "the record was touched";
+  return false;
+}
+
 // When memory runs out, a load says so and binds nothing; a load that ends
-// binds what an unlimited one binds.
+// binds what an unlimited one binds. With the whole file read into one
+// document (a file whose settings' first section lacks a key), memory can
+// run out in the parse of the whole file after the read.
 TEST_F(MemoryTest, LoadThatRunsOutOfMemoryFailsAndLeavesTheRecord) {
   MP4VSettings marker;
   std::memset(&marker, 0x5A, sizeof marker);
   const MP4VSettings full = Loaded(path_, marker);
+  MP4VConfigSetWholeDocumentLoadForTesting(true);
   int failed_after_reading = 0;
   for (size_t budget = text_.size() / 2; budget <= 4 * text_.size(); budget += text_.size() / 4) {
-    SCOPED_TRACE("budget " + std::to_string(budget));
-    MP4VSettings record = marker;
-    uint32_t error = 0;
-    testheap::SetBudget(testheap::CurrentBytes() + budget);
-    const bool read = MP4VConfigTransfer("load", path_.c_str(), &record, &error);
-    testheap::ClearBudget();
-    if (read) {
-      EXPECT_EQ(std::memcmp(&record, &full, sizeof record), 0);
-      continue;
-    }
-    EXPECT_EQ(error, PlatformErrorCode(ModuleFailure::kOutOfMemory));
-    EXPECT_EQ(std::memcmp(&record, &marker, sizeof record), 0) << "the record was touched";
-    failed_after_reading += budget > text_.size() + kMiB;
+    failed_after_reading +=
+        !LoadWithin(path_, budget, marker, full) && budget > text_.size() + kMiB;
   }
+  MP4VConfigSetWholeDocumentLoadForTesting(false);
   EXPECT_GT(failed_after_reading, 0) << "no budget let the read succeed and the parse fail";
+}
+
+// The same where the settings' first section holds every key and alone is
+// read into a document: budgets from just what the read takes on fail
+// after the read while the section's document does not fit, and load it
+// all once it does.
+TEST_F(MemoryTest, LoadOfTheSectionAloneThatRunsOutOfMemoryFailsAndLeavesTheRecord) {
+  MP4VSettings marker;
+  std::memset(&marker, 0x5A, sizeof marker);
+  const MP4VSettings full = Loaded(path_, marker);
+  int failed = 0, read = 0;
+  for (size_t extra = 0; extra <= 64 * 1024; extra += 1024) {
+    if (LoadWithin(path_, text_.size() + 1 + extra, marker, full)) {
+      ++read;
+    } else {
+      EXPECT_EQ(read, 0) << "a larger budget failed where a smaller one read";
+      ++failed;
+    }
+  }
+  EXPECT_GT(failed, 0) << "no budget let the read succeed and the section's parse fail";
+  EXPECT_GT(read, 0) << "no budget let the load finish within the file's bytes and 64 KiB";
 }
 
 // When memory runs out, a save fails and the file stays as it was.
