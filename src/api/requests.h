@@ -102,7 +102,9 @@ MP4VSaveTextResult MP4VConfigAccountSaveText(const std::string& before, const vo
 
 // Binds the settings the text `bytes` holds into the record at `settings`,
 // as a load of a file of these bytes does (frame-rate snapping included).
-// The bytes are read where they are, not copied.
+// The bytes are read where they are, not copied; where the settings' first
+// section holds a line of every key, only that section is read into a
+// document (MP4VConfigSetWholeDocumentLoadForTesting).
 void MP4VConfigLoadText(const std::string& bytes, void* settings);
 
 // What a save of `file_name` would meet before writing anything.
