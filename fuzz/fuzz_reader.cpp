@@ -10,8 +10,12 @@
 //      trimmed, so values are taken without them.)
 //   3. The same triples set into the document of step 1: writing is stable
 //      and every key that could be set reads back with its value.
+//   4. The bytes read in pieces (of 1 to 1,021 bytes, as the bytes choose)
+//      give the section body the whole bytes give.
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -120,6 +124,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view read = ConfigLookup(again.first(), t.section.c_str(), t.key.c_str());
     if ((set.data() == nullptr) != (read.data() == nullptr)) std::abort();
     if (set != read) std::abort();
+  }
+
+  for (const char* section : {"MP4V Settings", "s"}) {
+    size_t begin = 0, end = 0;
+    const bool found = ConfigFindSectionBody(bytes, section, &begin, &end);
+    size_t at = 0;
+    std::string body, lead;
+    const ConfigSectionRead read = ConfigReadSectionBody(
+        [&](char* into, size_t room, size_t* got) {
+          const size_t piece = 1 + (at < size ? data[at] : 0) * 4;
+          *got = std::min({piece, room, size - at});
+          std::memcpy(into, data + at, *got);
+          at += *got;
+          return true;
+        },
+        section, &body, &lead);
+    if ((read == ConfigSectionRead::kFound) != found) std::abort();
+    if (found && body != bytes.substr(begin, end - begin)) std::abort();
   }
   return 0;
 }

@@ -11,8 +11,8 @@
  * update requests keep no state between calls, and may run on several
  * threads at once. Requests on the same record must not overlap. Requests on the same
  * file may, from any thread or process: saves of one file take turns, and a
- * load always reads a whole file (see "What several writers at once get"
- * under the save request). The settings-pages request
+ * load always reads one version of a file, never parts of two (see "What
+ * several writers at once get" under the save request). The settings-pages request
  * (MP4V_FUNC_SETTINGS_PAGES) changes process-wide state: make it from one
  * thread at a time.
  *

@@ -203,21 +203,15 @@ ConfigDocument ViewText(const std::string& bytes, bool* byte_order_mark,
 // Set by a test on its thread: every load builds the whole document.
 thread_local bool whole_document_load_for_testing = false;
 
-// Binds what a load of `bytes` binds from the settings' first section
-// alone, read into a document of its own, where that section holds a line
-// of every key: a load takes each key from its first line in the settings'
-// sections in file order, which is then that section's, so the file's other
-// lines need no node at all. False, binding nothing, where the section does
-// not hold them all (the whole document's way then finds the rest), and
-// with `*out_of_memory` set where memory ran out.
-bool BindFirstSectionForLoad(const std::string& bytes, void* settings, bool* out_of_memory) {
-  size_t begin = 0;
-  size_t end = 0;
-  if (whole_document_load_for_testing ||
-      !ConfigFindSectionBody(bytes, kMP4VSettingsSection, &begin, &end)) {
-    return false;
-  }
-  const std::string body = bytes.substr(begin, end - begin);
+// Binds what a load binds from the settings' first section alone, `body`
+// (from its header's line on), read into a document of its own, where that
+// section holds a line of every key: a load takes each key from its first
+// line in the settings' sections in file order, which is then that
+// section's, so the file's other lines need no node at all. False, binding
+// nothing, where the section does not hold them all (the whole document's
+// way then finds the rest), and with `*out_of_memory` set where memory ran
+// out.
+bool BindSectionBodyForLoad(const std::string& body, void* settings, bool* out_of_memory) {
   ConfigDocument document = ConfigParseView(body, out_of_memory);
   if (document.empty()) return false;
   ConfigNode* found[kMP4VSettingsKeyCount];
@@ -227,6 +221,75 @@ bool BindFirstSectionForLoad(const std::string& bytes, void* settings, bool* out
   }
   BindFoundForLoad(found, settings);
   return true;
+}
+
+// The same, for the settings' first section of the whole text `bytes`.
+bool BindFirstSectionForLoad(const std::string& bytes, void* settings, bool* out_of_memory) {
+  size_t begin = 0;
+  size_t end = 0;
+  if (whole_document_load_for_testing ||
+      !ConfigFindSectionBody(bytes, kMP4VSettingsSection, &begin, &end)) {
+    return false;
+  }
+  return BindSectionBodyForLoad(bytes.substr(begin, end - begin), settings, out_of_memory);
+}
+
+// What became of a load that reads the file in pieces.
+enum class PieceLoad {
+  kBound,      // the settings are bound (or there is no file: nothing to bind)
+  kWholeFile,  // the file is there, and only the whole document's way binds it
+  kFailed,     // `*error` says why
+};
+
+// A load of the file at `file_name` that reads it in pieces up to the end of
+// the settings' first section and holds only that section, where that
+// section holds a line of every key (every file this module wrote): a file
+// of megabytes then costs its section's bytes and a piece, and most of it
+// is not even read where the section comes first. kBound with `*error` 0,
+// or the missing file's code; kWholeFile where it does not bind them all.
+PieceLoad LoadBySectionPieces(const char* file_name, void* settings, uint32_t* error) {
+  PlatformFileReader reader;
+  switch (reader.Open(file_name, error)) {
+    case FileReadStatus::kRead:
+      break;
+    case FileReadStatus::kMissing:
+      return PieceLoad::kBound;  // nothing to bind; `*error` says there is no file
+    case FileReadStatus::kUnreadable:
+    case FileReadStatus::kOutOfMemory:
+      return PieceLoad::kFailed;
+  }
+  std::string body;
+  std::string lead;
+  uint32_t read_error = 0;
+  const ConfigSectionRead found = ConfigReadSectionBody(
+      [&reader, &read_error](char* into, size_t room, size_t* got) {
+        return reader.Read(into, room, got, &read_error);
+      },
+      kMP4VSettingsSection, &body, &lead);
+  switch (found) {
+    case ConfigSectionRead::kFound:
+    case ConfigSectionRead::kNotFound:
+      break;
+    case ConfigSectionRead::kReadFailed:
+      *error = read_error;
+      return PieceLoad::kFailed;
+    case ConfigSectionRead::kOutOfMemory:
+      *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+      return PieceLoad::kFailed;
+  }
+  if (ConfigHasUtf16Mark(lead.data(), lead.size())) {
+    *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
+    return PieceLoad::kFailed;
+  }
+  if (found == ConfigSectionRead::kNotFound) return PieceLoad::kWholeFile;
+  bool out_of_memory = false;
+  if (BindSectionBodyForLoad(body, settings, &out_of_memory)) {
+    *error = 0;
+    return PieceLoad::kBound;
+  }
+  if (!out_of_memory) return PieceLoad::kWholeFile;
+  *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+  return PieceLoad::kFailed;
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
@@ -614,6 +677,16 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
         error);
   }
   try {
+    if (!whole_document_load_for_testing) {
+      switch (LoadBySectionPieces(file_name, settings, error)) {
+        case PieceLoad::kBound:
+          return true;
+        case PieceLoad::kFailed:
+          return false;
+        case PieceLoad::kWholeFile:
+          break;  // read again, whole: the file may have changed meanwhile
+      }
+    }
     std::string bytes;
     switch (PlatformReadWholeFile(file_name, &bytes, error)) {
       case FileReadStatus::kRead:

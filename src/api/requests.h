@@ -82,8 +82,8 @@ void MP4VConfigSetWholeDocumentSaveForTesting(bool whole);
 // Makes every load of the calling thread (MP4VConfigLoadText, a load
 // request, the load behind an update) read the whole of its bytes into one
 // document, rather than the settings' first section alone where that holds
-// every key, when `whole` (a test's way to compare the two); false by
-// default.
+// every key, and a load request read its file whole, when `whole` (a
+// test's way to compare the two); false by default.
 void MP4VConfigSetWholeDocumentLoadForTesting(bool whole);
 
 // The account alone of the save MP4VConfigSaveText computes, each line
@@ -151,6 +151,10 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
 // the record at `settings` and the file `file_name`, without the name check.
 // Load: reads the file and binds every key of the table into the record
 // (nothing when the file gives a single node: missing, empty, or one line).
+// Where the settings' first section holds a line of every key (every file
+// this module wrote), the file is read in pieces only up to that section's
+// end, and the section alone is held: a load of a file of megabytes costs
+// that section's bytes and a piece of 64 KiB. Otherwise it is read whole.
 // Returns true when it read the file (`*error` 0) or there is no file or
 // folder of that name (nothing bound, `*error` the read's code for that);
 // false when an existing file could not be read, with nothing bound and

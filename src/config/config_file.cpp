@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -571,40 +572,159 @@ bool IsPlain(const char* data, size_t size) {
   return std::memchr(data, '\r', size) == nullptr && std::memchr(data, '\0', size) == nullptr;
 }
 
+// The walk of ConfigFindSectionBody over a text's lines, one at a time, in
+// order: the one place that decides where the section's body stands, for
+// the whole text and for the text read in pieces alike.
+class SectionWalk {
+ public:
+  enum Step {
+    kGoOn,     // the answer needs more lines
+    kEnd,      // this line's header ends the body
+    kRefused,  // the section's header or the next one goes on from the line before
+  };
+  explicit SectionWalk(const char* section) : section_(section) {}
+
+  // Takes `line` of `data`, whose byte 0 is the text's byte `base`.
+  Step Take(const char* data, const LineAt& line, size_t base) {
+    if (line.length == 0) return kGoOn;  // no line of the document
+    std::string_view name;
+    if (HeaderName(data, line, &name)) {
+      // A header that goes on from the line before is no border.
+      if (inside_) return after_continued_ ? kRefused : kEnd;
+      if (ConfigNamesEqual(name, section_)) {
+        if (after_continued_) return kRefused;
+        inside_ = true;
+        begin_ = base + line.start;
+      }
+    }
+    after_continued_ = line.continued;
+    return kGoOn;
+  }
+  // Whether a header of the section was taken, and where its line begins.
+  bool inside() const { return inside_; }
+  size_t begin() const { return begin_; }
+
+ private:
+  const char* section_;
+  bool after_continued_ = false;  // the line before this one went on into it
+  bool inside_ = false;
+  size_t begin_ = 0;
+};
+
+// Where the text's lines begin: past a byte-order mark among its first
+// `size` bytes.
+size_t FirstLine(const char* data, size_t size) {
+  return size >= kByteOrderMarkSize && std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0
+             ? kByteOrderMarkSize
+             : 0;
+}
+
 }  // namespace
 
 bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
                            size_t* end) {
   const char* const data = text.data();
   const size_t size = text.size();
-  size_t pos = size >= kByteOrderMarkSize &&
-                       std::memcmp(data, kByteOrderMark, kByteOrderMarkSize) == 0
-                   ? kByteOrderMarkSize
-                   : 0;
+  size_t pos = FirstLine(data, size);
   const bool plain = IsPlain(data + pos, size - pos);
-  bool after_continued = false;  // the line before this one went on into it
-  bool inside = false;
+  SectionWalk walk(section);
   while (pos < size) {
     const LineAt line = LineFrom(data, size, pos, plain);
     pos = line.next;
-    if (line.length == 0) continue;  // no line of the document
-    std::string_view name;
-    if (HeaderName(data, line, &name)) {
-      // A header that goes on from the line before is no border.
-      if (inside) {
+    switch (walk.Take(data, line, 0)) {
+      case SectionWalk::kGoOn:
+        break;
+      case SectionWalk::kEnd:
+        *begin = walk.begin();
         *end = line.start;
-        return !after_continued;
-      }
-      if (ConfigNamesEqual(name, section)) {
-        if (after_continued) return false;
-        inside = true;
-        *begin = line.start;
-      }
+        return true;
+      case SectionWalk::kRefused:
+        return false;
     }
-    after_continued = line.continued;
   }
-  if (inside) *end = size;
-  return inside;
+  if (!walk.inside()) return false;
+  *begin = walk.begin();
+  *end = size;
+  return true;
+}
+
+ConfigSectionRead ConfigReadSectionBody(const ConfigPieceReader& read, const char* section,
+                                        std::string* body, std::string* lead) {
+  body->clear();
+  lead->clear();
+  try {
+    // The bytes read and not yet walked are data[pos, have), the text's
+    // bytes from `base + pos` on; the body's bytes not yet in `*body` begin
+    // at data[kept] (npos: none). A line is walked only once the bytes that
+    // decide where it stops are here (LineFrom looks at most kConfigLineMax
+    // bytes on, and one more): what the walk takes is then what it takes
+    // from the whole text.
+    constexpr size_t kPiece = 64 * 1024;
+    static_assert(kPiece > 2 * (kConfigLineMax + 1), "a piece holds a line and more");
+    const std::unique_ptr<char[]> buffer(new char[kPiece]);
+    char* const data = buffer.get();
+    size_t have = 0;
+    size_t pos = 0;
+    size_t base = 0;
+    size_t kept = std::string::npos;
+    bool first = true;
+    SectionWalk walk(section);
+    for (;;) {
+      size_t got = 0;
+      if (!read(data + have, kPiece - have, &got)) {
+        body->clear();
+        return ConfigSectionRead::kReadFailed;
+      }
+      const bool whole = got == 0;  // the text ends at data[have]
+      have += got;
+      if (first) {
+        lead->assign(data, std::min(have, kConfigLeadSize));
+        if (have >= kByteOrderMarkSize || whole) {
+          pos = FirstLine(data, have);
+          first = false;
+        }
+      }
+      if (!first) {
+        const bool plain = IsPlain(data + pos, have - pos);
+        while (pos < have) {
+          if (!whole && have - pos <= kConfigLineMax &&
+              FindEither(data + pos, data + have, '\n', '\r') == data + have) {
+            break;  // the line may go on beyond these bytes
+          }
+          const LineAt line = LineFrom(data, have, pos, plain);
+          pos = line.next;
+          switch (walk.Take(data, line, base)) {
+            case SectionWalk::kGoOn:
+              if (walk.inside() && kept == std::string::npos) kept = walk.begin() - base;
+              break;
+            case SectionWalk::kEnd:
+              body->append(data + kept, line.start - kept);
+              return ConfigSectionRead::kFound;
+            case SectionWalk::kRefused:
+              body->clear();
+              return ConfigSectionRead::kNotFound;
+          }
+        }
+      }
+      if (whole) {
+        if (!walk.inside()) return ConfigSectionRead::kNotFound;
+        body->append(data + kept, have - kept);
+        return ConfigSectionRead::kFound;
+      }
+      // The bytes not yet walked go to the front for the next piece.
+      if (kept != std::string::npos) {
+        body->append(data + kept, pos - kept);
+        kept = 0;
+      }
+      std::memmove(data, data + pos, have - pos);
+      base += pos;
+      have -= pos;
+      pos = 0;
+    }
+  } catch (const std::bad_alloc&) {
+    body->clear();
+    return ConfigSectionRead::kOutOfMemory;
+  }
 }
 
 namespace {

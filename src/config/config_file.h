@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +113,29 @@ std::string_view ConfigTextLead(const std::string& text, bool byte_order_mark);
 // parts (the writer joins those to the line before).
 bool ConfigFindSectionBody(const std::string& text, const char* section, size_t* begin,
                            size_t* end);
+
+// What ConfigReadSectionBody found.
+enum class ConfigSectionRead {
+  kFound,        // the body is in `*body`
+  kNotFound,     // ConfigFindSectionBody finds no body in the text
+  kReadFailed,   // `read` failed: the reader says why
+  kOutOfMemory,  // the body did not fit in memory
+};
+// Reads the next bytes of a text, at most `room` of them, into `into`: true
+// with their number in `*got` (0 only at the text's end), false when the
+// text could not be read. PlatformFileReader::Read is one.
+using ConfigPieceReader = std::function<bool(char* into, size_t room, size_t* got)>;
+// How many of a text's first bytes ConfigReadSectionBody hands back: those
+// that tell a byte-order mark and UTF-16 text.
+constexpr size_t kConfigLeadSize = 3;
+
+// The body ConfigFindSectionBody finds, text[begin, end), from a text read
+// in pieces through `read` up to the end of that body, never held whole: a
+// large file's section costs its own bytes and one piece of 64 KiB. The
+// text's first bytes (up to kConfigLeadSize) go to `*lead`, whatever the
+// result. `*body` is empty unless the result is kFound.
+ConfigSectionRead ConfigReadSectionBody(const ConfigPieceReader& read, const char* section,
+                                        std::string* body, std::string* lead);
 
 // Appends to `out` what ConfigSerialize writes for the lines of
 // text[from, to) when every one is kept as read: each line's bytes and a

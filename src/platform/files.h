@@ -57,6 +57,32 @@ constexpr unsigned kUpdateAttempts = 8;
 FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
                                      uint32_t* error = nullptr);
 
+// A file read from its start in pieces of the caller's size: a request that
+// needs only a part of a file, or goes through it once, then costs a piece
+// of memory rather than the file's size. The file is opened as
+// PlatformReadWholeFile opens it (on Windows sharing everything, and a
+// sharing conflict waited out), and stays open until the reader is
+// destroyed. A reader is used by one thread at a time.
+class PlatformFileReader {
+ public:
+  PlatformFileReader() = default;
+  ~PlatformFileReader();
+  PlatformFileReader(const PlatformFileReader&) = delete;
+  PlatformFileReader& operator=(const PlatformFileReader&) = delete;
+
+  // Opens the file at `path`: kRead when it is open to Read, otherwise what
+  // PlatformReadWholeFile gives for it (kMissing for a null `path`), with
+  // the system's code in `*error` (when given). Called once.
+  FileReadStatus Open(const char* path, uint32_t* error = nullptr);
+  // Reads the file's next bytes, at most `room` of them, into `into`: true
+  // with their number in `*got`, which is 0 only once the file has no more;
+  // or false with the system's code in `*error` (when given).
+  bool Read(char* into, size_t room, size_t* got, uint32_t* error = nullptr);
+
+ private:
+  intptr_t handle_ = -1;  // the descriptor, or the handle's value; -1: none
+};
+
 // True when the file at `path` exists, can be read and begins with the
 // `size` bytes at `prefix` (at most 16). False for a null `path`.
 bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size);

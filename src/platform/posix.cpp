@@ -154,6 +154,38 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
   return result;
 }
 
+PlatformFileReader::~PlatformFileReader() {
+  if (handle_ != -1) close(static_cast<int>(handle_));
+}
+
+FileReadStatus PlatformFileReader::Open(const char* path, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  const int fd = OpenForReading(path);
+  if (fd < 0) return OpenFailure(errno, error);
+  handle_ = fd;
+  return FileReadStatus::kRead;
+}
+
+bool PlatformFileReader::Read(char* into, size_t room, size_t* got, uint32_t* error) {
+  *got = 0;
+  for (;;) {
+    const ssize_t read_now = read(static_cast<int>(handle_), into, room);
+    if (read_now >= 0) {
+      *got = static_cast<size_t>(read_now);
+      return true;
+    }
+    if (errno != EINTR) {
+      if (error != nullptr) *error = static_cast<uint32_t>(errno);
+      return false;
+    }
+  }
+}
+
 bool PlatformIsSharingConflict(uint32_t) { return false; }
 
 namespace {

@@ -112,6 +112,40 @@ FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
   return result;
 }
 
+PlatformFileReader::~PlatformFileReader() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+FileReadStatus PlatformFileReader::Open(const char* path, uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  if (path == nullptr) {
+    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
+    return FileReadStatus::kMissing;
+  }
+  DWORD failed = 0;
+  const HANDLE file = OpenForReading(path, &failed);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = failed;
+    return OpenFailure(failed);
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return FileReadStatus::kRead;
+}
+
+bool PlatformFileReader::Read(char* into, size_t room, size_t* got, uint32_t* error) {
+  *got = 0;
+  DWORD read_now = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), into,
+                room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room), &read_now,
+                nullptr)) {
+    if (error != nullptr) *error = GetLastError();
+    return false;
+  }
+  *got = read_now;
+  return true;
+}
+
 namespace {
 
 // The pause a test set before a replacement flushes (PlatformSetSyncDelayForTesting).

@@ -574,6 +574,107 @@ TEST(SectionBodyTest, FromItsFirstHeaderToTheNextHeader) {
   }
 }
 
+// The text `text` handed over in pieces of random sizes up to `largest`
+// (and its end), counting what it handed over.
+struct PieceFeed {
+  const std::string& text;
+  std::mt19937& rng;
+  size_t largest;
+  size_t handed = 0;
+  bool fail_at_end = false;  // a read that reaches the end fails instead
+
+  bool operator()(char* into, size_t room, size_t* got) {
+    EXPECT_GT(room, 0u);
+    const size_t left = text.size() - handed;
+    if (left == 0 && fail_at_end) return false;
+    *got = std::min({left, room, std::uniform_int_distribution<size_t>(1, largest)(rng)});
+    std::memcpy(into, text.data() + handed, *got);
+    handed += *got;
+    return true;
+  }
+};
+
+// Read in pieces of any size, a text gives the body its whole finds: the
+// same lines decide where it stands (a line cut short, a header on the
+// rest of one, a carriage return, a zero byte, a byte-order mark), however
+// the pieces cut them; the reading stops soon after the body's end; and a
+// read that fails says so and gives no body.
+TEST(SectionBodyTest, ReadInPiecesFindsWhatTheWholeTextFinds) {
+  const std::string cut(kConfigLineMax, 'a');
+  std::vector<std::string> texts = {"", "[", "[S", "[S]", "\xEF\xBB", "\xEF\xBB\xBF[S]\nk=1",
+                                    "k=1\n[s]\r\nk\r\n[T]", cut + "[S]\nk=1\n",
+                                    "[S]\n" + cut + "[T]\n", cut + "\n[S]\n" + cut + "x\n[T]"};
+  static const char* const kLines[] = {"[S]", "[s] #c", "[T]", "[S", "k = v", "", "# [S]",
+                                       "x\0[S]", "[]", "\r"};
+  std::mt19937 rng(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = i % 5 == 0 ? "\xEF\xBB\xBF" : "";
+    const int lines = std::uniform_int_distribution<int>(0, i % 50 == 0 ? 4000 : 12)(rng);
+    for (int n = 0; n < lines; ++n) {
+      const int pick = std::uniform_int_distribution<int>(0, 13)(rng);
+      if (pick < 10) {
+        text.append(kLines[pick], pick == 7 ? 5 : std::strlen(kLines[pick]));
+      } else {
+        // Lines about as long as the reader's limit, which go on past it.
+        text += std::string(kConfigLineMax - 2 + std::uniform_int_distribution<int>(0, 4)(rng) +
+                                (pick == 13 ? kConfigLineMax : 0),
+                            'L');
+      }
+      const int end = std::uniform_int_distribution<int>(0, 9)(rng);
+      text += end < 6 ? "\n" : end < 8 ? "\r\n" : end == 8 ? "\r" : "";
+    }
+    texts.push_back(text);
+  }
+  int found = 0, stopped_early = 0, failed = 0;
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(testing::PrintToString(text.substr(0, 200)));
+    size_t begin = 0, end = 0;
+    const bool whole = ConfigFindSectionBody(text, "s", &begin, &end);
+    found += whole;
+    for (const size_t largest : {size_t{1}, size_t{7}, size_t{600}, size_t{100000}}) {
+      PieceFeed feed{text, rng, largest};
+      std::string body = "stale", lead;
+      const ConfigSectionRead result = ConfigReadSectionBody(std::ref(feed), "s", &body, &lead);
+      ASSERT_EQ(result, whole ? ConfigSectionRead::kFound : ConfigSectionRead::kNotFound)
+          << "pieces of up to " << largest;
+      EXPECT_EQ(lead, text.substr(0, kConfigLeadSize));
+      EXPECT_TRUE(body == (whole ? text.substr(begin, end - begin) : "")) << largest;
+      if (whole && end < text.size()) {
+        // The next header's line is all the reading needed past the body.
+        EXPECT_LE(feed.handed, end + kConfigLineMax + 1 + largest);
+        stopped_early += feed.handed < text.size();
+      }
+      PieceFeed failing{text, rng, largest};
+      failing.fail_at_end = true;
+      body = "stale";
+      // Only an answer known before the text's end comes without it.
+      switch (ConfigReadSectionBody(std::ref(failing), "s", &body, &lead)) {
+        case ConfigSectionRead::kFound:
+          EXPECT_TRUE(whole && end < text.size() && body == text.substr(begin, end - begin));
+          break;
+        case ConfigSectionRead::kNotFound:
+          EXPECT_FALSE(whole);
+          EXPECT_EQ(body, "");
+          break;
+        case ConfigSectionRead::kReadFailed:
+          ++failed;
+          EXPECT_EQ(body, "");
+          break;
+        case ConfigSectionRead::kOutOfMemory:
+          ADD_FAILURE() << "out of memory";
+      }
+      if (whole && end == text.size()) {
+        EXPECT_EQ(failing.handed, text.size());
+      }
+    }
+  }
+  // Both answers, and reading that stopped before the end, were met often.
+  EXPECT_GT(found, 500);
+  EXPECT_GT(static_cast<int>(texts.size()) - found, 500);
+  EXPECT_GT(stopped_early, 500);
+  EXPECT_GT(failed, 500);
+}
+
 // Every "\n" of `text` written as `line_end`, as the platform's text is.
 std::string WithLineEnds(const std::string& text, const std::string& line_end) {
   std::string out;

@@ -14,6 +14,8 @@
 
 #include "api/requests.h"
 #include "config/config_file.h"
+#include "platform/errors.h"
+#include "support/test_util.h"
 #include "config/document.h"
 #include "config/old_document/old_config_file.h"
 #include "config/old_document/old_document.h"
@@ -423,10 +425,14 @@ TEST(DifferentialTest, LoadOfTheSettingsSectionGivesWhatTheWholeDocumentGives) {
     const size_t header = small_header.find("[MP4V Settings]");
     if (header != std::string::npos) small_header.replace(header, 15, "[mp4v settings]");
     files.push_back(small_header);
+    if (f % 7 == 0) files.push_back("\xFF\xFE\n" + saved);
   }
   ASSERT_GT(files.size(), shaped * 4);
+  testutil::ScratchDir dir;
+  const std::string path = dir.File("shaped.cfg");
   for (size_t f = 0; f < files.size(); ++f) {
     SCOPED_TRACE("file " + std::to_string(f) + ": " + testing::PrintToString(files[f]));
+    testutil::WriteBytes(path, files[f]);
     for (int kind = 1; kind < 3; ++kind) {
       MP4VSettings by_section = Record(kind);
       MP4VSettings whole = Record(kind);
@@ -435,6 +441,20 @@ TEST(DifferentialTest, LoadOfTheSettingsSectionGivesWhatTheWholeDocumentGives) {
       MP4VConfigLoadText(files[f], &whole);
       MP4VConfigSetWholeDocumentLoadForTesting(false);
       ASSERT_EQ(std::memcmp(&by_section, &whole, sizeof whole), 0);
+      // The load of the file, which reads it in pieces up to the end of
+      // the settings' first section where that section holds every key.
+      MP4VSettings from_file = Record(kind);
+      uint32_t error = 0;
+      const bool read = MP4VConfigTransfer("load", path.c_str(), &from_file, &error);
+      if (ConfigHasUtf16Mark(files[f].data(), files[f].size())) {
+        // UTF-16 text is refused, though its settings are 8-bit text.
+        EXPECT_FALSE(read);
+        EXPECT_EQ(error, PlatformErrorCode(ModuleFailure::kUnsupportedText));
+        continue;
+      }
+      ASSERT_TRUE(read) << error;
+      EXPECT_EQ(error, 0u);
+      ASSERT_EQ(std::memcmp(&from_file, &whole, sizeof whole), 0);
     }
   }
 }
