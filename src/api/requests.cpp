@@ -767,7 +767,7 @@ extern "C" int32_t MP4V_CDECL MP4VConfigSave(const MP4VSettings* settings,
 }
 
 FileDecision MP4VConfigDecideUpdate(const std::string& before, const void* loaded,
-                                    const void* wanted, void* saved, std::string* after,
+                                    const void* wanted, void* saved, FileText* after,
                                     uint32_t* error) {
   if (ConfigHasUtf16Mark(before.data(), before.size())) {
     *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
@@ -816,7 +816,7 @@ extern "C" int32_t MP4V_CDECL MP4VConfigUpdate(MP4VSettings* settings,
   uint32_t error = 0;
   if (!PlatformUpdateFile(
           file_name,
-          [&](const std::string& before, bool, std::string* after, uint32_t* why) {
+          [&](const std::string& before, bool, FileText* after, uint32_t* why) {
             return MP4VConfigDecideUpdate(before, &base, &wanted, &saved, after, why);
           },
           &error)) {

@@ -186,11 +186,12 @@ bool MP4VConfigUpdateFile(const char* file_name, const FileDecider& decide,
 // the record a load of them gives into the fields of `loaded` (the record
 // as the host loaded it), with every field in which `wanted` differs from
 // `loaded` (bit for bit) taken from `wanted`; then what a save of that
-// record decides (MP4VConfigDecideSave). On kWrite the record goes to the
-// fields of `*saved`. The three records are the 732-byte layout; only the
-// fields of the key table are read or written.
+// record decides (MP4VConfigDecideSave, naming the lines it keeps as read
+// in `before` as a save does). On kWrite the record goes to the fields of
+// `*saved`. The three records are the 732-byte layout; only the fields of
+// the key table are read or written.
 FileDecision MP4VConfigDecideUpdate(const std::string& before, const void* loaded,
-                                    const void* wanted, void* saved, std::string* after,
+                                    const void* wanted, void* saved, FileText* after,
                                     uint32_t* error);
 
 // The requests themselves; see MP4VConfigLoadFn, MP4VConfigSaveFn and

@@ -345,6 +345,7 @@ TEST(DifferentialTest, ASaveOverAFileItWroteNamesTheOtherLinesWithoutACopy) {
   const MP4VSettings first_record = Record(0);
   int spliced = 0;
   int spliced_before_lines = 0;  // with lines after the section too
+  int updates_spliced = 0;
   int saved = 0;
   for (uint32_t seed = 1; seed <= 200; ++seed) {
     std::string written;
@@ -373,11 +374,24 @@ TEST(DifferentialTest, ASaveOverAFileItWroteNamesTheOtherLinesWithoutACopy) {
         ++spliced;
         spliced_before_lines += text.tail < written.size();
       }
+      // An update names them the same way, and writes what a save of the
+      // whole document writes for the record it decides on.
+      FileText updated;
+      MP4VSettings merged;
+      ASSERT_EQ(MP4VConfigDecideUpdate(written, &first_record, &record, &merged, &updated, &error),
+                FileDecision::kWrite);
+      std::string merged_whole;
+      MP4VConfigSetWholeDocumentSaveForTesting(true);
+      ASSERT_EQ(MP4VConfigSaveText(written, &merged, &merged_whole), MP4VSaveTextResult::kWritten);
+      MP4VConfigSetWholeDocumentSaveForTesting(false);
+      ASSERT_EQ(updated.Whole(written), merged_whole);
+      updates_spliced += updated.head != 0 || updated.tail != FileText::npos;
     }
   }
   EXPECT_GT(saved, 300);
   EXPECT_GT(spliced, saved / 2) << "most saves over a file the module wrote copy nothing";
   EXPECT_GT(spliced_before_lines, 0) << "none had lines after the section";
+  EXPECT_GT(updates_spliced, saved / 2) << "most updates copy nothing either";
 }
 
 
