@@ -293,17 +293,23 @@ PieceLoad LoadBySectionPieces(const char* file_name, void* settings, uint32_t* e
 }
 
 // Binds the settings the text `bytes` holds into the record, as a load does
-// before its snapping, reading the bytes where they are. False, with
-// nothing bound, when memory ran out reading them.
-bool BindForLoad(const std::string& bytes, void* settings) {
-  bool out_of_memory = false;
-  if (BindFirstSectionForLoad(bytes, settings, &out_of_memory)) return true;
-  if (out_of_memory) return false;
+// before its snapping, from a document of all its lines, which views the
+// bytes where they are. False, with nothing bound, when memory ran out.
+bool BindWholeDocumentForLoad(const std::string& bytes, void* settings) {
   bool byte_order_mark = false;
   ConfigDocument document = ViewText(bytes, &byte_order_mark, nullptr);
   if (document.empty()) return false;
   MP4VConfigBindDocument(document.first(), "load", settings);
   return true;
+}
+
+// The same, from the settings' first section alone where that gives what
+// the whole document gives.
+bool BindForLoad(const std::string& bytes, void* settings) {
+  bool out_of_memory = false;
+  if (BindFirstSectionForLoad(bytes, settings, &out_of_memory)) return true;
+  if (out_of_memory) return false;
+  return BindWholeDocumentForLoad(bytes, settings);
 }
 
 // The width of the row's field in the record.
@@ -701,7 +707,9 @@ bool MP4VConfigTransfer(const char* mode, const char* file_name,
       *error = PlatformErrorCode(ModuleFailure::kUnsupportedText);
       return false;
     }
-    if (!BindForLoad(bytes, settings)) {
+    // The settings' first section alone was tried on the pieces read (a
+    // text changed since is bound right by the whole document all the same).
+    if (!BindWholeDocumentForLoad(bytes, settings)) {
       *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
       return false;
     }
