@@ -285,11 +285,17 @@ TEST_F(WritersTest, SetsOfDifferentSettingsAtOnceAllLand) {
 // way the README tells them (on Linux a plain fopen; on Windows a plain
 // fopen tried again for a while, and an open that shares deletion). Every
 // look finds a file, every load and every read gets one whole file, and no
-// save fails.
+// save fails. Another program's lines come first, 256 KB of them, so that
+// a load reads the file in several pieces up to the settings at its end.
 TEST_F(WritersTest, ReadersAlwaysFindAWholeFile) {
   ScratchDir dir;
   const std::string file = dir.File("watched.cfg");
   const std::string stop = dir.File("stop");
+  std::string others = "[Recent files]\n";
+  for (int i = 0; others.size() < 256 * 1024; ++i) {
+    others += "file" + std::to_string(i) + " = C:\\videos\\take " + std::to_string(i) + ".avi\n";
+  }
+  testutil::WriteBytes(file, others);
   const MP4VSettings first = writers::LoopRecord(0);
   ASSERT_EQ(module_.save()(&first, file.c_str()), MP4V_STATUS_OK);
   // On Windows these readers pause between reads, as a program reading a
