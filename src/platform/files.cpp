@@ -10,6 +10,17 @@
 #include "platform/replacement.h"
 #include "platform/save_turn.h"
 
+FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
+                                     uint32_t* error) {
+  uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  out->clear();
+  PlatformFileReader reader;
+  const FileReadStatus opened = reader.Open(path, error);
+  if (opened != FileReadStatus::kRead) return opened;
+  return reader.ReadRest(out, error);
+}
+
 bool PlatformFileStartsWith(const char* path, const char* prefix, size_t size) {
   if (path == nullptr) return false;
   std::FILE* file = std::fopen(path, "rb");

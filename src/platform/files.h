@@ -78,6 +78,10 @@ class PlatformFileReader {
   // with their number in `*got`, which is 0 only once the file has no more;
   // or false with the system's code in `*error` (when given).
   bool Read(char* into, size_t room, size_t* got, uint32_t* error = nullptr);
+  // Reads the rest of the file into `out`, as PlatformReadWholeFile does
+  // (its results but kMissing; `out` emptied first, and empty unless kRead;
+  // the system's code in `*error`, which is not null, unless kRead).
+  FileReadStatus ReadRest(std::string* out, uint32_t* error);
 
  private:
   intptr_t handle_ = -1;  // the descriptor, or the handle's value; -1: none

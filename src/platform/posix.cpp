@@ -138,22 +138,6 @@ FileReadStatus ReadToEnd(int fd, std::string* out, uint32_t* error) {
 
 }  // namespace
 
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
-                                     uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  out->clear();
-  if (path == nullptr) {
-    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
-    return FileReadStatus::kMissing;
-  }
-  const int fd = OpenForReading(path);
-  if (fd < 0) return OpenFailure(errno, error);
-  const FileReadStatus result = ReadToEnd(fd, out, error);
-  close(fd);
-  return result;
-}
-
 PlatformFileReader::~PlatformFileReader() {
   if (handle_ != -1) close(static_cast<int>(handle_));
 }
@@ -184,6 +168,10 @@ bool PlatformFileReader::Read(char* into, size_t room, size_t* got, uint32_t* er
       return false;
     }
   }
+}
+
+FileReadStatus PlatformFileReader::ReadRest(std::string* out, uint32_t* error) {
+  return ReadToEnd(static_cast<int>(handle_), out, error);
 }
 
 bool PlatformIsSharingConflict(uint32_t) { return false; }

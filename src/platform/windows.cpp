@@ -92,26 +92,6 @@ FileReadStatus ReadToEnd(HANDLE file, std::string* out, uint32_t* error) {
 
 }  // namespace
 
-FileReadStatus PlatformReadWholeFile(const char* path, std::string* out,
-                                     uint32_t* error) {
-  uint32_t ignored = 0;
-  if (error == nullptr) error = &ignored;
-  out->clear();
-  if (path == nullptr) {
-    *error = PlatformErrorCode(ModuleFailure::kRefusedArgument);
-    return FileReadStatus::kMissing;
-  }
-  DWORD failed = 0;
-  HANDLE file = OpenForReading(path, &failed);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = failed;
-    return OpenFailure(failed);
-  }
-  const FileReadStatus result = ReadToEnd(file, out, error);
-  CloseHandle(file);
-  return result;
-}
-
 PlatformFileReader::~PlatformFileReader() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
@@ -144,6 +124,10 @@ bool PlatformFileReader::Read(char* into, size_t room, size_t* got, uint32_t* er
   }
   *got = read_now;
   return true;
+}
+
+FileReadStatus PlatformFileReader::ReadRest(std::string* out, uint32_t* error) {
+  return ReadToEnd(reinterpret_cast<HANDLE>(handle_), out, error);
 }
 
 namespace {
