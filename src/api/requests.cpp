@@ -325,6 +325,8 @@ void CopyFields(void* to, const void* from) {
 
 // Set by a test on its thread: every save builds the whole document.
 thread_local bool whole_document_for_testing = false;
+// Cleared by a test on its thread: every save reads the file whole.
+thread_local bool stream_save_allowed = true;
 
 // Whether some "dbl" field of the record holds a value no value text holds.
 bool HoldsValueWithoutText(const void* settings) {
@@ -335,6 +337,20 @@ bool HoldsValueWithoutText(const void* settings) {
     if (!std::isfinite(value)) return true;
   }
   return false;
+}
+
+// The writer's text of the settings' section whose lines as read are
+// `body` (its header first), with the record's values: false when memory
+// ran out.
+bool SectionText(const std::string& body, const void* settings, std::string* section) {
+  bool out_of_memory = false;
+  ConfigDocument document = ConfigParseView(body, &out_of_memory);
+  if (document.empty()) return false;
+  // A save only reads the record; the binding takes one pointer type for
+  // both directions. No field lacks a text here (HoldsValueWithoutText).
+  return MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings)) ==
+             MP4VBindResult::kBound &&
+         ConfigSerialize(document.first(), true, section, false);
 }
 
 // The text a save of the record writes over `before`, built from the
@@ -356,22 +372,8 @@ bool SaveTextBySection(const std::string& before, const void* settings, FileText
       !ConfigFindSectionBody(before, kMP4VSettingsSection, &begin, &end)) {
     return false;
   }
-  const std::string body = before.substr(begin, end - begin);
-  bool out_of_memory = false;
-  ConfigDocument document = ConfigParseView(body, &out_of_memory);
-  if (document.empty()) {
-    *result = MP4VSaveTextResult::kOutOfMemory;
-    return true;
-  }
-  // A save only reads the record; the binding takes one pointer type for
-  // both directions.
-  if (MP4VConfigBindDocument(document.first(), "save", const_cast<void*>(settings)) !=
-      MP4VBindResult::kBound) {
-    *result = MP4VSaveTextResult::kOutOfMemory;  // no field lacks a text here
-    return true;
-  }
   std::string section;
-  if (!ConfigSerialize(document.first(), true, &section, false)) {
+  if (!SectionText(before.substr(begin, end - begin), settings, &section)) {
     *result = MP4VSaveTextResult::kOutOfMemory;
     return true;
   }
@@ -382,20 +384,15 @@ bool SaveTextBySection(const std::string& before, const void* settings, FileText
   bool feed_first = false;
   if (head != std::string::npos &&
       ConfigKeptLinesAsRead(before, end, before.size(), &feed_first, kPlatformTextLineEnd) ==
-          before.size()) {
-    if (feed_first) section.push_back('\n');
-    // The text's first bytes, which decide whether anything goes in front.
-    std::string first = before.substr(0, std::min<size_t>(head, 3));
-    first.append(section, 0, 3 - first.size());
-    if (first.size() < 3) first.append(before, end, 3 - first.size());
-    if (ConfigTextLead(first, byte_order_mark).empty()) {
-      static_cast<std::string&>(*after) = ConfigPlatformText(std::move(section));
-      after->head = head;
-      after->tail = end;
-      *result = MP4VSaveTextResult::kWritten;
-      return true;
-    }
-    if (feed_first) section.pop_back();  // the kept lines' own, below
+          before.size() &&
+      ConfigSectionInPlace(&section, feed_first,
+                           std::string_view(before).substr(0, std::min<size_t>(head, 3)),
+                           std::string_view(before).substr(end, 3), byte_order_mark)) {
+    static_cast<std::string&>(*after) = std::move(section);
+    after->head = head;
+    after->tail = end;
+    *result = MP4VSaveTextResult::kWritten;
+    return true;
   }
   std::string text;
   // Room for the lines around the section with their line ends (a line
@@ -547,6 +544,8 @@ void MP4VConfigSetWholeDocumentSaveForTesting(bool whole) {
   whole_document_for_testing = whole;
 }
 
+void MP4VConfigSetWholeFileSaveForTesting(bool whole) { stream_save_allowed = !whole; }
+
 void MP4VConfigSetWholeDocumentLoadForTesting(bool whole) {
   whole_document_load_for_testing = whole;
 }
@@ -670,13 +669,57 @@ FileDecision MP4VConfigDecideSave(const std::string& before, const void* setting
   return DecisionOf(result, error);
 }
 
+StreamDecision MP4VConfigStreamSave(
+    const std::function<bool(char* into, size_t room, size_t* got)>& read,
+    const FileWrite& write, const void* settings, FileSplice* splice, uint32_t* error) {
+  // Where the section's text would not come from the section alone, the
+  // whole file decides (SaveTextBySection).
+  if (whole_document_for_testing || !stream_save_allowed || HoldsValueWithoutText(settings)) {
+    return StreamDecision::kWholeFile;
+  }
+  ConfigSplice place;
+  const ConfigStreamed streamed = ConfigStreamSection(
+      read, kMP4VSettingsSection,
+      [settings](const std::string& body, std::string* section) {
+        if (!SectionText(body, settings, section)) throw std::bad_alloc();
+        return true;
+      },
+      write, &place);
+  switch (streamed) {
+    case ConfigStreamed::kWritten:
+      splice->at = place.at;
+      splice->size = place.size;
+      splice->held = std::move(place.held);
+      return StreamDecision::kWritten;
+    case ConfigStreamed::kWholeText:
+      return StreamDecision::kWholeFile;
+    case ConfigStreamed::kWriteFailed:
+      return StreamDecision::kWriteFailed;
+    case ConfigStreamed::kReadFailed:
+      *error = 0;  // the read's own code is the update's
+      return StreamDecision::kStop;
+    case ConfigStreamed::kOutOfMemory:
+      break;
+  }
+  *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+  return StreamDecision::kStop;
+}
+
 bool MP4VConfigTransfer(const char* mode, const char* file_name,
                         void* settings, uint32_t* error) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   if (std::strcmp(mode, "save") == 0) {
-    return PlatformUpdateFile(
-        file_name,
+    const FileStreamDecider stream = [settings](const auto& read, const FileWrite& write,
+                                                FileSplice* splice, uint32_t* why) {
+      return MP4VConfigStreamSave(read, write, settings, splice, why);
+    };
+    // A record holding a value no text holds, or a test's wish, goes the
+    // whole file's way from the start.
+    const bool streams = !whole_document_for_testing && stream_save_allowed &&
+                         !HoldsValueWithoutText(settings);
+    return PlatformUpdateFileStreamed(
+        file_name, streams ? &stream : nullptr,
         [settings](const std::string& before, bool, FileText* after, uint32_t* why) {
           return MP4VConfigDecideSave(before, settings, after, why);
         },

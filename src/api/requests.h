@@ -79,6 +79,24 @@ MP4VSaveTextResult MP4VConfigSaveText(const std::string& before, const void* set
 // (a test's way to compare the two); false by default.
 void MP4VConfigSetWholeDocumentSaveForTesting(bool whole);
 
+// Makes every save request of the calling thread read its file whole and
+// decide from those bytes (MP4VConfigDecideSave), when `whole`, rather than
+// write the file as it reads it where every line around the settings'
+// section is kept as read (MP4VConfigStreamSave); false by default. A
+// test's way to compare the two.
+void MP4VConfigSetWholeFileSaveForTesting(bool whole);
+
+// The first attempt of a save request (PlatformUpdateFileStreamed): the
+// file's bytes, read through `read`, go to `write` as they are read, the
+// settings' section replaced by its text with the record's values, where
+// that gives exactly what MP4VConfigDecideSave gives for the file read
+// whole; only the section's old lines are held (`*splice`). kWholeFile
+// wherever it might not (the file's bytes then decide, read whole). kStop
+// with the out-of-memory code, or with 0 when `read` failed.
+StreamDecision MP4VConfigStreamSave(
+    const std::function<bool(char* into, size_t room, size_t* got)>& read,
+    const FileWrite& write, const void* settings, FileSplice* splice, uint32_t* error);
+
 // Makes every load of the calling thread (MP4VConfigLoadText, a load
 // request, the load behind an update) read the whole of its bytes into one
 // document, rather than the settings' first section alone where that holds

@@ -732,9 +732,13 @@ namespace {
 // The walk behind ConfigAppendKeptLines, handing what it writes to `out`:
 // out.Run(bytes, size) for bytes of the text as read, out.Feed() for a line
 // feed of its own. It stops early once out.Stopped().
+//
+// Wherever nothing is pending (the line before ended and was not an empty
+// one), the bytes so far are handed over and out.Checkpoint(pos) is called:
+// a walk from there, with the same `out`, goes on exactly as this one does,
+// so that a text read in pieces can be walked piece by piece.
 template <typename Out>
-void KeepLines(const std::string& text, size_t from, size_t to, Out& out) {
-  const char* const data = text.data();
+void KeepLines(const char* data, size_t from, size_t to, Out& out) {
   const bool plain = IsPlain(data + from, to - from);
   // The bytes from `run` to `pos` are written as they were read: most lines
   // are, with their line feed, and go in one copy with their neighbours.
@@ -744,6 +748,11 @@ void KeepLines(const std::string& text, size_t from, size_t to, Out& out) {
   bool blank_kept = false;   // the line before is an empty one, its feed in the run
   auto flush = [&](size_t until) { out.Run(data + run, until - run); };
   while (pos < to && !out.Stopped()) {
+    if (!joined && !blank_kept) {
+      flush(pos);
+      run = pos;
+      out.Checkpoint(pos);
+    }
     const LineAt line = LineFrom(data, to, pos, plain);
     if (line.length == 0) {
       // No line of the document: its line end goes, unless it is a line
@@ -799,6 +808,7 @@ struct AppendTo {
   void Run(const char* bytes, size_t size) { out->append(bytes, size); }
   void Feed() { out->push_back('\n'); }
   bool Stopped() const { return false; }
+  void Checkpoint(size_t) {}
 };
 
 // Follows whether everything written, each line feed as `line_end`, is the
@@ -848,6 +858,7 @@ struct AsRead {
     }
   }
   bool Stopped() const { return differs; }
+  void Checkpoint(size_t) {}
 };
 
 }  // namespace
@@ -855,7 +866,7 @@ struct AsRead {
 void ConfigAppendKeptLines(const std::string& text, size_t from, size_t to,
                            std::string* out) {
   AppendTo append{out};
-  KeepLines(text, from, to, append);
+  KeepLines(text.data(), from, to, append);
 }
 
 size_t ConfigKeptLinesAsRead(const std::string& text, size_t from, size_t to,
@@ -863,8 +874,232 @@ size_t ConfigKeptLinesAsRead(const std::string& text, size_t from, size_t to,
   if (feed_first != nullptr) *feed_first = false;
   AsRead as_read{text.data() + from, text.data() + to, feed_first, line_end,
                  std::strlen(line_end)};
-  KeepLines(text, from, to, as_read);
+  KeepLines(text.data(), from, to, as_read);
   return as_read.differs ? std::string::npos : static_cast<size_t>(as_read.next - text.data());
+}
+
+bool ConfigSectionInPlace(std::string* section, bool feed_first, std::string_view start,
+                          std::string_view next, bool byte_order_mark) {
+  if (feed_first) section->push_back('\n');
+  // The text's first bytes, which decide whether anything goes in front.
+  std::string first(start.substr(0, kConfigLeadSize));
+  first.append(*section, 0, kConfigLeadSize - first.size());
+  if (first.size() < kConfigLeadSize) first.append(next.substr(0, kConfigLeadSize - first.size()));
+  if (!ConfigTextLead(first, byte_order_mark).empty()) {
+    if (feed_first) section->pop_back();
+    return false;
+  }
+  *section = ConfigPlatformText(std::move(*section));
+  return true;
+}
+
+namespace {
+
+// KeepLines's walk of the lines around a section judged as AsRead judges
+// it, a piece of the text at a time: each walk ends where the bytes read so
+// far end, and what it found after its last checkpoint is taken back (those
+// lines may go on in bytes not yet read), to be walked again with them.
+class PieceJudge {
+ public:
+  PieceJudge(const char* next, bool* feed_first)
+      : live_{next, next, feed_first, kPlatformTextLineEnd, std::strlen(kPlatformTextLineEnd)},
+        feed_first_(feed_first) {}
+
+  // Walks data[*from, to), the bytes up to `stop` being there; moves
+  // `*from` to the walk's last checkpoint. False when a line is not kept as
+  // read.
+  bool Walk(const char* data, size_t* from, size_t to, const char* stop) {
+    live_.stop = stop;
+    Snapshot kept{*from, live_, feed_first_ != nullptr && *feed_first_};
+    Out out{this, &kept};
+    KeepLines(data, *from, to, out);
+    if (live_.differs) return false;
+    live_ = kept.as_read;
+    if (feed_first_ != nullptr) *feed_first_ = kept.feed_first;
+    *from = kept.at;
+    return true;
+  }
+  // Walks data[from, to) to its end, the text's end or the section's
+  // start: where the bytes as read end (npos when a line is not kept).
+  const char* Finish(const char* data, size_t from, size_t to) {
+    live_.stop = data + to;
+    KeepLines(data, from, to, live_);
+    return live_.differs ? nullptr : live_.next;
+  }
+  // The bytes moved `by` towards the buffer's start.
+  void Moved(size_t by) { live_.next -= by; }
+  const char* next() const { return live_.next; }
+
+ private:
+  struct Snapshot {
+    size_t at;
+    AsRead as_read;
+    bool feed_first;
+  };
+  struct Out {
+    PieceJudge* judge;
+    Snapshot* kept;
+    void Run(const char* bytes, size_t size) { judge->live_.Run(bytes, size); }
+    void Feed() { judge->live_.Feed(); }
+    bool Stopped() const { return judge->live_.Stopped(); }
+    void Checkpoint(size_t pos) {
+      *kept = {pos, judge->live_,
+               judge->feed_first_ != nullptr && *judge->feed_first_};
+    }
+  };
+  AsRead live_;
+  bool* feed_first_;
+};
+
+}  // namespace
+
+ConfigStreamed ConfigStreamSection(const ConfigPieceReader& read, const char* section,
+                                   const ConfigSectionMaker& make,
+                                   const ConfigPieceWriter& write, ConfigSplice* splice) {
+  splice->held.clear();
+  try {
+    // data[0, have) holds the text's bytes from `base` on. Lines are walked
+    // from `pos`; one is walked once its line end and a byte after it are
+    // here (or more than a line's worth, or the text's end), so that what
+    // KeepLines finds up to it, line ends included, is final. Bytes before
+    // `out` went to `write`.
+    constexpr size_t kPiece = 64 * 1024;
+    const std::unique_ptr<char[]> buffer(new char[kPiece]);
+    char* const data = buffer.get();
+    size_t have = 0;
+    size_t base = 0;
+    size_t pos = 0;
+    size_t out = 0;
+    size_t judged = 0;     // the judge's last checkpoint
+    size_t last_safe = 0;  // after the last line walked that does not go on
+    enum { kFirst, kHead, kBody, kTail } phase = kFirst;
+    std::string start;     // the text's first bytes
+    bool byte_order_mark = false;
+    bool feed_first = false;
+    std::unique_ptr<PieceJudge> judge;
+    SectionWalk walk(section);
+    size_t body_at = 0;  // where the body begins in `splice->held`
+    size_t end = 0;      // where the section's old lines end (tail phase)
+    std::string text;    // the new section, once made
+    bool placed = false; // `text` written
+    auto emit = [&](size_t until) {
+      if (until > out && !write(data + out, until - out)) return false;
+      out = std::max(out, until);
+      return true;
+    };
+    // Makes the new section from the body held and writes it.
+    auto place = [&](std::string_view next) {
+      if (!make(splice->held.substr(body_at), &text)) return ConfigStreamed::kWholeText;
+      const std::string_view first(start.data(),
+                                   std::min(start.size(), splice->at));
+      if (!ConfigSectionInPlace(&text, feed_first, first, next, byte_order_mark)) {
+        return ConfigStreamed::kWholeText;
+      }
+      splice->size = text.size();
+      placed = true;
+      return write(text.data(), text.size()) ? ConfigStreamed::kWritten
+                                             : ConfigStreamed::kWriteFailed;
+    };
+    for (;;) {
+      size_t got = 0;
+      if (!read(data + have, kPiece - have, &got)) return ConfigStreamed::kReadFailed;
+      const bool whole = got == 0;
+      have += got;
+      if (phase == kFirst) {
+        if (have < kByteOrderMarkSize && !whole) continue;
+        if (ConfigHasUtf16Mark(data, have)) return ConfigStreamed::kWholeText;
+        start.assign(data, std::min(have, kConfigLeadSize));
+        pos = judged = last_safe = FirstLine(data, have);
+        byte_order_mark = pos != 0;
+        judge.reset(new PieceJudge(data + pos, nullptr));
+        phase = kHead;
+      }
+      const bool plain = IsPlain(data + pos, have - pos);
+      while (pos < have) {
+        if (!whole) {
+          const char* stop = FindEither(data + pos, data + have, '\n', '\r');
+          if (stop == data + have ? have - pos <= kConfigLineMax + 1 : stop + 1 >= data + have) {
+            break;  // the line, or what follows its end, is not all here
+          }
+        }
+        const LineAt line = LineFrom(data, have, pos, plain);
+        if (phase != kTail) {
+          const SectionWalk::Step step = walk.Take(data, line, base);
+          if (step == SectionWalk::kRefused) return ConfigStreamed::kWholeText;
+          if (phase == kHead && walk.inside()) {
+            // The section's header: the lines before it are judged to it.
+            const size_t begin = walk.begin() - base;
+            const char* head = judge->Finish(data, judged, begin);
+            if (head == nullptr) return ConfigStreamed::kWholeText;
+            const size_t head_at = static_cast<size_t>(head - data);
+            if (!emit(head_at)) return ConfigStreamed::kWriteFailed;
+            splice->at = base + head_at;
+            body_at = begin - head_at;
+            phase = kBody;
+          } else if (phase == kBody && step == SectionWalk::kEnd) {
+            // The next header: the section's old lines end on the line before.
+            end = line.start;
+            splice->held.append(data + out, end - out);
+            out = judged = last_safe = end;
+            judge.reset(new PieceJudge(data + end, &feed_first));
+            phase = kTail;
+            continue;  // this line is the first of the tail
+          }
+        }
+        if (!line.continued) last_safe = line.next;
+        pos = line.next;
+      }
+      if (whole) break;
+      // Room for the next piece: what is final goes out, the rest moves up.
+      if (phase == kHead || phase == kTail) {
+        if (!judge->Walk(data, &judged, last_safe, data + have)) {
+          return ConfigStreamed::kWholeText;
+        }
+        if (phase == kTail && !placed && judged > end) {
+          const ConfigStreamed made =
+              place(std::string_view(data + end, std::min(have - end, kConfigLeadSize)));
+          if (made != ConfigStreamed::kWritten) return made;
+        }
+        // Final are the bytes up to the checkpoint that the judge found as
+        // read: an empty line it dropped may still be taken as read with
+        // the line end after it.
+        const size_t as_read = std::min(judged, static_cast<size_t>(judge->next() - data));
+        if ((phase == kHead || placed) && !emit(as_read)) return ConfigStreamed::kWriteFailed;
+      } else {
+        splice->held.append(data + out, pos - out);
+        out = judged = pos;
+      }
+      const size_t keep_from =
+          phase == kBody ? out
+                         : std::min({out, judged, static_cast<size_t>(judge->next() - data)});
+      if (keep_from == 0 && have == kPiece) return ConfigStreamed::kWholeText;
+      std::memmove(data, data + keep_from, have - keep_from);
+      have -= keep_from;
+      base += keep_from;
+      pos -= keep_from;
+      out -= keep_from;
+      judged -= keep_from;
+      last_safe -= std::min(last_safe, keep_from);
+      end -= std::min(end, keep_from);
+      judge->Moved(keep_from);
+    }
+    // The text's end.
+    if (phase == kHead || phase == kFirst) return ConfigStreamed::kWholeText;
+    if (phase == kBody) {
+      splice->held.append(data + out, have - out);
+      out = judged = end = have;
+      judge.reset(new PieceJudge(data + end, &feed_first));
+    }
+    if (judge->Finish(data, judged, have) != data + have) return ConfigStreamed::kWholeText;
+    if (!placed) {
+      const ConfigStreamed made =
+          place(std::string_view(data + end, std::min(have - end, kConfigLeadSize)));
+      if (made != ConfigStreamed::kWritten) return made;
+    }
+    return emit(have) ? ConfigStreamed::kWritten : ConfigStreamed::kWriteFailed;
+  } catch (const std::bad_alloc&) {
+    return ConfigStreamed::kOutOfMemory;
+  }
 }
 
 bool ConfigSerialize(const ConfigNode* document, bool aligned,

@@ -137,6 +137,55 @@ constexpr size_t kConfigLeadSize = 3;
 ConfigSectionRead ConfigReadSectionBody(const ConfigPieceReader& read, const char* section,
                                         std::string* body, std::string* lead);
 
+// The text a save puts in place of a section whose surrounding lines it
+// keeps as read: `*section` (the writer's text of the section's lines)
+// after the line end of the writer's own that the lines after it begin with
+// (`feed_first`, from ConfigKeptLinesAsRead), with the platform's line ends
+// (ConfigPlatformText). `start` holds the text's first bytes before the
+// section (up to kConfigLeadSize; fewer where the section comes that
+// early), and `next` those right after it, read with a byte-order mark
+// when `byte_order_mark`. False, `*section` as it was, when the text would
+// then begin with bytes the writer puts something in front of
+// (ConfigTextLead): kept lines as read cannot stand for it.
+bool ConfigSectionInPlace(std::string* section, bool feed_first, std::string_view start,
+                          std::string_view next, bool byte_order_mark);
+
+// What ConfigStreamSection did.
+enum class ConfigStreamed {
+  kWritten,      // the text went to `write`, the section replaced
+  kWholeText,    // the text must be saved whole: nothing here is final
+  kReadFailed,   // `read` failed
+  kWriteFailed,  // `write` failed
+  kOutOfMemory,
+};
+// Hands bytes on, in order: false when they could not be written.
+using ConfigPieceWriter = std::function<bool(const char* data, size_t size)>;
+// Makes the writer's text of a section from its `body` (its lines as read,
+// header first) into `*section`: false when that text cannot be made here
+// (the save then takes the whole text); it may throw std::bad_alloc.
+using ConfigSectionMaker = std::function<bool(const std::string& body, std::string* section)>;
+// Where the new section stands in the text written, and the old bytes it
+// stands for there.
+struct ConfigSplice {
+  size_t at = 0;
+  size_t size = 0;
+  std::string held;
+};
+// Writes, through `write`, what a save writes over the text `read` gives when
+// the lines before and after the first section `section` are kept exactly
+// as read (ConfigKeptLinesAsRead, each "\n" as the platform's line end):
+// those bytes, with the section's old lines (and the empty line the writer
+// puts before it, when there is one) replaced by
+// ConfigSectionInPlace(`make`(body)). The text is read once, in pieces of
+// 64 KiB, and never held: only the section's old lines are, in
+// `splice->held`. kWholeText whenever that cannot be done for this text (no
+// such section, a line around it not kept as read, a UTF-16 mark, `make`
+// declined, a stretch of 64 KiB with no line end): the bytes written so far
+// are then to be thrown away.
+ConfigStreamed ConfigStreamSection(const ConfigPieceReader& read, const char* section,
+                                   const ConfigSectionMaker& make,
+                                   const ConfigPieceWriter& write, ConfigSplice* splice);
+
 // Appends to `out` what ConfigSerialize writes for the lines of
 // text[from, to) when every one is kept as read: each line's bytes and a
 // line end, an empty line before each header, a line the reader took in

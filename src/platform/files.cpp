@@ -1,8 +1,10 @@
 // The parts of file access that are the same on every platform: updates in
 // turns, temporary names, and putting a finished temporary file in place.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 
@@ -102,20 +104,13 @@ std::string UnusedName(TemporaryNames* names) {
   return names->Path();
 }
 
-// True when the file at `path` holds exactly the bytes of the `count`
-// `pieces`.
-bool Holds(const std::string& path, const TextPiece* pieces, size_t count) {
-  std::string bytes;
-  if (PlatformReadWholeFile(path.c_str(), &bytes) != FileReadStatus::kRead) return false;
-  size_t at = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (bytes.size() - at < pieces[i].size ||
-        std::memcmp(bytes.data() + at, pieces[i].data, pieces[i].size) != 0) {
-      return false;
-    }
-    at += pieces[i].size;
-  }
-  return at == bytes.size();
+// True when the file at `path` holds exactly the bytes of `text`.
+bool Holds(const std::string& path, const ExpectedText& text) {
+  std::string now;
+  intptr_t kept = -1;
+  const FileComparison comparison = PlatformCompareFile(path.c_str(), text, &now, &kept, nullptr);
+  if (kept != -1) PlatformCloseKept(kept);
+  return comparison == FileComparison::kSame;
 }
 
 // What a test set for the calling thread: its hook
@@ -141,7 +136,9 @@ bool DisplacedAsLooked(const std::string& displaced, ExpectedFile* expected,
   if (expected->kept != -1 && PlatformKeptIsFile(expected->kept, displaced)) return true;
   // Another program put a file of its own in the target's place.
   PlatformReadWholeFile(displaced.c_str(), other);
-  return expected->exists && *other == expected->bytes;
+  const ExpectedText text = ExpectedText::Of(*expected);
+  return expected->exists && other->size() == text.size() &&
+         text.Matches(0, other->data(), other->size());
 }
 
 // Reads `target` once more and compares it with what the save read.
@@ -150,15 +147,21 @@ Look LookAgain(const std::string& target, ExpectedFile* expected, bool empty_is_
   AtMoment(target, ReplaceMoment::kBeforeLastLook);
   ForgetKept(expected);
   std::string now;
+  const ExpectedText text = ExpectedText::Of(*expected);
   const FileComparison comparison =
-      PlatformCompareFile(target.c_str(), expected->bytes, &now, &expected->kept, error);
+      PlatformCompareFile(target.c_str(), text, &now, &expected->kept, error);
   if (comparison == FileComparison::kUnreadable) return Look::kUnreadable;
   const bool same = comparison == FileComparison::kSame;
   const bool exists = comparison != FileComparison::kMissing &&
-                      !(empty_is_missing && (same ? expected->bytes : now).empty());
+                      !(empty_is_missing && (same ? text.size() == 0 : now.empty()));
   if (exists == expected->exists && (same || !exists)) return Look::kAsExpected;
   ForgetKept(expected);
-  if (!same) expected->bytes = std::move(now);
+  if (same && expected->spliced && !text.Whole(&now)) {
+    if (error != nullptr) *error = PlatformErrorCode(ModuleFailure::kOutOfMemory);
+    return Look::kUnreadable;
+  }
+  if (!same || expected->spliced) expected->bytes = std::move(now);
+  expected->spliced = false;
   expected->exists = exists;
   expected->changed = true;
   return Look::kChanged;
@@ -175,7 +178,8 @@ void ForgetKept(ExpectedFile* expected) {
 void NoticeLateWrite(ExpectedFile* expected) {
   if (expected == nullptr || expected->kept == -1) return;
   std::string now;
-  const FileComparison comparison = PlatformCompareKept(expected->kept, expected->bytes, &now);
+  const FileComparison comparison =
+      PlatformCompareKept(expected->kept, ExpectedText::Of(*expected), &now);
   ForgetKept(expected);
   if (comparison == FileComparison::kOther) {
     expected->late = true;
@@ -240,15 +244,102 @@ std::string FileText::Whole(const std::string& before) const {
   return whole;
 }
 
+bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
+                               const TextPiece* pieces, size_t count, uint32_t* error,
+                               ExpectedFile* expected) {
+  return PlatformReplaceFileProduced(
+      steps, path,
+      [pieces, count](const FileWrite& write) {
+        for (size_t i = 0; i < count; ++i) {
+          if (!write(pieces[i].data, pieces[i].size)) return FileProduced::kWriteFailed;
+        }
+        return FileProduced::kWritten;
+      },
+      error, expected);
+}
+
 bool PlatformReplaceFileWith(const ReplaceSteps& steps, const char* path, const char* data,
                              size_t size, uint32_t* error, ExpectedFile* expected) {
   const TextPiece piece = {data, size};
   return PlatformReplaceFilePieces(steps, path, &piece, 1, error, expected);
 }
 
+ExpectedText::ExpectedText(const std::string& bytes) { Add(bytes.data(), 0, bytes.size()); }
+
+ExpectedText::ExpectedText(intptr_t file, uint64_t size) : file_(file) {
+  Add(nullptr, 0, size);
+}
+
+ExpectedText ExpectedText::Of(const ExpectedFile& expected) {
+  if (!expected.spliced) return ExpectedText(expected.bytes);
+  ExpectedText text(expected.written, 0);
+  const uint64_t at = expected.splice_at;
+  const uint64_t after = at + expected.splice_size;
+  text.Add(nullptr, 0, at);
+  text.Add(expected.bytes.data(), 0, expected.bytes.size());
+  text.Add(nullptr, after, expected.written_size > after ? expected.written_size - after : 0);
+  return text;
+}
+
+void ExpectedText::Add(const char* data, uint64_t offset, uint64_t size) {
+  if (size == 0) return;
+  stretches_[count_++] = {data, offset, size};
+  size_ += size;
+}
+
+bool ExpectedText::Matches(uint64_t at, const char* data, size_t size) const {
+  if (size > size_ || at > size_ - size) return false;
+  uint64_t start = 0;  // where the stretch begins in the text
+  for (size_t i = 0; i < count_ && size > 0; ++i) {
+    const Stretch& stretch = stretches_[i];
+    if (at >= start + stretch.size) {
+      start += stretch.size;
+      continue;
+    }
+    const uint64_t in = at - start;
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(size, stretch.size - in));
+    if (stretch.data != nullptr) {
+      if (std::memcmp(stretch.data + in, data, take) != 0) return false;
+    } else {
+      // Through a buffer on the stack, which is there already.
+      char piece[8192];
+      for (size_t done = 0; done < take;) {
+        const size_t n = std::min(take - done, sizeof piece);
+        if (!PlatformReadAt(file_, stretch.offset + in + done, piece, n) ||
+            std::memcmp(piece, data + done, n) != 0) {
+          return false;
+        }
+        done += n;
+      }
+    }
+    data += take;
+    size -= take;
+    at += take;
+    start += stretch.size;
+  }
+  return size == 0;
+}
+
+bool ExpectedText::Whole(std::string* out) const {
+  out->assign(static_cast<size_t>(size_), '\0');
+  size_t at = 0;
+  for (size_t i = 0; i < count_; ++i) {
+    const Stretch& stretch = stretches_[i];
+    const size_t size = static_cast<size_t>(stretch.size);
+    if (stretch.data != nullptr) {
+      std::memcpy(&(*out)[at], stretch.data, size);
+    } else if (!PlatformReadAt(file_, stretch.offset, &(*out)[at], size)) {
+      out->clear();
+      return false;
+    }
+    at += size;
+  }
+  return true;
+}
+
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const TextPiece* pieces, size_t count,
+                       bool target_exists, const ExpectedText& placed_text,
                        uint32_t* error, ExpectedFile* expected, bool empty_is_missing) {
   const std::string temporary = names->Path();
   // The codes of the steps that only clean up or recover are not the reason.
@@ -330,6 +421,7 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
         }
         steps.remove(temporary.c_str(), &cleanup);
         expected->bytes = std::move(other);
+        expected->spliced = false;
         expected->exists = true;
         expected->changed = true;
         if (error != nullptr) *error = 0;
@@ -353,7 +445,7 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
   if (PlatformPathExists(target)) {
     bool replaced;
     if (!PlatformPathExists(temporary)) {
-      replaced = Holds(target, pieces, count);
+      replaced = Holds(target, placed_text);
     } else {
       // The old file is still in place: a plain replacing move is one step
       // too, though it does not carry every attribute of the old file over.
@@ -376,6 +468,83 @@ bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
 }
 
 bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* error) {
+  return PlatformUpdateFileStreamed(path, nullptr, decide, error);
+}
+
+namespace {
+
+// What became of an update's first attempt made while reading.
+enum class Streamed {
+  kPlaced,     // the new file is in place (ExpectedFile::late says whether as read)
+  kWholeFile,  // nothing placed: the attempt is made from the file read whole
+  kChanged,    // nothing placed: the file changed, `expected` holds it now
+  kFailed,     // nothing placed: `*error` says why
+};
+
+Streamed StreamAttempt(const char* path, const FileStreamDecider& stream,
+                       ExpectedFile* expected, uint32_t* error) {
+  // Closed once the producer is done: on Windows, a file open here would
+  // make the replace step wait for it.
+  std::unique_ptr<PlatformFileReader> reader(new PlatformFileReader);
+  switch (reader->Open(path, error)) {
+    case FileReadStatus::kRead:
+      break;
+    case FileReadStatus::kMissing:
+      return Streamed::kWholeFile;
+    case FileReadStatus::kUnreadable:
+    case FileReadStatus::kOutOfMemory:
+      return Streamed::kFailed;
+  }
+  bool whole = false;
+  bool stopped = false;
+  uint32_t read_error = 0;
+  const auto read = [&](char* into, size_t room, size_t* got) {
+    return reader->Read(into, room, got, &read_error);
+  };
+  FileSplice splice;
+  uint32_t why = 0;
+  const bool placed = PlatformReplaceFileProduced(
+      PlatformReplaceSteps(), path,
+      [&](const FileWrite& write) {
+        const StreamDecision decision = stream(read, write, &splice, &why);
+        reader.reset();
+        switch (decision) {
+          case StreamDecision::kWritten:
+            break;
+          case StreamDecision::kWholeFile:
+            whole = true;
+            return FileProduced::kAbandoned;
+          case StreamDecision::kWriteFailed:
+            return FileProduced::kWriteFailed;
+          case StreamDecision::kStop:
+            stopped = true;
+            return FileProduced::kAbandoned;
+        }
+        // What the file holds, as far as the replacement is to know: what
+        // was written, but the held stretch for the new one.
+        expected->bytes = std::move(splice.held);
+        expected->spliced = true;
+        expected->splice_at = splice.at;
+        expected->splice_size = splice.size;
+        expected->exists = true;
+        return FileProduced::kWritten;
+      },
+      error, expected);
+  if (placed) return Streamed::kPlaced;
+  if (stopped) {
+    *error = why != 0 ? why : read_error;
+    return Streamed::kFailed;
+  }
+  if (whole) return Streamed::kWholeFile;
+  if (expected->changed) return Streamed::kChanged;
+  if (*error == 0 && read_error != 0) *error = read_error;
+  return Streamed::kFailed;
+}
+
+}  // namespace
+
+bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* stream,
+                                const FileDecider& decide, uint32_t* error) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   if (path == nullptr || path[0] == '\0') {
@@ -390,24 +559,67 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
     ExpectedFile file;
     file.target = turn.target();
     RemoveAbandonedTemporaries(path, file.target);
-    switch (PlatformReadWholeFile(path, &file.bytes, error)) {
-      case FileReadStatus::kRead:
-        file.exists = true;
-        break;
-      case FileReadStatus::kMissing:
-        break;
-      case FileReadStatus::kUnreadable:
-      case FileReadStatus::kOutOfMemory:
-        // Writing now would replace a file whose contents were never read.
-        return false;
-    }
-    // The empty file the turn made where there was none is no file to the
-    // decision, until another program writes into it.
-    bool placeholder = turn.created() && file.exists && file.bytes.empty();
     // After a late write, the bytes of the file it went into.
     std::string late;
     bool from_late = false;
-    for (unsigned attempt = 0; attempt < kUpdateAttempts; ++attempt) {
+    unsigned attempt = 0;
+    bool read_whole = true;
+    // The empty file the turn made where there was none is no file to the
+    // decision, until another program writes into it.
+    bool placeholder = false;
+    if (stream != nullptr && !turn.created()) {
+      switch (StreamAttempt(path, *stream, &file, error)) {
+        case Streamed::kPlaced: {
+          ForgetKept(&file);
+          std::string written;
+          // The text written, whole, before the bytes it names are replaced.
+          bool late_write = file.late;
+          if (late_write && !ExpectedText(file.lock, file.written_size).Whole(&written)) {
+            late_write = false;  // unread, as a write after the replacement
+          }
+          turn.Adopt(file.lock);
+          file.lock = -1;
+          if (!late_write) return true;
+          late = std::move(file.late_bytes);
+          from_late = true;
+          file.bytes = std::move(written);
+          file.spliced = false;
+          file.exists = true;
+          attempt = 1;
+          read_whole = false;
+          break;
+        }
+        case Streamed::kWholeFile:
+          break;
+        case Streamed::kChanged:
+          if (!turn.Follow(SaveTurnWait(), error)) return false;
+          file.target = turn.target();
+          if (turn.created() && !file.exists) {
+            file.exists = placeholder = true;
+            file.bytes.clear();
+          }
+          attempt = 1;
+          read_whole = false;
+          break;
+        case Streamed::kFailed:
+          return false;
+      }
+    }
+    if (read_whole) {
+      switch (PlatformReadWholeFile(path, &file.bytes, error)) {
+        case FileReadStatus::kRead:
+          file.exists = true;
+          break;
+        case FileReadStatus::kMissing:
+          break;
+        case FileReadStatus::kUnreadable:
+        case FileReadStatus::kOutOfMemory:
+          // Writing now would replace a file whose contents were never read.
+          return false;
+      }
+      placeholder = turn.created() && file.exists && file.bytes.empty();
+    }
+    for (; attempt < kUpdateAttempts; ++attempt) {
       FileText after;
       uint32_t why = 0;
       const bool exists = from_late || (file.exists && !(placeholder && file.bytes.empty()));

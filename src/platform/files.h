@@ -113,6 +113,18 @@ struct FileText : std::string {
   std::string Whole(const std::string& before) const;
 };
 
+// Hands a new file's bytes, in order, to the replacement that writes them:
+// false when the write failed (the replacement knows why). Used by one
+// producer, on the replacement's thread.
+using FileWrite = std::function<bool(const char* data, size_t size)>;
+// What a producer of a new file's bytes did.
+enum class FileProduced {
+  kWritten,      // every byte went through `write`
+  kWriteFailed,  // a write failed: the replacement fails with its code
+  kAbandoned,    // the producer gave up: nothing is placed, and `*error` is 0
+};
+using FileProducer = std::function<FileProduced(const FileWrite& write)>;
+
 // What an update writes, decided from the bytes of the file as it was read.
 enum class FileDecision {
   kWrite,  // write the bytes put in `*after`
@@ -157,6 +169,37 @@ using FileDecider = std::function<FileDecision(const std::string& before, bool e
 // kRefusedArgument's code.
 bool PlatformUpdateFile(const char* path, const FileDecider& decide,
                         uint32_t* error = nullptr);
+
+// An update's first attempt decided while the file is read, so that the
+// update never holds the file: `read` gives the file's bytes from its start
+// (as PlatformFileReader::Read does), and the new bytes go to `write` as
+// they are decided. The new file is the old one with one stretch in place
+// of another: the old bytes of that stretch go to `splice->held`, and where
+// the new stretch stands in the new file to `splice->at` and `splice->size`
+// (so that the update can still tell, exactly, whether the file holds what
+// was read). kWholeFile when the decision needs the whole file after all:
+// the update then makes that attempt with `decide`, from the file read whole.
+struct FileSplice {
+  size_t at = 0;
+  size_t size = 0;
+  std::string held;
+};
+enum class StreamDecision {
+  kWritten,      // the new bytes all went to `write`, `*splice` filled
+  kWholeFile,    // decide from the whole file instead; what was written goes
+  kWriteFailed,  // `write` failed
+  kStop,         // write nothing: `*error` says why (0: `read` failed, and
+                 // the update gives the read's code)
+};
+using FileStreamDecider = std::function<StreamDecision(
+    const std::function<bool(char* into, size_t room, size_t* got)>& read,
+    const FileWrite& write, FileSplice* splice, uint32_t* error)>;
+// PlatformUpdateFile whose first attempt over an existing file is made by
+// `stream` (when not null), read in pieces; every other attempt, and the
+// first where `stream` gives kWholeFile, by `decide`. The results are
+// PlatformUpdateFile's.
+bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* stream,
+                                const FileDecider& decide, uint32_t* error = nullptr);
 
 // The calls that put a finished temporary file in the place of the target.
 // PlatformReplaceFileWith takes them as an argument, so that the recovery
@@ -255,11 +298,22 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error = nullptr);
 // place, and the replacement says so.)
 struct ExpectedFile {
   std::string bytes;
+  // Set: the file expected is not `bytes` alone but the replacement's own
+  // new file with `bytes` in place of its `splice_size` bytes from
+  // `splice_at` on (a save that wrote the file's other bytes as it read
+  // them, and held only the stretch it changed). A change found clears it.
+  bool spliced = false;
+  size_t splice_at = 0;
+  size_t splice_size = 0;
   bool exists = false;
   bool changed = false;
   bool late = false;
   std::string late_bytes;
   intptr_t kept = -1;  // the replacement's own: the descriptor of that file
+  // The replacement's own: a handle that reads its new file, while it runs
+  // (-1 otherwise), and how many bytes it wrote into that file.
+  intptr_t written = -1;
+  uint64_t written_size = 0;
   // After a replacement that put its file in place (POSIX): the new file's
   // descriptor, which holds the lock on it; the caller's turn takes it over
   // (SaveTurn::Adopt) or closes it. -1 elsewhere.
@@ -282,6 +336,11 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
                                const TextPiece* pieces, size_t count,
                                uint32_t* error = nullptr,
                                ExpectedFile* expected = nullptr);
+// The same for the bytes `produce` hands over. When it abandons, false with
+// `*error` 0 and nothing placed.
+bool PlatformReplaceFileProduced(const ReplaceSteps& steps, const char* path,
+                                 const FileProducer& produce, uint32_t* error = nullptr,
+                                 ExpectedFile* expected = nullptr);
 
 // ---- For tests only; the module never calls these -------------------------
 

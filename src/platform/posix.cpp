@@ -178,9 +178,9 @@ bool PlatformIsSharingConflict(uint32_t) { return false; }
 
 namespace {
 
-// Compares what the open file `fd` holds from its start with `bytes`, piece
-// by piece; on a difference reads it whole into `*now`.
-FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* now,
+// Compares what the open file `fd` holds from its start with `expected`,
+// piece by piece; on a difference reads it whole into `*now`.
+FileComparison CompareDescriptor(int fd, const ExpectedText& expected, std::string* now,
                                  uint32_t* error) {
   // A file of up to 256 KiB goes through 16 KiB on the stack, which is
   // there already: memory from the heap is often given back to the system
@@ -188,12 +188,12 @@ FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* 
   // of a 40 KB file's save here). A larger file goes in pieces of 64 KiB, for
   // fewer calls.
   char on_stack[16384];
-  const bool small = bytes.size() < 256 * 1024;
+  const bool small = expected.size() < 256 * 1024;
   const size_t size_of_piece =
-      small ? sizeof on_stack : std::min<size_t>(bytes.size() + 1, 65536);
+      small ? sizeof on_stack : static_cast<size_t>(std::min<uint64_t>(expected.size() + 1, 65536));
   std::unique_ptr<char[]> on_heap(small ? nullptr : new char[size_of_piece]);
   char* const piece = small ? on_stack : on_heap.get();
-  size_t at = 0;
+  uint64_t at = 0;
   bool same = true;
   for (;;) {
     const ssize_t got = pread(fd, piece, size_of_piece, static_cast<off_t>(at));
@@ -204,13 +204,13 @@ FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* 
     }
     if (got == 0) break;
     const size_t size = static_cast<size_t>(got);
-    if (at + size > bytes.size() || std::memcmp(piece, bytes.data() + at, size) != 0) {
+    if (!expected.Matches(at, piece, size)) {
       same = false;
       break;
     }
     at += size;
   }
-  if (same && at == bytes.size()) return FileComparison::kSame;
+  if (same && at == expected.size()) return FileComparison::kSame;
   if (lseek(fd, 0, SEEK_SET) != 0) {
     if (error != nullptr) *error = static_cast<uint32_t>(errno);
     return FileComparison::kUnreadable;
@@ -223,7 +223,7 @@ FileComparison CompareDescriptor(int fd, const std::string& bytes, std::string* 
 
 }  // namespace
 
-FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+FileComparison PlatformCompareFile(const char* path, const ExpectedText& expected,
                                    std::string* now, intptr_t* kept, uint32_t* error) {
   *kept = -1;
   const int fd = OpenForReading(path);
@@ -234,7 +234,7 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
     if (error != nullptr) *error = code;
     return FileComparison::kUnreadable;
   }
-  const FileComparison comparison = CompareDescriptor(fd, bytes, now, error);
+  const FileComparison comparison = CompareDescriptor(fd, expected, now, error);
   if (comparison == FileComparison::kUnreadable) {
     close(fd);
   } else {
@@ -243,8 +243,21 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
   return comparison;
 }
 
-FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std::string* now) {
-  return CompareDescriptor(static_cast<int>(kept), bytes, now, nullptr);
+FileComparison PlatformCompareKept(intptr_t kept, const ExpectedText& expected,
+                                   std::string* now) {
+  return CompareDescriptor(static_cast<int>(kept), expected, now, nullptr);
+}
+
+bool PlatformReadAt(intptr_t file, uint64_t offset, char* into, size_t size) {
+  while (size > 0) {
+    const ssize_t got = pread(static_cast<int>(file), into, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    size -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
 }
 
 void PlatformCloseKept(intptr_t kept) { close(static_cast<int>(kept)); }
@@ -453,7 +466,9 @@ ReplaceCheck Prepare(const char* path, Prepared* p,
   for (; p->names.attempt < kTemporaryAttempts; ++p->names.attempt) {
     p->temporary = p->names.Path();
     const std::string& temporary = p->temporary;
-    p->fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+    // Readable too: a save that held only part of what it read compares
+    // the target with this file's bytes (ExpectedFile::spliced).
+    p->fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                  p->mode);
     if (p->fd >= 0) {
       // Locked while it exists, so that a later save of the folder knows
@@ -515,9 +530,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
   }
 }
 
-bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
-                               const TextPiece* pieces, size_t count, uint32_t* error,
-                               ExpectedFile* expected) {
+bool PlatformReplaceFileProduced(const ReplaceSteps& steps, const char* path,
+                                 const FileProducer& produce, uint32_t* error,
+                                 ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   Prepared p;
@@ -542,8 +557,18 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
         }
       }
     }
-    for (size_t i = 0; i < count && ok; ++i) {
-      ok = WriteAll(p.fd, pieces[i].data, pieces[i].size, error);
+    uint64_t written = 0;
+    bool abandoned = false;
+    if (ok) {
+      const FileProduced produced = produce([&](const char* data, size_t size) {
+        written += size;
+        return WriteAll(p.fd, data, size, error);
+      });
+      ok = produced == FileProduced::kWritten;
+      if (produced == FileProduced::kAbandoned) {
+        abandoned = true;
+        *error = 0;
+      }
     }
     if (ok && sync_delay_milliseconds != 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(sync_delay_milliseconds));
@@ -557,10 +582,17 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
     // update's turn takes the lock over). Its data are on stable storage
     // already, so closing it later has nothing left to report.
     // The rename does not use the backup name.
-    if (!FinishReplacement(steps, &p.names, p.target, ok, p.exists, pieces, count, error,
-                           expected)) {
+    if (expected != nullptr) {
+      expected->written = p.fd;
+      expected->written_size = written;
+    }
+    const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists,
+                                          ExpectedText(p.fd, written), error, expected);
+    if (!placed) {
+      if (expected != nullptr) expected->written = -1;
       UnlockAndClose(p.fd);
       p.fd = -1;
+      if (abandoned) *error = 0;
       return false;
     }
     if (expected != nullptr) {
@@ -580,8 +612,11 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
     } catch (const std::bad_alloc&) {
       ForgetKept(expected);
     }
+    // The new file stays readable through `expected->lock`.
+    if (expected != nullptr) expected->written = -1;
     return true;
   } catch (const std::bad_alloc&) {
+    if (expected != nullptr) expected->written = -1;
     if (p.fd >= 0) {
       unlink(p.temporary.c_str());
       UnlockAndClose(p.fd);

@@ -52,10 +52,51 @@ struct TemporaryNames {
   }
 };
 
+// Reads exactly `size` bytes of the open file `file` (a descriptor, or a
+// handle's value) from byte `offset` on into `into`, not moving where the
+// file is read from otherwise: false when it could not (a shorter file, or
+// a failed read).
+bool PlatformReadAt(intptr_t file, uint64_t offset, char* into, size_t size);
+
+// The bytes a file is expected to hold, without a copy of them: one string,
+// or a file open for reading (PlatformReadAt) with a held stretch in place
+// of some of its bytes. It refers to what it was made from, which must
+// outlive it.
+class ExpectedText {
+ public:
+  explicit ExpectedText(const std::string& bytes);
+  // The `size` bytes of the open `file`.
+  ExpectedText(intptr_t file, uint64_t size);
+  // What `expected` describes (ExpectedFile::spliced, or its bytes alone).
+  static ExpectedText Of(const ExpectedFile& expected);
+
+  uint64_t size() const { return size_; }
+  // Whether the `size` bytes at `data` are the expected ones from `at` on;
+  // false past the end, and when the file could not be read.
+  bool Matches(uint64_t at, const char* data, size_t size) const;
+  // The whole text into `*out`: false when the file could not be read.
+  // Throws std::bad_alloc when it does not fit.
+  bool Whole(std::string* out) const;
+
+ private:
+  // A stretch of the text: `data`'s bytes, or the file's from `offset` on.
+  struct Stretch {
+    const char* data;
+    uint64_t offset;
+    uint64_t size;
+  };
+  void Add(const char* data, uint64_t offset, uint64_t size);
+  intptr_t file_ = -1;
+  Stretch stretches_[3] = {};
+  size_t count_ = 0;
+  uint64_t size_ = 0;
+};
+
 // Finishes a replacement once the temporary file at `names.Path()` is
 // closed: `written` false (a write, flush or close failed) deletes it and
 // gives false. Otherwise it takes the place of `target` with `steps`, and the
-// result says whether `target` then holds the bytes of the `count` `pieces`.
+// result says whether `target` then holds the bytes of `placed` (the new
+// file's).
 //
 // With `expected`, every step that would put the new file over the target
 // first reads the target, right before the step: when it no longer holds
@@ -79,32 +120,22 @@ struct TemporaryNames {
 // recovery's own failures do not replace it.
 bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
                        const std::string& target, bool written,
-                       bool target_exists, const TextPiece* pieces, size_t count,
+                       bool target_exists, const ExpectedText& placed,
                        uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
                        bool empty_is_missing = false);
-// The same for the `size` bytes at `data`, one piece.
-inline bool FinishReplacement(const ReplaceSteps& steps, TemporaryNames* names,
-                              const std::string& target, bool written,
-                              bool target_exists, const char* data, size_t size,
-                              uint32_t* error = nullptr, ExpectedFile* expected = nullptr,
-                              bool empty_is_missing = false) {
-  const TextPiece piece = {data, size};
-  return FinishReplacement(steps, names, target, written, target_exists, &piece, 1, error,
-                           expected, empty_is_missing);
-}
-
 // How a file compares with the bytes a save expects it to hold.
 enum class FileComparison { kSame, kOther, kMissing, kUnreadable };
-// Compares the file at `path` with `bytes` as it reads it, piece by piece, so
-// that a file that holds them costs no copy. kOther puts what the file holds
-// in `*now`; kUnreadable puts the read's code in `*error` (when given).
-// Where a replaced file can still be read through a descriptor open on it
-// (POSIX), the descriptor stays open in `*kept` after kSame and kOther;
-// otherwise `*kept` is -1.
-FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+// Compares the file at `path` with `expected` as it reads it, piece by
+// piece, so that a file that holds them costs no copy. kOther puts what the
+// file holds in `*now`; kUnreadable puts the read's code in `*error` (when
+// given). Where a replaced file can still be read through a descriptor open
+// on it (POSIX), the descriptor stays open in `*kept` after kSame and
+// kOther; otherwise `*kept` is -1.
+FileComparison PlatformCompareFile(const char* path, const ExpectedText& expected,
                                    std::string* now, intptr_t* kept, uint32_t* error);
 // The same for the file open in `kept`, read from its start.
-FileComparison PlatformCompareKept(intptr_t kept, const std::string& bytes, std::string* now);
+FileComparison PlatformCompareKept(intptr_t kept, const ExpectedText& expected,
+                                   std::string* now);
 // Closes what PlatformCompareFile kept open.
 void PlatformCloseKept(intptr_t kept);
 // Whether the file open in `kept` is the one the name `path` now leads to.

@@ -685,9 +685,9 @@ ReplaceCheck PlatformCheckReplace(const char* path, uint32_t* error) {
   }
 }
 
-bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
-                               const TextPiece* pieces, size_t count, uint32_t* error,
-                               ExpectedFile* expected) {
+bool PlatformReplaceFileProduced(const ReplaceSteps& steps, const char* path,
+                                 const FileProducer& produce, uint32_t* error,
+                                 ExpectedFile* expected) {
   uint32_t ignored = 0;
   if (error == nullptr) error = &ignored;
   try {
@@ -698,10 +698,13 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
       p.RemoveCreated();
       return false;
     }
-    bool ok = true;
-    for (size_t i = 0; i < count && ok; ++i) {
-      ok = WriteAll(p.file, pieces[i].data, pieces[i].size, error);
-    }
+    uint64_t written = 0;
+    const FileProduced produced = produce([&](const char* data, size_t size) {
+      written += size;
+      return WriteAll(p.file, data, size, error);
+    });
+    bool ok = produced == FileProduced::kWritten;
+    if (produced == FileProduced::kAbandoned) *error = 0;
     if (ok && sync_delay_milliseconds != 0) Sleep(sync_delay_milliseconds);
     if (ok && !FlushFileBuffers(p.file)) {
       *error = GetLastError();
@@ -718,11 +721,20 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
     }
     // Behind a link that named no file, the empty file made there stands
     // for no file.
-    const bool placed = FinishReplacement(steps, &p.names, p.target, ok, p.exists, pieces,
-                                          count, error, expected, !p.created.empty());
+    // The new file is read through the handle of its presence, which reads.
+    const intptr_t reads = reinterpret_cast<intptr_t>(p.present);
+    if (expected != nullptr) {
+      expected->written = reads;
+      expected->written_size = written;
+    }
+    const bool placed =
+        FinishReplacement(steps, &p.names, p.target, ok, p.exists, ExpectedText(reads, written),
+                          error, expected, !p.created.empty());
+    if (expected != nullptr) expected->written = -1;
     // Right after the replacement: open on the target, the handle would
     // make the next save's replacement wait.
     p.Close();
+    if (produced == FileProduced::kAbandoned) *error = 0;
     if (!placed) {
       // A replace step refused for as long as the sharing wait: the system
       // says access is denied (Wine) where a program holds the target; the
@@ -753,7 +765,7 @@ bool PlatformReplaceFilePieces(const ReplaceSteps& steps, const char* path,
 // A replaced file is not kept open: a replacement over a file open here
 // would be refused. The comparison reads the file as a load does, sharing
 // everything and waiting out a program that holds it.
-FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
+FileComparison PlatformCompareFile(const char* path, const ExpectedText& expected,
                                    std::string* now, intptr_t* kept, uint32_t* error) {
   *kept = -1;
   now->clear();
@@ -768,7 +780,7 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
   // agree: a copy of the whole file would take memory of its size fresh
   // from the system for every look.
   char piece[16384];
-  size_t at = 0;
+  uint64_t at = 0;
   bool same = true;
   for (;;) {
     DWORD got = 0;
@@ -778,14 +790,14 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
       return FileComparison::kUnreadable;
     }
     if (got == 0) break;
-    if (at + got > bytes.size() || std::memcmp(piece, bytes.data() + at, got) != 0) {
+    if (!expected.Matches(at, piece, got)) {
       same = false;
       break;
     }
     at += got;
   }
   FileComparison comparison = FileComparison::kSame;
-  if (!same || at != bytes.size()) {
+  if (!same || at != expected.size()) {
     // What the file holds instead, whole.
     uint32_t ignored = 0;
     LARGE_INTEGER start{};
@@ -802,8 +814,25 @@ FileComparison PlatformCompareFile(const char* path, const std::string& bytes,
   return comparison;
 }
 
-FileComparison PlatformCompareKept(intptr_t, const std::string&, std::string*) {
+FileComparison PlatformCompareKept(intptr_t, const ExpectedText&, std::string*) {
   return FileComparison::kUnreadable;
+}
+
+bool PlatformReadAt(intptr_t file, uint64_t offset, char* into, size_t size) {
+  while (size > 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file), into, want, &got, &at) || got == 0) {
+      return false;
+    }
+    into += got;
+    size -= got;
+    offset += got;
+  }
+  return true;
 }
 
 void PlatformCloseKept(intptr_t) {}

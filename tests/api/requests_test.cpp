@@ -1342,45 +1342,61 @@ void WriteInPlace(const std::string& path, const std::string& text) {
 }
 #endif
 
-const char kPeerBefore[] = "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n";
-const char kPeerAfter[] = "[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n";
+// `text` with the platform's line ends.
+std::string PlatformEnds(const char* text) {
+  std::string out;
+  for (; *text != '\0'; ++text) {
+    if (*text == '\n') {
+      out += kPlatformTextLineEnd;
+    } else {
+      out += *text;
+    }
+  }
+  return out;
+}
+
+// Files whose lines around the settings are as this module writes them, so
+// that a save writes them as it reads them, and looks, exactly, at a file
+// it never held whole.
+const std::string kPeerBefore = PlatformEnds("\n[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n");
+const std::string kPeerAfter = PlatformEnds("\n[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n");
 // kPeerBefore and a note after it: cut to kPeerBefore, the note is gone.
-const char kPeerNoted[] =
-    "[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n; the person's note\n";
+const std::string kPeerNoted =
+    PlatformEnds("\n[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n[Notes]\n; the person's note\n");
 
 TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
   const Meanwhile cases[] = {
-      {"it changes its own line", kPeerBefore,
+      {"it changes its own line", kPeerBefore.c_str(),
        [](const std::string& path, int look) {
          if (look == 0) WriteBytes(path, kPeerAfter);
        },
-       MP4V_STATUS_OK, kPeerAfter, 2},
+       MP4V_STATUS_OK, kPeerAfter.c_str(), 2},
       {"it creates the file the save found missing", nullptr,
        [](const std::string& path, int look) {
          if (look == 0) WriteBytes(path, "[Peer]\nstamp=1\n");
        },
        MP4V_STATUS_OK, "[Peer]\nstamp=1\n", 2},
-      {"it deletes the file", kPeerBefore,
+      {"it deletes the file", kPeerBefore.c_str(),
        [](const std::string& path, int look) {
          if (look == 0) std::remove(path.c_str());
        },
        MP4V_STATUS_OK, nullptr, 2},
       // A file that now holds only the first bytes the save read (or none)
       // is another file: the save builds on the cut text.
-      {"it cuts the file to a prefix of what the save read", kPeerNoted,
+      {"it cuts the file to a prefix of what the save read", kPeerNoted.c_str(),
        [](const std::string& path, int look) {
          if (look == 0) WriteBytes(path, kPeerBefore);
        },
-       MP4V_STATUS_OK, kPeerBefore, 2},
-      {"it empties the file", kPeerNoted,
+       MP4V_STATUS_OK, kPeerBefore.c_str(), 2},
+      {"it empties the file", kPeerNoted.c_str(),
        [](const std::string& path, int look) {
          if (look == 0) WriteBytes(path, "");
        },
        MP4V_STATUS_OK, "", 2},
-      {"it writes the same bytes again: the contents decide, not the time", kPeerBefore,
+      {"it writes the same bytes again: the contents decide, not the time", kPeerBefore.c_str(),
        [](const std::string& path, int) { WriteBytes(path, kPeerBefore); },
-       MP4V_STATUS_OK, kPeerBefore, 1},
-      {"it changes the file at every look", kPeerBefore,
+       MP4V_STATUS_OK, kPeerBefore.c_str(), 1},
+      {"it changes the file at every look", kPeerBefore.c_str(),
        [](const std::string& path, int look) {
          WriteBytes(path, "[Peer]\nstamp=" + std::to_string(look + 1) + "\n");
        },
@@ -1390,21 +1406,21 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
       // save notices that the file it replaced changed, and builds on it.
       // (On Windows a program holding the file keeps it from being
       // replaced, and a write in between is not seen.)
-      {"it writes in place between the last look and the replacement", kPeerBefore,
+      {"it writes in place between the last look and the replacement", kPeerBefore.c_str(),
        [](const std::string& path, int look) {
-         if (look == 0) WriteInPlace(path, "[Peer]\nstamp=1");
+         if (look == 0) WriteInPlace(path, PlatformEnds("\n[Peer]\nstamp=1"));
        },
-       MP4V_STATUS_OK, kPeerAfter, 2, true},
+       MP4V_STATUS_OK, kPeerAfter.c_str(), 2, true},
       // Its own file, put in the target's place in that moment: the save's
       // file and the old one swap places, so the save sees that it displaced
       // another file than the one it read, and builds on that one.
-      {"it replaces the file between the last look and the replacement", kPeerBefore,
+      {"it replaces the file between the last look and the replacement", kPeerBefore.c_str(),
        [](const std::string& path, int look) {
          if (look != 0) return;
-         WriteBytes(path + ".peer", kPeerAfter);
+         WriteBytes(path + ".peer", kPeerAfter.c_str());
          ASSERT_EQ(std::rename((path + ".peer").c_str(), path.c_str()), 0);
        },
-       MP4V_STATUS_OK, kPeerAfter, 2, true},
+       MP4V_STATUS_OK, kPeerAfter.c_str(), 2, true},
 #endif
   };
   for (const Meanwhile& c : cases) {

@@ -395,6 +395,90 @@ TEST(DifferentialTest, ASaveOverAFileItWroteNamesTheOtherLinesWithoutACopy) {
 }
 
 
+// A save that writes the file as it reads it, in pieces, writes, to the
+// byte, what the decision from the file read whole writes, whatever the
+// sizes of the pieces the file is read in; it does so over every file the
+// module wrote, large ones too, and where it holds back it hands over
+// nothing final. What it holds, put back in place of the section it wrote,
+// is the file it read.
+TEST(DifferentialTest, ASaveWrittenAsTheFileIsReadWritesWhatTheWholeFileDecides) {
+  std::vector<std::string> files = ShapedFiles();
+  const size_t shaped = files.size();
+  std::vector<bool> module_wrote(shaped, false);
+  const MP4VSettings first_record = Record(1);
+  for (size_t f = 0; f < shaped; f += 3) {
+    std::string written;
+    if (MP4VConfigSaveText(files[f], &first_record, &written) != MP4VSaveTextResult::kWritten) {
+      continue;
+    }
+    files.push_back(written);
+    // Large: 4,000 lines of another program before and after the settings,
+    // so that the file is read in many pieces around them.
+    if (f % 30 == 0) {
+      std::string lines;
+      for (int i = 0; i < 4000; ++i) lines += "recent" + std::to_string(i) + "=C:\\clip" + std::to_string(i * 7) + ".m4v\n";
+      std::string big;
+      ASSERT_EQ(MP4VConfigSaveText("[Recent]\n" + lines + written + "\n[After]\n" + lines,
+                                   &first_record, &big),
+                MP4VSaveTextResult::kWritten);
+      files.push_back(big);
+    }
+  }
+  module_wrote.resize(files.size(), true);
+  const int module_files = static_cast<int>(files.size() - shaped);
+  int streamed = 0;
+  int streamed_module_wrote = 0;
+  for (size_t f = 0; f < files.size(); ++f) {
+    const std::string& file = files[f];
+    for (int kind = 0; kind < 2; ++kind) {
+      const MP4VSettings record = Record(kind);
+      FileText after;
+      uint32_t error = 0;
+      const FileDecision decision = MP4VConfigDecideSave(file, &record, &after, &error);
+      for (const size_t piece : {size_t{1}, size_t{7}, size_t{4093}, size_t{1} << 20}) {
+        SCOPED_TRACE("file " + std::to_string(f) + ", record " + std::to_string(kind) +
+                     ", pieces of " + std::to_string(piece) + ": " +
+                     testing::PrintToString(file.substr(0, 2000)));
+        size_t at = 0;
+        const auto read = [&](char* into, size_t room, size_t* got) {
+          *got = std::min({room, piece, file.size() - at});
+          std::memcpy(into, file.data() + at, *got);
+          at += *got;
+          return true;
+        };
+        std::string out;
+        const auto write = [&](const char* data, size_t size) {
+          out.append(data, size);
+          return true;
+        };
+        FileSplice splice;
+        const StreamDecision streamed_decision =
+            MP4VConfigStreamSave(read, write, &record, &splice, &error);
+        ASSERT_NE(streamed_decision, StreamDecision::kStop);
+        // Wherever the decision names the lines around the section as
+        // read, the save writes them as it reads them.
+        if (decision == FileDecision::kWrite && after.tail != FileText::npos) {
+          ASSERT_EQ(streamed_decision, StreamDecision::kWritten);
+        }
+        if (streamed_decision != StreamDecision::kWritten) continue;
+        ++streamed;
+        streamed_module_wrote += module_wrote[f];
+        ASSERT_EQ(decision, FileDecision::kWrite);
+        ASSERT_TRUE(out == after.Whole(file));
+        ASSERT_LE(splice.at + splice.size, out.size());
+        ASSERT_TRUE(out.substr(0, splice.at) + splice.held + out.substr(splice.at + splice.size) ==
+                    file);
+        // The reading stops at the file's end, not before.
+        ASSERT_EQ(at, file.size());
+      }
+    }
+  }
+  // Four sizes of piece and two records for each file.
+  EXPECT_GT(streamed_module_wrote, module_files * 8 * 9 / 10)
+      << "most files the module wrote are written as they are read";
+  EXPECT_GT(streamed, streamed_module_wrote) << "and some others";
+}
+
 // The line of `key` in `text` (aligned as the writer writes it), from its
 // first byte to its line feed, or npos.
 size_t KeyLine(const std::string& text, const std::string& key, size_t* end) {

@@ -92,23 +92,69 @@ TEST(CompareFileTest, FindsEveryDifferenceAcrossPieces) {
       {"emptied", text(100), ""},
       {"filled", "", text(100)},
   };
+  // The same text expected as a string, and as a save that held only a
+  // stretch of it expects it: its new file, with that stretch in place of
+  // the new one (which is longer, shorter, or as long as the old).
+  const std::string spliced_path = dir.File("new.cfg");
   for (const Case& c : cases) {
-    WriteBytes(path, c.file);
-    std::string now = "stale";
-    intptr_t kept = -1;
-    uint32_t error = 0;
-    const FileComparison got = PlatformCompareFile(path.c_str(), c.expected, &now, &kept, &error);
-    if (kept != -1) PlatformCloseKept(kept);
-    if (c.file == c.expected) {
-      EXPECT_EQ(got, FileComparison::kSame) << c.what;
-    } else {
-      EXPECT_EQ(got, FileComparison::kOther) << c.what;
-      EXPECT_TRUE(now == c.file) << c.what << ": the file's text is handed over whole";
+    for (const size_t new_size : {size_t{0}, size_t{7}, size_t{20000}}) {
+      const size_t at = c.expected.size() / 3;
+      const size_t held_size = std::min<size_t>(c.expected.size() - at, 5000);
+      ExpectedFile spliced;
+      spliced.spliced = true;
+      spliced.bytes = c.expected.substr(at, held_size);
+      spliced.splice_at = at;
+      spliced.splice_size = new_size;
+      const std::string new_file = c.expected.substr(0, at) + std::string(new_size, '!') +
+                                   c.expected.substr(at + held_size);
+      WriteBytes(spliced_path, new_file);
+#ifdef _WIN32
+      const HANDLE reads = CreateFileA(spliced_path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(reads, INVALID_HANDLE_VALUE);
+      spliced.written = reinterpret_cast<intptr_t>(reads);
+#else
+      const int reads = open(spliced_path.c_str(), O_RDONLY);
+      ASSERT_GE(reads, 0);
+      spliced.written = reads;
+#endif
+      spliced.written_size = new_file.size();
+      ExpectedFile plain_file;
+      plain_file.bytes = c.expected;
+      const ExpectedFile* const both[] = {&plain_file, &spliced};
+      for (const ExpectedFile* expected : both) {
+        const std::string how = std::string(c.what) + (expected->spliced ? ", spliced " : "") +
+                                (expected->spliced ? std::to_string(new_size) : "");
+        WriteBytes(path, c.file);
+        std::string now = "stale";
+        intptr_t kept = -1;
+        uint32_t error = 0;
+        const ExpectedText text = ExpectedText::Of(*expected);
+        EXPECT_EQ(text.size(), c.expected.size()) << how;
+        const FileComparison got = PlatformCompareFile(path.c_str(), text, &now, &kept, &error);
+        if (kept != -1) PlatformCloseKept(kept);
+        if (c.file == c.expected) {
+          EXPECT_EQ(got, FileComparison::kSame) << how;
+        } else {
+          EXPECT_EQ(got, FileComparison::kOther) << how;
+          EXPECT_TRUE(now == c.file) << how << ": the file's text is handed over whole";
+        }
+        std::string whole;
+        EXPECT_TRUE(text.Whole(&whole));
+        EXPECT_TRUE(whole == c.expected) << how;
+      }
+#ifdef _WIN32
+      CloseHandle(reads);
+#else
+      close(reads);
+#endif
     }
   }
   std::string now;
   intptr_t kept = -1;
-  EXPECT_EQ(PlatformCompareFile(dir.File("none.cfg").c_str(), "x", &now, &kept, nullptr),
+  const std::string x = "x";
+  EXPECT_EQ(PlatformCompareFile(dir.File("none.cfg").c_str(), ExpectedText(x), &now, &kept,
+                                nullptr),
             FileComparison::kMissing);
   EXPECT_EQ(kept, -1);
 }
