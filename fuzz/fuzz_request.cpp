@@ -5,7 +5,11 @@
 // keeps every value (load, save, load gives the same record; a finite frame
 // rate as its ten-decimal text, an infinite one, which no such text holds,
 // bit for bit from the line it was read from) and a second unchanged save
-// changes no byte of the file.
+// changes no byte of the file. A save written as the file is read, in
+// pieces whose sizes the bytes choose, writes what the decision from the
+// whole bytes writes, wherever it writes, and what it holds back, put in
+// place of the section it wrote, is the file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +17,7 @@
 #include <string>
 
 #include "api/module.h"
+#include "api/requests.h"
 #include "check_property.h"
 #include "config/value_text.h"
 #include "settings/key_table.h"
@@ -60,6 +65,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (load(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
+  {
+    FileText whole;
+    uint32_t error = 0;
+    const FileDecision decision = MP4VConfigDecideSave(bytes, &first, &whole, &error);
+    size_t at = 0;
+    std::string written;
+    FileSplice splice;
+    const StreamDecision streamed = MP4VConfigStreamSave(
+        [&](char* into, size_t room, size_t* got) {
+          const size_t piece = 1 + (at < size ? data[at] : 0) * 8;
+          *got = std::min({piece, room, size - at});
+          std::memcpy(into, data + at, *got);
+          at += *got;
+          return true;
+        },
+        [&](const char* text, size_t length) {
+          written.append(text, length);
+          return true;
+        },
+        &first, &splice, &error);
+    if (streamed == StreamDecision::kWritten) {
+      if (decision != FileDecision::kWrite || written != whole.Whole(bytes)) std::abort();
+      if (splice.at + splice.size > written.size() ||
+          written.substr(0, splice.at) + splice.held + written.substr(splice.at + splice.size) !=
+              bytes) {
+        std::abort();
+      }
+    } else if (streamed != StreamDecision::kWholeFile) {
+      std::abort();
+    }
+  }
   if (save(&first, path.c_str()) != MP4V_STATUS_OK) std::abort();
   const std::string once = ReadAll(path);
   if (load(&second, path.c_str()) != MP4V_STATUS_OK) std::abort();

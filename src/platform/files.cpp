@@ -567,7 +567,7 @@ bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* strea
     // The empty file the turn made where there was none is no file to the
     // decision, until another program writes into it.
     bool placeholder = false;
-    if (stream != nullptr && !turn.created()) {
+    if (stream != nullptr && PlatformUpdatesStream() && !turn.created()) {
       switch (StreamAttempt(path, *stream, &file, error)) {
         case Streamed::kPlaced: {
           ForgetKept(&file);

@@ -195,11 +195,19 @@ using FileStreamDecider = std::function<StreamDecision(
     const std::function<bool(char* into, size_t room, size_t* got)>& read,
     const FileWrite& write, FileSplice* splice, uint32_t* error)>;
 // PlatformUpdateFile whose first attempt over an existing file is made by
-// `stream` (when not null), read in pieces; every other attempt, and the
-// first where `stream` gives kWholeFile, by `decide`. The results are
-// PlatformUpdateFile's.
+// `stream` (when not null, and PlatformUpdatesStream()), read in pieces;
+// every other attempt, and the first where `stream` gives kWholeFile, by
+// `decide`. The results are PlatformUpdateFile's.
 bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* stream,
                                 const FileDecider& decide, uint32_t* error = nullptr);
+// Whether an update's first attempt may be made as the file is read: where
+// nothing compares the target with what was read once the new file is in
+// place (Windows). Where a replaced file can still be written through a
+// descriptor another program opened before (POSIX), the check after the
+// replacement needs what was read, and the new file, which would stand for
+// it, may by then be written by other programs too: there the file is read
+// whole.
+bool PlatformUpdatesStream();
 
 // The calls that put a finished temporary file in the place of the target.
 // PlatformReplaceFileWith takes them as an argument, so that the recovery

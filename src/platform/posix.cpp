@@ -174,6 +174,8 @@ FileReadStatus PlatformFileReader::ReadRest(std::string* out, uint32_t* error) {
   return ReadToEnd(static_cast<int>(handle_), out, error);
 }
 
+bool PlatformUpdatesStream() { return false; }
+
 bool PlatformIsSharingConflict(uint32_t) { return false; }
 
 namespace {

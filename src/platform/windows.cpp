@@ -18,6 +18,8 @@ const char kPlatformTextLineEnd[] = "\r\n";
 
 // ---- Files -------------------------------------------------------------------
 
+bool PlatformUpdatesStream() { return true; }
+
 bool PlatformIsSharingConflict(uint32_t error) {
   // Access is denied, too, to a replacement over a file whose deletion is
   // pending while another program still has it open.

@@ -1356,8 +1356,8 @@ std::string PlatformEnds(const char* text) {
 }
 
 // Files whose lines around the settings are as this module writes them, so
-// that a save writes them as it reads them, and looks, exactly, at a file
-// it never held whole.
+// that where saves are made as the file is read (Windows), a save looks,
+// exactly, at a file it never held whole.
 const std::string kPeerBefore = PlatformEnds("\n[Peer]\nstamp=0\n\n[MP4V Settings]\nwidth = 1\n");
 const std::string kPeerAfter = PlatformEnds("\n[Peer]\nstamp=1\n\n[MP4V Settings]\nwidth = 1\n");
 // kPeerBefore and a note after it: cut to kPeerBefore, the note is gone.

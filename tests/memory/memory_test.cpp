@@ -13,6 +13,7 @@
 #include "memory/counting_allocator.h"
 #include "platform/errors.h"
 #include "settings/key_table.h"
+#include "platform/files.h"
 #include "support/test_util.h"
 
 namespace {
@@ -107,15 +108,16 @@ TEST_F(MemoryTest, LoadAndSavePeakWithinThreeTimesTheFile) {
   EXPECT_EQ(Loaded(path_).width, 4321);
 
   // Over the file as that save wrote it, every line around the settings is
-  // kept as read: the next save writes the file as it reads it, and holds
-  // a piece of it and the settings' lines, never the file.
+  // kept as read: where saves are made as the file is read (Windows), the
+  // next save holds a piece of it and the settings' lines, never the file.
   record.width = 1234;
   const size_t file_size = ReadBytes(path_).size();
   const size_t before_again = testheap::CurrentBytes();
   testheap::ResetPeak();
   ASSERT_TRUE(MP4VConfigTransfer("save", path_.c_str(), &record, &error)) << error;
   const size_t again_peak = testheap::PeakBytes() - before_again;
-  EXPECT_LE(again_peak, kMiB / 4) << "file of " << file_size << " bytes";
+  EXPECT_LE(again_peak, PlatformUpdatesStream() ? kMiB / 4 : allowance)
+      << "file of " << file_size << " bytes";
   EXPECT_EQ(Loaded(path_).width, 1234);
   std::printf("file %zu bytes, %zu lines: load peak %zu bytes (%.2fx), save peak %zu (%.2fx), "
               "again %zu (%.3fx)\n",
