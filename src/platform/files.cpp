@@ -301,8 +301,9 @@ bool ExpectedText::Matches(uint64_t at, const char* data, size_t size) const {
     if (stretch.data != nullptr) {
       if (std::memcmp(stretch.data + in, data, take) != 0) return false;
     } else {
-      // Through a buffer on the stack, which is there already.
-      char piece[8192];
+      // Through a buffer on the stack, which is there already, as large as
+      // the pieces the comparisons read.
+      char piece[16384];
       for (size_t done = 0; done < take;) {
         const size_t n = std::min(take - done, sizeof piece);
         if (!PlatformReadAt(file_, stretch.offset + in + done, piece, n) ||
@@ -473,10 +474,16 @@ bool PlatformUpdateFile(const char* path, const FileDecider& decide, uint32_t* e
 
 namespace {
 
+// The smallest file an update reads in pieces: below it, held whole.
+constexpr uint64_t kStreamedUpdateMinimum = 256 * 1024;
+// What a test set instead (PlatformSetStreamedUpdateMinimumForTesting), or 0.
+thread_local uint64_t test_streamed_minimum = 0;
+
 // What became of an update's first attempt made while reading.
 enum class Streamed {
   kPlaced,     // the new file is in place (ExpectedFile::late says whether as read)
   kWholeFile,  // nothing placed: the attempt is made from the file read whole
+  kRead,       // nothing placed: the file was read whole into `expected`
   kChanged,    // nothing placed: the file changed, `expected` holds it now
   kFailed,     // nothing placed: `*error` says why
 };
@@ -494,6 +501,22 @@ Streamed StreamAttempt(const char* path, const FileStreamDecider& stream,
     case FileReadStatus::kUnreadable:
     case FileReadStatus::kOutOfMemory:
       return Streamed::kFailed;
+  }
+  // A file of a few pieces costs no more held whole, and the comparisons
+  // of a save that held it read it once less: it is read whole here, once.
+  uint64_t size = 0;
+  const uint64_t minimum =
+      test_streamed_minimum != 0 ? test_streamed_minimum : kStreamedUpdateMinimum;
+  if (!reader->Size(&size) || size < minimum) {
+    switch (reader->ReadRest(&expected->bytes, error)) {
+      case FileReadStatus::kRead:
+        expected->exists = true;
+        return Streamed::kRead;
+      case FileReadStatus::kMissing:
+      case FileReadStatus::kUnreadable:
+      case FileReadStatus::kOutOfMemory:
+        return Streamed::kFailed;
+    }
   }
   bool whole = false;
   bool stopped = false;
@@ -543,6 +566,10 @@ Streamed StreamAttempt(const char* path, const FileStreamDecider& stream,
 
 }  // namespace
 
+void PlatformSetStreamedUpdateMinimumForTesting(uint64_t bytes) {
+  test_streamed_minimum = bytes;
+}
+
 bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* stream,
                                 const FileDecider& decide, uint32_t* error) {
   uint32_t ignored = 0;
@@ -590,6 +617,9 @@ bool PlatformUpdateFileStreamed(const char* path, const FileStreamDecider* strea
           break;
         }
         case Streamed::kWholeFile:
+          break;
+        case Streamed::kRead:
+          read_whole = false;
           break;
         case Streamed::kChanged:
           if (!turn.Follow(SaveTurnWait(), error)) return false;

@@ -82,6 +82,8 @@ class PlatformFileReader {
   // (its results but kMissing; `out` emptied first, and empty unless kRead;
   // the system's code in `*error`, which is not null, unless kRead).
   FileReadStatus ReadRest(std::string* out, uint32_t* error);
+  // The file's size as it stands now: false when the system cannot tell.
+  bool Size(uint64_t* size) const;
 
  private:
   intptr_t handle_ = -1;  // the descriptor, or the handle's value; -1: none
@@ -369,6 +371,11 @@ void PlatformSetReplaceHookForTesting(void (*hook)(const char* target, ReplaceMo
 // instead of kSaveTurnWaitMilliseconds, and reads and replacements this long
 // for a file held by another program instead of kSharingWaitMilliseconds.
 void PlatformSetWaitsForTesting(unsigned turn_milliseconds, unsigned sharing_milliseconds);
+
+// While not 0, updates on the calling thread read a file of at least this
+// many bytes in pieces where they would (PlatformUpdatesStream), rather than
+// one of at least 256 KiB; 0 gives the usual size back.
+void PlatformSetStreamedUpdateMinimumForTesting(uint64_t bytes);
 
 // While not 0, every replacement on the calling thread pauses this long
 // before it flushes its new file to stable storage, as a slow disk would:

@@ -174,6 +174,13 @@ FileReadStatus PlatformFileReader::ReadRest(std::string* out, uint32_t* error) {
   return ReadToEnd(static_cast<int>(handle_), out, error);
 }
 
+bool PlatformFileReader::Size(uint64_t* size) const {
+  struct stat status;
+  if (fstat(static_cast<int>(handle_), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
 bool PlatformUpdatesStream() { return false; }
 
 bool PlatformIsSharingConflict(uint32_t) { return false; }

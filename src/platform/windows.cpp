@@ -132,6 +132,13 @@ FileReadStatus PlatformFileReader::ReadRest(std::string* out, uint32_t* error) {
   return ReadToEnd(reinterpret_cast<HANDLE>(handle_), out, error);
 }
 
+bool PlatformFileReader::Size(uint64_t* size) const {
+  LARGE_INTEGER got{};
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &got) || got.QuadPart < 0) return false;
+  *size = static_cast<uint64_t>(got.QuadPart);
+  return true;
+}
+
 namespace {
 
 // The pause a test set before a replacement flushes (PlatformSetSyncDelayForTesting).

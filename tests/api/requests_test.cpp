@@ -1432,9 +1432,11 @@ TEST(SaveKeepsWhatLandedMeanwhile, EachWayAnotherProgramWritesTheFile) {
     HookState state;
     state.c = &c;
     PlatformSetReplaceHookForTesting(AtTheLastLook, &state);
+    PlatformSetStreamedUpdateMinimumForTesting(1);  // small files read in pieces too
     ForgetLastError();
     const int32_t result = Save(&record, path);
     const uint32_t reason = LastError();
+    PlatformSetStreamedUpdateMinimumForTesting(0);
     PlatformSetReplaceHookForTesting(nullptr, nullptr);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(state.looks, c.looks);
